@@ -1,0 +1,2 @@
+// CxImage container (placeholder).
+#include "image/ximage.h"

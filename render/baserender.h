@@ -1,0 +1,63 @@
+// CBaseRender: the abstract renderer the driver feeds pages to. It owns the
+// page image and the job's settings and defines the hooks each printer
+// family overrides. The virtual slot order below is fixed.
+#pragma once
+
+#include <cups/ppd.h>
+#include <cups/raster.h>
+
+#include <list>
+#include <string>
+
+#include "base/mybuffer.h"
+#include "base/objref.h"
+#include "image/ximage.h"
+#include "render/settings.h"
+
+class CBaseRender : public TObjRefImpl<IObjRef> {
+public:
+    CBaseRender();
+    virtual ~CBaseRender();
+
+    virtual void OnStartDoc(unsigned long flags);
+    virtual void OnEndDoc();
+    virtual void OnInit() {}
+    virtual void OnDestroy() {}
+    virtual void OnStartPage() {}
+    virtual void OnEndPage() {}
+    virtual void OnBeginBmp();
+    virtual void OnEndBmp() {}
+    virtual void OnPaintBmp() {}
+    virtual void WriteSpool(const void* data, int len);
+    virtual void AddLog(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    virtual void GetPrinterParameters();
+
+    void SetModelName(const char* name) { m_modelName = name ? name : ""; }
+    void ResetSendBufferList();
+    std::string GetMarkedOption(const char* keyword);
+
+    // Page preparation (render/adjustimage.cpp).
+    void AdjustImage();
+    void CropWhiteEdge(int top, int bottom, int left, int right);
+    void Negative();
+    void AdjustEffWidthBits();
+    int mm_2_dots(int mm);
+
+    // True once a write to standard output has failed; the error has then
+    // been reported and later writes are dropped.
+    bool SpoolFailed() const { return m_bSpoolFailed; }
+
+    CxImage m_image;
+    int m_iDpi;
+    tagREGSTRUCT m_reg;
+    tagREGSTRUCTWITHALFTONE m_halftone;
+    tagWaterMarkConfig m_watermark;
+    std::list<CMyBuffer*> m_sendBufferList;
+    ppd_file_t* m_ppd;
+    cups_page_header2_t* m_header;
+    bool m_bInited;
+    std::string m_modelName;
+
+protected:
+    bool m_bSpoolFailed;
+};

@@ -1,0 +1,1 @@
+// Keeps the test helper library non-empty.
