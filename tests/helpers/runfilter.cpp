@@ -46,6 +46,7 @@ FilterRun RunFilter(const FilterArgs& a) {
         dup2(out[1], 1);
         dup2(err[1], 2);
         for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+        if (a.closeStdout) close(1);
         if (a.setPpd)
             setenv("PPD", a.ppd.c_str(), 1);
         else

@@ -20,6 +20,8 @@ struct FilterArgs {
     std::vector<unsigned char> stdinBytes;
     // Sends SIGTERM once this many bytes of stdin were written (-1: never).
     long sigtermAfterStdinBytes = -1;
+    // Runs the filter with standard output closed.
+    bool closeStdout = false;
 };
 
 FilterRun RunFilter(const FilterArgs& args);

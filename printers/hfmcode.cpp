@@ -1,0 +1,318 @@
+// CHfmCode: tree building, tree serialisation and chunked encoding of the
+// Paperang bitmap code.
+#include "printers/hfmcode.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// A tree over byte values has at most 256 leaves, hence 511 nodes and codes
+// of at most 255 bits.
+constexpr int kMaxNodes = 511;
+
+// A leaf code packed for the encoder: MSB first, with the short codes (the
+// usual case) also as one right-aligned value.
+struct PackedCode {
+    int len;  // 0: the byte value has no leaf
+    uint32_t value;  // the whole code when len <= 24
+    uint8_t bytes[32];
+};
+
+// Writes code bits MSB first into a chunk, stopping after budget bits; the
+// last byte is completed with zero bits.
+class BitWriter {
+public:
+    BitWriter(unsigned char* out, int64_t budget) : m_out(out), m_budget(budget) {}
+
+    bool Full() const { return m_budget <= 0; }
+
+    void Put(const PackedCode& c) {
+        if (c.len <= 24 && c.len <= m_budget) {
+            PutBits(c.value, c.len);
+            return;
+        }
+        int whole = c.len / 8;
+        for (int i = 0; i < whole && !Full(); ++i) PutClamped(c.bytes[i], 8);
+        int rest = c.len % 8;
+        if (rest && !Full()) PutClamped(c.bytes[whole] >> (8 - rest), rest);
+    }
+
+    void Finish() {
+        if (m_nAcc > 0) *m_out++ = static_cast<unsigned char>(m_acc << (8 - m_nAcc));
+        m_nAcc = 0;
+    }
+
+private:
+    void PutClamped(uint32_t v, int n) {
+        if (n > m_budget) {
+            v >>= (n - m_budget);
+            n = static_cast<int>(m_budget);
+        }
+        PutBits(v, n);
+    }
+    void PutBits(uint32_t v, int n) {
+        m_acc = (m_acc << n) | v;
+        m_nAcc += n;
+        m_budget -= n;
+        while (m_nAcc >= 8) {
+            m_nAcc -= 8;
+            *m_out++ = static_cast<unsigned char>(m_acc >> m_nAcc);
+        }
+        m_acc &= (uint64_t{1} << m_nAcc) - 1;
+    }
+
+    unsigned char* m_out;
+    int64_t m_budget;
+    uint64_t m_acc = 0;
+    int m_nAcc = 0;  // pending bits in m_acc, below 8 between calls
+};
+
+// Where a chunk lies in the input, found by the first pass.
+struct ChunkSpan {
+    int firstRow;
+    int64_t bits;
+};
+
+}  // namespace
+
+CHfmCode::HGMRNCODENODE* CHfmCode::GetHfmTree(const unsigned char* data, int length, int* nodeCount) {
+    if (!data || length <= 0 || !nodeCount) return nullptr;
+
+    int32_t counts[256] = {0};
+    for (int i = 0; i < length; ++i) ++counts[data[i]];
+
+    int leaves = 0;
+    for (int v = 0; v < 256; ++v)
+        if (counts[v] > 0) ++leaves;
+    const bool single = leaves == 1;
+    if (single) leaves = 2;
+    const int total = 2 * leaves - 1;
+
+    HGMRNCODENODE* nodes = static_cast<HGMRNCODENODE*>(calloc(static_cast<size_t>(total), sizeof(HGMRNCODENODE)));
+    if (!nodes) return nullptr;
+    for (int i = 0; i < total; ++i) {
+        nodes[i].left = nodes[i].right = nodes[i].parent = -1;
+        if (i >= leaves) nodes[i].symbol = static_cast<uint16_t>(256 + (i - leaves));
+    }
+
+    int next = 0;
+    for (int v = 0; v < 256; ++v) {
+        if (counts[v] == 0) continue;
+        nodes[next].weight = counts[v];
+        nodes[next].symbol = static_cast<uint16_t>(v);
+        ++next;
+    }
+    if (single) {
+        // A one-symbol page still needs a two-leaf tree so its value gets a
+        // one-bit code. The partner leaf takes index 1 whatever its value.
+        int v = nodes[0].symbol;
+        nodes[1].weight = 1;
+        nodes[1].symbol = static_cast<uint16_t>(v < 128 ? v + 1 : v - 1);
+    }
+
+    for (int q = leaves; q < total; ++q) {
+        int first = -1, second = -1;
+        GetMinTreeNode(nodes, q, &first, &second);
+        // q unlinked nodes always leave at least two candidates.
+        int64_t w = static_cast<int64_t>(nodes[first].weight) + nodes[second].weight;
+        nodes[q].weight = w > INT32_MAX ? INT32_MAX : static_cast<int32_t>(w);
+        nodes[q].left = first;
+        nodes[q].right = second;
+        nodes[first].parent = q;
+        nodes[second].parent = q;
+    }
+
+    for (int i = 0; i < leaves; ++i) {
+        uint8_t path[256];
+        int len = 0;
+        for (int c = i, p = nodes[i].parent; p >= 0 && len < 255; c = p, p = nodes[p].parent)
+            path[len++] = nodes[p].left == c ? 0 : 1;
+        nodes[i].codeLength = len;
+        for (int k = 0; k < len; ++k) nodes[i].code[k] = path[len - 1 - k];
+    }
+
+    *nodeCount = total;
+    return nodes;
+}
+
+void CHfmCode::GetMinTreeNode(const HGMRNCODENODE* nodes, int count, int* first, int* second) {
+    int a = -1, b = -1;
+    for (int i = 0; i < count; ++i) {
+        if (nodes[i].parent != -1) continue;
+        if (a < 0 || nodes[i].weight < nodes[a].weight) a = i;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (nodes[i].parent != -1 || i == a) continue;
+        if (b < 0 || nodes[i].weight < nodes[b].weight) b = i;
+    }
+    if (first) *first = a;
+    if (second) *second = b;
+}
+
+void CHfmCode::TreePreorder(const HGMRNCODENODE* nodes, int nodeCount, int index, int depth, uint16_t* out,
+                            int* written) {
+    if (*written > nodeCount) return;
+    if (index < 0 || index >= nodeCount || depth >= nodeCount || *written == nodeCount) {
+        *written = nodeCount + 1;
+        return;
+    }
+    out[(*written)++] = nodes[index].symbol;
+    if (nodes[index].left >= 0) TreePreorder(nodes, nodeCount, nodes[index].left, depth + 1, out, written);
+    if (nodes[index].right >= 0) TreePreorder(nodes, nodeCount, nodes[index].right, depth + 1, out, written);
+}
+
+void CHfmCode::TreeMiddleorder(const HGMRNCODENODE* nodes, int nodeCount, int index, int depth, uint16_t* out,
+                               int* written) {
+    if (*written > nodeCount) return;
+    if (index < 0 || index >= nodeCount || depth >= nodeCount) {
+        *written = nodeCount + 1;
+        return;
+    }
+    if (nodes[index].left >= 0) TreeMiddleorder(nodes, nodeCount, nodes[index].left, depth + 1, out, written);
+    if (*written >= nodeCount) {
+        *written = nodeCount + 1;
+        return;
+    }
+    out[(*written)++] = nodes[index].symbol;
+    if (nodes[index].right >= 0) TreeMiddleorder(nodes, nodeCount, nodes[index].right, depth + 1, out, written);
+}
+
+uint16_t* CHfmCode::GetTreePreorder(const HGMRNCODENODE* nodes, int nodeCount) {
+    if (!nodes || nodeCount <= 0 || nodeCount > kMaxNodes) return nullptr;
+    uint16_t* out = static_cast<uint16_t*>(malloc(sizeof(uint16_t) * static_cast<size_t>(nodeCount)));
+    if (!out) return nullptr;
+    int written = 0;
+    TreePreorder(nodes, nodeCount, nodeCount - 1, 0, out, &written);
+    if (written != nodeCount) {
+        free(out);
+        return nullptr;
+    }
+    return out;
+}
+
+uint16_t* CHfmCode::GetTreeMiddleorder(const HGMRNCODENODE* nodes, int nodeCount) {
+    if (!nodes || nodeCount <= 0 || nodeCount > kMaxNodes) return nullptr;
+    uint16_t* out = static_cast<uint16_t*>(malloc(sizeof(uint16_t) * static_cast<size_t>(nodeCount)));
+    if (!out) return nullptr;
+    int written = 0;
+    TreeMiddleorder(nodes, nodeCount, nodeCount - 1, 0, out, &written);
+    if (written != nodeCount) {
+        free(out);
+        return nullptr;
+    }
+    return out;
+}
+
+CHfmCode::HFMCHUNK* CHfmCode::HFMDGencoding(const HGMRNCODENODE* nodes, int nodeCount, const unsigned char* data,
+                                            int rowBytes, int rows, int chunkLimit, int* chunkCount) {
+    if (!nodes || !data || !chunkCount || nodeCount < 3 || nodeCount > kMaxNodes || rowBytes <= 0 || rows <= 0)
+        return nullptr;
+
+    // Byte value -> packed code of its leaf. A value without a usable leaf
+    // keeps length 0 and makes any page that contains it unencodable.
+    PackedCode codes[256];
+    memset(codes, 0, sizeof(codes));
+    const int leaves = (nodeCount + 1) / 2;
+    for (int i = 0; i < leaves; ++i) {
+        const HGMRNCODENODE& n = nodes[i];
+        if (n.symbol > 255 || n.codeLength < 1 || n.codeLength > 255) continue;
+        PackedCode& c = codes[n.symbol];
+        c.len = n.codeLength;
+        for (int k = 0; k < n.codeLength; ++k) {
+            if (n.code[k]) c.bytes[k / 8] |= static_cast<uint8_t>(0x80 >> (k % 8));
+            c.value = (c.value << 1) | (n.code[k] ? 1u : 0u);
+        }
+    }
+
+    // Pass 1: bits per row, cut into chunks at row boundaries.
+    const int64_t limit = (static_cast<int64_t>(chunkLimit) - 1) * 8;
+    const size_t stride = static_cast<size_t>(rowBytes);
+    ChunkSpan* spans = nullptr;
+    int nSpans = 0, capSpans = 0;
+    auto addSpan = [&](int firstRow, int64_t bits) {
+        if (nSpans == capSpans) {
+            int cap = capSpans ? capSpans * 2 : 64;
+            ChunkSpan* p = static_cast<ChunkSpan*>(realloc(spans, sizeof(ChunkSpan) * static_cast<size_t>(cap)));
+            if (!p) return false;
+            spans = p;
+            capSpans = cap;
+        }
+        spans[nSpans++] = ChunkSpan{firstRow, bits};
+        return true;
+    };
+
+    bool ok = true;
+    int start = 0;
+    int64_t total = 0;
+    for (int r = 0; r < rows && ok; ++r) {
+        const unsigned char* row = data + stride * static_cast<size_t>(r);
+        int64_t bits = 0;
+        bool missing = false;
+        for (int i = 0; i < rowBytes; ++i) {
+            int len = codes[row[i]].len;
+            bits += len;
+            missing |= len == 0;
+        }
+        if (missing) {
+            ok = false;
+            break;
+        }
+        total += bits;
+        if (total >= limit && r > start) {
+            ok = addSpan(start, total - bits);
+            start = r;
+            total = bits;
+        }
+    }
+    if (ok) ok = addSpan(start, total);
+
+    // Chunk lengths must fit their 32-bit field.
+    size_t storage = 0;
+    for (int k = 0; ok && k < nSpans; ++k) {
+        int64_t len = (spans[k].bits + 7) / 8 + 1;
+        if (len > INT32_MAX) ok = false;
+        storage += static_cast<size_t>(len);
+    }
+
+    HFMCHUNK* chunks = nullptr;
+    unsigned char* block = nullptr;
+    if (ok) {
+        chunks = static_cast<HFMCHUNK*>(malloc(sizeof(HFMCHUNK) * static_cast<size_t>(nSpans)));
+        block = static_cast<unsigned char*>(malloc(storage));
+        ok = chunks && block;
+    }
+    if (!ok) {
+        free(spans);
+        free(chunks);
+        free(block);
+        return nullptr;
+    }
+
+    // Pass 2: each chunk is the stream cut at its first bit; its last byte
+    // runs on into the next chunk's first bits, as the printer expects.
+    const unsigned char* end = data + stride * static_cast<size_t>(rows);
+    unsigned char* out = block;
+    for (int k = 0; k < nSpans; ++k) {
+        const int64_t n = (spans[k].bits + 7) / 8;
+        out[0] = static_cast<unsigned char>(n * 8 - spans[k].bits);
+        BitWriter w(out + 1, n * 8);
+        for (const unsigned char* p = data + stride * static_cast<size_t>(spans[k].firstRow); p < end && !w.Full(); ++p)
+            w.Put(codes[*p]);
+        w.Finish();
+        chunks[k].data = out;
+        chunks[k].length = static_cast<int32_t>(n + 1);
+        out += n + 1;
+    }
+
+    free(spans);
+    *chunkCount = nSpans;
+    return chunks;
+}
+
+void CHfmCode::FreeChunks(HFMCHUNK* chunks, int chunkCount) {
+    if (!chunks) return;
+    if (chunkCount > 0) free(chunks[0].data);  // the shared storage block
+    free(chunks);
+}
