@@ -68,6 +68,15 @@ static void SkipPageData(cups_raster_t* ras, const cups_page_header2_t& h) {
     }
 }
 
+// Releases what Run opened, in the order the job ends: raster stream, input
+// file (never standard input), PPD, options. The error paths free them too.
+static void CloseJob(cups_raster_t* ras, int fd, ppd_file_t* ppd, int num_options, cups_option_t* options) {
+    cupsRasterClose(ras);
+    if (fd != 0) close(fd);
+    if (ppd) ppdClose(ppd);
+    cupsFreeOptions(num_options, options);
+}
+
 int CCupsInstance::Run(int argc, char** argv) {
     setbuf(stderr, nullptr);
 
@@ -104,6 +113,7 @@ int CCupsInstance::Run(int argc, char** argv) {
         int line = 0;
         ppd_status_t status = ppdLastError(&line);
         fprintf(stderr, "DEBUG: %s on line %d.\n", ppdErrorString(status), line);
+        CloseJob(ras, fd, nullptr, num_options, options);
         return 1;
     }
 
@@ -125,6 +135,7 @@ int CCupsInstance::Run(int argc, char** argv) {
     if (!render) {
         DfLog(LOG_ERR, "ERR: Unknow ModelNumber = %d\n", ModelNumber);
         _cupsLangPrintFilter(stderr, "ERROR", "Unknow ModelNumber.");
+        CloseJob(ras, fd, ppd, num_options, options);
         return 1;
     }
     g_pRender = MakeRefPtr<CBaseRender>(render);
@@ -178,11 +189,8 @@ int CCupsInstance::Run(int argc, char** argv) {
     g_pRender->OnEndDoc();
     const bool spoolFailed = g_pRender->SpoolFailed();
 
-    cupsRasterClose(ras);
-    if (fd != 0) close(fd);
-    ppdClose(ppd);
     g_pRender->m_ppd = nullptr;
-    cupsFreeOptions(num_options, options);
+    CloseJob(ras, fd, ppd, num_options, options);
 
     if (Page == 0) {
         _cupsLangPrintFilter(stderr, "ERROR", "No pages were found.");

@@ -66,7 +66,7 @@ TEST(Driver, MissingRasterFile) {
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(run.out.empty());
-    EXPECT_EQ(StatusLines(run), std::vector<std::string>{"ERROR: Unable to open raster file - No such file or directory"});
+    EXPECT_EQ(StatusLines(run), std::vector<std::string>{"ERROR:Unable to open raster file: No such file or directory"});
     EXPECT_GE(ms, 900);
 }
 
@@ -95,7 +95,7 @@ TEST(Driver, PpdProblems) {
         std::vector<std::string> lines = Lines(run.err);
         ASSERT_EQ(lines.size(), 2u) << run.err;
         EXPECT_EQ(lines[0], "ERROR: The PPD file could not be opened.");
-        EXPECT_TRUE(std::regex_match(lines[1], std::regex("DEBUG: .+ on line [0-9]+\\.")) << lines[1];
+        EXPECT_TRUE(std::regex_match(lines[1], std::regex("DEBUG: .+ on line [0-9]+\\."))) << lines[1];
     }
 }
 

@@ -1,0 +1,135 @@
+// Page intake in process: the header dump, the image built from the page
+// buffer, and the order of the renderer's page hooks.
+#include <gtest/gtest.h>
+
+#include <syslog.h>
+
+#include <string>
+#include <vector>
+
+#include "filter/cupsinstance.h"
+#include "helpers/logcapture.h"
+#include "helpers/raster.h"
+
+namespace {
+
+// Records every hook call; overrides nothing else, so the base preparation runs.
+class Recorder : public CBaseRender {
+public:
+    explicit Recorder(std::vector<std::string>* calls) : m_calls(calls) {}
+    void OnInit() override { m_calls->push_back("OnInit"); }
+    void OnStartPage() override { m_calls->push_back("OnStartPage"); }
+    void OnBeginBmp() override {
+        m_calls->push_back("OnBeginBmp");
+        CBaseRender::OnBeginBmp();
+    }
+    void OnPaintBmp() override {
+        m_calls->push_back("OnPaintBmp " + std::to_string(m_image.GetWidth()) + "x" +
+                           std::to_string(m_image.GetHeight()) + "x" + std::to_string(m_image.GetBpp()));
+    }
+    void OnEndBmp() override { m_calls->push_back("OnEndBmp"); }
+    void OnEndPage() override { m_calls->push_back("OnEndPage"); }
+
+private:
+    std::vector<std::string>* m_calls;
+};
+
+struct Intake : ::testing::Test {
+    std::vector<std::string> calls;
+    Recorder* render = nullptr;
+    CCupsInstance driver;
+    ppd_file_t* fakePpd = reinterpret_cast<ppd_file_t*>(0x1);  // only tested for null
+
+    void SetUp() override {
+        render = new Recorder(&calls);
+        CCupsInstance::AdoptRender(render);
+        render->m_ppd = fakePpd;
+    }
+    void TearDown() override { render->m_ppd = nullptr; }
+
+    void Feed(const TestPage& page, cups_page_header2_t* header) {
+        FillHeader(page, header);
+        CMyBuffer buffer;
+        buffer.SetMaxBufferSize(0);
+        buffer.AddBuffer(page.data.data(), static_cast<int>(page.data.size()));
+        driver.StartPage(nullptr, header, buffer);
+        driver.EndPage(nullptr, header);
+    }
+};
+
+TEST_F(Intake, HeaderDumpAndHookOrder) {
+    LogCapture log;
+    cups_page_header2_t header;
+    TestPage page = MakePage(20, 6, 1, 0xFF);
+    page.ydpi = 406;
+    Feed(page, &header);
+    EXPECT_EQ(calls, (std::vector<std::string>{"OnStartPage", "OnBeginBmp", "OnInit", "OnPaintBmp 20x6x1", "OnEndBmp",
+                                               "OnEndPage"}));
+    std::vector<std::string> texts = log.Texts();
+    ASSERT_GE(texts.size(), 19u);
+    const char* firstLines[] = {"DEBUG: Duplex = 0\n", "DEBUG: HWResolution = [ 203 406 ]\n"};
+    EXPECT_EQ(texts[0], firstLines[0]);
+    EXPECT_EQ(texts[1], firstLines[1]);
+    EXPECT_EQ(texts[9], "DEBUG: cupsWidth = 20\n");
+    EXPECT_EQ(texts[17], "DEBUG: cupsCompression = 0\n");
+    EXPECT_EQ(texts[18], "create image width=20, height=6, bitsPerPixel=1, bytesPerLine=3");
+    EXPECT_EQ(render->m_iDpi, 203);
+    EXPECT_EQ(render->m_header, &header);
+}
+
+TEST_F(Intake, UnsupportedDepthGetsOnlyEndPage) {
+    for (unsigned bpp : {2u, 16u}) {
+        calls.clear();
+        LogCapture log;
+        cups_page_header2_t header;
+        Feed(MakePage(8, 2, bpp, 0xFF), &header);
+        EXPECT_EQ(calls, std::vector<std::string>{"OnEndPage"});
+        EXPECT_EQ(log.Count("DEBUG: "), 18);
+        ASSERT_EQ(log.Lines().size(), 19u);
+        EXPECT_EQ(log.Lines().back().text, "create image error\n");
+        EXPECT_EQ(log.Lines().back().priority, LOG_ERR);
+    }
+    calls.clear();
+    cups_page_header2_t header;
+    Feed(MakePage(8, 2, 8, 0xFF), &header);
+    EXPECT_EQ(calls.size(), 6u);
+}
+
+TEST_F(Intake, OnInitRunsOnce) {
+    cups_page_header2_t header;
+    Feed(MakePage(8, 2, 8, 0xFF), &header);
+    Feed(MakePage(8, 2, 8, 0xFF), &header);
+    int inits = 0;
+    for (auto& c : calls) inits += c == "OnInit";
+    EXPECT_EQ(inits, 1);
+}
+
+TEST_F(Intake, ShortBufferIsRefusedNotOverread) {
+    LogCapture log;
+    TestPage page = MakePage(64, 64, 8, 0xFF);
+    cups_page_header2_t header;
+    FillHeader(page, &header);
+    CMyBuffer buffer;
+    buffer.AddBuffer(page.data.data(), 100);  // far less than 64 lines
+    driver.StartPage(nullptr, &header, buffer);
+    EXPECT_TRUE(calls.empty());
+    EXPECT_TRUE(log.Contains("create image error\n"));
+}
+
+TEST_F(Intake, PageImageCarriesTheHeadersResolutions) {
+    cups_page_header2_t header;
+    TestPage page = MakePage(8, 2, 8, 0x80);
+    page.xdpi = 203;
+    page.ydpi = 406;
+    FillHeader(page, &header);
+    CMyBuffer buffer;
+    buffer.AddBuffer(page.data.data(), static_cast<int>(page.data.size()));
+    render->m_ppd = nullptr;  // skips preparation: the image stays as built
+    driver.StartPage(nullptr, &header, buffer);
+    EXPECT_EQ(render->m_image.GetXDPI(), 203);
+    EXPECT_EQ(render->m_image.GetYDPI(), 406);
+    EXPECT_EQ(render->m_image.GetBpp(), 8u);
+    EXPECT_EQ(render->m_image.GetBits(0)[0], 0x80);
+}
+
+}  // namespace
