@@ -22,9 +22,15 @@ CPrinterESCPOS::~CPrinterESCPOS() {}
 // Nothing to send at the end of a job.
 void CPrinterESCPOS::OnDestroy() {}
 
-int CPrinterESCPOS::PageWidth() { return m_image.IsValid() ? static_cast<int>(m_image.GetWidth()) : 0; }
-int CPrinterESCPOS::PageHeight() { return m_image.IsValid() ? static_cast<int>(m_image.GetHeight()) : 0; }
-int CPrinterESCPOS::PageEffWidth() { return m_image.IsValid() ? static_cast<int>(m_image.GetEffWidth()) : 0; }
+int CPrinterESCPOS::PageWidth() {
+    return m_image.IsValid() ? static_cast<int>(m_image.GetWidth()) : 0;
+}
+int CPrinterESCPOS::PageHeight() {
+    return m_image.IsValid() ? static_cast<int>(m_image.GetHeight()) : 0;
+}
+int CPrinterESCPOS::PageEffWidth() {
+    return m_image.IsValid() ? static_cast<int>(m_image.GetEffWidth()) : 0;
+}
 
 void CPrinterESCPOS::CollectRows(int bytesPerRow, CMyBuffer& out) {
     out.SetMaxBufferSize(0);
@@ -41,7 +47,6 @@ void CPrinterESCPOS::CollectRows(int bytesPerRow, CMyBuffer& out) {
 }
 
 void CPrinterESCPOS::OnPaintBmp() {
-    AddLog("OnPaintBmp");
     Negative();
     m_cmdBuffer.InitBuffer(0);
 
@@ -128,8 +133,8 @@ bool CPrinterESCPOS::AppendRaster(unsigned char mode, int bytesPerRow, int rows,
         // The last (usually the only) command carries whatever data is left.
         const bool last = start + n >= rows;
         int len = last ? dataLen - offset
-                       : static_cast<int>(std::min<long long>(static_cast<long long>(n) * bytesPerRow,
-                                                              dataLen - offset));
+                       : static_cast<int>(
+                             std::min<long long>(static_cast<long long>(n) * bytesPerRow, dataLen - offset));
         CMyBuffer b;
         const unsigned char head[] = {0x1D,
                                       0x76,
