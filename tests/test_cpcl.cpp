@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "helpers/hexdump.h"
+#include "helpers/pages.h"
 #include "printers/cpcl.h"
 
 namespace {
 
-using ByteVec = std::vector<unsigned char>;
 
 class TestCPCL : public CPrinterCPCL {
 public:
@@ -23,25 +23,10 @@ public:
     }
 };
 
-// A page as the pipeline leaves it (1 bit per dot, 0 = black, tails white);
-// returns its stored rows inverted, as CG carries them.
+// A prepared page in img; returns its stored rows inverted, as CG carries them.
 ByteVec PreparedPage(CxImage& img, unsigned w, unsigned h, unsigned seed = 1) {
-    EXPECT_NE(img.Create(w, h, 1, 0), nullptr);
-    img.SetGrayPalette();
-    const unsigned eff = img.GetEffWidth();
-    ByteVec wire;
-    unsigned x = seed;
-    for (unsigned y = 0; y < h; y++) {
-        uint8_t* row = img.GetBits(y);
-        for (unsigned i = 0; i < eff; i++) {
-            x = x * 1103515245u + 12345u;
-            row[i] = static_cast<uint8_t>(x >> 16);
-        }
-        if (w % 8) row[w / 8] |= static_cast<uint8_t>(0xFF >> (w % 8));
-        for (unsigned i = (w + 7) / 8; i < eff; i++) row[i] = 0xFF;
-        for (unsigned i = 0; i < eff; i++) wire.push_back(static_cast<unsigned char>(~row[i]));
-    }
-    return wire;
+    FillPreparedPage(img, w, h, seed);
+    return InvertedRows(img, img.GetEffWidth());
 }
 
 TEST(CpclPage, Labels) {

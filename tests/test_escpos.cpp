@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "helpers/hexdump.h"
+#include "helpers/pages.h"
 #include "printers/escpos.h"
 
 namespace {
 
-using ByteVec = std::vector<unsigned char>;
 
 class TestESCPOS : public CPrinterESCPOS {
 public:
@@ -27,36 +27,11 @@ public:
     }
 };
 
-// A page as the pipeline leaves it: 1 bit per dot, 0 = black, row tails
-// white. Returns the bytes the printer should get: the first (w + 7) / 8
-// bytes of each row, inverted.
+// A prepared page in img; returns what the printer gets: the first
+// (w + 7) / 8 bytes of each row, inverted.
 ByteVec PreparedPage(CxImage& img, unsigned w, unsigned h, unsigned seed = 1) {
-    EXPECT_NE(img.Create(w, h, 1, 0), nullptr);
-    img.SetGrayPalette();
-    const unsigned eff = img.GetEffWidth();
-    ByteVec wire;
-    unsigned x = seed;
-    for (unsigned y = 0; y < h; y++) {
-        uint8_t* row = img.GetBits(y);
-        for (unsigned i = 0; i < eff; i++) {
-            x = x * 1103515245u + 12345u;
-            row[i] = static_cast<uint8_t>(x >> 16);
-        }
-        if (w % 8) row[w / 8] |= static_cast<uint8_t>(0xFF >> (w % 8));
-        for (unsigned i = (w + 7) / 8; i < eff; i++) row[i] = 0xFF;
-        for (unsigned i = 0; i < (w + 7) / 8; i++) wire.push_back(static_cast<unsigned char>(~row[i]));
-    }
-    return wire;
-}
-
-ByteVec Cat(std::initializer_list<ByteVec> parts) {
-    ByteVec all;
-    for (const ByteVec& p : parts) all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-
-ByteVec Raster(int mode, int bytesPerRow, int rows) {
-    return Bytes({0x1D, 0x76, 0x30, mode, bytesPerRow & 0xFF, bytesPerRow >> 8, rows & 0xFF, rows >> 8});
+    FillPreparedPage(img, w, h, seed);
+    return InvertedRows(img, (w + 7) / 8);
 }
 
 TEST(EscposBuilders, GoldenBytes) {
@@ -89,10 +64,10 @@ TEST(EscposBuilders, GoldenBytes) {
          ByteVec()},
         {"raster, little-endian sizes", 203,
          [&](CPrinterESCPOS& p) { p.PrintBMP(203, 203, 0x0102, 3, data, 6); },
-         Cat({Raster(0, 0x0102, 3), ByteVec(data, data + 6)})},
+         Cat({RasterHeader(0, 0x0102, 3), ByteVec(data, data + 6)})},
         {"raster, data length need not match", 203,
          [&](CPrinterESCPOS& p) { p.PrintBMP(100, 100, 2, 0x0201, data, 5); },
-         Cat({Raster(3, 2, 0x0201), ByteVec(data, data + 5)})},
+         Cat({RasterHeader(3, 2, 0x0201), ByteVec(data, data + 5)})},
         {"raster, rows too wide for the header", 203,
          [&](CPrinterESCPOS& p) { p.PrintBMP(203, 203, 0x10000, 1, data, 6); }, ByteVec()},
     };
@@ -149,7 +124,7 @@ TEST(EscposPage, Streams) {
         ASSERT_EQ(p.writes.size(), 1u);
         const ByteVec expected =
             Cat({c.before, Bytes({0x1B, 0x40, 0x00, 0x1B, 0x61, 0x01}),
-                 Raster(c.dpi == 100 ? 3 : 0, static_cast<int>((c.width + 7) / 8), 30), wire, c.after});
+                 RasterHeader(c.dpi == 100 ? 3 : 0, static_cast<int>((c.width + 7) / 8), 30), wire, c.after});
         EXPECT_TRUE(SameBytes(expected, p.writes[0]));
         EXPECT_TRUE(p.Cmd().empty());
     }
@@ -177,7 +152,7 @@ TEST(EscposPage, TallPagesSplitAt65535Rows) {
         ByteVec expected = Bytes({0x1B, 0x40, 0x00, 0x1B, 0x61, 0x01});
         size_t row = 0;
         for (int n : c.commands) {
-            expected = Cat({expected, Raster(0, 1, n), ByteVec(wire.begin() + row, wire.begin() + row + n)});
+            expected = Cat({expected, RasterHeader(0, 1, n), ByteVec(wire.begin() + row, wire.begin() + row + n)});
             row += n;
         }
         EXPECT_TRUE(SameBytes(expected, p.writes[0]));

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "helpers/hexdump.h"
+#include "helpers/pages.h"
 #include "printers/peripage.h"
 
 namespace {
 
-using ByteVec = std::vector<unsigned char>;
 
 class TestPeriPage : public CPrinterPeriPage {
 public:
@@ -34,38 +34,12 @@ public:
     }
 };
 
-// A page as the pipeline leaves it (1 bit per dot, 0 = black, tails white).
-// Returns the first bytesPerRow bytes of every row, inverted: what the
-// printer gets. whiteRows makes rows all white (before the inversion).
+// A prepared page in img; returns the first bytesPerRow bytes of every row,
+// inverted: what the printer gets. whiteRow makes rows all white.
 ByteVec PreparedPage(CxImage& img, unsigned w, unsigned h, unsigned bytesPerRow, unsigned seed = 1,
                      std::function<bool(unsigned)> whiteRow = nullptr) {
-    EXPECT_NE(img.Create(w, h, 1, 0), nullptr);
-    img.SetGrayPalette();
-    const unsigned eff = img.GetEffWidth();
-    ByteVec wire;
-    unsigned x = seed;
-    for (unsigned y = 0; y < h; y++) {
-        uint8_t* row = img.GetBits(y);
-        for (unsigned i = 0; i < eff; i++) {
-            x = x * 1103515245u + 12345u;
-            row[i] = whiteRow && whiteRow(y) ? 0xFF : static_cast<uint8_t>(x >> 16);
-        }
-        if (w % 8) row[w / 8] |= static_cast<uint8_t>(0xFF >> (w % 8));
-        for (unsigned i = (w + 7) / 8; i < eff; i++) row[i] = 0xFF;
-        if (whiteRow && whiteRow(y)) continue;
-        for (unsigned i = 0; i < bytesPerRow; i++) wire.push_back(static_cast<unsigned char>(~row[i]));
-    }
-    return wire;
-}
-
-ByteVec Cat(std::initializer_list<ByteVec> parts) {
-    ByteVec all;
-    for (const ByteVec& p : parts) all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-
-ByteVec Raster(int mode, int bytesPerRow, int rows) {
-    return Bytes({0x1D, 0x76, 0x30, mode, bytesPerRow & 0xFF, bytesPerRow >> 8, rows & 0xFF, rows >> 8});
+    FillPreparedPage(img, w, h, seed, whiteRow);
+    return InvertedRows(img, bytesPerRow, whiteRow);
 }
 
 ByteVec Slice(const ByteVec& v, size_t from, size_t n) {
@@ -203,7 +177,7 @@ TEST(PeriPageDocument, BeepsPerPageAndPerDocument) {
         if (!c.startDoc.empty()) expected.push_back(c.startDoc);
         for (const ByteVec& w : wire)
             expected.push_back(
-                Cat({kInitContinuous, kCentre, c.pageHead, Raster(0, 2, 2), w, c.pageTail, kEnd}));
+                Cat({kInitContinuous, kCentre, c.pageHead, RasterHeader(0, 2, 2), w, c.pageTail, kEnd}));
         if (!c.endDoc.empty()) expected.push_back(c.endDoc);
         ASSERT_EQ(p.writes.size(), expected.size());
         for (size_t i = 0; i < expected.size(); i++)
@@ -256,7 +230,7 @@ TEST(PeriPagePage, Streams) {
         const ByteVec wire = PreparedPage(p.m_image, 61, 3, 8);
         p.OnPaintBmp();
         ASSERT_EQ(p.writes.size(), 1u);
-        EXPECT_TRUE(SameBytes(Cat({c.head, Raster(0, 8, 3), wire, c.tail}), p.writes[0]));
+        EXPECT_TRUE(SameBytes(Cat({c.head, RasterHeader(0, 8, 3), wire, c.tail}), p.writes[0]));
     }
 }
 
@@ -289,7 +263,7 @@ TEST(PeriPageRaster, BandsOfImageMaxLengthRows) {
         ByteVec expected;
         size_t row = 0;
         for (int n : c.commands) {
-            expected = Cat({expected, Raster(3, 2, n), Slice(wire, row * 2, n * 2u)});
+            expected = Cat({expected, RasterHeader(3, 2, n), Slice(wire, row * 2, n * 2u)});
             row += n;
         }
         EXPECT_TRUE(SameBytes(expected, Bitmap(p.writes[0])));
@@ -302,7 +276,7 @@ TEST(PeriPageRaster, TallPageWithoutBandsSplitsAt65535Rows) {
     p.OnPaintBmp();
     ASSERT_EQ(p.writes.size(), 1u);
     EXPECT_TRUE(
-        SameBytes(Cat({Raster(0, 1, 65535), Slice(wire, 0, 65535), Raster(0, 1, 1), Slice(wire, 65535, 1)}),
+        SameBytes(Cat({RasterHeader(0, 1, 65535), Slice(wire, 0, 65535), RasterHeader(0, 1, 1), Slice(wire, 65535, 1)}),
                   Bitmap(p.writes[0])));
 }
 
@@ -378,7 +352,7 @@ TEST(PeriPagePage, RecordingPaperCropsWhiteRows) {
     const ByteVec wire = PreparedPage(p.m_image, 16, 10, 2, 4, [](unsigned y) { return y < 3 || y > 7; });
     p.OnPaintBmp();
     ASSERT_EQ(p.writes.size(), 1u);
-    EXPECT_TRUE(SameBytes(Cat({Raster(0, 2, 5), wire}), Bitmap(p.writes[0])));
+    EXPECT_TRUE(SameBytes(Cat({RasterHeader(0, 2, 5), wire}), Bitmap(p.writes[0])));
 }
 
 }  // namespace

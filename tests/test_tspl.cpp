@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "helpers/hexdump.h"
+#include "helpers/pages.h"
 #include "printers/tspl.h"
 
 namespace {
 
-using ByteVec = std::vector<unsigned char>;
 
 class TestTSPL : public CPrinterTSPL {
 public:
@@ -42,23 +42,10 @@ protected:
     }
 };
 
-// A page as the pipeline leaves it: 1 bit per dot, 0 = black, row tails
-// white. Returns its stored rows.
+// A prepared page in img; returns its stored rows.
 ByteVec PreparedPage(CxImage& img, unsigned w, unsigned h, unsigned seed = 1) {
-    EXPECT_NE(img.Create(w, h, 1, 0), nullptr);
-    img.SetGrayPalette();
-    const unsigned eff = img.GetEffWidth();
-    unsigned x = seed;
-    for (unsigned y = 0; y < h; y++) {
-        uint8_t* row = img.GetBits(y);
-        for (unsigned i = 0; i < eff; i++) {
-            x = x * 1103515245u + 12345u;
-            row[i] = static_cast<uint8_t>(x >> 16);
-        }
-        if (w % 8) row[w / 8] |= static_cast<uint8_t>(0xFF >> (w % 8));
-        for (unsigned i = (w + 7) / 8; i < eff; i++) row[i] = 0xFF;
-    }
-    return ByteVec(img.GetBits(0), img.GetBits(0) + static_cast<size_t>(eff) * h);
+    FillPreparedPage(img, w, h, seed);
+    return ByteVec(img.GetBits(0), img.GetBits(0) + static_cast<size_t>(img.GetEffWidth()) * h);
 }
 
 // Settings as the worked example has them.
