@@ -1,0 +1,256 @@
+// The dotforge-preview command: pictures written as PNG files that read back
+// as the pages sent, the listing on standard output, and damaged streams
+// reported on standard error with their offset and exit status 1, with the
+// pages before the fault still written.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "helpers/hexdump.h"
+#include "helpers/raster.h"
+#include "printers/tspl.h"
+
+namespace {
+
+using ByteVec = std::vector<unsigned char>;
+
+struct ToolRun {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+// Runs the built tool with args, feeding stdinBytes on standard input.
+ToolRun RunPreview(const std::vector<std::string>& args, const ByteVec& stdinBytes = ByteVec()) {
+    ToolRun run;
+    const std::string in = TempPath("preview-in"), out = TempPath("preview-out"), err = TempPath("preview-err");
+    {
+        std::ofstream f(in, std::ios::binary);
+        f.write((const char*)stdinBytes.data(), (std::streamsize)stdinBytes.size());
+    }
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fi = open(in.c_str(), O_RDONLY), fo = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+            fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fi < 0 || fo < 0 || fe < 0) _exit(126);
+        dup2(fi, 0);
+        dup2(fo, 1);
+        dup2(fe, 2);
+        std::vector<char*> argv{const_cast<char*>(DF_PREVIEW_PATH)};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid)
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.out = ReadFile(out);
+    run.err = ReadFile(err);
+    unlink(in.c_str());
+    unlink(out.c_str());
+    unlink(err.c_str());
+    return run;
+}
+
+std::string WriteTemp(const ByteVec& bytes) {
+    std::string path = TempPath("preview-job");
+    std::ofstream f(path, std::ios::binary);
+    f.write((const char*)bytes.data(), (std::streamsize)bytes.size());
+    return path;
+}
+
+// A PNG read back as one byte per dot, 1 = black.
+struct Png {
+    int w = 0, h = 0;
+    std::vector<uint8_t> black;
+};
+
+bool ReadPng(const std::string& path, Png* png) {
+    png_image img;
+    memset(&img, 0, sizeof(img));
+    img.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&img, path.c_str())) return false;
+    img.format = PNG_FORMAT_GRAY;
+    std::vector<uint8_t> grey(PNG_IMAGE_SIZE(img));
+    if (!png_image_finish_read(&img, nullptr, grey.data(), 0, nullptr)) return false;
+    png->w = (int)img.width;
+    png->h = (int)img.height;
+    png->black.resize(grey.size());
+    for (size_t i = 0; i < grey.size(); i++) png->black[i] = grey[i] < 128;
+    return true;
+}
+
+// The Paperang protocol's example page: one row of 64 dots,
+// 00 00 00 FF 0F 00 00 00.
+const ByteVec kPaperangPage = Bytes({
+    0xA5, 0x01, 0x05, 0x00, 0x05, 0x19, 0x03, 0x00, 0x00, 0x57, 0x1F, 0xE7, 0xA5, 0x5A,
+    0xA5, 0x01, 0x19, 0x00, 0x05, 0x1C, 0x03, 0x14, 0x00, 0x01, 0x01, 0x00, 0x01, 0x0F, 0x00, 0xFF, 0x00,
+    0x00, 0x00, 0x0F, 0x00, 0x00, 0x01, 0xFF, 0x00, 0x01, 0x01, 0x00, 0x00, 0x6A, 0x81, 0x8F, 0x30, 0x5A,
+    0xA5, 0x01, 0x14, 0x00, 0x05, 0x1B, 0x03, 0x0F, 0x00, 0x00, 0x00, 0x0B, 0x00, 0x01, 0x08, 0x00, 0x00,
+    0x00, 0x01, 0x03, 0x00, 0x06, 0xE9, 0xC0, 0x2D, 0x10, 0xDD, 0xDA, 0x5A,
+    0xA5, 0x01, 0x05, 0x00, 0x05, 0x1A, 0x03, 0x00, 0x00, 0xB9, 0xB0, 0x52, 0xB7, 0x5A,
+});
+const size_t kTreeFrame = 14, kBitmapFrame = 48, kEndFrame = 77;
+
+void ExpectExamplePng(const std::string& path) {
+    Png png;
+    ASSERT_TRUE(ReadPng(path, &png)) << path;
+    ASSERT_EQ(png.w, 64);
+    ASSERT_EQ(png.h, 1);
+    const uint8_t row[8] = {0x00, 0x00, 0x00, 0xFF, 0x0F, 0x00, 0x00, 0x00};
+    for (int x = 0; x < 64; x++) EXPECT_EQ(png.black[x], (row[x / 8] >> (7 - x % 8)) & 1) << "dot " << x;
+}
+
+TEST(PreviewCli, WritesOnePngPerPageAndListsTheCommands) {
+    ByteVec job = kPaperangPage;
+    job.insert(job.end(), kPaperangPage.begin(), kPaperangPage.end());
+    const std::string file = WriteTemp(job), prefix = TempPath("pages");
+    ToolRun r = RunPreview({"-o", prefix, file});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("Paperang stream, 182 bytes (detected)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("      48  frame 0x1B bitmap chunk 0, 3 bytes, CRC ok (Huffman, 1 row)"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("page 2: 64 x 1 dots -> " + prefix + "-2.png"), std::string::npos) << r.out;
+    ExpectExamplePng(prefix + "-1.png");
+    ExpectExamplePng(prefix + "-2.png");
+    EXPECT_FALSE(Exists(prefix + "-3.png"));
+    unlink(file.c_str());
+    unlink((prefix + "-1.png").c_str());
+    unlink((prefix + "-2.png").c_str());
+}
+
+class CaptureTSPL : public CPrinterTSPL {
+public:
+    ByteVec out;
+    void WriteSpool(const void* data, int len) override {
+        if (len > 0) out.insert(out.end(), (const uint8_t*)data, (const uint8_t*)data + len);
+    }
+};
+
+TEST(PreviewCli, RendererPagesFromStandardInputReadBackExactly) {
+    // Widths that leave byte and row padding; the PNG has the label's width.
+    CaptureTSPL r;
+    r.m_iDpi = 203;
+    r.m_halftone.ImageCompress = true;
+    std::vector<std::vector<uint8_t>> pics;
+    const int sizes[][2] = {{401, 37}, {9, 3}};
+    std::mt19937 rng(7);
+    for (const auto& s : sizes) {
+        ASSERT_NE(r.m_image.Create(s[0], s[1], 1, 0), nullptr);
+        r.m_image.SetGrayPalette();
+        std::vector<uint8_t> pic((size_t)s[0] * s[1]);
+        for (int y = 0; y < s[1]; y++) {
+            uint8_t* row = r.m_image.GetBits(y);
+            memset(row, 0xFF, r.m_image.GetEffWidth());
+            for (int x = 0; x < s[0]; x++)
+                if ((pic[(size_t)y * s[0] + x] = rng() % 2)) row[x / 8] &= (uint8_t)~(0x80 >> (x % 8));
+        }
+        pics.push_back(pic);
+        r.OnPaintBmp();
+    }
+    const std::string prefix = TempPath("tspl");
+    ToolRun run = RunPreview({"--model", "20", "-o", prefix}, r.out);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("TSPL stream"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("(as told)"), std::string::npos) << run.out;
+    for (size_t i = 0; i < pics.size(); i++) {
+        std::string path = prefix + "-" + std::to_string(i + 1) + ".png";
+        Png png;
+        ASSERT_TRUE(ReadPng(path, &png)) << path;
+        EXPECT_EQ(png.w, sizes[i][0]);
+        EXPECT_EQ(png.h, sizes[i][1]);
+        EXPECT_TRUE(png.black == pics[i]) << "page " << i + 1 << " differs";
+        unlink(path.c_str());
+    }
+}
+
+TEST(PreviewCli, DamagedStreamsReportOffsetAndKeepEarlierPages) {
+    struct Case {
+        const char* name;
+        std::function<void(ByteVec&)> damage;  // applied to page 2 of a two-page job
+        size_t offset;
+        const char* reason;
+        int pages;  // written: page 1, and page 2 unfinished when its rows arrived
+    };
+    const size_t p2 = kPaperangPage.size();
+    const Case cases[] = {
+        {"flipped CRC byte", [&](ByteVec& s) { s[p2 + kBitmapFrame + 4 + 20 + 2] ^= 0x10; }, p2 + kBitmapFrame + 24,
+         "bad CRC: the frame says DACD102D, its 20-byte record gives DADD102D", 1},
+        {"truncated frame", [&](ByteVec& s) { s.resize(p2 + kTreeFrame + 20); }, p2 + kTreeFrame + 2,
+         "frame length 25 runs past the end of the stream: the frame needs 34 bytes, 20 are left", 1},
+        {"length field past the end", [&](ByteVec& s) { s[p2 + kEndFrame + 2] = 0x40; }, p2 + kEndFrame + 2,
+         "frame length 64 runs past the end of the stream", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ByteVec job = kPaperangPage;
+        job.insert(job.end(), kPaperangPage.begin(), kPaperangPage.end());
+        c.damage(job);
+        const std::string file = WriteTemp(job), prefix = TempPath("damaged");
+        ToolRun r = RunPreview({file, "-o", prefix});
+        EXPECT_EQ(r.status, 1);
+        const std::string where = file + ": offset " + std::to_string(c.offset) + " (0x";
+        EXPECT_NE(r.err.find(where), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.pages == 1 ? "the 1 page decoded before the fault has been written"
+                                          : "the 2 pages decoded before the fault have been written"),
+                  std::string::npos)
+            << r.err;
+        ExpectExamplePng(prefix + "-1.png");
+        if (c.pages == 2) {
+            ExpectExamplePng(prefix + "-2.png");
+            EXPECT_NE(r.out.find("page 2: 64 x 1 dots -> " + prefix + "-2.png (unfinished)"), std::string::npos) << r.out;
+        }
+        EXPECT_EQ(Exists(prefix + "-2.png"), c.pages == 2);
+        EXPECT_FALSE(Exists(prefix + "-3.png"));
+        unlink(file.c_str());
+        unlink((prefix + "-1.png").c_str());
+        unlink((prefix + "-2.png").c_str());
+    }
+}
+
+TEST(PreviewCli, BadInputAndArguments) {
+    struct Case {
+        std::vector<std::string> args;
+        ByteVec input;
+        int status;
+        const char* message;
+    } cases[] = {
+        {{}, Bytes("hello"), 1, "cannot tell the printer family from the first bytes (68 65 6C 6C 6F); name it with --model"},
+        {{}, ByteVec(), 1, "the stream is empty"},
+        {{"--model", "21"}, Bytes({0x1B, 0x40, 0x00, 0x1B, 0x07}), 1, "offset 3 (0x3): unknown command 1B 07"},
+        {{"--model", "99"}, ByteVec(), 2, "unknown model \"99\""},
+        {{"--frobnicate"}, ByteVec(), 2, "unknown option --frobnicate"},
+        {{"-o"}, ByteVec(), 2, "-o needs a value"},
+        {{"/nonexistent/job.bin"}, ByteVec(), 1, "/nonexistent/job.bin: No such file or directory"},
+    };
+    for (const Case& c : cases) {
+        ToolRun r = RunPreview(c.args, c.input);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+}
+
+}  // namespace

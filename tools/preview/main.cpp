@@ -1,0 +1,125 @@
+// dotforge-preview: shows what a printer stream written by the dotforge
+// filter would print. Lists every command on standard output and writes one
+// PNG per page; faults go to standard error with their byte offset.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/preview/preview.h"
+
+static const char kUsage[] =
+    "usage: dotforge-preview [--model 20|21|22|23|24] [-o PREFIX] [FILE]\n"
+    "Reads a printer stream from FILE (or standard input), lists its commands\n"
+    "and writes each page as PREFIX-1.png, PREFIX-2.png, ... (default prefix: page).\n"
+    "Models: 20 TSPL, 21 ESC/POS, 22 CPCL, 23 Paperang, 24 PeriPage; without\n"
+    "--model the family is told from the first bytes.\n";
+
+static bool ReadAll(FILE* f, std::vector<uint8_t>* out) {
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) out->insert(out->end(), buf, buf + n);
+    return !ferror(f);
+}
+
+int main(int argc, char** argv) {
+    PreviewFamily family = PreviewFamily::Unknown;
+    std::string prefix = "page";
+    const char* input = nullptr;
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        std::string value;
+        bool hasValue = false;
+        if (a == "-h" || a == "--help") {
+            fputs(kUsage, stdout);
+            return 0;
+        }
+        if (a == "--model" || a == "-m" || a == "-o" || a == "--output") {
+            if (i + 1 >= argc) {
+                fprintf(stderr, "dotforge-preview: %s needs a value\n%s", a.c_str(), kUsage);
+                return 2;
+            }
+            value = argv[++i];
+            hasValue = true;
+        } else if (a.compare(0, 8, "--model=") == 0 || a.compare(0, 9, "--output=") == 0) {
+            size_t eq = a.find('=');
+            value = a.substr(eq + 1);
+            a = a.substr(0, eq);
+            hasValue = true;
+        }
+        if (hasValue && (a == "--model" || a == "-m")) {
+            family = ParseFamily(value.c_str());
+            if (family == PreviewFamily::Unknown) {
+                fprintf(stderr, "dotforge-preview: unknown model \"%s\" (expected 20 to 24)\n", value.c_str());
+                return 2;
+            }
+        } else if (hasValue) {
+            if (value.empty()) {
+                fprintf(stderr, "dotforge-preview: empty output prefix\n");
+                return 2;
+            }
+            prefix = value;
+        } else if (a.size() > 1 && a[0] == '-') {
+            fprintf(stderr, "dotforge-preview: unknown option %s\n%s", a.c_str(), kUsage);
+            return 2;
+        } else if (!input) {
+            input = argv[i];
+        } else {
+            fprintf(stderr, "dotforge-preview: more than one input file\n%s", kUsage);
+            return 2;
+        }
+    }
+
+    std::vector<uint8_t> data;
+    const char* inputName = input && strcmp(input, "-") ? input : "standard input";
+    FILE* f = input && strcmp(input, "-") ? fopen(input, "rb") : stdin;
+    if (!f) {
+        fprintf(stderr, "dotforge-preview: %s: %s\n", input, strerror(errno));
+        return 1;
+    }
+    bool readOk = ReadAll(f, &data);
+    if (f != stdin) fclose(f);
+    if (!readOk) {
+        fprintf(stderr, "dotforge-preview: error reading %s\n", inputName);
+        return 1;
+    }
+
+    PreviewResult result;
+    bool ok = DecodePrinterStream(data.data(), data.size(), family, &result);
+    if (result.family != PreviewFamily::Unknown)
+        printf("%s stream, %zu bytes (%s)\n", FamilyName(result.family), data.size(),
+               family == PreviewFamily::Unknown ? "detected" : "as told");
+    for (const PreviewLine& line : result.listing) printf("%8zu  %s\n", line.offset, line.text.c_str());
+
+    bool written = true;
+    for (size_t i = 0; i < result.pages.size(); i++) {
+        const PreviewPage& page = result.pages[i];
+        std::string path = prefix + "-" + std::to_string(i + 1) + ".png";
+        if (page.width <= 0 || page.height <= 0) {
+            printf("page %zu has no dots; no picture written\n", i + 1);
+            continue;
+        }
+        std::string why;
+        if (!WritePagePng(page, path, &why)) {
+            fprintf(stderr, "dotforge-preview: cannot write page %zu: %s\n", i + 1, why.c_str());
+            written = false;
+            continue;
+        }
+        printf("page %zu: %d x %d dots -> %s%s\n", i + 1, page.width, page.height, path.c_str(),
+               page.complete ? "" : " (unfinished)");
+    }
+    fflush(stdout);
+    if (!ok) {
+        fprintf(stderr, "dotforge-preview: %s: offset %zu (0x%zX): %s\n", inputName, result.errorOffset,
+                result.errorOffset, result.error.c_str());
+        if (!result.pages.empty())
+            fprintf(stderr, "dotforge-preview: the %zu page%s decoded before the fault %s been written\n",
+                    result.pages.size(), result.pages.size() == 1 ? "" : "s", result.pages.size() == 1 ? "has" : "have");
+        return 1;
+    }
+    if (result.pages.empty()) printf("no pages\n");
+    return written ? 0 : 1;
+}

@@ -1,0 +1,79 @@
+// The printer-stream decoder behind dotforge-preview: turns the bytes that a
+// renderer sent back into page pictures and a readable command listing.
+//
+// One entry point, DecodePrinterStream, dispatches on the command family.
+// Decoding stops at the first fault; everything decoded up to it (listing
+// lines, finished pages and the page in progress) stays in the result, so a
+// damaged job still shows how far it got.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The PPD model numbers of the five command families.
+enum class PreviewFamily {
+    Unknown = 0,
+    TSPL = 20,
+    ESCPOS = 21,
+    CPCL = 22,
+    Paperang = 23,
+    PeriPage = 24,
+};
+
+// Limits on what a header may ask for, so that a damaged length field can
+// never make the decoder reserve absurd amounts of memory.
+constexpr int kPreviewMaxDots = 65535;                  // per page dimension
+constexpr size_t kPreviewMaxPageBytes = 256u << 20;     // packed page storage
+
+// One decoded page: packed rows, most significant bit = leftmost dot,
+// 1 = black. The bits after the last dot of a row are always 0.
+struct PreviewPage {
+    int width = 0;        // dots
+    int height = 0;       // rows
+    size_t rowBytes = 0;  // (width + 7) / 8
+    std::vector<uint8_t> bits;
+    // False for a page that the stream left unfinished (no page end
+    // command before the fault or the end of the data).
+    bool complete = true;
+    // Resolution found for the page, 0 when the stream does not tell.
+    int dpi = 0;
+
+    bool Black(int x, int y) const {
+        return x >= 0 && y >= 0 && x < width && y < height &&
+               (bits[(size_t)y * rowBytes + (size_t)(x >> 3)] & (0x80 >> (x & 7))) != 0;
+    }
+};
+
+struct PreviewLine {
+    size_t offset;  // stream offset of the command's first byte
+    std::string text;
+};
+
+struct PreviewResult {
+    PreviewFamily family = PreviewFamily::Unknown;
+    std::vector<PreviewPage> pages;
+    std::vector<PreviewLine> listing;
+    bool ok = true;
+    size_t errorOffset = 0;  // where the fault was found
+    std::string error;       // what was expected there
+};
+
+// Guesses the family from the first bytes; Unknown when nothing fits.
+PreviewFamily DetectFamily(const uint8_t* data, size_t len);
+
+// "TSPL", "ESC/POS", ... for messages.
+const char* FamilyName(PreviewFamily family);
+
+// Accepts a model number (20-24) or a family name (tspl, escpos, cpcl,
+// paperang, peripage; any case). Unknown when the text is neither.
+PreviewFamily ParseFamily(const char* text);
+
+// Decodes len bytes of a stream of the given family (Unknown: detect it).
+// Returns result->ok.
+bool DecodePrinterStream(const uint8_t* data, size_t len, PreviewFamily family, PreviewResult* result);
+
+// Writes the page as a 1-bit greyscale PNG, black dots black. False (with a
+// reason in *error) when the page is empty or the file cannot be written.
+bool WritePagePng(const PreviewPage& page, const std::string& path, std::string* error);
