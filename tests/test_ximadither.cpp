@@ -1,0 +1,394 @@
+// Dithering: hand-computed pages for the kernels and matrices, and every
+// method checked against a plain pixel-by-pixel version written from the
+// description (kernel taps, clamping at each update, truncating division).
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "helpers/hexdump.h"
+#include "image/ximage.h"
+
+namespace {
+
+// ---- helpers --------------------------------------------------------------
+
+CxImage Grey8(unsigned w, unsigned h, const std::vector<uint8_t>& levels) {
+    std::vector<unsigned char> data(levels.begin(), levels.end());
+    CxImage img(0);
+    EXPECT_TRUE(img.CreateFromArray(data.data(), w, h, 8, w, false));
+    return img;
+}
+
+CxImage Uniform(unsigned w, unsigned h, uint8_t level) {
+    return Grey8(w, h, std::vector<uint8_t>(static_cast<size_t>(w) * h, level));
+}
+
+// Random page content; some pages are mostly near black or white so that
+// the clamping at 0 and 255 is exercised often.
+CxImage RandomImage(unsigned w, unsigned h, unsigned bpp, std::mt19937& rng) {
+    const unsigned bpl = (w * bpp + 7) / 8;
+    std::vector<unsigned char> data(static_cast<size_t>(bpl) * h);
+    const unsigned style = rng() % 3;
+    for (auto& b : data) {
+        const unsigned r = rng();
+        if (style == 0)
+            b = static_cast<unsigned char>(r);
+        else if (style == 1)
+            b = static_cast<unsigned char>(r % 4 ? (r >> 8) % 12 : 255 - (r >> 8) % 12);
+        else
+            b = static_cast<unsigned char>(120 + (r >> 8) % 17);
+    }
+    CxImage img(0);
+    EXPECT_TRUE(img.CreateFromArray(data.data(), w, h, bpp, bpl, false));
+    img.SetXDPI(203);
+    img.SetYDPI(406);
+    return img;
+}
+
+// Pixel values of a 1-bit image, row by row.
+std::vector<int> Pixels(const CxImage& img) {
+    std::vector<int> v;
+    for (long y = 0; y < static_cast<long>(img.GetHeight()); ++y)
+        for (long x = 0; x < static_cast<long>(img.GetWidth()); ++x) v.push_back(img.GetPixelIndex(x, y));
+    return v;
+}
+
+::testing::AssertionResult SameImage(const CxImage& a, const CxImage& b) {
+    if (a.IsValid() != b.IsValid()) return ::testing::AssertionFailure() << "validity differs";
+    if (!a.IsValid()) return ::testing::AssertionSuccess();
+    if (a.GetWidth() != b.GetWidth() || a.GetHeight() != b.GetHeight() || a.GetBpp() != b.GetBpp())
+        return ::testing::AssertionFailure() << "layout differs";
+    if (a.GetXDPI() != b.GetXDPI() || a.GetYDPI() != b.GetYDPI() || a.GetTransIndex() != b.GetTransIndex())
+        return ::testing::AssertionFailure() << "information fields differ";
+    for (unsigned i = 0; i < a.GetNumColors(); ++i) {
+        const tagRGBQUAD p = a.GetPaletteColor(i), q = b.GetPaletteColor(i);
+        if (memcmp(&p, &q, 4) != 0) return ::testing::AssertionFailure() << "palette entry " << i << " differs";
+    }
+    const unsigned eff = a.GetEffWidth();
+    for (unsigned y = 0; y < a.GetHeight(); ++y) {
+        if (memcmp(a.GetBits(y), b.GetBits(y), eff) != 0)
+            return ::testing::AssertionFailure() << "row " << y << " differs\n"
+                                                 << HexDump(a.GetBits(y), eff, 64) << "\n"
+                                                 << HexDump(b.GetBits(y), eff, 64);
+    }
+    if (a.AlphaIsValid() != b.AlphaIsValid()) return ::testing::AssertionFailure() << "alpha presence differs";
+    if (a.AlphaIsValid() &&
+        memcmp(a.AlphaGetPointer(), b.AlphaGetPointer(), static_cast<size_t>(a.GetWidth()) * a.GetHeight()) != 0)
+        return ::testing::AssertionFailure() << "alpha plane differs";
+    return ::testing::AssertionSuccess();
+}
+
+// ---- the plain version --------------------------------------------------------
+
+struct Tap {
+    int dx, dy, w;
+};
+struct Kernel {
+    int div;
+    std::vector<Tap> taps;
+};
+
+const Kernel& KernelOf(int method) {
+    static const Kernel fs{16, {{1, 0, 7}, {-1, 1, 3}, {0, 1, 5}, {1, 1, 1}}};
+    static const Kernel burkes{32, {{1, 0, 8}, {2, 0, 4}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 8}, {1, 1, 4}, {2, 1, 2}}};
+    static const Kernel stucki{42,
+                               {{1, 0, 8}, {2, 0, 4}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 8}, {1, 1, 4}, {2, 1, 2},
+                                {-2, 2, 1}, {-1, 2, 2}, {0, 2, 4}, {1, 2, 2}, {2, 2, 1}}};
+    static const Kernel jarvis{48,
+                               {{1, 0, 7}, {2, 0, 5}, {-2, 1, 3}, {-1, 1, 5}, {0, 1, 7}, {1, 1, 5}, {2, 1, 3},
+                                {-2, 2, 1}, {-1, 2, 3}, {0, 2, 5}, {1, 2, 3}, {2, 2, 1}}};
+    static const Kernel sierra{32,
+                               {{1, 0, 5}, {2, 0, 3}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 5}, {1, 1, 4}, {2, 1, 2},
+                                {-1, 2, 2}, {0, 2, 3}, {1, 2, 2}}};
+    static const Kernel arce{200,
+                             {{2, 0, 32}, {-3, 1, 12}, {-1, 1, 26}, {1, 1, 30}, {3, 1, 16}, {-2, 2, 12}, {0, 2, 26},
+                              {2, 2, 12}, {-3, 3, 5}, {-1, 3, 12}, {1, 3, 12}, {3, 3, 5}}};
+    switch (method) {
+    case 2: return burkes;
+    case 3: return stucki;
+    case 4: return jarvis;
+    case 5: return sierra;
+    case 6: return arce;
+    default: return fs;
+    }
+}
+
+const int kD4[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+const int kE8[8][8] = {
+    {0, 32, 8, 40, 2, 34, 10, 42},   {48, 16, 56, 24, 50, 18, 58, 26}, {12, 44, 4, 36, 14, 46, 6, 38},
+    {60, 28, 52, 20, 62, 30, 54, 22}, {3, 35, 11, 43, 1, 33, 9, 41},    {51, 19, 59, 27, 49, 17, 57, 25},
+    {15, 47, 7, 39, 13, 45, 5, 37},   {63, 31, 55, 23, 61, 29, 53, 21}};
+const int kS16[16][16] = {
+    {1, 235, 59, 219, 15, 231, 55, 215, 2, 232, 56, 216, 12, 228, 52, 212},
+    {129, 65, 187, 123, 143, 79, 183, 119, 130, 66, 184, 120, 140, 76, 180, 116},
+    {33, 193, 17, 251, 47, 207, 31, 247, 34, 194, 18, 248, 44, 204, 28, 244},
+    {161, 97, 145, 81, 175, 111, 159, 95, 162, 98, 146, 82, 172, 108, 156, 92},
+    {9, 225, 49, 209, 5, 239, 63, 223, 10, 226, 50, 210, 6, 236, 60, 220},
+    {137, 73, 177, 113, 133, 69, 191, 127, 138, 74, 178, 114, 134, 70, 188, 124},
+    {41, 201, 25, 241, 37, 197, 21, 255, 42, 202, 26, 242, 38, 198, 22, 252},
+    {169, 105, 153, 89, 165, 101, 149, 85, 170, 106, 154, 90, 166, 102, 150, 86},
+    {3, 233, 57, 217, 13, 229, 53, 213, 0, 234, 58, 218, 14, 230, 54, 214},
+    {131, 67, 185, 121, 141, 77, 181, 117, 128, 64, 186, 122, 142, 78, 182, 118},
+    {35, 195, 19, 249, 45, 205, 29, 245, 32, 192, 16, 250, 46, 206, 30, 246},
+    {163, 99, 147, 83, 173, 109, 157, 93, 160, 96, 144, 80, 174, 110, 158, 94},
+    {11, 227, 51, 211, 7, 237, 61, 221, 8, 224, 48, 208, 4, 238, 62, 222},
+    {139, 75, 179, 115, 135, 71, 189, 125, 136, 72, 176, 112, 132, 68, 190, 126},
+    {43, 203, 27, 243, 39, 199, 23, 253, 40, 200, 24, 240, 36, 196, 20, 254},
+    {171, 107, 155, 91, 167, 103, 151, 87, 168, 104, 152, 88, 164, 100, 148, 84}};
+
+bool RefDither(CxImage& img, int method) {
+    if (!img.IsValid()) return false;
+    if (img.GetBpp() == 1) return true;
+    img.GrayScale();
+    CxImage out(0);
+    out.CopyInfo(img);
+    out.Create(img.GetWidth(), img.GetHeight(), 1, img.GetType());
+    if (!out.IsValid()) return false;
+    out.AlphaCopy(img);
+    const long w = static_cast<long>(img.GetWidth()), h = static_cast<long>(img.GetHeight());
+
+    uint8_t gen[256];
+    for (int i = 0; i < 256; ++i) {
+        int x = i / 4, y = i % 4, d = 0;
+        for (int n = 0; n < 4; ++n) {
+            d = (d * 4) + 2 * ((x ^ y) & 1) + (y & 1);
+            x /= 2;
+            y /= 2;
+        }
+        gen[i] = static_cast<uint8_t>(d & 255);
+    }
+
+    for (long y = 0; y < h; ++y) {
+        for (long x = 0; x < w; ++x) {
+            const int level = img.GetPixelIndex(x, y);
+            int bit = 0;
+            switch (method) {
+            case 1: {
+                const int t = level * 16 / 255, r = t % 16, o = t / 16;
+                const int intensity[3] = {0, 1, 1};  // the third entry is never reached
+                bit = kD4[y % 4][x % 4] < r ? intensity[o + 1] : intensity[o];
+                break;
+            }
+            case 7:
+                bit = level > gen[(x % 4) + 4 * (y % 4)] ? 1 : 0;
+                break;
+            case 8: {
+                const int q = level / 4;
+                bit = (q != 0 && q >= kE8[x % 8][y % 8]) ? 1 : 0;
+                break;
+            }
+            case 9:
+                bit = level > kS16[x % 16][y % 16] ? 1 : 0;
+                break;
+            default: {
+                const Kernel& k = KernelOf(method);
+                int err;
+                if (level > 128) {
+                    bit = 1;
+                    err = level - 255;
+                } else {
+                    bit = 0;
+                    err = level;
+                }
+                for (const Tap& t : k.taps) {
+                    const long nx = x + t.dx, ny = y + t.dy;
+                    if (!img.IsInside(nx, ny)) continue;
+                    int v = img.GetPixelIndex(nx, ny) + (err * t.w) / k.div;
+                    v = v < 0 ? 0 : (v > 255 ? 255 : v);
+                    img.SetPixelIndex(nx, ny, static_cast<uint8_t>(v));
+                }
+                break;
+            }
+            }
+            out.SetPixelIndex(x, y, static_cast<uint8_t>(bit));
+        }
+    }
+    out.SetPaletteColor(0, 0, 0, 0, 0);
+    out.SetPaletteColor(1, 255, 255, 255, 0);
+    img.Transfer(out);
+    return true;
+}
+
+const int kAllMethods[] = {-1000, -1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 1000, INT_MIN, INT_MAX};
+const int kDiffusion[] = {0, 2, 3, 4, 5, 6};
+
+// ---- hand-computed pages -------------------------------------------------------
+
+TEST(Dither, FloydSteinbergLevel128) {
+    // The first pixel is black with error 128; its right neighbour then holds
+    // 128 + 896 / 16 = 184 and turns white. A 3 x 2 page worked by hand:
+    // row 0 reads 128, 184, 97 when visited; row 1 reads 155, 89, 192.
+    CxImage img = Uniform(3, 2, 128);
+    ASSERT_TRUE(img.Dither(0));
+    EXPECT_EQ(Pixels(img), (std::vector<int>{0, 1, 0, 1, 0, 1}));
+    EXPECT_EQ(img.GetBits(0)[0], 0x40);
+    EXPECT_EQ(img.GetBits(1)[0], 0xA0);
+}
+
+TEST(Dither, ErrorDivisionTruncatesTowardZero) {
+    // 129 is white with error -126; -882 / 16 is -55 (not -56), so 184 becomes
+    // 129 and is white as well.
+    CxImage img = Grey8(2, 1, {129, 184});
+    ASSERT_TRUE(img.Dither(0));
+    EXPECT_EQ(Pixels(img), (std::vector<int>{1, 1}));
+}
+
+TEST(Dither, NeighboursAreClampedAtEveryUpdate) {
+    // Pixel (0,1) starts at 5, is pulled to -34 by the white (0,0) and
+    // clamped to 0, then gets +24 from (1,0): 24, black, whose +10 takes
+    // (1,1) from 123 to 133: white. Without the clamp (0,1) would carry -10
+    // and (1,1) would end at 119: black.
+    CxImage img = Grey8(2, 2, {129, 183, 5, 90});
+    ASSERT_TRUE(img.Dither(0));
+    EXPECT_EQ(Pixels(img), (std::vector<int>{1, 0, 0, 1}));
+}
+
+TEST(Dither, SameRowWeightsOfBurkesAndStevensonArce) {
+    // Burkes on 128 x 5 reads 128, 160, 121, 147, 116 in turn.
+    CxImage burkes = Uniform(5, 1, 128);
+    ASSERT_TRUE(burkes.Dither(2));
+    EXPECT_EQ(Pixels(burkes), (std::vector<int>{0, 1, 0, 1, 0}));
+    // Stevenson-Arce passes only 32/200 two pixels on: 128, 128, 148, 148, 111.
+    CxImage arce = Uniform(5, 1, 128);
+    ASSERT_TRUE(arce.Dither(6));
+    EXPECT_EQ(Pixels(arce), (std::vector<int>{0, 0, 1, 1, 0}));
+}
+
+TEST(Dither, UniformBlackAndWhiteForEveryDiffusionKernel) {
+    for (int m : kDiffusion) {
+        CxImage white = Uniform(13, 6, 255), black = Uniform(13, 6, 0);
+        ASSERT_TRUE(white.Dither(m));
+        ASSERT_TRUE(black.Dither(m));
+        EXPECT_EQ(Pixels(white), std::vector<int>(13 * 6, 1)) << m;
+        EXPECT_EQ(Pixels(black), std::vector<int>(13 * 6, 0)) << m;
+    }
+}
+
+TEST(Dither, OutOfRangeMethodsAreFloydSteinberg) {
+    std::mt19937 rng(41);
+    CxImage page = RandomImage(37, 9, 8, rng);
+    CxImage fs(page);
+    ASSERT_TRUE(fs.Dither(0));
+    for (int m : {-1, 10, 1000, INT_MIN, INT_MAX}) {
+        CxImage img(page);
+        ASSERT_TRUE(img.Dither(m));
+        EXPECT_TRUE(SameImage(fs, img)) << m;
+    }
+}
+
+TEST(Dither, Bayer4x4TwoIntensities) {
+    CxImage white = Uniform(8, 8, 255), black = Uniform(8, 8, 0), half = Uniform(8, 8, 128);
+    ASSERT_TRUE(white.Dither(1));
+    ASSERT_TRUE(black.Dither(1));
+    ASSERT_TRUE(half.Dither(1));
+    EXPECT_EQ(Pixels(white), std::vector<int>(64, 1));
+    EXPECT_EQ(Pixels(black), std::vector<int>(64, 0));
+    // 128: t = 8, white exactly where D < 8, which is half of each 4 x 4 cell.
+    const int d[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+    int whites = 0;
+    for (long y = 0; y < 8; ++y)
+        for (long x = 0; x < 8; ++x) {
+            EXPECT_EQ(half.GetPixelIndex(x, y), d[y % 4][x % 4] < 8 ? 1 : 0) << x << "," << y;
+            whites += half.GetPixelIndex(x, y);
+        }
+    EXPECT_EQ(whites, 32);
+}
+
+TEST(Dither, GeneratedMatrix) {
+    CxImage white = Uniform(8, 8, 255), black = Uniform(8, 8, 0), mid = Uniform(8, 8, 100);
+    ASSERT_TRUE(white.Dither(7));
+    ASSERT_TRUE(black.Dither(7));
+    ASSERT_TRUE(mid.Dither(7));
+    EXPECT_EQ(Pixels(white), std::vector<int>(64, 1));
+    EXPECT_EQ(Pixels(black), std::vector<int>(64, 0));
+    const int b[4][4] = {{0, 192, 48, 240}, {128, 64, 176, 112}, {32, 224, 16, 208}, {160, 96, 144, 80}};
+    for (long y = 0; y < 8; ++y)
+        for (long x = 0; x < 8; ++x) EXPECT_EQ(mid.GetPixelIndex(x, y), 100 > b[y % 4][x % 4] ? 1 : 0) << x << "," << y;
+}
+
+TEST(Dither, Bayer8x8ReadWithXSelectingTheRow) {
+    for (int level : {0, 1, 2, 3}) {
+        CxImage img = Uniform(16, 16, static_cast<uint8_t>(level));
+        ASSERT_TRUE(img.Dither(8));
+        EXPECT_EQ(Pixels(img), std::vector<int>(256, 0)) << level;
+    }
+    for (int level : {252, 253, 255}) {
+        CxImage img = Uniform(16, 16, static_cast<uint8_t>(level));
+        ASSERT_TRUE(img.Dither(8));
+        EXPECT_EQ(Pixels(img), std::vector<int>(256, 1)) << level;
+    }
+    // Level 8 (q = 2): on row 0 only x mod 8 = 0 is white; x mod 8 = 4 stays
+    // black (E[4][0] = 3) although E[0][4] = 2 would have made it white.
+    CxImage img = Uniform(24, 2, 8);
+    ASSERT_TRUE(img.Dither(8));
+    for (long x = 0; x < 24; ++x) EXPECT_EQ(img.GetPixelIndex(x, 0), x % 8 == 0 ? 1 : 0) << x;
+    EXPECT_EQ(img.GetBits(0)[0], 0x80);
+}
+
+TEST(Dither, Screen16x16KeepsOneBlackDotAt255) {
+    CxImage white = Uniform(40, 40, 255), black = Uniform(40, 40, 0);
+    ASSERT_TRUE(white.Dither(9));
+    ASSERT_TRUE(black.Dither(9));
+    EXPECT_EQ(Pixels(black), std::vector<int>(1600, 0));
+    for (long y = 0; y < 40; ++y)
+        for (long x = 0; x < 40; ++x)
+            ASSERT_EQ(white.GetPixelIndex(x, y), (x % 16 == 6 && y % 16 == 7) ? 0 : 1) << x << "," << y;
+}
+
+// ---- frame ----------------------------------------------------------------------
+
+TEST(Dither, OneBitPageUnchangedByEveryMethod) {
+    std::mt19937 rng(42);
+    CxImage page = RandomImage(29, 5, 1, rng);
+    for (int m : kAllMethods) {
+        CxImage img(page);
+        EXPECT_TRUE(img.Dither(m));
+        EXPECT_TRUE(SameImage(page, img)) << m;
+    }
+}
+
+TEST(Dither, KeepsResolutionAlphaAndPalette) {
+    std::mt19937 rng(43);
+    CxImage page = RandomImage(11, 4, 32, rng);
+    ASSERT_TRUE(page.AlphaIsValid());
+    std::vector<uint8_t> alpha(page.AlphaGetPointer(), page.AlphaGetPointer() + 44);
+    for (int m : {0, 1, 2, 8, 9}) {
+        CxImage img(page);
+        ASSERT_TRUE(img.Dither(m));
+        EXPECT_EQ(img.GetBpp(), 1u);
+        EXPECT_EQ(img.GetXDPI(), 203);
+        EXPECT_EQ(img.GetYDPI(), 406);
+        ASSERT_TRUE(img.AlphaIsValid());
+        EXPECT_EQ(std::vector<uint8_t>(img.AlphaGetPointer(), img.AlphaGetPointer() + 44), alpha);
+        const tagRGBQUAD b = img.GetPaletteColor(0), w = img.GetPaletteColor(1);
+        EXPECT_TRUE(b.rgbBlue == 0 && b.rgbGreen == 0 && b.rgbRed == 0 && b.rgbReserved == 0);
+        EXPECT_TRUE(w.rgbBlue == 255 && w.rgbGreen == 255 && w.rgbRed == 255 && w.rgbReserved == 0);
+    }
+    CxImage empty(0);
+    EXPECT_FALSE(empty.Dither(0));
+}
+
+TEST(Dither, FastPathsMatchPlainVersion) {
+    std::mt19937 rng(44);
+    int n = 0;
+    for (unsigned bpp : {4u, 8u, 24u, 32u}) {
+        for (unsigned w : {1u, 2u, 3u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 33u, 100u}) {
+            for (unsigned h : {1u, 2u, 3u, 4u, 5u, 17u}) {
+                CxImage page = RandomImage(w, h, bpp, rng);
+                for (int m : kAllMethods) {
+                    CxImage a(page), b(page);
+                    ASSERT_TRUE(a.Dither(m));
+                    ASSERT_TRUE(RefDither(b, m));
+                    ASSERT_TRUE(SameImage(b, a)) << "bpp " << bpp << " " << w << "x" << h << " method " << m;
+                    ++n;
+                }
+            }
+        }
+    }
+    EXPECT_GT(n, 4000);
+}
+
+}  // namespace
