@@ -246,7 +246,10 @@ void CCupsInstance::StartPage(ppd_file_t*, cups_page_header2_t* header, CMyBuffe
 
     render->OnStartPage();
     render->OnBeginBmp();
-    render->OnPaintBmp();
+    if (render->PageError().empty())
+        render->OnPaintBmp();
+    else
+        _cupsLangPrintFilter(stderr, "ERROR", "Page %d could not be prepared: %s", Page, render->PageError().c_str());
     render->OnEndBmp();
 }
 

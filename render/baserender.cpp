@@ -24,6 +24,7 @@ void CBaseRender::ResetSendBufferList() {
 }
 
 void CBaseRender::OnBeginBmp() {
+    m_pageError.clear();
     if (!m_ppd || !m_header) {
         AddLog("ppd == NULL || header == NULL");
         return;
@@ -33,6 +34,12 @@ void CBaseRender::OnBeginBmp() {
         m_bInited = true;
     }
     AdjustImage();
+    // Only memory exhaustion gets here: a page that is not 1-bit would be
+    // sent as garbage, so it is refused instead.
+    if (m_image.IsValid() && m_image.GetBpp() != 1) {
+        const char* why = m_image.GetLastError();
+        m_pageError = why && *why ? why : "the page could not be reduced to one bit per dot";
+    }
 }
 
 // Delivers every byte: a partial write, or one interrupted by SIGTERM (the

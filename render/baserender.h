@@ -47,6 +47,10 @@ public:
     // been reported and later writes are dropped.
     bool SpoolFailed() const { return m_bSpoolFailed; }
 
+    // Why the current page could not be prepared as a 1-bit bitmap, or empty.
+    // The driver reports it and does not paint such a page.
+    const std::string& PageError() const { return m_pageError; }
+
     CxImage m_image;
     int m_iDpi;
     tagREGSTRUCT m_reg;
@@ -60,4 +64,5 @@ public:
 
 protected:
     bool m_bSpoolFailed;
+    std::string m_pageError;
 };

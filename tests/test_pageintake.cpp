@@ -22,7 +22,9 @@ public:
     void OnBeginBmp() override {
         m_calls->push_back("OnBeginBmp");
         CBaseRender::OnBeginBmp();
+        if (failPreparation) m_pageError = "out of memory";
     }
+    bool failPreparation = false;
     void OnPaintBmp() override {
         m_calls->push_back("OnPaintBmp " + std::to_string(m_image.GetWidth()) + "x" +
                            std::to_string(m_image.GetHeight()) + "x" + std::to_string(m_image.GetBpp()));
@@ -130,6 +132,16 @@ TEST_F(Intake, PageImageCarriesTheHeadersResolutions) {
     EXPECT_EQ(render->m_image.GetYDPI(), 406);
     EXPECT_EQ(render->m_image.GetBpp(), 8u);
     EXPECT_EQ(render->m_image.GetBits(0)[0], 0x80);
+}
+
+TEST_F(Intake, PageThatCouldNotBePreparedIsNotPainted) {
+    render->failPreparation = true;
+    cups_page_header2_t header;
+    testing::internal::CaptureStderr();
+    Feed(MakePage(8, 2, 8, 0xFF), &header);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(calls, (std::vector<std::string>{"OnStartPage", "OnBeginBmp", "OnInit", "OnEndBmp", "OnEndPage"}));
+    EXPECT_NE(err.find("ERROR: Page 0 could not be prepared: out of memory"), std::string::npos) << err;
 }
 
 }  // namespace
