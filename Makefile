@@ -2,7 +2,7 @@
 # machine as root; everything else is plain CMake.
 
 DEB_PACKAGES := cmake g++ make pkg-config libcups2-dev libcupsimage2-dev zlib1g-dev libpng-dev \
-	libgtest-dev cups-ppdc cups cups-client cups-filters cups-ipp-utils ghostscript poppler-utils
+	libgtest-dev cups-ppdc cups cups-client cups-filters cups-ipp-utils ghostscript poppler-utils python3
 
 BUILD      ?= build
 TEST_BUILD ?= build-asan
@@ -37,7 +37,9 @@ install: build
 	cmake --install $(BUILD)
 
 uninstall:
-	@if [ -f $(BUILD)/install_manifest.txt ]; then xargs -r rm -fv < $(BUILD)/install_manifest.txt; \
+	@if [ -f $(BUILD)/install_manifest.txt ]; then \
+	  xargs -r rm -fv < $(BUILD)/install_manifest.txt; \
+	  for f in $$(cat $(BUILD)/install_manifest.txt); do rmdir "$$(dirname "$$f")" 2>/dev/null; done; true; \
 	else echo "Nothing to uninstall: $(BUILD)/install_manifest.txt not found"; fi
 
 clean:

@@ -1,0 +1,91 @@
+# Shared pieces of the CUPS end-to-end tests (sourced by the test scripts):
+# skipping, a private work directory, a private ServerBin holding our filter,
+# and test documents made with Ghostscript.
+
+SKIP_CODE=77
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+DFSTREAM="$HERE/dfstream.py"
+
+skip() { echo "SKIP: $*"; exit $SKIP_CODE; }
+fail() { echo "FAIL: $*"; exit 1; }
+say() { echo "--- $*"; }
+
+# CUPS runs filters only if they and their directory are root-owned and not
+# writable by others; as anybody else the private set-ups below cannot work.
+require_root() {
+    [ "$(id -u)" = 0 ] || skip "must run as root: CUPS only runs root-owned filters, and the scheduler test starts cupsd"
+}
+
+require_programs() {
+    local p
+    for p in "$@"; do
+        command -v "$p" >/dev/null 2>&1 ||
+            skip "$p is not installed (Debian packages: cups cups-client cups-filters cups-ipp-utils cups-ppdc ghostscript python3)"
+    done
+}
+
+# make_workdir PREFIX: a fresh directory under /tmp that user lp can traverse
+# (cupsd runs filters and backends as lp). Removed on exit unless KEEP_WORK is set.
+make_workdir() {
+    W=$(mktemp -d "/tmp/$1.XXXXXX") || fail "mktemp"
+    chmod 755 "$W"
+    trap 'cleanup_workdir' EXIT
+    trap 'exit 1' HUP INT TERM
+    # Sanitizer builds of the filter: libcups leaks a little on its own, which
+    # would otherwise turn jobs into filter failures. The full unwinder is
+    # needed for the suppression to see libcups's frames.
+    install -m 644 "$HERE/lsan.supp" "$W/lsan.supp"
+    export ASAN_OPTIONS=fast_unwind_on_malloc=0
+    export LSAN_OPTIONS=suppressions=$W/lsan.supp:print_suppressions=0
+}
+
+CLEANUP_HOOKS=()
+cleanup_workdir() {
+    local h
+    for h in "${CLEANUP_HOOKS[@]}"; do $h; done
+    if [ -n "${KEEP_WORK:-}" ]; then
+        echo "work directory kept: $W"
+    else
+        rm -rf "$W"
+    fi
+}
+
+# make_serverbin DIR FILTER: DIR/filter holds links to the system's filters
+# and a root-owned 0755 copy of FILTER under the name the PPDs use.
+make_serverbin() {
+    local sb=$1 filter=$2 sys d
+    sys=$(cups-config --serverbin)
+    for d in backend daemon filter monitor notifier driver cgi-bin; do
+        install -d -o root -g root -m 755 "$sb/$d"
+        [ -d "$sys/$d" ] && ln -s "$sys/$d"/* "$sb/$d/" 2>/dev/null
+    done
+    # Debian links the socket backend in from backend-available at install time.
+    if [ ! -e "$sb/backend/socket" ] && [ -e "$sys/backend-available/socket" ]; then
+        ln -s "$sys/backend-available/socket" "$sb/backend/socket"
+    fi
+    rm -f "$sb/filter/dotforge"
+    install -o root -g root -m 755 "$filter" "$sb/filter/dotforge"
+}
+
+# make_doc OUT W_MM H_MM PAGES [DPI]: a document of PAGES pages of W x H mm,
+# each with a solid black bar over the left half of the top quarter. OUT ends
+# in .pdf or .png (a PNG of one page at DPI dots per inch).
+make_doc() {
+    local out=$1 w=$2 h=$3 pages=$4 dpi=${5:-203} ps="${1%.*}.ps" dev
+    cat > "$ps" <<EOF
+%!PS
+/mm { 72 mul 25.4 div } def
+/W $w mm def /H $h mm def
+<< /PageSize [W H] >> setpagedevice
+$pages { 0 setgray 0 H 0.75 mul W 0.5 mul H 0.25 mul rectfill showpage } repeat
+EOF
+    case "$out" in
+        *.pdf) dev="-sDEVICE=pdfwrite" ;;
+        *.png) dev="-sDEVICE=pnggray -r$dpi" ;;
+        *) fail "make_doc: unknown type $out" ;;
+    esac
+    # shellcheck disable=SC2086
+    gs -q -dSAFER -dBATCH -dNOPAUSE $dev -sOutputFile="$out" "$ps" || fail "Ghostscript could not make $out"
+}
+
+dfstream() { python3 "$DFSTREAM" "$@"; }

@@ -1,0 +1,337 @@
+#!/bin/bash
+# End to end through a real scheduler: a private cupsd on 127.0.0.1 with its
+# own configuration and directories, one queue per shipped PPD pointing at a
+# socket:// device, and a small TCP listener standing in for the printer.
+# PDF and PNG jobs submitted with lp must reach the listener as exactly the
+# bytes our filter writes for that job, in the right family's language; a
+# multi-page job cancelled in flight must end cleanly on a page boundary.
+#
+# Usage: cupsd_test.sh FILTER PPD_DIR
+set -u
+. "${BASH_SOURCE[0]%/*}/common.sh"
+
+FILTER=${1:?filter}
+PPDDIR=${2:?ppd dir}
+
+require_root
+require_programs cupsd lpadmin lp lpstat cancel ipptool cups-config ppdc gs python3
+[ -x "$FILTER" ] || fail "filter $FILTER not built"
+SYS_SB=$(cups-config --serverbin)
+[ -e "$SYS_SB/backend/socket" ] || [ -e "$SYS_SB/backend-available/socket" ] ||
+    skip "CUPS's socket backend is not installed"
+id lp >/dev/null 2>&1 || skip "there is no user lp to run filters as"
+
+make_workdir dotforge-cupsd
+mkdir -p "$W"/etc/ppd "$W"/spool/tmp "$W"/cache "$W"/state "$W"/log "$W"/bin "$W"/docs "$W"/net "$W"/slow "$W"/expect
+make_serverbin "$W/sb" "$FILTER"
+
+# The queues run a stand-in under the filter's name: it keeps each job's
+# raster and options, then becomes the real filter (same PID, so cancelling
+# signals it directly). The test re-runs the filter on the kept input and
+# compares with what the printer got.
+install -o root -g root -m 755 "$FILTER" "$W/bin/dotforge"
+install -d -o lp -m 755 "$W/cap"
+cat > "$W/wrapper" <<EOF
+#!/bin/sh
+dir="$W/cap/job-\$1"
+mkdir -p "\$dir" || exit 1
+printf '%s' "\$5" > "\$dir/options"
+if [ \$# -ge 6 ]; then cp "\$6" "\$dir/in.ras"; else cat > "\$dir/in.ras"; fi || exit 1
+exec "$W/bin/dotforge" "\$1" "\$2" "\$3" "\$4" "\$5" "\$dir/in.ras"
+EOF
+install -o root -g root -m 755 "$W/wrapper" "$W/sb/filter/dotforge"
+if command -v setpriv >/dev/null 2>&1; then
+    setpriv --reuid=lp --regid=lp --clear-groups test -x "$W/bin/dotforge" ||
+        fail "user lp cannot reach $W/bin/dotforge"
+fi
+
+PORT=$(dfstream freeport)
+NETPORT=$(dfstream freeport)
+SLOWPORT=$(dfstream freeport)
+SRV=127.0.0.1:$PORT
+
+# cupsd gives filters a clean environment; pass the sanitizer settings on.
+cat > "$W/etc/cups-files.conf" <<EOF
+ServerRoot $W/etc
+RequestRoot $W/spool
+TempDir $W/spool/tmp
+CacheDir $W/cache
+StateDir $W/state
+ServerBin $W/sb
+AccessLog $W/log/access_log
+ErrorLog $W/log/error_log
+PageLog $W/log/page_log
+Printcap $W/state/printcap
+FileDevice No
+SetEnv ASAN_OPTIONS $ASAN_OPTIONS
+SetEnv LSAN_OPTIONS $LSAN_OPTIONS
+EOF
+cat > "$W/etc/cupsd.conf" <<EOF
+LogLevel debug
+MaxLogSize 0
+Listen 127.0.0.1:$PORT
+Browsing No
+BrowseLocalProtocols none
+DefaultShared No
+WebInterface No
+DefaultAuthType None
+JobKillDelay 5
+ErrorPolicy abort-job
+<Location />
+  Order allow,deny
+  Allow from 127.0.0.1
+</Location>
+<Policy default>
+  JobPrivateAccess all
+  JobPrivateValues none
+  SubscriptionPrivateAccess all
+  SubscriptionPrivateValues none
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+EOF
+# A bare Community line stops the socket backend's SNMP supply queries.
+echo "Community" > "$W/etc/snmp.conf"
+
+CUPSD_PID=
+LISTENER_PIDS=()
+stop_all() {
+    local p i state
+    for p in "${LISTENER_PIDS[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
+    if [ -n "$CUPSD_PID" ]; then
+        kill -TERM "$CUPSD_PID" 2>/dev/null
+        # A process that exited can linger as a zombie, so look at its state.
+        for i in $(seq 100); do
+            state=$(awk '{print $3}' "/proc/$CUPSD_PID/stat" 2>/dev/null)
+            [ -z "$state" ] || [ "$state" = Z ] && break
+            sleep 0.05
+        done
+        [ -n "$state" ] && [ "$state" != Z ] && kill -KILL "$CUPSD_PID" 2>/dev/null
+        wait "$CUPSD_PID" 2>/dev/null
+        CUPSD_PID=
+    fi
+}
+CLEANUP_HOOKS+=(stop_all)
+
+# show_log [JOB-ID]: the scheduler's lines about a job (or the last ones).
+show_log() {
+    echo "--- error_log:"
+    if [ -n "${1:-}" ]; then
+        grep "\[Job $1\]" "$W/log/error_log" | grep -v -e ' envp\[' -e ' argv\[' -e 'Adding ' -e 'print data' |
+            tail -n 40
+    else
+        grep -v -e '\[Client ' -e 'cupsdSetBusyState' "$W/log/error_log" 2>/dev/null | tail -n 40
+    fi
+}
+
+cupsd -t -c "$W/etc/cupsd.conf" -s "$W/etc/cups-files.conf" > "$W/log/cupsd-t.txt" 2>&1 ||
+    { cat "$W/log/cupsd-t.txt"; fail "cupsd rejects the test configuration"; }
+# If this script is killed outright (a test timeout), the kernel stops cupsd too.
+DEATHSIG=()
+setpriv --pdeathsig TERM true 2>/dev/null && DEATHSIG=(setpriv --pdeathsig TERM)
+"${DEATHSIG[@]}" cupsd -f -c "$W/etc/cupsd.conf" -s "$W/etc/cups-files.conf" > "$W/log/cupsd.out" 2>&1 &
+CUPSD_PID=$!
+for i in $(seq 200); do
+    lpstat -h "$SRV" -r >/dev/null 2>&1 && break
+    kill -0 "$CUPSD_PID" 2>/dev/null || { cat "$W/log/cupsd.out"; show_log; fail "cupsd exited at start-up"; }
+    sleep 0.05
+done
+lpstat -h "$SRV" -r >/dev/null 2>&1 || { show_log; fail "cupsd did not come up on $SRV"; }
+say "cupsd $CUPSD_PID listening on $SRV"
+
+start_listener() {
+    local port=$1 dir=$2 i
+    shift 2
+    python3 "$DFSTREAM" listen "$port" "$dir" "$@" &
+    LISTENER_PIDS+=($!)
+    for i in $(seq 100); do [ -e "$dir/ready" ] && return 0; sleep 0.05; done
+    fail "the listener on port $port did not start"
+}
+start_listener "$NETPORT" "$W/net"
+start_listener "$SLOWPORT" "$W/slow" --rate 150000
+
+cat > "$W/jobstate.test" <<'EOF'
+{
+  NAME "job state"
+  OPERATION Get-Job-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR integer job-id $job_id
+  ATTR name requesting-user-name root
+  ATTR keyword requested-attributes job-state
+  STATUS successful-ok
+  DISPLAY job-state
+}
+EOF
+# job_state QUEUE ID: the IPP job-state number (3 pending ... 7 canceled, 8 aborted, 9 completed).
+job_state() {
+    local s
+    s=$(ipptool -c -d job_id="$2" "ipp://$SRV/printers/$1" "$W/jobstate.test" 2>/dev/null | tail -n 1)
+    case "$s" in
+        pending) echo 3 ;; pending-held) echo 4 ;; processing) echo 5 ;; processing-stopped) echo 6 ;;
+        canceled) echo 7 ;; aborted) echo 8 ;; completed) echo 9 ;; *) echo 0 ;;
+    esac
+}
+# wait_job QUEUE ID SECONDS: waits until the job has ended; prints its state.
+wait_job() {
+    local i s n=$(($3 * 10))
+    for i in $(seq "$n"); do
+        s=$(job_state "$1" "$2")
+        case "$s" in 6 | 7 | 8 | 9) echo "$s"; return ;; esac
+        sleep 0.1
+    done
+    echo "$s"
+}
+# filter_processes: how many processes run our filter (argv[0] is its path).
+filter_processes() {
+    local f a0 n=0
+    for f in /proc/[0-9]*/cmdline; do
+        a0=
+        IFS= read -r -d '' a0 < "$f" 2>/dev/null
+        [ "$a0" = "$W/bin/dotforge" ] && n=$((n + 1))
+    done
+    echo "$n"
+}
+# submit QUEUE FILE [lp options...]: prints the job id.
+submit() {
+    local q=$1 f=$2 out
+    shift 2
+    out=$(lp -h "$SRV" -d "$q" "$@" "$f" 2>&1) || { echo "lp failed: $out" >&2; return 1; }
+    out=${out#request id is "$q"-}
+    echo "${out%% *}"
+}
+
+add_queue() {
+    lpadmin -h "$SRV" -p "$1" -E -v "$2" -P "$3" > "$W/log/lpadmin-$1.txt" 2>&1 ||
+        { cat "$W/log/lpadmin-$1.txt"; fail "lpadmin could not add queue $1"; }
+}
+
+make_doc "$W/docs/l50x30.pdf" 50 30 1
+make_doc "$W/docs/l50x30.png" 50 30 1 203
+make_doc "$W/docs/r48x50.pdf" 48 50 1
+make_doc "$W/docs/r48x50.png" 48 50 1 203
+make_doc "$W/docs/r72x100.pdf" 72 100 1
+make_doc "$W/docs/many.pdf" 100 150 12
+chmod 644 "$W"/docs/*
+
+P="$PPDDIR/dotforge"
+NET="socket://127.0.0.1:$NETPORT"
+add_queue tspl203 "$NET" "$P-tspl-203.ppd"
+add_queue tspl300 "$NET" "$P-tspl-300.ppd"
+add_queue escpos58 "$NET" "$P-escpos-58.ppd"
+add_queue escpos80 "$NET" "$P-escpos-80.ppd"
+add_queue cpcl "$NET" "$P-cpcl-203.ppd"
+add_queue paperang "$NET" "$P-paperang-57.ppd"
+add_queue peripage "$NET" "$P-peripage-57.ppd"
+add_queue slow "socket://127.0.0.1:$SLOWPORT" "$P-tspl-203.ppd"
+
+FAILED=0
+CONN=0
+INK='0,0,0.5,0.25'
+
+# job NAME QUEUE DOC "LP OPTIONS" CHECK [CHECK ARGS...]
+job() {
+    local name=$1 q=$2 doc=$3 opts=$4 check=$5 id state got exp i
+    shift 5
+    # shellcheck disable=SC2086
+    id=$(submit "$q" "$W/docs/$doc" $opts) || { FAILED=$((FAILED + 1)); return; }
+    state=$(wait_job "$q" "$id" 30)
+    CONN=$((CONN + 1))
+    got="$W/net/conn-$CONN.bin"
+    if [ "$state" != 9 ]; then
+        echo "FAIL $name: job $q-$id ended in state $state, not completed (9)"
+        show_log "$id"
+        cancel -h "$SRV" -a "$q" 2>/dev/null
+        FAILED=$((FAILED + 1))
+        return
+    fi
+    for i in $(seq 50); do [ -e "$got" ] && break; sleep 0.05; done
+    if [ ! -e "$got" ]; then
+        echo "FAIL $name: the printer got no connection for job $q-$id"
+        FAILED=$((FAILED + 1))
+        return
+    fi
+    # What the filter writes for this job's raster and options.
+    exp="$W/expect/$name.bin"
+    PPD="$W/etc/ppd/$q.ppd" "$W/bin/dotforge" "$id" root "$doc" 1 "$(cat "$W/cap/job-$id/options")" \
+        "$W/cap/job-$id/in.ras" > "$exp" 2> "$exp.err"
+    if ! cmp -s "$got" "$exp"; then
+        echo "FAIL $name: the printer got $(stat -c %s "$got") bytes, the filter writes $(stat -c %s "$exp") for this job"
+        cmp "$got" "$exp" | head -n 3
+        FAILED=$((FAILED + 1))
+        return
+    fi
+    if ! dfstream "$check" "$got" "$@" > "$got.check" 2>&1; then
+        echo "FAIL $name: wrong printer stream"
+        sed 's/^/    /' "$got.check"
+        FAILED=$((FAILED + 1))
+        return
+    fi
+    echo "ok   $name (job $q-$id, $(stat -c %s "$got") bytes to the printer)"
+}
+
+say "Jobs"
+job tspl203-pdf tspl203 l50x30.pdf "-o PageSize=w142h85 -o Darkness=11 -o zeMediaTracking=BLine" \
+    tspl --pages 1 --size-exact "50.05 mm,30.03 mm" --density 11 --bline "0 mm,0 mm" --ink "$INK"
+job tspl203-png tspl203 l50x30.png "-o PageSize=w142h85" \
+    tspl --pages 1 --size 50x30 --gap "3 mm,0 mm" --density none --ink "$INK"
+job tspl300-pdf tspl300 l50x30.pdf "-o PageSize=w142h85" \
+    tspl --dpi 300 --pages 1 --size-exact "50.04 mm,29.97 mm" --ink "$INK"
+job escpos58-pdf escpos58 r48x50.pdf "-o PageSize=w136h142" escpos --width-bytes 48 --ink 0,0,0.5,1
+job escpos58-png escpos58 r48x50.png "-o PageSize=w136h142 -o MoneyBox=AfterPrint" \
+    escpos --width-bytes 48 --drawer after --ink 0,0,0.5,1
+job escpos80-pdf escpos80 r72x100.pdf "-o PageSize=w204h283" escpos --width-bytes 72 --ink 0,0,0.5,1
+job cpcl-pdf cpcl l50x30.pdf "-o PageSize=w142h85" cpcl --width 400 --form --ink "$INK"
+job paperang-pdf paperang r48x50.pdf "-o PageSize=w136h142" prefix a50105000519030000571fe7a55a
+job paperang-png paperang r48x50.png "-o PageSize=w136h142" prefix a50105000519030000571fe7a55a
+job peripage-pdf peripage r48x50.pdf "-o PageSize=w136h142" prefix 10fffe0110ff1003011b40001b6101
+job peripage-png peripage r48x50.png "-o PageSize=w136h142 -o EndPrintSound=EveryDoc" prefix 10fffe01
+
+say "Cancel during a 12-page job"
+# The stand-in printer reads slowly, so the job is still printing when it
+# is cancelled; after the cancel it reads at full speed so the pipes drain.
+cancel_test() {
+    local id state i part="$W/slow/conn-1.bin.part" got="$W/slow/conn-1.bin" pages left
+    id=$(submit slow "$W/docs/many.pdf") || return 1
+    for i in $(seq 300); do
+        [ -s "$part" ] || [ -e "$got" ] && break
+        sleep 0.05
+    done
+    [ -s "$part" ] || { echo "FAIL cancel: no data reached the printer"; show_log "$id"; return 1; }
+    state=$(job_state slow "$id")
+    [ "$state" = 5 ] || { echo "FAIL cancel: job slow-$id is in state $state before the cancel, not processing"; return 1; }
+    cancel -h "$SRV" "slow-$id" || { echo "FAIL cancel: cancel failed"; return 1; }
+    touch "$W/slow/fast"
+    state=$(wait_job slow "$id" 15)
+    [ "$state" = 7 ] || { echo "FAIL cancel: job slow-$id ended in state $state, not canceled (7)"; show_log "$id"; return 1; }
+    # The filter finishes the page it is on and stops: the printer sees whole pages only.
+    for i in $(seq 200); do [ -e "$got" ] && break; sleep 0.05; done
+    [ -e "$got" ] || { echo "FAIL cancel: the connection to the printer did not end"; show_log "$id"; return 1; }
+    pages=$(dfstream tspl-pages "$got") || { echo "FAIL cancel: $pages"; return 1; }
+    if [ "$pages" -lt 1 ] || [ "$pages" -ge 12 ]; then
+        echo "FAIL cancel: the printer got $pages whole pages of 12"
+        return 1
+    fi
+    # Nothing of the job may be left running.
+    for i in $(seq 60); do
+        left=$(filter_processes)
+        [ "$left" = 0 ] && break
+        sleep 0.05
+    done
+    [ "$left" = 0 ] || { echo "FAIL cancel: the filter is still running after the cancel"; return 1; }
+    if grep "\[Job $id\]" "$W/log/error_log" | grep -E 'dotforge.*(crashed|stopped with status)'; then
+        echo "FAIL cancel: the filter did not end cleanly"
+        return 1
+    fi
+    lpstat -h "$SRV" -p slow | grep -q 'enabled' || { echo "FAIL cancel: the queue did not stay enabled"; return 1; }
+    echo "ok   cancel (job slow-$id: $pages of 12 pages reached the printer, $(stat -c %s "$got") bytes)"
+}
+cancel_test || FAILED=$((FAILED + 1))
+
+stop_all
+echo "$FAILED failed"
+[ "$FAILED" = 0 ] || exit 1
+exit 0

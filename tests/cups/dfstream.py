@@ -1,0 +1,581 @@
+#!/usr/bin/env python3
+"""Helpers for the CUPS end-to-end tests: printer stream decoders and checks,
+PPD checks, and a TCP listener that stands in for a network printer.
+
+Every check prints what it found and exits 1 with a reason on a mismatch, so
+a failing shell test shows why. Streams are decoded from scratch here rather
+than by the filter's own code, so a fault in the filter cannot hide itself.
+"""
+import argparse
+import os
+import re
+import signal
+import socket
+import sys
+import time
+import zlib
+
+
+class Fail(Exception):
+    pass
+
+
+def hexdump(data, limit=256):
+    out = []
+    for off in range(0, min(len(data), limit), 16):
+        chunk = data[off:off + 16]
+        hx = " ".join("%02X" % b for b in chunk)
+        asc = "".join(chr(b) if 32 <= b < 127 else "." for b in chunk)
+        out.append("%08X  %-47s  %s" % (off, hx, asc))
+    if len(data) > limit:
+        out.append("... (%d bytes in all)" % len(data))
+    return "\n".join(out)
+
+
+# ---------------------------------------------------------------------------
+# Bitmaps: a list of rows, each an int of `width` bits, most significant bit
+# = leftmost dot, 1 = black.
+
+class Bitmap:
+    def __init__(self, width, rows):
+        self.width = width
+        self.rows = rows
+
+    @property
+    def height(self):
+        return len(self.rows)
+
+    @staticmethod
+    def from_bytes(data, bytes_per_row, height, width, one_is_black):
+        if width > bytes_per_row * 8:
+            raise Fail("bitmap is %d dots wide but rows hold only %d bytes" % (width, bytes_per_row))
+        rows = []
+        spare = bytes_per_row * 8 - width
+        full = (1 << (bytes_per_row * 8)) - 1
+        for y in range(height):
+            r = int.from_bytes(data[y * bytes_per_row:(y + 1) * bytes_per_row], "big")
+            if not one_is_black:
+                r ^= full
+            rows.append(r >> spare)
+        return Bitmap(width, rows)
+
+    def black(self):
+        return sum(r.bit_count() for r in self.rows)
+
+    def bbox(self):
+        """(x0, y0, x1, y1) of the black dots, inclusive, or None."""
+        ys = [y for y, r in enumerate(self.rows) if r]
+        if not ys:
+            return None
+        acc = 0
+        for y in ys:
+            acc |= self.rows[y]
+        x0 = self.width - acc.bit_length()
+        x1 = self.width - 1 - ((acc & -acc).bit_length() - 1)
+        return (x0, ys[0], x1, ys[-1])
+
+    def count(self, x0, y0, x1, y1):
+        """Black dots in columns x0..x1-1 of rows y0..y1-1 (clipped)."""
+        x0, x1 = max(0, x0), min(self.width, x1)
+        y0, y1 = max(0, y0), min(self.height, y1)
+        if x0 >= x1 or y0 >= y1:
+            return 0
+        mask = ((1 << (x1 - x0)) - 1) << (self.width - x1)
+        return sum((self.rows[y] & mask).bit_count() for y in range(y0, y1))
+
+
+def check_ink(bm, area, what):
+    """area 'fx0,fy0,fx1,fy1': the black area as fractions of the page.
+    The dots there must be (nearly) all black, the rest (nearly) all white,
+    and the black bounding box must sit where the document put it."""
+    fx0, fy0, fx1, fy1 = (float(v) for v in area.split(","))
+    W, H = bm.width, bm.height
+    ex = (round(fx0 * W), round(fy0 * H), round(fx1 * W) - 1, round(fy1 * H) - 1)
+    tol = max(3, round(0.015 * max(W, H)))
+    total = bm.black()
+    box = bm.bbox()
+    print("%s: %dx%d dots, %d black, black box %s, expected about %s (tolerance %d)"
+          % (what, W, H, total, box, ex, tol))
+    if total == 0:
+        raise Fail("%s: the page came out blank" % what)
+    area = (ex[2] + 1 - ex[0]) * (ex[3] + 1 - ex[1])
+    if total > 0.5 * W * H and area < 0.4 * W * H:
+        raise Fail("%s: %d of %d dots are black, the document inked %d (inverted?)" % (what, total, W * H, area))
+    for i, name in enumerate(("left", "top", "right", "bottom")):
+        if abs(box[i] - ex[i]) > tol:
+            raise Fail("%s: the ink's %s edge is at %d, expected %d (shifted, scaled or mirrored)"
+                       % (what, name, box[i], ex[i]))
+    ix0, iy0, ix1, iy1 = ex[0] + tol, ex[1] + tol, ex[2] + 1 - tol, ex[3] + 1 - tol
+    inner = max(1, (ix1 - ix0) * (iy1 - iy0))
+    inside = bm.count(ix0, iy0, ix1, iy1)
+    if inside < 0.97 * inner:
+        raise Fail("%s: only %d of %d dots inside the inked area are black" % (what, inside, inner))
+    ox0, oy0, ox1, oy1 = ex[0] - tol, ex[1] - tol, ex[2] + 1 + tol, ex[3] + 1 + tol
+    outside = total - bm.count(ox0, oy0, ox1, oy1)
+    if outside > 0.005 * W * H:
+        raise Fail("%s: %d black dots outside the inked area" % (what, outside))
+
+
+# ---------------------------------------------------------------------------
+# TSPL
+
+def parse_tspl(data):
+    """Splits a TSPL stream into pages: dicts of command -> argument text,
+    plus the bitmap header and its raw payload."""
+    pages = []
+    pos = 0
+    cur = None
+    while pos < len(data):
+        if data.startswith(b"BITMAP ", pos):
+            if cur is None:
+                raise Fail("BITMAP before SIZE at byte %d" % pos)
+            m = re.match(rb"BITMAP (-?\d+),(-?\d+),(\d+),(\d+),(\d+),", data[pos:pos + 80])
+            if not m:
+                raise Fail("bad BITMAP header at byte %d:\n%s" % (pos, hexdump(data[pos:pos + 64])))
+            x, y, wb, h, mode = (int(v) for v in m.groups())
+            pos += m.end()
+            if mode == 1:
+                n = wb * h
+            elif mode == 3:
+                m2 = re.match(rb"(\d+),", data[pos:pos + 16])
+                if not m2:
+                    raise Fail("bad compressed BITMAP length at byte %d" % pos)
+                n = int(m2.group(1))
+                pos += m2.end()
+            else:
+                raise Fail("unknown BITMAP mode %d" % mode)
+            payload = data[pos:pos + n]
+            if len(payload) != n:
+                raise Fail("BITMAP announces %d bytes, only %d follow" % (n, len(payload)))
+            pos += n
+            if data[pos:pos + 2] != b"\r\n":
+                raise Fail("BITMAP data not followed by CR LF at byte %d" % pos)
+            pos += 2
+            cur["BITMAP"] = (x, y, wb, h, mode, payload)
+            cur["order"].append("BITMAP")
+            continue
+        end = data.find(b"\r\n", pos)
+        if end < 0:
+            raise Fail("unterminated line at byte %d:\n%s" % (pos, hexdump(data[pos:pos + 64])))
+        line = data[pos:end].decode("latin-1")
+        pos = end + 2
+        cmd, _, arg = line.partition(" ")
+        if cmd == "SET":
+            sub, _, val = arg.partition(" ")
+            cmd, arg = "SET " + sub, val
+        if cmd == "SIZE":
+            cur = {"order": []}
+            pages.append(cur)
+        elif cur is None:
+            raise Fail("%r before the first SIZE" % line)
+        cur[cmd] = arg
+        cur["order"].append(cmd)
+    return pages
+
+
+def tspl_bitmap(page, dpi):
+    x, y, wb, h, mode, payload = page["BITMAP"]
+    if mode == 1:
+        raw, one_is_black = payload, False
+    else:
+        try:
+            raw = zlib.decompress(payload)
+        except zlib.error as e:
+            raise Fail("compressed BITMAP does not inflate: %s" % e)
+        if len(raw) != wb * h:
+            raise Fail("compressed BITMAP inflates to %d bytes, expected %d" % (len(raw), wb * h))
+        one_is_black = True  # compressed rows travel inverted
+    m = re.fullmatch(r"([\d.]+) mm,([\d.]+) mm", page["SIZE"])
+    if not m:
+        raise Fail("SIZE %r is not in millimetres" % page["SIZE"])
+    width = round(float(m.group(1)) * dpi / 25.4)
+    if not (wb * 8 - 32 < width <= wb * 8):
+        raise Fail("SIZE width %s gives %d dots, which does not match %d bytes per row"
+                   % (page["SIZE"], width, wb))
+    if abs(float(m.group(2)) * dpi / 25.4 - h) > 0.6:
+        raise Fail("SIZE height %s does not match %d rows at %d dpi" % (page["SIZE"], h, dpi))
+    return Bitmap.from_bytes(raw, wb, h, width, one_is_black)
+
+
+def cmd_tspl(a):
+    data = open(a.file, "rb").read()
+    if not data:
+        raise Fail("empty TSPL stream")
+    pages = parse_tspl(data)
+    print("TSPL: %d bytes, %d page(s); page 1: %s" % (len(data), len(pages),
+          ", ".join("%s %s" % (c, pages[0][c] if c != "BITMAP" else pages[0][c][:5]) for c in pages[0]["order"])
+          if pages else "-"))
+    if a.pages is not None and len(pages) != a.pages:
+        raise Fail("%d pages, expected %d" % (len(pages), a.pages))
+    for n, p in enumerate(pages, 1):
+        what = "page %d" % n
+        order = p["order"]
+        if order[0] != "SIZE" or order[-2:] != ["BITMAP", "PRINT"] or order[-3] != "CLS":
+            raise Fail("%s: commands out of order: %s" % (what, order))
+        if p["PRINT"] != "1,1":
+            raise Fail("%s: PRINT %s, expected 1,1" % (what, p["PRINT"]))
+        if "BITMAP" not in p:
+            raise Fail("%s: no BITMAP" % what)
+        if a.size:
+            want_w, want_h = (float(v) for v in a.size.split("x"))
+            m = re.fullmatch(r"([\d.]+) mm,([\d.]+) mm", p["SIZE"])
+            if not m or abs(float(m.group(1)) - want_w) > a.size_tol or abs(float(m.group(2)) - want_h) > a.size_tol:
+                raise Fail("%s: SIZE %s, expected about %s mm" % (what, p["SIZE"], a.size))
+        if a.size_exact and p["SIZE"] != a.size_exact:
+            raise Fail("%s: SIZE %s, expected %s" % (what, p["SIZE"], a.size_exact))
+        for key, want in (("GAP", a.gap), ("BLINE", a.bline), ("DENSITY", a.density),
+                          ("SPEED", a.speed), ("SET RIBBON", a.ribbon), ("OFFSET", a.offset)):
+            if want is None:
+                continue
+            have = p.get(key)
+            if want == "none":
+                if have is not None:
+                    raise Fail("%s: unexpected %s %s" % (what, key, have))
+            elif have != want:
+                raise Fail("%s: %s %s, expected %s" % (what, key, have, want))
+        x, y, wb, h, mode, payload = p["BITMAP"]
+        if a.bitmap and "%d,%d" % (wb, h) != a.bitmap:
+            raise Fail("%s: BITMAP %d bytes x %d rows, expected %s" % (what, wb, h, a.bitmap))
+        if a.mode is not None and mode != a.mode:
+            raise Fail("%s: BITMAP mode %d, expected %d" % (what, mode, a.mode))
+        if (x, y) != (0, 0):
+            raise Fail("%s: BITMAP at %d,%d, expected 0,0" % (what, x, y))
+        bm = tspl_bitmap(p, a.dpi)
+        if a.ink:
+            check_ink(bm, a.ink, what)
+    print("TSPL OK")
+
+
+def cmd_tspl_pages(a):
+    """Prints the byte length of each complete page of a TSPL stream and fails
+    if the stream ends inside a page."""
+    data = open(a.file, "rb").read()
+    pages = parse_tspl(data)
+    for p in pages:
+        if "PRINT" not in p:
+            raise Fail("the stream ends inside a page")
+    print(len(pages))
+
+
+# ---------------------------------------------------------------------------
+# ESC/POS and CPCL (bitmap framing only) and the other families' first bytes.
+
+def cmd_escpos(a):
+    data = open(a.file, "rb").read()
+    pos = 0
+    drawer = b"\x1b\x70\x00\x80\x80"
+    if data.startswith(drawer):
+        pos += len(drawer)
+    if a.drawer:
+        where = "before" if pos else "after" if data.endswith(drawer) else "none"
+        if where != a.drawer:
+            raise Fail("cash drawer pulse: %s the page, expected %s" % (where, a.drawer))
+    if data[pos:pos + 6] != b"\x1b\x40\x00\x1b\x61\x01":
+        raise Fail("ESC/POS page does not start with 1B 40 00 1B 61 01:\n%s" % hexdump(data[:64]))
+    pos += 6
+    if data[pos:pos + 3] != b"\x1d\x76\x30":
+        raise Fail("no GS v 0 raster command at byte %d:\n%s" % (pos, hexdump(data[pos:pos + 32])))
+    m, wb, h = data[pos + 3], int.from_bytes(data[pos + 4:pos + 6], "little"), int.from_bytes(data[pos + 6:pos + 8], "little")
+    pos += 8
+    print("ESC/POS: %d bytes, raster mode %d, %d bytes x %d rows" % (len(data), m, wb, h))
+    if a.width_bytes and wb != a.width_bytes:
+        raise Fail("raster is %d bytes wide, expected %d" % (wb, a.width_bytes))
+    payload = data[pos:pos + wb * h]
+    if len(payload) != wb * h:
+        raise Fail("raster announces %d bytes, %d follow" % (wb * h, len(payload)))
+    if a.ink:
+        check_ink(Bitmap.from_bytes(payload, wb, h, wb * 8, True), a.ink, "ESC/POS page")
+    print("ESC/POS OK")
+
+
+def cmd_cpcl(a):
+    data = open(a.file, "rb").read()
+    m = re.match(rb"! (-?\d+) 200 200 (\d+) 1\r\nPAGE-WIDTH (\d+)\r\nCG (\d+) (\d+) 0 0\r\n", data)
+    if not m:
+        raise Fail("CPCL label header not found:\n%s" % hexdump(data[:96]))
+    off, h, w, wb, h2 = (int(v) for v in m.groups())
+    print("CPCL: %d bytes, offset %d, %d x %d dots, %d bytes per row" % (len(data), off, w, h, wb))
+    if h != h2:
+        raise Fail("label height %d but graphic height %d" % (h, h2))
+    pos = m.end()
+    payload = data[pos:pos + wb * h]
+    rest = data[pos + wb * h:]
+    if a.form and not rest.startswith(b"FORM\r\n"):
+        raise Fail("no FORM after the graphic:\n%s" % hexdump(rest[:32]))
+    if not rest.endswith(b"PRINT\r\n"):
+        raise Fail("the label does not end with PRINT:\n%s" % hexdump(rest[-32:]))
+    if a.width and w != a.width:
+        raise Fail("PAGE-WIDTH %d, expected %d" % (w, a.width))
+    if a.ink:
+        check_ink(Bitmap.from_bytes(payload, wb, h, w, True), a.ink, "CPCL label")
+    print("CPCL OK")
+
+
+def cmd_prefix(a):
+    data = open(a.file, "rb").read()
+    want = bytes.fromhex(a.hex)
+    if not data:
+        raise Fail("the printer stream is empty")
+    if not data.startswith(want):
+        raise Fail("stream does not start with %s:\n%s" % (a.hex, hexdump(data[:64])))
+    print("%d bytes, starts with %s" % (len(data), a.hex))
+
+
+# ---------------------------------------------------------------------------
+# PPD checks
+
+FAMILY = {20: "tspl", 21: "escpos", 22: "cpcl", 23: "paperang", 24: "peripage"}
+
+# Options each family must offer, with the choice the PPD must make the default.
+COMMON = {"ImageFilter": "3", "Threshold": "175", "Brightness": "0", "Contrast": "0", "Rotate": "0",
+          "AdjustHoriaontal": "0", "AdjustVertical": "0", "ColorModel": "Gray"}
+TRIM = {"CropEdgeTop": "0", "CropEdgeBottom": "-1"}
+NEEDS = {
+    "tspl": dict(COMMON, zeMediaTracking="Gap", MediaMethod="Direct", Darkness="Default",
+                 zePrintRate="Default", FeedOffset="0", ImageCompress="0"),
+    "escpos": dict(COMMON, FeedOffset="10", MoneyBox="None", CropEdgeLeft="0", CropEdgeRight="0", **TRIM),
+    "cpcl": dict(COMMON, zeMediaTracking="Gap"),
+    "paperang": dict(COMMON, zeMediaTracking="Continuous", **TRIM),
+    "peripage": dict(COMMON, zeMediaTracking="Continuous", Darkness="Default", zePrintRate="Default",
+                     FeedOffset="10", ImageCompress="0", BeginPrintSound="None", EndPrintSound="None",
+                     CropEdgeLeft="0", CropEdgeRight="0", **TRIM),
+}
+# Options that would do nothing (or harm) in a family must not be offered there.
+FORBIDDEN = {
+    "tspl": {"MoneyBox", "BeginPrintSound", "EndPrintSound", "CropEdgeTop", "CropEdgeBottom"},
+    "escpos": {"Darkness", "zePrintRate", "zeMediaTracking", "MediaMethod", "ImageCompress"},
+    "cpcl": {"Darkness", "zePrintRate", "MoneyBox", "FeedOffset", "CropEdgeBottom"},
+    "paperang": {"Darkness", "zePrintRate", "MoneyBox", "FeedOffset", "CropEdgeLeft"},
+    "peripage": {"MoneyBox", "MediaMethod"},
+}
+WORDS = {
+    "zeMediaTracking": {"Continuous", "Gap", "BLine", "Perforated", "Recording", "Tattoo"},
+    "MediaMethod": {"Direct", "Ribbon"},
+    "MoneyBox": {"None", "BeforePrint", "AfterPrint"},
+    "BeginPrintSound": {"None", "EveryPage", "EveryDoc"},
+    "EndPrintSound": {"None", "EveryPage", "EveryDoc"},
+}
+RANGES = {"ImageFilter": (0, 10), "Threshold": (1, 254), "Brightness": (-100, 100), "Contrast": (-99, 100),
+          "Rotate": (0, 3), "AdjustHoriaontal": (-10, 10), "AdjustVertical": (-10, 10), "FeedOffset": (0, 60),
+          "ImageCompress": (0, 1), "CropEdgeTop": (-1, 50), "CropEdgeBottom": (-1, 50),
+          "CropEdgeLeft": (-1, 50), "CropEdgeRight": (-1, 50)}
+LABEL_SIZES = {"w113h85": (40, 30), "w142h85": (50, 30), "w162h91": (57, 32), "w283h283": (100, 100),
+               "w283h425": (100, 150), "w288h432": (101.6, 152.4)}
+
+
+def read_ppd(path):
+    text = open(path, encoding="latin-1").read()
+    attrs = {}
+    options = {}
+    for line in text.splitlines():
+        m = re.match(r"\*(\w[\w-]*)(?: ([^/:]+)(?:/([^:]*))?)?: *(.*)", line)
+        if not m:
+            continue
+        key, choice, _, value = m.groups()
+        attrs.setdefault(key, []).append((choice, value))
+    for line in text.splitlines():
+        m = re.match(r"\*OpenUI \*(\w+)", line)
+        if m:
+            options[m.group(1)] = [c for c, _ in attrs.get(m.group(1), []) if c]
+    return text, attrs, options
+
+
+def first(attrs, key):
+    v = attrs.get(key)
+    return v[0][1].strip('"') if v else None
+
+
+def cmd_ppd(a):
+    for path in a.files:
+        name = os.path.basename(path)
+        text, attrs, options = read_ppd(path)
+        model = int(first(attrs, "cupsModelNumber") or 0)
+        fam = FAMILY.get(model)
+        if not fam:
+            raise Fail("%s: cupsModelNumber %d is not a dotforge family" % (name, model))
+        if first(attrs, "cupsFilter") != "application/vnd.cups-raster 0 dotforge":
+            raise Fail("%s: cupsFilter is %r" % (name, first(attrs, "cupsFilter")))
+        f2 = first(attrs, "cupsFilter2") or ""
+        if not (f2.startswith("application/vnd.cups-raster ") and f2.endswith(" dotforge")):
+            raise Fail("%s: cupsFilter2 is %r" % (name, f2))
+        if (first(attrs, "cupsSNMPSupplies") or "").lower() != "false":
+            raise Fail("%s: cupsSNMPSupplies must be False" % name)
+        for key in ("ModelName", "NickName", "Manufacturer", "PCFileName"):
+            if not first(attrs, key):
+                raise Fail("%s: no *%s" % (name, key))
+        if "1284DeviceID" in attrs:
+            raise Fail("%s: has a *1284DeviceID, but no real device id is known" % name)
+        if (first(attrs, "HWMargins") or "").split() != ["0", "0", "0", "0"]:
+            raise Fail("%s: HWMargins %r, expected 0 0 0 0" % (name, first(attrs, "HWMargins")))
+        cm = [v for c, v in attrs.get("ColorModel", []) if c]
+        if len(cm) != 1 or "/cupsColorSpace 0" not in cm[0]:
+            raise Fail("%s: ColorModel must be one grey (W) choice: %r" % (name, cm))
+        res = [(c, v) for c, v in attrs.get("Resolution", []) if c]
+        if not res or any("/cupsBitsPerColor 8" not in v for c, v in res):
+            raise Fail("%s: every resolution must ask for 8 bits per colour: %r" % (name, res))
+        if "CustomPageSize" not in attrs:
+            raise Fail("%s: no custom page size" % name)
+        for opt, default in NEEDS[fam].items():
+            if opt not in options:
+                raise Fail("%s: option %s missing" % (name, opt))
+            if first(attrs, "Default" + opt) != default:
+                raise Fail("%s: *Default%s is %r, expected %r" % (name, opt, first(attrs, "Default" + opt), default))
+            if default not in options[opt]:
+                raise Fail("%s: default %s of %s is not one of its choices" % (name, default, opt))
+        for opt in FORBIDDEN[fam]:
+            if opt in options:
+                raise Fail("%s: option %s has no effect on this family" % (name, opt))
+        for opt, choices in options.items():
+            if opt in WORDS:
+                bad = set(choices) - WORDS[opt]
+                if bad:
+                    raise Fail("%s: %s choices %s are not words the filter knows" % (name, opt, sorted(bad)))
+            if opt in RANGES:
+                lo, hi = RANGES[opt]
+                for c in choices:
+                    if not re.fullmatch(r"-?\d+", c) or not lo <= int(c) <= hi:
+                        raise Fail("%s: %s choice %r is not a number in %d..%d" % (name, opt, c, lo, hi))
+            if opt in ("Darkness", "zePrintRate"):
+                hi = {"tspl": 15 if opt == "Darkness" else 12, "peripage": 5 if opt == "Darkness" else 8}[fam]
+                for c in choices:
+                    if c != "Default" and (not re.fullmatch(r"\d+", c) or int(c) > hi):
+                        raise Fail("%s: %s choice %r is not Default or 0..%d" % (name, opt, c, hi))
+        if fam == "peripage":
+            if first(attrs, "DensityCommand") is None or first(attrs, "ImageMaxLength") is None:
+                raise Fail("%s: PeriPage models need DensityCommand and ImageMaxLength" % name)
+        elif "DensityCommand" in attrs or "ImageMaxLength" in attrs:
+            raise Fail("%s: DensityCommand/ImageMaxLength only mean something to PeriPage" % name)
+        sizes = {c: v for c, v in attrs.get("PaperDimension", []) if c}
+        if fam in ("tspl", "cpcl"):
+            for size, (w, h) in LABEL_SIZES.items():
+                if size not in sizes:
+                    raise Fail("%s: label size %s missing" % (name, size))
+                pw, ph = (float(v) * 25.4 / 72 for v in sizes[size].strip('"').split())
+                if abs(pw - w) > 0.05 or abs(ph - h) > 0.05:
+                    raise Fail("%s: %s is %.2fx%.2f mm, expected %gx%g" % (name, size, pw, ph, w, h))
+        else:
+            want = 72 if "80" in name else 48
+            for size, dim in sizes.items():
+                pw = float(dim.strip('"').split()[0]) * 25.4 / 72
+                if abs(pw - want) > 0.05:
+                    raise Fail("%s: %s is %.2f mm wide, the head prints %d mm" % (name, size, pw, want))
+            maxh = float(attrs["ParamCustomPageSize"][1][1].split()[3]) * 25.4 / 72
+            if fam == "escpos" and maxh < 2000:
+                raise Fail("%s: custom lengths stop at %.0f mm" % (name, maxh))
+        print("%s: model %d (%s), %d options, %d sizes: OK" % (name, model, fam, len(options), len(sizes)))
+
+
+# ---------------------------------------------------------------------------
+# Network printer stand-in
+
+def cmd_freeport(a):
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    print(s.getsockname()[1])
+    s.close()
+
+
+def cmd_listen(a):
+    """Accepts connections one after the other and stores each in
+    DIR/conn-N.bin. With --rate, reads at most that many bytes per second
+    (and keeps the receive window small), so a job stays in flight."""
+    try:  # end with the test script, even if it is killed outright
+        import ctypes
+        ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+    except (OSError, AttributeError):
+        pass
+    srv = socket.socket()
+    srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    if a.rate:
+        srv.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8192)
+    srv.bind(("127.0.0.1", a.port))
+    srv.listen(4)
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    with open(os.path.join(a.dir, "ready"), "w"):
+        pass
+    n = 0
+    while True:
+        conn, _ = srv.accept()
+        n += 1
+        path = os.path.join(a.dir, "conn-%d.bin" % n)
+        with open(path + ".part", "wb") as f:
+            while True:
+                chunk = conn.recv(4096 if a.rate else 65536)
+                if not chunk:
+                    break
+                f.write(chunk)
+                f.flush()
+                if a.rate and not os.path.exists(os.path.join(a.dir, "fast")):
+                    time.sleep(len(chunk) / a.rate)
+        conn.close()
+        os.rename(path + ".part", path)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    sub = ap.add_subparsers(dest="cmd", required=True)
+
+    p = sub.add_parser("tspl")
+    p.add_argument("file")
+    p.add_argument("--dpi", type=int, default=203)
+    p.add_argument("--pages", type=int)
+    p.add_argument("--size", help="WxH in mm, within --size-tol")
+    p.add_argument("--size-tol", type=float, default=0.15)
+    p.add_argument("--size-exact", help="the SIZE line's argument text")
+    p.add_argument("--gap")
+    p.add_argument("--bline")
+    p.add_argument("--density")
+    p.add_argument("--speed")
+    p.add_argument("--ribbon")
+    p.add_argument("--offset")
+    p.add_argument("--bitmap", help="bytes per row,rows")
+    p.add_argument("--mode", type=int)
+    p.add_argument("--ink", help="fx0,fy0,fx1,fy1: the black area as fractions of the page")
+    p.set_defaults(fn=cmd_tspl)
+
+    p = sub.add_parser("tspl-pages")
+    p.add_argument("file")
+    p.set_defaults(fn=cmd_tspl_pages)
+
+    p = sub.add_parser("escpos")
+    p.add_argument("file")
+    p.add_argument("--width-bytes", type=int)
+    p.add_argument("--drawer", choices=("before", "after", "none"))
+    p.add_argument("--ink")
+    p.set_defaults(fn=cmd_escpos)
+
+    p = sub.add_parser("cpcl")
+    p.add_argument("file")
+    p.add_argument("--width", type=int)
+    p.add_argument("--form", action="store_true")
+    p.add_argument("--ink")
+    p.set_defaults(fn=cmd_cpcl)
+
+    p = sub.add_parser("prefix")
+    p.add_argument("file")
+    p.add_argument("hex")
+    p.set_defaults(fn=cmd_prefix)
+
+    p = sub.add_parser("ppd")
+    p.add_argument("files", nargs="+")
+    p.set_defaults(fn=cmd_ppd)
+
+    p = sub.add_parser("freeport")
+    p.set_defaults(fn=cmd_freeport)
+
+    p = sub.add_parser("listen")
+    p.add_argument("port", type=int)
+    p.add_argument("dir")
+    p.add_argument("--rate", type=int, default=0)
+    p.set_defaults(fn=cmd_listen)
+
+    a = ap.parse_args()
+    try:
+        a.fn(a)
+    except Fail as e:
+        print("FAIL: %s" % e)
+        sys.exit(1)
+
+
+if __name__ == "__main__":
+    main()
