@@ -118,27 +118,26 @@ void CPrinterTSPL::cmdSetRibbon(bool on) {
     m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
 }
 
-void CPrinterTSPL::cmdGAP(int a, int c, int u) {
-    CMyBuffer b;
-    b.AddStringA("GAP ");
+// GAP and BLINE share one form: the mark (or gap) height and its offset.
+static void AddDistancePair(CMyBuffer& b, const char* command, int a, int c, int u) {
+    b.AddStringA(command);
     b.AddInt(a);
     AddUnit(b, u);
     b.AddStringA(",");
     b.AddInt(c);
     AddUnit(b, u);
     AddCRLF(b);
+}
+
+void CPrinterTSPL::cmdGAP(int a, int c, int u) {
+    CMyBuffer b;
+    AddDistancePair(b, "GAP ", a, c, u);
     m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
 }
 
 void CPrinterTSPL::cmdBLINE(int a, int c, int u) {
     CMyBuffer b;
-    b.AddStringA("BLINE ");
-    b.AddInt(a);
-    AddUnit(b, u);
-    b.AddStringA(",");
-    b.AddInt(c);
-    AddUnit(b, u);
-    AddCRLF(b);
+    AddDistancePair(b, "BLINE ", a, c, u);
     m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
 }
 

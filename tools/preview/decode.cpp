@@ -148,3 +148,23 @@ bool DecodePrinterStream(const uint8_t* data, size_t len, PreviewFamily family, 
     default: return ctx.Fail(0, "unknown printer family");
     }
 }
+
+bool DecodeContext::CommandLine(size_t pos, size_t* next, std::string* line) {
+    const uint8_t* s = data + pos;
+    size_t left = Left(pos);
+    size_t limit = left < 1024 ? left : 1024;
+    const uint8_t* nl = (const uint8_t*)memchr(s, '\n', limit);
+    if (!nl) {
+        if (left < 1024)
+            return Fail(pos, "command line \"%s\" is cut short: expected CR LF before the end of the stream",
+                        HexBytes(s, left, 16).c_str());
+        return Fail(pos, "expected a command line ending in CR LF within 1024 bytes");
+    }
+    size_t n = (size_t)(nl - s);
+    *next = pos + n + 1;
+    if (n && s[n - 1] == '\r') n--;
+    for (size_t i = 0; i < n; i++)
+        if (s[i] < 0x20 || s[i] > 0x7E) return Fail(pos + i, "unknown command: byte 0x%02X in a command line", s[i]);
+    line->assign((const char*)s, n);
+    return true;
+}

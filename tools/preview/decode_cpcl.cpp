@@ -80,24 +80,10 @@ void CpclDecoder::EndLabel(size_t pos, bool complete) {
 }
 
 bool CpclDecoder::Line(size_t pos, size_t* next) {
-    const uint8_t* s = ctx_.data + pos;
-    size_t left = ctx_.Left(pos);
-    size_t limit = left < 1024 ? left : 1024;
-    const uint8_t* nl = (const uint8_t*)memchr(s, '\n', limit);
-    if (!nl) {
-        if (left < 1024)
-            return ctx_.Fail(pos, "command line \"%s\" is cut short: expected CR LF before the end of the stream",
-                             HexBytes(s, left, 16).c_str());
-        return ctx_.Fail(pos, "expected a command line ending in CR LF within 1024 bytes");
-    }
-    size_t n = (size_t)(nl - s);
-    *next = pos + n + 1;
-    if (n && s[n - 1] == '\r') n--;
-    for (size_t i = 0; i < n; i++)
-        if (s[i] < 0x20 || s[i] > 0x7E)
-            return ctx_.Fail(pos + i, "unknown command: byte 0x%02X in a command line", s[i]);
-    if (n == 0) return true;
-    std::string line((const char*)s, n);
+    std::string line;
+    if (!ctx_.CommandLine(pos, next, &line)) return false;
+    if (line.empty()) return true;  // an empty line does nothing
+    const size_t n = line.size();
 
     if (line.compare(0, 2, "! ") == 0) {
         if (inLabel_)

@@ -46,6 +46,11 @@ public:
 
     // Appends a decoded page and lists where it ends.
     void AddPage(PreviewPage&& page, size_t offset);
+
+    // Reads the text command line at pos (TSPL, CPCL): printable ASCII ending
+    // in LF or CR LF, at most 1024 bytes. *next is where the following
+    // command starts; *line is the line without its end.
+    bool CommandLine(size_t pos, size_t* next, std::string* line);
 };
 
 std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
