@@ -12,15 +12,8 @@
 
 namespace {
 
-
-class TestCPCL : public CPrinterCPCL {
+class TestCPCL : public Captured<CPrinterCPCL> {
 public:
-    std::vector<ByteVec> writes;
-    void WriteSpool(const void* data, int len) override {
-        if (len > 0)
-            writes.emplace_back(static_cast<const unsigned char*>(data),
-                                static_cast<const unsigned char*>(data) + len);
-    }
 };
 
 // A prepared page in img; returns its stored rows inverted, as CG carries them.

@@ -13,15 +13,8 @@
 
 namespace {
 
-
-class TestESCPOS : public CPrinterESCPOS {
+class TestESCPOS : public Captured<CPrinterESCPOS> {
 public:
-    std::vector<ByteVec> writes;
-    void WriteSpool(const void* data, int len) override {
-        if (len > 0)
-            writes.emplace_back(static_cast<const unsigned char*>(data),
-                                static_cast<const unsigned char*>(data) + len);
-    }
     ByteVec Cmd() {
         return ByteVec(m_cmdBuffer.GetBuffer(), m_cmdBuffer.GetBuffer() + m_cmdBuffer.GetBufferLength());
     }

@@ -14,20 +14,13 @@
 
 namespace {
 
-
-class TestPeriPage : public CPrinterPeriPage {
+class TestPeriPage : public Captured<CPrinterPeriPage> {
 public:
     // As read from a PPD that gives no speed or density.
     TestPeriPage() {
         m_iDpi = 203;
         m_reg.iSpeed = -1;
         m_reg.iDensity = -1;
-    }
-    std::vector<ByteVec> writes;
-    void WriteSpool(const void* data, int len) override {
-        if (len > 0)
-            writes.emplace_back(static_cast<const unsigned char*>(data),
-                                static_cast<const unsigned char*>(data) + len);
     }
     ByteVec Cmd() {
         return ByteVec(m_cmdBuffer.GetBuffer(), m_cmdBuffer.GetBuffer() + m_cmdBuffer.GetBufferLength());

@@ -15,21 +15,9 @@
 
 namespace {
 
-
-class TestTSPL : public CPrinterTSPL {
+class TestTSPL : public Captured<CPrinterTSPL> {
 public:
-    std::vector<ByteVec> writes;
     int failCompress = Z_OK;  // a zlib error code to simulate, Z_OK for none
-    void WriteSpool(const void* data, int len) override {
-        if (len > 0)
-            writes.emplace_back(static_cast<const unsigned char*>(data),
-                                static_cast<const unsigned char*>(data) + len);
-    }
-    ByteVec All() const {
-        ByteVec all;
-        for (const ByteVec& w : writes) all.insert(all.end(), w.begin(), w.end());
-        return all;
-    }
     ByteVec Cmd() {
         return ByteVec(m_cmdBuffer.GetBuffer(), m_cmdBuffer.GetBuffer() + m_cmdBuffer.GetBufferLength());
     }
