@@ -286,12 +286,7 @@ bool CxImage::Dither(int method) {
     }
     const unsigned w = GetWidth(), h = GetHeight();
     CxImage out(0);
-    out.CopyInfo(*this);
-    out.Create(w, h, 1, GetType());
-    if (!out.IsValid()) {
-        SetLastError(out.GetLastError());
-        return false;
-    }
+    if (!CreateResult(out, w, h, 1)) return false;
     out.AlphaCopy(*this);
 
     uint8_t* grey = m_info.pixels;

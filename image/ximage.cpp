@@ -212,3 +212,12 @@ size_t CxImage::GetSize() const {
     if (!m_dib) return 0;
     return sizeof(tagBITMAPINFOHEADER) + static_cast<size_t>(m_head.biSizeImage) + 4u * m_head.biClrUsed;
 }
+
+bool CxImage::CreateResult(CxImage& result, unsigned w, unsigned h, unsigned bpp) {
+    result.CopyInfo(*this);
+    if (!result.Create(w, h, bpp, GetType())) {
+        SetLastError(result.GetLastError());
+        return false;
+    }
+    return true;
+}

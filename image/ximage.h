@@ -191,6 +191,10 @@ protected:
 
     // Stores text (truncated to the field) as the last error.
     void SetLastError(const char* text);
+    // Makes result a blank w x h image of bpp bits carrying this image's
+    // information fields; on failure copies its message into this image's
+    // last error text and returns false.
+    bool CreateResult(CxImage& result, unsigned w, unsigned h, unsigned bpp);
     // Puts the empty-image defaults of the constructor into header and info.
     void ResetFields(unsigned type);
     // Row pointer without range test; row < height on a valid image.

@@ -157,11 +157,7 @@ bool CxImage::Rotate(float angle, CxImage* dst) {
         // Quarter turns map pixels one to one; sampling would read one column
         // (or row) outside the page and drop the opposite one.
         CxImage tmp(0);
-        tmp.CopyInfo(*this);
-        if (!tmp.Create(h, w, bpp, GetType())) {
-            SetLastError(tmp.GetLastError());
-            return false;
-        }
+        if (!CreateResult(tmp, h, w, bpp)) return false;
         tmp.SetPalette(GetPalette(), 256);
         if (m_alpha && !tmp.AlphaCreate()) {
             SetLastError(CXIMAGE_ERR_NOMEM);
@@ -189,11 +185,7 @@ bool CxImage::Rotate(float angle, CxImage* dst) {
     const unsigned nh = toSize(std::floor(box.max.y + 0.5f - box.min.y));
 
     CxImage tmp(0);
-    tmp.CopyInfo(*this);
-    if (!tmp.Create(nw, nh, bpp, GetType())) {
-        SetLastError(tmp.GetLastError());
-        return false;
-    }
+    if (!CreateResult(tmp, nw, nh, bpp)) return false;
     tmp.SetPalette(GetPalette(), 256);
     if (m_alpha) {
         if (!tmp.AlphaCreate()) {
@@ -226,11 +218,7 @@ bool CxImage::Rotate(float angle, CxImage* dst) {
 bool CxImage::Rotate180(CxImage* dst) {
     if (!m_dib) return false;
     CxImage tmp(0);
-    tmp.CopyInfo(*this);
-    if (!tmp.Create(GetWidth(), GetHeight(), GetBpp(), GetType())) {
-        SetLastError(tmp.GetLastError());
-        return false;
-    }
+    if (!CreateResult(tmp, GetWidth(), GetHeight(), GetBpp())) return false;
     tmp.SetPalette(GetPalette(), 256);
     if (m_alpha && !tmp.AlphaCreate()) {
         SetLastError(CXIMAGE_ERR_NOMEM);
@@ -258,11 +246,7 @@ bool CxImage::Crop(int left, int top, int right, int bottom, CxImage* dst) {
 
     const size_t rw = static_cast<size_t>(endX - startX), rh = static_cast<size_t>(endY - startY);
     CxImage tmp(0);
-    tmp.CopyInfo(*this);
-    if (!tmp.Create(static_cast<unsigned>(rw), static_cast<unsigned>(rh), bpp, GetType())) {
-        SetLastError(tmp.GetLastError());
-        return false;
-    }
+    if (!CreateResult(tmp, static_cast<unsigned>(rw), static_cast<unsigned>(rh), bpp)) return false;
     tmp.SetPalette(GetPalette(), m_head.biClrUsed);
     tmp.m_info.transIndex = m_info.transIndex;
     tmp.m_info.bkColor = m_info.bkColor;
@@ -311,11 +295,7 @@ bool CxImage::GrayScale() {
 
     if (bpp == 24) {
         CxImage tmp(0);
-        tmp.CopyInfo(*this);
-        if (!tmp.Create(w, h, 8, GetType())) {
-            SetLastError(tmp.GetLastError());
-            return false;
-        }
+        if (!CreateResult(tmp, w, h, 8)) return false;
         tmp.SetGrayPalette();
         if (m_info.transIndex >= 0) {
             const tagRGBQUAD t = GetTransColor();
@@ -354,11 +334,7 @@ bool CxImage::GrayScale() {
     }
 
     CxImage tmp(0);
-    tmp.CopyInfo(*this);
-    if (!tmp.Create(w, h, 8, GetType())) {
-        SetLastError(tmp.GetLastError());
-        return false;
-    }
+    if (!CreateResult(tmp, w, h, 8)) return false;
     tmp.SetGrayPalette();
     // Only the result gets the new index: on failure above this image keeps
     // its depth, and a grey level is no index into a 2- or 16-entry palette.
