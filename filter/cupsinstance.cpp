@@ -28,6 +28,17 @@ static CStdRefPtr<CBaseRender> g_pRender;
 
 void CancelJob(int) { Canceled = 1; }
 
+// The header's enum fields come straight from the stream and may hold values
+// outside their enumeration; reading them as the enum type would be undefined,
+// so every dumped field is read as the 32-bit integer it is on the wire.
+template <class T>
+static int HeaderInt(const T& field) {
+    static_assert(sizeof(T) == sizeof(int), "raster header fields are 32 bits");
+    int v;
+    memcpy(&v, &field, sizeof(v));
+    return v;
+}
+
 CBaseRender* CCupsInstance::Render() { return g_pRender; }
 
 void CCupsInstance::AdoptRender(CBaseRender* render) { g_pRender = MakeRefPtr<CBaseRender>(render); }
@@ -47,7 +58,7 @@ static CBaseRender* CreateRender(int model) {
 // an int-sized block. A page beyond either is refused before anything is read
 // into memory for it.
 const char* CCupsInstance::PageRejection(const cups_page_header2_t& h) {
-    if (h.HWResolution[0] <= 0) return "its horizontal resolution is not positive";
+    if (HeaderInt(h.HWResolution[0]) <= 0) return "its horizontal resolution is not positive";
     unsigned bpp = h.cupsBitsPerPixel;
     unsigned depth = bpp <= 1 ? 1 : bpp <= 4 ? 4 : bpp <= 8 ? 8 : 24;
     double pixelBytes = static_cast<double>(h.cupsWidth) * h.cupsHeight * depth / 8.0;
@@ -157,7 +168,7 @@ int CCupsInstance::Run(int argc, char** argv) {
         if (const char* why = PageRejection(header)) {
             _cupsLangPrintFilter(stderr, "ERROR", "Page %d skipped: %s (%ux%u dots, %u bits per pixel, %d dpi).",
                                  Page, why, header.cupsWidth, header.cupsHeight, header.cupsBitsPerPixel,
-                                 header.HWResolution[0]);
+                                 HeaderInt(header.HWResolution[0]));
             SkipPageData(ras, header);
         } else {
             const unsigned bpl = header.cupsBytesPerLine;
@@ -201,33 +212,33 @@ int CCupsInstance::Run(int argc, char** argv) {
 
 void CCupsInstance::StartPage(ppd_file_t*, cups_page_header2_t* header, CMyBuffer& page) {
     const cups_page_header2_t& h = *header;
-    DfLog(LOG_DEBUG, "DEBUG: Duplex = %d\n", static_cast<int>(h.Duplex));
-    DfLog(LOG_DEBUG, "DEBUG: HWResolution = [ %d %d ]\n", static_cast<int>(h.HWResolution[0]),
-          static_cast<int>(h.HWResolution[1]));
-    DfLog(LOG_DEBUG, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", static_cast<int>(h.ImagingBoundingBox[0]),
-          static_cast<int>(h.ImagingBoundingBox[1]), static_cast<int>(h.ImagingBoundingBox[2]),
-          static_cast<int>(h.ImagingBoundingBox[3]));
-    DfLog(LOG_DEBUG, "DEBUG: Margins = [ %d %d ]\n", static_cast<int>(h.Margins[0]), static_cast<int>(h.Margins[1]));
-    DfLog(LOG_DEBUG, "DEBUG: ManualFeed = %d\n", static_cast<int>(h.ManualFeed));
-    DfLog(LOG_DEBUG, "DEBUG: MediaPosition = %d\n", static_cast<int>(h.MediaPosition));
-    DfLog(LOG_DEBUG, "DEBUG: NumCopies = %d\n", static_cast<int>(h.NumCopies));
-    DfLog(LOG_DEBUG, "DEBUG: Orientation = %d\n", static_cast<int>(h.Orientation));
-    DfLog(LOG_DEBUG, "DEBUG: PageSize = [ %d %d ]\n", static_cast<int>(h.PageSize[0]),
-          static_cast<int>(h.PageSize[1]));
-    DfLog(LOG_DEBUG, "DEBUG: cupsWidth = %d\n", static_cast<int>(h.cupsWidth));
-    DfLog(LOG_DEBUG, "DEBUG: cupsHeight = %d\n", static_cast<int>(h.cupsHeight));
-    DfLog(LOG_DEBUG, "DEBUG: cupsMediaType = %d\n", static_cast<int>(h.cupsMediaType));
-    DfLog(LOG_DEBUG, "DEBUG: cupsBitsPerColor = %d\n", static_cast<int>(h.cupsBitsPerColor));
-    DfLog(LOG_DEBUG, "DEBUG: cupsBitsPerPixel = %d\n", static_cast<int>(h.cupsBitsPerPixel));
-    DfLog(LOG_DEBUG, "DEBUG: cupsBytesPerLine = %d\n", static_cast<int>(h.cupsBytesPerLine));
-    DfLog(LOG_DEBUG, "DEBUG: cupsColorOrder = %d\n", static_cast<int>(h.cupsColorOrder));
-    DfLog(LOG_DEBUG, "DEBUG: cupsColorSpace = %d\n", static_cast<int>(h.cupsColorSpace));
-    DfLog(LOG_DEBUG, "DEBUG: cupsCompression = %d\n", static_cast<int>(h.cupsCompression));
+    DfLog(LOG_DEBUG, "DEBUG: Duplex = %d\n", HeaderInt(h.Duplex));
+    DfLog(LOG_DEBUG, "DEBUG: HWResolution = [ %d %d ]\n", HeaderInt(h.HWResolution[0]),
+          HeaderInt(h.HWResolution[1]));
+    DfLog(LOG_DEBUG, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", HeaderInt(h.ImagingBoundingBox[0]),
+          HeaderInt(h.ImagingBoundingBox[1]), HeaderInt(h.ImagingBoundingBox[2]),
+          HeaderInt(h.ImagingBoundingBox[3]));
+    DfLog(LOG_DEBUG, "DEBUG: Margins = [ %d %d ]\n", HeaderInt(h.Margins[0]), HeaderInt(h.Margins[1]));
+    DfLog(LOG_DEBUG, "DEBUG: ManualFeed = %d\n", HeaderInt(h.ManualFeed));
+    DfLog(LOG_DEBUG, "DEBUG: MediaPosition = %d\n", HeaderInt(h.MediaPosition));
+    DfLog(LOG_DEBUG, "DEBUG: NumCopies = %d\n", HeaderInt(h.NumCopies));
+    DfLog(LOG_DEBUG, "DEBUG: Orientation = %d\n", HeaderInt(h.Orientation));
+    DfLog(LOG_DEBUG, "DEBUG: PageSize = [ %d %d ]\n", HeaderInt(h.PageSize[0]),
+          HeaderInt(h.PageSize[1]));
+    DfLog(LOG_DEBUG, "DEBUG: cupsWidth = %d\n", HeaderInt(h.cupsWidth));
+    DfLog(LOG_DEBUG, "DEBUG: cupsHeight = %d\n", HeaderInt(h.cupsHeight));
+    DfLog(LOG_DEBUG, "DEBUG: cupsMediaType = %d\n", HeaderInt(h.cupsMediaType));
+    DfLog(LOG_DEBUG, "DEBUG: cupsBitsPerColor = %d\n", HeaderInt(h.cupsBitsPerColor));
+    DfLog(LOG_DEBUG, "DEBUG: cupsBitsPerPixel = %d\n", HeaderInt(h.cupsBitsPerPixel));
+    DfLog(LOG_DEBUG, "DEBUG: cupsBytesPerLine = %d\n", HeaderInt(h.cupsBytesPerLine));
+    DfLog(LOG_DEBUG, "DEBUG: cupsColorOrder = %d\n", HeaderInt(h.cupsColorOrder));
+    DfLog(LOG_DEBUG, "DEBUG: cupsColorSpace = %d\n", HeaderInt(h.cupsColorSpace));
+    DfLog(LOG_DEBUG, "DEBUG: cupsCompression = %d\n", HeaderInt(h.cupsCompression));
 
     CBaseRender* render = g_pRender;
     if (!render) return;
     render->m_header = header;
-    render->m_iDpi = static_cast<int>(h.HWResolution[0]);
+    render->m_iDpi = HeaderInt(h.HWResolution[0]);
 
     // The buffer must hold every line the image reads; a caller that passes a
     // short buffer gets the page refused rather than read past its end.
@@ -239,10 +250,10 @@ void CCupsInstance::StartPage(ppd_file_t*, cups_page_header2_t* header, CMyBuffe
         return;
     }
     DfLog(LOG_DEBUG, "create image width=%d, height=%d, bitsPerPixel=%d, bytesPerLine=%d",
-          static_cast<int>(h.cupsWidth), static_cast<int>(h.cupsHeight), static_cast<int>(h.cupsBitsPerPixel),
-          static_cast<int>(h.cupsBytesPerLine));
-    render->m_image.SetXDPI(static_cast<int>(h.HWResolution[0]));
-    render->m_image.SetYDPI(static_cast<int>(h.HWResolution[1]));
+          HeaderInt(h.cupsWidth), HeaderInt(h.cupsHeight), HeaderInt(h.cupsBitsPerPixel),
+          HeaderInt(h.cupsBytesPerLine));
+    render->m_image.SetXDPI(HeaderInt(h.HWResolution[0]));
+    render->m_image.SetYDPI(HeaderInt(h.HWResolution[1]));
 
     render->OnStartPage();
     render->OnBeginBmp();

@@ -76,7 +76,10 @@ FilterRun RunFilter(const FilterArgs& a) {
         if (outOpen) { fds[n] = {out[0], POLLIN, 0}; iOut = n++; }
         if (errOpen) { fds[n] = {err[0], POLLIN, 0}; iErr = n++; }
         if (inOpen) { fds[n] = {in[1], POLLOUT, 0}; iIn = n++; }
-        if (poll(fds, n, 30000) <= 0) break;
+        if (poll(fds, n, 30000) <= 0) {
+            kill(pid, SIGKILL);  // a filter silent for 30 s is hung: end it, don't wait forever
+            break;
+        }
         if (iOut >= 0 && (fds[iOut].revents & (POLLIN | POLLHUP))) {
             ssize_t r = read(out[0], buf, sizeof(buf));
             if (r <= 0) { outOpen = false; close(out[0]); }
