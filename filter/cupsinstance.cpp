@@ -257,10 +257,13 @@ void CCupsInstance::StartPage(ppd_file_t*, cups_page_header2_t* header, CMyBuffe
 
     render->OnStartPage();
     render->OnBeginBmp();
-    if (render->PageError().empty())
-        render->OnPaintBmp();
-    else
+    if (!render->PageError().empty()) {
         _cupsLangPrintFilter(stderr, "ERROR", "Page %d could not be prepared: %s", Page, render->PageError().c_str());
+    } else {
+        render->OnPaintBmp();
+        if (!render->PageError().empty())
+            _cupsLangPrintFilter(stderr, "ERROR", "Page %d was not printed: %s", Page, render->PageError().c_str());
+    }
     render->OnEndBmp();
 }
 

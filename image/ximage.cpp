@@ -163,7 +163,14 @@ void CxImage::Copy(const CxImage& src, bool copyPixels, bool copySelection, bool
     if (copyAlpha && src.m_alpha) {
         const size_t n = static_cast<size_t>(GetWidth()) * GetHeight();
         m_alpha = static_cast<uint8_t*>(std::malloc(n));
-        if (m_alpha) std::memcpy(m_alpha, src.m_alpha, n);
+        if (!m_alpha) {
+            // A copy without the transparency it was asked for would draw
+            // transparent pixels; leave no image rather than a wrong one.
+            Destroy();
+            SetLastError(CXIMAGE_ERR_NOMEM);
+            return;
+        }
+        std::memcpy(m_alpha, src.m_alpha, n);
     }
 }
 

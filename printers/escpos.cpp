@@ -123,7 +123,7 @@ bool CPrinterESCPOS::AppendRaster(unsigned char mode, int bytesPerRow, int rows,
                                   int dataLen) {
     if (bytesPerRow < 0 || rows < 0 || dataLen < 0 || (dataLen > 0 && !data)) return false;
     if (bytesPerRow > kMaxRasterBytesPerRow) {
-        AddLog("raster rows of %d bytes do not fit the raster command; bitmap not sent", bytesPerRow);
+        SetPageError("its rows of %d bytes do not fit the raster command", bytesPerRow);
         return false;
     }
     int start = 0;

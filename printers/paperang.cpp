@@ -184,12 +184,12 @@ void CPrinterPaperang::SendBitmap_withHFM() {
         return;
     }
     if (rowBytes > static_cast<unsigned>(kMaxRowBytes)) {
-        fprintf(stderr, "ERROR: Page not printed: %u bytes per row is beyond the printer's 16-bit row width\n",
+        SetPageError("%u bytes per row is beyond the printer's 16-bit row width",
                 rowBytes);
         return;
     }
     if (size > 0x7fffffffULL) {
-        fprintf(stderr, "ERROR: Page not printed: its %llu bytes are too many to code\n", size);
+        SetPageError("its %llu bytes are too many to code", size);
         return;
     }
 
@@ -202,7 +202,7 @@ void CPrinterPaperang::SendBitmap_withHFM() {
     const int t = 4 * nodeCount;
     if (pre && mid) treeBytes = static_cast<unsigned char*>(malloc(static_cast<size_t>(t)));
     if (!treeBytes) {
-        fprintf(stderr, "ERROR: Page not printed: out of memory while coding the bitmap\n");
+        SetPageError("out of memory while coding the bitmap");
         free(pre);
         free(mid);
         free(tree);
@@ -225,7 +225,7 @@ void CPrinterPaperang::SendBitmap_withHFM() {
         // page itself is lost and says so.
         cmdHfmTree(treeBytes, t);
         free(treeBytes);
-        fprintf(stderr, "ERROR: Page not printed: out of memory while coding the bitmap\n");
+        SetPageError("out of memory while coding the bitmap");
         return;
     }
 
@@ -234,14 +234,13 @@ void CPrinterPaperang::SendBitmap_withHFM() {
     bool fits = true;
     long long need = static_cast<long long>(t) + kTreeRecordOverhead + kFrameOverhead;
     if (chunkCount - 1 > kMaxChunkIndex) {
-        fprintf(stderr, "ERROR: Page not printed: %d bitmap chunks are beyond the printer's 16-bit chunk index\n",
+        SetPageError("%d bitmap chunks are beyond the printer's 16-bit chunk index",
                 chunkCount);
         fits = false;
     }
     for (int k = 0; fits && k < chunkCount; ++k) {
         if (chunks[k].length > kMaxRecord - kBitmapRecordOverhead) {
-            fprintf(stderr,
-                    "ERROR: Page not printed: a row codes to %d bytes, beyond the printer's 16-bit frame length\n",
+            SetPageError("a row codes to %d bytes, beyond the printer's 16-bit frame length",
                     static_cast<int>(chunks[k].length));
             fits = false;
         }
@@ -249,7 +248,7 @@ void CPrinterPaperang::SendBitmap_withHFM() {
     }
     const int max = m_cmdBuffer.GetMaxBufferSize();
     if (fits && max > 0 && m_cmdBuffer.GetBufferLength() + need + kTrailerReserve > max) {
-        fprintf(stderr, "ERROR: Page not printed: its %lld bytes of printer data exceed the %d byte send buffer\n",
+        SetPageError("its %lld bytes of printer data exceed the %d byte send buffer",
                 need, max);
         fits = false;
     }
@@ -283,7 +282,7 @@ void CPrinterPaperang::OnPaintBmp() {
         // A frame could not be queued (out of memory, or past the send
         // buffer's limit): never send half a page. Send just the frames that
         // keep the printer in step, or nothing when even those fail.
-        fprintf(stderr, "ERROR: Page not printed: its printer data could not be queued\n");
+        SetPageError("its printer data could not be queued");
         m_cmdBuffer.InitBuffer(0);
         m_bPageFailed = false;
         QueuePage(false);

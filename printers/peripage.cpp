@@ -180,7 +180,7 @@ bool CPrinterPeriPage::AppendCompressedFrames(int bytesPerRow, int rows, const u
                                               int dataLen) {
     if (bytesPerRow < 0 || rows < 0 || dataLen < 0 || (dataLen > 0 && !data)) return false;
     if (bytesPerRow > kMaxFrameBytesPerRow) {
-        AddLog("raster rows of %d bytes do not fit the compressed frame; bitmap not sent", bytesPerRow);
+        SetPageError("its rows of %d bytes do not fit the compressed frame", bytesPerRow);
         return false;
     }
     CMyBuffer frames;

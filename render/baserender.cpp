@@ -65,6 +65,16 @@ void CBaseRender::WriteSpool(const void* data, int len) {
     fflush(stdout);
 }
 
+void CBaseRender::SetPageError(const char* format, ...) {
+    if (!m_pageError.empty()) return;
+    char text[512];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(text, sizeof(text), format, ap);
+    va_end(ap);
+    m_pageError = text;
+}
+
 void CBaseRender::AddLog(const char* format, ...) {
     va_list ap;
     va_start(ap, format);

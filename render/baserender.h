@@ -63,6 +63,10 @@ public:
     std::string m_modelName;
 
 protected:
+    // Records why the current page was not (fully) printed; the first reason
+    // stands. The driver reports it on standard error.
+    void SetPageError(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
     bool m_bSpoolFailed;
     std::string m_pageError;
 };

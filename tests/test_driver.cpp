@@ -207,6 +207,17 @@ TEST(Driver, ZeroHorizontalResolutionIsRefused) {
     EXPECT_EQ(StatusLines(run), expected);
 }
 
+TEST(Driver, RendererPageErrorIsReported) {
+    // 524288 dots make rows of 65536 bytes, one more than the ESC/POS raster
+    // command can announce.
+    FilterRun run = RunFilter(Args({MakePage(524288, 1, 1, 0xFF)}, TestPpd("escpos.ppd")));
+    EXPECT_EQ(run.status, 0);
+    std::vector<std::string> expected = PageLines(1, 1);
+    expected.insert(expected.begin() + 2,
+                    "ERROR: Page 1 was not printed: its rows of 65536 bytes do not fit the raster command");
+    EXPECT_EQ(StatusLines(run), expected);
+}
+
 TEST(Driver, WriteErrorIsReportedOnceAndFailsTheJob) {
     // Standard output closed: every write fails with EBADF.
     FilterArgs a = Args({MakePage(64, 8, 8, 0x00), MakePage(64, 8, 8, 0x00)});
