@@ -68,6 +68,33 @@ const char* CCupsInstance::PageRejection(const cups_page_header2_t& h) {
     return nullptr;
 }
 
+// Writes the page header to the debug log, one line per field.
+static void DumpHeader(const cups_page_header2_t& h) {
+    DfLog(LOG_DEBUG, "DEBUG: Duplex = %d\n", HeaderInt(h.Duplex));
+    DfLog(LOG_DEBUG, "DEBUG: HWResolution = [ %d %d ]\n", HeaderInt(h.HWResolution[0]),
+          HeaderInt(h.HWResolution[1]));
+    DfLog(LOG_DEBUG, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", HeaderInt(h.ImagingBoundingBox[0]),
+          HeaderInt(h.ImagingBoundingBox[1]), HeaderInt(h.ImagingBoundingBox[2]),
+          HeaderInt(h.ImagingBoundingBox[3]));
+    DfLog(LOG_DEBUG, "DEBUG: Margins = [ %d %d ]\n", HeaderInt(h.Margins[0]), HeaderInt(h.Margins[1]));
+    DfLog(LOG_DEBUG, "DEBUG: ManualFeed = %d\n", HeaderInt(h.ManualFeed));
+    DfLog(LOG_DEBUG, "DEBUG: MediaPosition = %d\n", HeaderInt(h.MediaPosition));
+    DfLog(LOG_DEBUG, "DEBUG: NumCopies = %d\n", HeaderInt(h.NumCopies));
+    DfLog(LOG_DEBUG, "DEBUG: Orientation = %d\n", HeaderInt(h.Orientation));
+    DfLog(LOG_DEBUG, "DEBUG: PageSize = [ %d %d ]\n", HeaderInt(h.PageSize[0]),
+          HeaderInt(h.PageSize[1]));
+    DfLog(LOG_DEBUG, "DEBUG: cupsWidth = %d\n", HeaderInt(h.cupsWidth));
+    DfLog(LOG_DEBUG, "DEBUG: cupsHeight = %d\n", HeaderInt(h.cupsHeight));
+    DfLog(LOG_DEBUG, "DEBUG: cupsMediaType = %d\n", HeaderInt(h.cupsMediaType));
+    DfLog(LOG_DEBUG, "DEBUG: cupsBitsPerColor = %d\n", HeaderInt(h.cupsBitsPerColor));
+    DfLog(LOG_DEBUG, "DEBUG: cupsBitsPerPixel = %d\n", HeaderInt(h.cupsBitsPerPixel));
+    DfLog(LOG_DEBUG, "DEBUG: cupsBytesPerLine = %d\n", HeaderInt(h.cupsBytesPerLine));
+    DfLog(LOG_DEBUG, "DEBUG: cupsColorOrder = %d\n", HeaderInt(h.cupsColorOrder));
+    DfLog(LOG_DEBUG, "DEBUG: cupsColorSpace = %d\n", HeaderInt(h.cupsColorSpace));
+    DfLog(LOG_DEBUG, "DEBUG: cupsCompression = %d\n", HeaderInt(h.cupsCompression));
+
+}
+
 // Reads and drops the rest of the current page so the next header is found.
 static void SkipPageData(cups_raster_t* ras, const cups_page_header2_t& h) {
     unsigned long long left = static_cast<unsigned long long>(h.cupsBytesPerLine) * h.cupsHeight;
@@ -105,8 +132,9 @@ int CCupsInstance::Run(int argc, char** argv) {
             return 1;
         }
     }
-    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
-
+    // The handler goes in before the raster stream is opened: opening reads
+    // the stream's first bytes, and a job cancelled while it waits for them
+    // must still end its document normally.
     Canceled = 0;
     struct sigaction action;
     memset(&action, 0, sizeof(action));
@@ -114,6 +142,11 @@ int CCupsInstance::Run(int argc, char** argv) {
     action.sa_handler = CancelJob;
     action.sa_flags = 0;  // no SA_RESTART: a blocked read or write returns EINTR
     sigaction(SIGTERM, &action, nullptr);
+    // A closed printer connection must show as a write error, not kill us.
+    signal(SIGPIPE, SIG_IGN);
+
+    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+
 
     cups_option_t* options = nullptr;
     int num_options = cupsParseOptions(argv[5], 0, &options);
@@ -166,6 +199,7 @@ int CCupsInstance::Run(int argc, char** argv) {
         _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", Page);
 
         if (const char* why = PageRejection(header)) {
+            DumpHeader(header);
             _cupsLangPrintFilter(stderr, "ERROR", "Page %d skipped: %s (%ux%u dots, %u bits per pixel, %d dpi).",
                                  Page, why, header.cupsWidth, header.cupsHeight, header.cupsBitsPerPixel,
                                  HeaderInt(header.HWResolution[0]));
@@ -212,28 +246,7 @@ int CCupsInstance::Run(int argc, char** argv) {
 
 void CCupsInstance::StartPage(ppd_file_t*, cups_page_header2_t* header, CMyBuffer& page) {
     const cups_page_header2_t& h = *header;
-    DfLog(LOG_DEBUG, "DEBUG: Duplex = %d\n", HeaderInt(h.Duplex));
-    DfLog(LOG_DEBUG, "DEBUG: HWResolution = [ %d %d ]\n", HeaderInt(h.HWResolution[0]),
-          HeaderInt(h.HWResolution[1]));
-    DfLog(LOG_DEBUG, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", HeaderInt(h.ImagingBoundingBox[0]),
-          HeaderInt(h.ImagingBoundingBox[1]), HeaderInt(h.ImagingBoundingBox[2]),
-          HeaderInt(h.ImagingBoundingBox[3]));
-    DfLog(LOG_DEBUG, "DEBUG: Margins = [ %d %d ]\n", HeaderInt(h.Margins[0]), HeaderInt(h.Margins[1]));
-    DfLog(LOG_DEBUG, "DEBUG: ManualFeed = %d\n", HeaderInt(h.ManualFeed));
-    DfLog(LOG_DEBUG, "DEBUG: MediaPosition = %d\n", HeaderInt(h.MediaPosition));
-    DfLog(LOG_DEBUG, "DEBUG: NumCopies = %d\n", HeaderInt(h.NumCopies));
-    DfLog(LOG_DEBUG, "DEBUG: Orientation = %d\n", HeaderInt(h.Orientation));
-    DfLog(LOG_DEBUG, "DEBUG: PageSize = [ %d %d ]\n", HeaderInt(h.PageSize[0]),
-          HeaderInt(h.PageSize[1]));
-    DfLog(LOG_DEBUG, "DEBUG: cupsWidth = %d\n", HeaderInt(h.cupsWidth));
-    DfLog(LOG_DEBUG, "DEBUG: cupsHeight = %d\n", HeaderInt(h.cupsHeight));
-    DfLog(LOG_DEBUG, "DEBUG: cupsMediaType = %d\n", HeaderInt(h.cupsMediaType));
-    DfLog(LOG_DEBUG, "DEBUG: cupsBitsPerColor = %d\n", HeaderInt(h.cupsBitsPerColor));
-    DfLog(LOG_DEBUG, "DEBUG: cupsBitsPerPixel = %d\n", HeaderInt(h.cupsBitsPerPixel));
-    DfLog(LOG_DEBUG, "DEBUG: cupsBytesPerLine = %d\n", HeaderInt(h.cupsBytesPerLine));
-    DfLog(LOG_DEBUG, "DEBUG: cupsColorOrder = %d\n", HeaderInt(h.cupsColorOrder));
-    DfLog(LOG_DEBUG, "DEBUG: cupsColorSpace = %d\n", HeaderInt(h.cupsColorSpace));
-    DfLog(LOG_DEBUG, "DEBUG: cupsCompression = %d\n", HeaderInt(h.cupsCompression));
+    DumpHeader(h);
 
     CBaseRender* render = g_pRender;
     if (!render) return;

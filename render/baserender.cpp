@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <poll.h>
 #include <unistd.h>
 
 #include "base/log.h"
@@ -54,7 +55,13 @@ void CBaseRender::WriteSpool(const void* data, int len) {
     while (left > 0) {
         ssize_t n = write(1, p, left);
         if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN) continue;
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                // A non-blocking descriptor: wait until it takes data again.
+                struct pollfd out = {1, POLLOUT, 0};
+                poll(&out, 1, -1);
+                continue;
+            }
             fprintf(stderr, "ERROR: Unable to write print data: %s\n", strerror(errno));
             m_bSpoolFailed = true;
             return;

@@ -156,6 +156,14 @@ TEST(Driver, SigtermDuringSecondPageFinishesIt) {
     EXPECT_EQ(StatusLines(run), PageLines(1, 2));
 }
 
+TEST(Driver, SigtermBeforeTheFirstHeaderEndsWithoutPages) {
+    FilterArgs a = Args({MakePage(16, 4, 8, 0xFF), MakePage(16, 4, 8, 0xFF)});
+    a.sigtermAfterStdinBytes = 0;
+    FilterRun run = RunFilter(a);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(StatusLines(run), std::vector<std::string>{"ERROR: No pages were found."});
+}
+
 TEST(Driver, UnsupportedDepthSkipsOnlyThatPage) {
     TestPage twoBit = MakePage(16, 4, 2, 0xFF);
     FilterRun run = RunFilter(Args({twoBit, MakePage(16, 4, 8, 0xFF)}));
@@ -229,6 +237,14 @@ TEST(Driver, WriteErrorIsReportedOnceAndFailsTheJob) {
     if (errors == 0) GTEST_SKIP() << "renderer wrote nothing for this page";
     EXPECT_EQ(errors, 1);
     EXPECT_EQ(run.status, 1);
+}
+
+TEST(Driver, PrinterConnectionGoneIsAWriteError) {
+    FilterArgs a = Args({MakePage(64, 8, 8, 0x00)}, TestPpd("tspl.ppd"));
+    a.closeOutputReader = true;
+    FilterRun run = RunFilter(a);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(HasLine(run, "ERROR: Unable to write print data: Broken pipe")) << run.err;
 }
 
 }  // namespace

@@ -68,6 +68,10 @@ FilterRun RunFilter(const FilterArgs& a) {
         inOpen = false;
     }
     bool outOpen = true, errOpen = true;
+    if (a.closeOutputReader) {
+        close(out[0]);
+        outOpen = false;
+    }
     char buf[65536];
     while (outOpen || errOpen) {
         struct pollfd fds[3];
@@ -95,6 +99,7 @@ FilterRun RunFilter(const FilterArgs& a) {
             if (a.sigtermAfterStdinBytes >= 0 && !termSent) {
                 size_t limit = static_cast<size_t>(a.sigtermAfterStdinBytes);
                 if (written >= limit) {
+                    if (limit == 0) usleep(300000);  // let the filter reach its first read
                     kill(pid, SIGTERM);
                     termSent = true;
                     usleep(100000);

@@ -22,6 +22,9 @@ struct FilterArgs {
     long sigtermAfterStdinBytes = -1;
     // Runs the filter with standard output closed.
     bool closeStdout = false;
+    // Closes the reading end of the filter's standard output at once, as a
+    // printer connection that went away.
+    bool closeOutputReader = false;
 };
 
 FilterRun RunFilter(const FilterArgs& args);
