@@ -325,8 +325,12 @@ bool CxImage::GrayScale() {
     if (trans >= 0 && trans < static_cast<long>(n)) trans = level[trans];
 
     if (bpp == 8) {
+        // A page that already is grey maps every byte to itself (the usual
+        // case: CUPS sends 8-bit grey); the pass over the pixels is skipped.
+        bool identity = n == 256;
+        for (unsigned i = 0; identity && i < 256; ++i) identity = level[i] == i;
         uint8_t* p = m_info.pixels;
-        const size_t size = static_cast<size_t>(m_info.effWidth) * h;
+        const size_t size = identity ? 0 : static_cast<size_t>(m_info.effWidth) * h;
         for (size_t i = 0; i < size; ++i) p[i] = level[p[i]];
         SetGrayPalette();
         m_info.transIndex = trans;
