@@ -2,13 +2,16 @@
 # machine as root; everything else is plain CMake.
 
 DEB_PACKAGES := cmake g++ make pkg-config libcups2-dev libcupsimage2-dev zlib1g-dev libpng-dev \
-	libgtest-dev cups-ppdc cups cups-client cups-filters cups-ipp-utils ghostscript poppler-utils python3
+	libgtest-dev cups-ppdc cups cups-client cups-filters cups-ipp-utils ghostscript poppler-utils python3 \
+	clang libclang-rt-14-dev
 
 BUILD      ?= build
 TEST_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test demo install uninstall clean
+.PHONY: all deps build test fuzz demo install uninstall clean
 
 all: build
 
@@ -30,6 +33,14 @@ test: deps
 	cmake --build $(TEST_BUILD) -j $(JOBS)
 	cd $(TEST_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Every libFuzzer target for FUZZ_SECONDS each (FUZZ_TARGETS="hfm settings"
+# picks some); prints executions and coverage per target.
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DDOTFORGE_FUZZ=ON -DDOTFORGE_TESTS=OFF >/dev/null
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	sh tests/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
 demo: build
 	@sh tools/demo.sh $(BUILD)
 
@@ -43,4 +54,4 @@ uninstall:
 	else echo "Nothing to uninstall: $(BUILD)/install_manifest.txt not found"; fi
 
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD)
+	rm -rf $(BUILD) $(TEST_BUILD) $(FUZZ_BUILD)

@@ -1,0 +1,69 @@
+// Fuzz target: the job's settings from a PPD and an options string alone.
+// Input: the options string on the first line, the PPD text after it. The
+// PPD is opened from an anonymous memory file, marked with its defaults and the options as the
+// filter does, and read into the renderer its model number selects.
+#include <cups/cups.h>
+#include <cups/ppd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "printers/cpcl.h"
+#include "printers/escpos.h"
+#include "printers/paperang.h"
+#include "printers/peripage.h"
+#include "printers/tspl.h"
+#include "render/baserender.h"
+#include "tests/fuzz/fuzz_common.h"
+
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+
+static CBaseRender* RenderFor(int model) {
+    switch (model) {
+        case 20: return new CPrinterTSPL();
+        case 21: return new CPrinterESCPOS();
+        case 22: return new CPrinterCPCL();
+        case 23: return new CPrinterPaperang();
+        case 24: return new CPrinterPeriPage();
+        default: return new CBaseRender();
+    }
+}
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    FuzzQuietLog();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > (256u << 10)) return 0;
+    const char* text = reinterpret_cast<const char*>(data);
+    const char* nl = static_cast<const char*>(memchr(text, '\n', size));
+    const size_t optLen = nl ? static_cast<size_t>(nl - text) : size;
+    const std::string options(text, optLen);
+    const size_t ppdAt = nl ? optLen + 1 : size;
+
+    ppd_file_t* ppd = FuzzOpenPpd(text + ppdAt, size - ppdAt);
+    if (!ppd) return 0;
+
+    ppdMarkDefaults(ppd);
+    cups_option_t* opts = nullptr;
+    const int n = cupsParseOptions(options.c_str(), 0, &opts);
+    cupsMarkOptions(ppd, n, opts);
+
+    CBaseRender* render = RenderFor(ppd->model_number);
+    render->m_ppd = ppd;
+    render->GetPrinterParameters();
+    // What every renderer reads at page time must be a plain value.
+    const tagREGSTRUCT& r = render->m_reg;
+    FUZZ_CHECK(r.iMediaType >= 0 && r.iMediaType <= 7);
+    FUZZ_CHECK(r.iMoneyBox >= -1 && r.iMoneyBox <= 2);
+    FUZZ_CHECK(r.BeginPrintSound >= -1 && r.BeginPrintSound <= 2);
+    render->m_ppd = nullptr;
+    render->Release();
+
+    cupsFreeOptions(n, opts);
+    ppdClose(ppd);
+    return 0;
+}
