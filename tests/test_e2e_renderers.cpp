@@ -17,7 +17,6 @@
 
 namespace {
 
-using ByteVec = std::vector<unsigned char>;
 
 // A 1-bit W page (1 = white) whose raster lines carry black bits beyond the
 // width too, which the pipeline must whiten.

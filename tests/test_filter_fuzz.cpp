@@ -24,28 +24,23 @@
 #include <string>
 #include <vector>
 
+#include "helpers/hexdump.h"
 #include "helpers/raster.h"
 #include "helpers/runfilter.h"
 
 namespace {
-
-using Bytes = std::vector<unsigned char>;
-
-Bytes B(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
 
 // First and last bytes of every non-empty stream of a family, with the
 // fixture's defaults for the options that are not varied (MoneyBox,
 // BeginPrintSound, EndPrintSound pick the first and last commands).
 struct Family {
     const char* ppd;
-    Bytes head, tail;
+    ByteVec head, tail;
 };
 const Family kFamilies[] = {
-    {"tspl.ppd", B("SIZE "), B("PRINT 1,1\r\n")},
+    {"tspl.ppd", Bytes("SIZE "), Bytes("PRINT 1,1\r\n")},
     {"escpos.ppd", {0x1B, 0x40, 0x00, 0x1B, 0x61, 0x01}, {}},
-    {"cpcl.ppd", B("! "), B("PRINT\r\n")},
+    {"cpcl.ppd", Bytes("! "), Bytes("PRINT\r\n")},
     {"paperang.ppd", {0xA5, 0x01, 0x05, 0x00, 0x05, 0x19, 0x03, 0x00, 0x00}, {0x5A}},
     {"peripage.ppd", {0x1F, 0x1B, 0x1F, 0x56, 0x08, 0x09, 0xA0, 0x22}, {0x10, 0xFF, 0xFE, 0x45}},
 };
@@ -133,8 +128,8 @@ TestPage RandomPage(Rng& r) {
 }
 
 // The stream libcups writes for the pages, and where each page header begins.
-Bytes WriteStream(const std::vector<TestPage>& pages, cups_mode_t mode, std::vector<size_t>& headers) {
-    Bytes s = RasterBytes(pages, mode);
+ByteVec WriteStream(const std::vector<TestPage>& pages, cups_mode_t mode, std::vector<size_t>& headers) {
+    ByteVec s = RasterBytes(pages, mode);
     size_t from = 0;
     for (const TestPage& p : pages) {
         cups_page_header2_t h;
@@ -148,10 +143,10 @@ Bytes WriteStream(const std::vector<TestPage>& pages, cups_mode_t mode, std::vec
     return s;
 }
 
-void Put32(Bytes& s, size_t at, uint32_t v) {
+void Put32(ByteVec& s, size_t at, uint32_t v) {
     if (at + 4 <= s.size()) memcpy(&s[at], &v, 4);
 }
-uint32_t Get32(const Bytes& s, size_t at) {
+uint32_t Get32(const ByteVec& s, size_t at) {
     uint32_t v = 0;
     if (at + 4 <= s.size()) memcpy(&v, &s[at], 4);
     return v;
@@ -186,7 +181,7 @@ bool Usable(const std::string& path) {
     cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
     cups_page_header2_t h;
     bool usable = true;
-    Bytes chunk(65536);
+    ByteVec chunk(65536);
     while (usable && ras && cupsRasterReadHeader2(ras, &h)) {
         const unsigned bpp = h.cupsBitsPerPixel, depth = bpp <= 1 ? 1 : bpp <= 4 ? 4 : bpp <= 8 ? 8 : 24;
         const double pixels = static_cast<double>(h.cupsWidth) * h.cupsHeight;
@@ -206,7 +201,7 @@ bool Usable(const std::string& path) {
 
 struct Case {
     std::string desc;
-    Bytes stream;
+    ByteVec stream;
     bool headersFound = false;  // every page header was located in the written stream
 };
 
@@ -310,14 +305,14 @@ bool Has(const std::string& text, const char* what) {
     return text.find(what) != std::string::npos;
 }
 
-void Save(const std::string& path, const Bytes& bytes) {
+void Save(const std::string& path, const ByteVec& bytes) {
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 // Runs one case; on a problem, keeps the raster beside the other scratch
 // files and reports how to run it again. Returns the run's wall time.
-long long RunCase(const Family& fam, const std::string& ppd, const std::string& opts, const Bytes& stream,
+long long RunCase(const Family& fam, const std::string& ppd, const std::string& opts, const ByteVec& stream,
                   bool fromFile, const std::string& desc, int* failures) {
     const std::string file = TempPath("fuzz-case") + ".ras";
     Save(file, stream);
@@ -340,7 +335,7 @@ long long RunCase(const Family& fam, const std::string& ppd, const std::string& 
         if (Has(run.err, s)) why += std::string(" stderr has ") + s + ";";
     if (run.status == 0 && !Has(run.err, "PAGE: ")) why += " status 0 without a PAGE line;";
     if (run.status == 1 && !Has(run.err, "ERROR: ")) why += " status 1 without an ERROR line;";
-    const Bytes& out = run.out;
+    const ByteVec& out = run.out;
     if (!out.empty() &&
         (out.size() < fam.head.size() || !std::equal(fam.head.begin(), fam.head.end(), out.begin())))
         why += " printer bytes start wrong;";
@@ -448,7 +443,7 @@ TEST(FilterFuzz, HeaderEnumsOutOfRange) {
     for (size_t k = 0; k < 5; k++) {
         for (uint32_t v : {kEnumMax[k] + 1, 0xFFFFFFFEu}) {
             std::vector<size_t> headers;
-            Bytes s = WriteStream({MakePage(16, 4, 8, 0x80)}, CUPS_RASTER_WRITE, headers);
+            ByteVec s = WriteStream({MakePage(16, 4, 8, 0x80)}, CUPS_RASTER_WRITE, headers);
             ASSERT_EQ(headers.size(), 1u);
             Put32(s, headers[0] + kEnumFields[k].off, v);
             FilterArgs a;

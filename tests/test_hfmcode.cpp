@@ -13,7 +13,6 @@
 namespace {
 
 using Node = CHfmCode::HGMRNCODENODE;
-using Bytes_t = std::vector<unsigned char>;
 
 struct FreeDeleter {
     void operator()(void* p) const { free(p); }
@@ -28,7 +27,7 @@ struct Coded {
     int chunkCount = -1;
     ~Coded() { CHfmCode::FreeChunks(chunks, chunkCount); }
 
-    Coded(const Bytes_t& data, int rowBytes, int chunkLimit = 256) {
+    Coded(const ByteVec& data, int rowBytes, int chunkLimit = 256) {
         CHfmCode hfm;
         tree.reset(hfm.GetHfmTree(data.data(), static_cast<int>(data.size()), &nodeCount));
         if (!tree) return;
@@ -37,7 +36,7 @@ struct Coded {
         chunks = hfm.HFMDGencoding(tree.get(), nodeCount, data.data(), rowBytes,
                                    static_cast<int>(data.size()) / rowBytes, chunkLimit, &chunkCount);
     }
-    Bytes_t Chunk(int k) const { return Bytes_t(chunks[k].data, chunks[k].data + chunks[k].length); }
+    ByteVec Chunk(int k) const { return ByteVec(chunks[k].data, chunks[k].data + chunks[k].length); }
     std::vector<int> Pre() const { return std::vector<int>(pre.get(), pre.get() + nodeCount); }
     std::vector<int> In() const { return std::vector<int>(in.get(), in.get() + nodeCount); }
     const Node& Leaf(int value) const {
@@ -55,20 +54,20 @@ struct Coded {
 };
 
 // The whole code stream written the slow, obvious way: one bit per entry.
-std::vector<int> ReferenceBits(const Coded& c, const Bytes_t& data) {
+std::vector<int> ReferenceBits(const Coded& c, const ByteVec& data) {
     std::vector<int> bits;
     for (unsigned char b : data)
         for (char ch : c.Code(b)) bits.push_back(ch - '0');
     return bits;
 }
 
-Bytes_t RandomPage(std::mt19937& rng, size_t size, int distinct) {
+ByteVec RandomPage(std::mt19937& rng, size_t size, int distinct) {
     // Geometric-ish weights, so codes of many lengths occur.
     std::vector<unsigned char> values(256);
     for (int i = 0; i < 256; ++i) values[i] = static_cast<unsigned char>(i);
     std::shuffle(values.begin(), values.end(), rng);
     std::geometric_distribution<int> pick(0.25);
-    Bytes_t d(size);
+    ByteVec d(size);
     for (auto& b : d) b = values[std::min(pick(rng), distinct - 1)];
     return d;
 }
@@ -76,8 +75,8 @@ Bytes_t RandomPage(std::mt19937& rng, size_t size, int distinct) {
 // Fibonacci counts make the deepest trees a page can have: value v occurs
 // Fib(v + 1) times, so the rarest values get codes of 25 bits, past the
 // encoder's short-code path.
-Bytes_t FibonacciPage(std::mt19937& rng) {
-    Bytes_t d;
+ByteVec FibonacciPage(std::mt19937& rng) {
+    ByteVec d;
     long a = 1, b = 1;
     for (int v = 0; v < 26; ++v) {
         d.insert(d.end(), static_cast<size_t>(a), static_cast<unsigned char>(v));
@@ -92,7 +91,7 @@ Bytes_t FibonacciPage(std::mt19937& rng) {
 }  // namespace
 
 TEST(HfmCode, WorkedExample) {
-    Bytes_t data = Bytes({0x00, 0x00, 0x00, 0xFF, 0x0F});
+    ByteVec data = Bytes({0x00, 0x00, 0x00, 0xFF, 0x0F});
     Coded c(data, 5);
     ASSERT_TRUE(c.tree);
     ASSERT_EQ(c.nodeCount, 5);
@@ -127,7 +126,7 @@ TEST(HfmCode, SingleValuePages) {
     } cases[] = {{0x00, 0x01}, {0x7F, 0x80}, {0x80, 0x7F}, {0xFF, 0xFE}};
     for (const Case& k : cases) {
         SCOPED_TRACE(k.value);
-        Bytes_t data(1000, static_cast<unsigned char>(k.value));
+        ByteVec data(1000, static_cast<unsigned char>(k.value));
         Coded c(data, 40);
         ASSERT_TRUE(c.tree);
         ASSERT_EQ(c.nodeCount, 3);
@@ -138,14 +137,14 @@ TEST(HfmCode, SingleValuePages) {
         EXPECT_EQ(c.Code(k.value), "1");  // the lighter partner is the left child
         ASSERT_EQ(c.chunkCount, 1);
         // 1000 bits = 125 bytes, all ones, no padding.
-        Bytes_t expect(126, 0xFF);
+        ByteVec expect(126, 0xFF);
         expect[0] = 0;
         EXPECT_TRUE(SameBytes(expect, c.Chunk(0)));
     }
 }
 
 TEST(HfmCode, AllByteValues) {
-    Bytes_t data;
+    ByteVec data;
     for (int rep = 0; rep < 3; ++rep)
         for (int v = 0; v < 256; ++v) data.push_back(static_cast<unsigned char>(v));
     Coded c(data, 256);
@@ -194,7 +193,7 @@ TEST(HfmCode, ChunkBoundaries) {
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(testing::Message() << k.rowBytes << "x" << k.rows << " limit " << k.chunkLimit);
-        Bytes_t data(static_cast<size_t>(k.rowBytes) * k.rows, 0x00);
+        ByteVec data(static_cast<size_t>(k.rowBytes) * k.rows, 0x00);
         Coded c(data, k.rowBytes, k.chunkLimit);
         ASSERT_NE(c.chunks, nullptr);
         ASSERT_EQ(c.chunkCount, static_cast<int>(k.chunkRows.size()));
@@ -225,7 +224,7 @@ TEST(HfmCode, ChunksMatchReferenceStream) {
                    {1, 317810, 0}};  // 0: the Fibonacci page
     for (const Case& k : cases) {
         SCOPED_TRACE(testing::Message() << k.rowBytes << "x" << k.rows << " values " << k.distinct);
-        Bytes_t data = k.distinct ? RandomPage(rng, static_cast<size_t>(k.rowBytes) * k.rows, k.distinct)
+        ByteVec data = k.distinct ? RandomPage(rng, static_cast<size_t>(k.rowBytes) * k.rows, k.distinct)
                                   : FibonacciPage(rng);
         Coded c(data, k.rowBytes);
         ASSERT_NE(c.chunks, nullptr);
@@ -271,7 +270,7 @@ TEST(HfmCode, ChunksMatchReferenceStream) {
         // chunks to the page.
         HfmDecoder dec;
         ASSERT_TRUE(dec.Build(c.pre.get(), c.in.get(), c.nodeCount));
-        Bytes_t back(data.size() + 1);
+        ByteVec back(data.size() + 1);
         size_t at = 0;
         for (int i = 0; i < c.chunkCount; ++i) {
             int n = dec.DecodeChunk(c.chunks[i].data, c.chunks[i].length, back.data() + at,
@@ -295,12 +294,12 @@ TEST(HfmCode, RejectsUnusableInput) {
     EXPECT_EQ(hfm.GetTreePreorder(nullptr, 3), nullptr);
     EXPECT_EQ(hfm.GetTreeMiddleorder(nullptr, 3), nullptr);
 
-    Bytes_t page = Bytes({1, 2, 3, 3});
+    ByteVec page = Bytes({1, 2, 3, 3});
     Coded c(page, 4);
     ASSERT_TRUE(c.tree);
     Node* n = c.tree.get();
     int chunks = 77;
-    Bytes_t other = Bytes({1, 2, 3, 4});  // 4 has no leaf in this tree
+    ByteVec other = Bytes({1, 2, 3, 4});  // 4 has no leaf in this tree
     EXPECT_EQ(hfm.HFMDGencoding(n, c.nodeCount, other.data(), 4, 1, 256, &chunks), nullptr);
     EXPECT_EQ(hfm.HFMDGencoding(nullptr, c.nodeCount, page.data(), 4, 1, 256, &chunks), nullptr);
     EXPECT_EQ(hfm.HFMDGencoding(n, c.nodeCount, nullptr, 4, 1, 256, &chunks), nullptr);
@@ -351,7 +350,7 @@ TEST(HfmDecoder, RejectsMalformedChunks) {
     unsigned char out[8];
     unsigned char good[] = {0x01, 0xE8};
     EXPECT_EQ(dec.DecodeChunk(good, 2, out, 8), 5);
-    EXPECT_TRUE(SameBytes(Bytes({0, 0, 0, 0xFF, 0x0F}), Bytes_t(out, out + 5)));
+    EXPECT_TRUE(SameBytes(Bytes({0, 0, 0, 0xFF, 0x0F}), ByteVec(out, out + 5)));
     EXPECT_EQ(dec.DecodeChunk(good, 2, out, 4), -1);  // too small a buffer
     unsigned char badPad[] = {0x08, 0xE8};
     EXPECT_EQ(dec.DecodeChunk(badPad, 2, out, 8), -1);

@@ -10,6 +10,7 @@
 
 #include "helpers/hexdump.h"
 #include "helpers/logcapture.h"
+#include "helpers/pages.h"
 #include "helpers/paperang_decode.h"
 #include "helpers/raster.h"
 #include "helpers/runfilter.h"
@@ -17,55 +18,39 @@
 
 namespace {
 
-using Bytes_t = std::vector<unsigned char>;
-
-const Bytes_t kStart = Bytes({0xA5, 0x01, 0x05, 0x00, 0x05, 0x19, 0x03, 0x00, 0x00, 0x57, 0x1F, 0xE7, 0xA5, 0x5A});
-const Bytes_t kEnd = Bytes({0xA5, 0x01, 0x05, 0x00, 0x05, 0x1A, 0x03, 0x00, 0x00, 0xB9, 0xB0, 0x52, 0xB7, 0x5A});
-const Bytes_t kFeed0 =
+const ByteVec kStart = Bytes({0xA5, 0x01, 0x05, 0x00, 0x05, 0x19, 0x03, 0x00, 0x00, 0x57, 0x1F, 0xE7, 0xA5, 0x5A});
+const ByteVec kEnd = Bytes({0xA5, 0x01, 0x05, 0x00, 0x05, 0x1A, 0x03, 0x00, 0x00, 0xB9, 0xB0, 0x52, 0xB7, 0x5A});
+const ByteVec kFeed0 =
     Bytes({0xA5, 0x01, 0x07, 0x00, 0x05, 0x16, 0x03, 0x02, 0x00, 0x00, 0x00, 0x20, 0x0B, 0x74, 0x62, 0x5A});
-const Bytes_t kLocate100 = Bytes({0xA5, 0x01, 0x09, 0x00, 0x05, 0x21, 0x03, 0x04, 0x00, 0x64, 0x00, 0x00, 0x00,
+const ByteVec kLocate100 = Bytes({0xA5, 0x01, 0x09, 0x00, 0x05, 0x21, 0x03, 0x04, 0x00, 0x64, 0x00, 0x00, 0x00,
                                   0x8C, 0x54, 0x9A, 0xAE, 0x5A});
 // The one-row, 64-dot page whose row is 00 00 00 FF 0F 00 00 00 once inverted.
-const Bytes_t kTree64 = Bytes({0xA5, 0x01, 0x19, 0x00, 0x05, 0x1C, 0x03, 0x14, 0x00, 0x01, 0x01, 0x00,
+const ByteVec kTree64 = Bytes({0xA5, 0x01, 0x19, 0x00, 0x05, 0x1C, 0x03, 0x14, 0x00, 0x01, 0x01, 0x00,
                                0x01, 0x0F, 0x00, 0xFF, 0x00, 0x00, 0x00, 0x0F, 0x00, 0x00, 0x01, 0xFF,
                                0x00, 0x01, 0x01, 0x00, 0x00, 0x6A, 0x81, 0x8F, 0x30, 0x5A});
-const Bytes_t kBitmap64 = Bytes({0xA5, 0x01, 0x14, 0x00, 0x05, 0x1B, 0x03, 0x0F, 0x00, 0x00, 0x00, 0x0B,
+const ByteVec kBitmap64 = Bytes({0xA5, 0x01, 0x14, 0x00, 0x05, 0x1B, 0x03, 0x0F, 0x00, 0x00, 0x00, 0x0B,
                                  0x00, 0x01, 0x08, 0x00, 0x00, 0x00, 0x01, 0x03, 0x00, 0x06, 0xE9, 0xC0,
                                  0x2D, 0x10, 0xDD, 0xDA, 0x5A});
 
-Bytes_t Cat(std::initializer_list<Bytes_t> parts) {
-    Bytes_t all;
-    for (const Bytes_t& p : parts) all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-
-Bytes_t Complement(Bytes_t v) {
+ByteVec Complement(ByteVec v) {
     for (auto& b : v) b = static_cast<unsigned char>(~b);
     return v;
 }
 
 // The renderer with its spool output captured and its command buffer in
 // reach.
-class SpyPaperang : public CPrinterPaperang {
+class SpyPaperang : public Captured<CPrinterPaperang> {
 public:
-    Bytes_t spool;
-    int writes = 0;
-    void WriteSpool(const void* data, int len) override {
-        if (len <= 0) return;
-        const unsigned char* p = static_cast<const unsigned char*>(data);
-        spool.insert(spool.end(), p, p + len);
-        ++writes;
-    }
-    Bytes_t Queued() {
+    ByteVec Queued() {
         const unsigned char* p = reinterpret_cast<const unsigned char*>(m_cmdBuffer.GetBuffer());
-        return Bytes_t(p, p + m_cmdBuffer.GetBufferLength());
+        return ByteVec(p, p + m_cmdBuffer.GetBufferLength());
     }
     void ClearQueue() { m_cmdBuffer.InitBuffer(0); }
     uint32_t TableEntry(int i) const { return m_crcTable[i]; }
     void SetBufferLimit(int n) { m_cmdBuffer.SetMaxBufferSize(n); }
 
     // Installs a 1-bit page of rows x rowBytes bytes (rowBytes a multiple of 4).
-    void SetPage(unsigned rowBytes, unsigned rows, const Bytes_t& bytes) {
+    void SetPage(unsigned rowBytes, unsigned rows, const ByteVec& bytes) {
         ASSERT_NE(m_image.Create(rowBytes * 8, rows, 1, 0), nullptr) << m_image.GetLastError();
         ASSERT_EQ(m_image.GetEffWidth(), rowBytes);
         ASSERT_EQ(bytes.size(), static_cast<size_t>(rowBytes) * rows);
@@ -74,14 +59,14 @@ public:
     }
 };
 
-Bytes_t RandomBytes(std::mt19937& rng, size_t n, int distinct) {
+ByteVec RandomBytes(std::mt19937& rng, size_t n, int distinct) {
     std::geometric_distribution<int> pick(0.3);
-    Bytes_t v(n);
+    ByteVec v(n);
     for (auto& b : v) b = static_cast<unsigned char>(0x5A ^ std::min(pick(rng), distinct - 1));
     return v;
 }
 
-std::vector<PaperangPage> Decode(const Bytes_t& stream) {
+std::vector<PaperangPage> Decode(const ByteVec& stream) {
     std::vector<PaperangPage> pages;
     std::string error;
     EXPECT_TRUE(DecodePaperangStream(stream, &pages, &error)) << error << "\n" << HexDump(stream.data(), stream.size());
@@ -95,7 +80,7 @@ TEST(Paperang, FixedFrames) {
     struct Case {
         const char* name;
         void (*send)(SpyPaperang&);
-        const Bytes_t& expect;
+        const ByteVec& expect;
     } cases[] = {
         {"start printing", [](SpyPaperang& p) { p.cmdBeginPrinting(); }, kStart},
         {"end printing", [](SpyPaperang& p) { p.cmdEndPrinting(); }, kEnd},
@@ -107,7 +92,7 @@ TEST(Paperang, FixedFrames) {
         c.send(r);
         EXPECT_TRUE(SameBytes(c.expect, r.Queued())) << c.name;
     }
-    EXPECT_EQ(r.writes, 0);  // builders only queue
+    EXPECT_EQ(r.writes.size(), 0u);  // builders only queue
 }
 
 TEST(Paperang, Checksum) {
@@ -119,7 +104,7 @@ TEST(Paperang, Checksum) {
     EXPECT_EQ(r.MakeCrc32(abc, 0), 0x35769521u);
     // The same as the common CRC-32 update started from the seed.
     std::mt19937 rng(5);
-    Bytes_t data = RandomBytes(rng, 1000, 256);
+    ByteVec data = RandomBytes(rng, 1000, 256);
     for (unsigned n : {1u, 7u, 1000u})
         EXPECT_EQ(r.MakeCrc32(data.data(), n), crc32(0x35769521UL, data.data(), n)) << n;
 }
@@ -138,8 +123,8 @@ TEST(Paperang, PageOnTheWire) {
     LogCapture log;
     r.SetPage(8, 1, Bytes({0xFF, 0xFF, 0xFF, 0x00, 0xF0, 0xFF, 0xFF, 0xFF}));
     r.OnPaintBmp();
-    EXPECT_TRUE(SameBytes(Cat({kStart, kTree64, kBitmap64, kEnd, kFeed0}), r.spool));
-    EXPECT_EQ(r.writes, 1);
+    EXPECT_TRUE(SameBytes(Cat({kStart, kTree64, kBitmap64, kEnd, kFeed0}), r.out));
+    EXPECT_EQ(r.writes.size(), 1u);
     EXPECT_TRUE(r.Queued().empty());
     EXPECT_TRUE(log.Contains("OnPaintBmp"));
     EXPECT_EQ(log.Count("MM_TP_CTRL_PRINT_START"), 1);
@@ -151,15 +136,15 @@ TEST(Paperang, PositioningByMediaType) {
         SCOPED_TRACE(media);
         SpyPaperang r;
         r.m_reg.iMediaType = media;
-        r.SetPage(4, 2, Bytes_t(8, 0xFF));
+        r.SetPage(4, 2, ByteVec(8, 0xFF));
         r.OnPaintBmp();
-        auto pages = Decode(r.spool);
+        auto pages = Decode(r.out);
         ASSERT_EQ(pages.size(), 1u);
         std::vector<int> expect = {0x19, 0x1C, 0x1B, 0x1A};
         if (media == 1 || media == 2) expect.push_back(0x21);
         if (media == 0 || media == 4) expect.push_back(0x16);
         EXPECT_EQ(pages[0].commands, expect);
-        const Bytes_t tail(r.spool.end() - std::min<size_t>(r.spool.size(), 18), r.spool.end());
+        const ByteVec tail(r.out.end() - std::min<size_t>(r.out.size(), 18), r.out.end());
         if (media == 1 || media == 2) {
             EXPECT_TRUE(SameBytes(kLocate100, tail));
         }
@@ -169,11 +154,11 @@ TEST(Paperang, PositioningByMediaType) {
 // A blank page: three-node tree (12 tree bytes), one bit per image byte.
 TEST(Paperang, BlankPage) {
     SpyPaperang r;
-    r.SetPage(48, 100, Bytes_t(4800, 0xFF));
+    r.SetPage(48, 100, ByteVec(4800, 0xFF));
     r.OnPaintBmp();
     std::vector<PaperangFrame> frames;
     std::string error;
-    ASSERT_TRUE(ParsePaperangStream(r.spool, &frames, &error)) << error;
+    ASSERT_TRUE(ParsePaperangStream(r.out, &frames, &error)) << error;
     ASSERT_GE(frames.size(), 3u);
     EXPECT_EQ(frames[1].command, 0x1C);
     EXPECT_EQ(frames[1].payload.size(), 12u);
@@ -181,9 +166,9 @@ TEST(Paperang, BlankPage) {
     for (const PaperangFrame& f : frames)
         if (f.command == 0x1B) bits += 8 * (f.payload.size() - 13) - f.payload[12];
     EXPECT_EQ(bits, 4800u);
-    auto pages = Decode(r.spool);
+    auto pages = Decode(r.out);
     ASSERT_EQ(pages.size(), 1u);
-    EXPECT_EQ(pages[0].bits, Bytes_t(4800, 0x00));
+    EXPECT_EQ(pages[0].bits, ByteVec(4800, 0x00));
 }
 
 // Random pages through the whole renderer and back through the decoder; the
@@ -197,10 +182,10 @@ TEST(Paperang, RoundTrip) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.rowBytes << "x" << c.rows);
         SpyPaperang r;
-        Bytes_t page = RandomBytes(rng, static_cast<size_t>(c.rowBytes) * c.rows, c.distinct);
+        ByteVec page = RandomBytes(rng, static_cast<size_t>(c.rowBytes) * c.rows, c.distinct);
         r.SetPage(c.rowBytes, c.rows, page);
         r.OnPaintBmp();
-        auto pages = Decode(r.spool);
+        auto pages = Decode(r.out);
         ASSERT_EQ(pages.size(), 1u);
         EXPECT_EQ(pages[0].rowBytes, static_cast<int>(c.rowBytes));
         EXPECT_GE(pages[0].chunks, 1);
@@ -212,13 +197,13 @@ TEST(Paperang, RoundTrip) {
 TEST(Paperang, TwoPages) {
     std::mt19937 rng(7);
     SpyPaperang r;
-    Bytes_t a = RandomBytes(rng, 48 * 400, 200), b = RandomBytes(rng, 48 * 200, 3);
+    ByteVec a = RandomBytes(rng, 48 * 400, 200), b = RandomBytes(rng, 48 * 200, 3);
     r.SetPage(48, 400, a);
     r.OnPaintBmp();
     r.SetPage(48, 200, b);
     r.OnPaintBmp();
-    EXPECT_EQ(r.writes, 2);
-    auto pages = Decode(r.spool);  // checks indexes from 0 on each page
+    EXPECT_EQ(r.writes.size(), 2u);
+    auto pages = Decode(r.out);  // checks indexes from 0 on each page
     ASSERT_EQ(pages.size(), 2u);
     EXPECT_GT(pages[0].chunks, 1);
     EXPECT_TRUE(pages[0].bits == Complement(a));
@@ -229,15 +214,15 @@ TEST(Paperang, EmptyImageSendsOnlyControlFrames) {
     SpyPaperang r;
     r.OnPaintBmp();
     EXPECT_EQ(r.PageError(), "");
-    EXPECT_TRUE(SameBytes(Cat({kStart, kEnd, kFeed0}), r.spool));
+    EXPECT_TRUE(SameBytes(Cat({kStart, kEnd, kFeed0}), r.out));
 }
 
 // The frame and bitmap header lengths, the chunk index and the row width are
 // 16-bit fields: builders refuse values that would wrap and queue nothing.
 TEST(Paperang, BuildersRefuseWrappingLengths) {
     SpyPaperang r;
-    r.SetPage(8, 1, Bytes_t(8, 0));
-    Bytes_t data(70000, 0x11);
+    r.SetPage(8, 1, ByteVec(8, 0));
+    ByteVec data(70000, 0x11);
     const int maxD = 0xFFFF - 17;
     EXPECT_FALSE(r.cmdBitmap(0x10000, true, data.data(), 10));
     EXPECT_FALSE(r.cmdBitmap(-1, true, data.data(), 10));
@@ -273,7 +258,7 @@ TEST(Paperang, OversizedPagesAreReportedNotSent) {
         SCOPED_TRACE(c.what);
         SpyPaperang r;
         if (c.bufferLimit) r.SetBufferLimit(c.bufferLimit);
-        Bytes_t page(static_cast<size_t>(c.rowBytes) * c.rows, 0xFF);
+        ByteVec page(static_cast<size_t>(c.rowBytes) * c.rows, 0xFF);
         if (c.rows == 2) {
             // Row 1 uses 255 rare values, each with a 9-bit code.
             for (unsigned i = 0; i < c.rowBytes; ++i) page[c.rowBytes + i] = static_cast<unsigned char>(i % 255);
@@ -284,7 +269,7 @@ TEST(Paperang, OversizedPagesAreReportedNotSent) {
         r.SetPage(c.rowBytes, c.rows, page);
         r.OnPaintBmp();
         EXPECT_NE(r.PageError(), "");
-        EXPECT_TRUE(SameBytes(Cat({kStart, kEnd, kFeed0}), r.spool));
+        EXPECT_TRUE(SameBytes(Cat({kStart, kEnd, kFeed0}), r.out));
     }
 }
 
@@ -293,10 +278,10 @@ TEST(Paperang, OversizedPagesAreReportedNotSent) {
 TEST(Paperang, NoHalfPages) {
     SpyPaperang r;
     r.SetBufferLimit(20);  // room for the start frame only
-    r.SetPage(4, 1, Bytes_t(4, 0xFF));
+    r.SetPage(4, 1, ByteVec(4, 0xFF));
     r.OnPaintBmp();
     EXPECT_EQ(r.PageError(), "its 54 bytes of printer data exceed the 20 byte send buffer");
-    EXPECT_TRUE(r.spool.empty()) << HexDump(r.spool.data(), r.spool.size());
+    EXPECT_TRUE(r.out.empty()) << HexDump(r.out.data(), r.out.size());
     EXPECT_TRUE(r.Queued().empty());
 }
 

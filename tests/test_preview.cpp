@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <chrono>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "helpers/hexdump.h"
+#include "helpers/pages.h"
 #include "printers/cpcl.h"
 #include "printers/escpos.h"
 #include "printers/paperang.h"
@@ -21,8 +21,6 @@
 #include "tools/preview/preview.h"
 
 namespace {
-
-using ByteVec = std::vector<unsigned char>;
 
 // A page picture, one byte per dot, 1 = black.
 struct Picture {
@@ -74,15 +72,6 @@ Picture PreparePage(CxImage& img, int w, int h, uint32_t seed, int inkPercent = 
     return ::testing::AssertionSuccess();
 }
 
-template <class R>
-class Capture : public R {
-public:
-    ByteVec out;
-    void WriteSpool(const void* data, int len) override {
-        if (len > 0) out.insert(out.end(), (const uint8_t*)data, (const uint8_t*)data + len);
-    }
-};
-
 struct PageSpec {
     int w, h;
     int ink;
@@ -90,7 +79,7 @@ struct PageSpec {
 
 // Runs a whole job of pages through renderer r; returns the pictures given.
 template <class R>
-std::vector<Picture> RunJob(Capture<R>& r, const std::vector<PageSpec>& pages, uint32_t seed) {
+std::vector<Picture> RunJob(Captured<R>& r, const std::vector<PageSpec>& pages, uint32_t seed) {
     std::vector<Picture> pics;
     r.OnStartDoc(0);
     for (const PageSpec& p : pages) {
@@ -145,7 +134,7 @@ TEST(PreviewRoundTrip, TsplRawAndZlibAtSeveralResolutions) {
     for (bool compress : {false, true})
         for (int dpi : {203, 300, 600}) {
             SCOPED_TRACE(std::string(compress ? "mode 3" : "mode 1") + " at " + std::to_string(dpi));
-            Capture<CPrinterTSPL> r;
+            Captured<CPrinterTSPL> r;
             r.m_iDpi = dpi;
             r.m_halftone.ImageCompress = compress;
             r.m_reg.iMediaType = dpi == 203 ? 1 : dpi == 300 ? 2 : 4;
@@ -159,7 +148,7 @@ TEST(PreviewRoundTrip, TsplRawAndZlibAtSeveralResolutions) {
 
 TEST(PreviewRoundTrip, EscPosSingleRasterCommand) {
     for (int variant = 0; variant < 3; variant++) {
-        Capture<CPrinterESCPOS> r;
+        Captured<CPrinterESCPOS> r;
         r.m_iDpi = variant == 2 ? 100 : 203;  // 100 dpi: mode byte 3
         r.m_reg.iMoneyBox = variant;          // none, before, after
         r.m_reg.iFeedOffset = variant == 1 ? 40 : 0;
@@ -184,7 +173,7 @@ TEST(PreviewRoundTrip, PeriPageRasterBandsAndCompressedFrames) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Capture<CPrinterPeriPage> r;
+        Captured<CPrinterPeriPage> r;
         r.m_iDpi = 203;
         r.m_halftone.ImageCompress = c.compress;
         r.m_reg.iImageMaxLength = c.maxRows;
@@ -202,7 +191,7 @@ TEST(PreviewRoundTrip, PeriPageRasterBandsAndCompressedFrames) {
 TEST(PreviewRoundTrip, PeriPageCompressedRowsCappedAtTheHeadWidth) {
     // 1700 dots at 203 dpi: the frame carries 208 bytes a row, the rest of
     // each row never reaches the printer.
-    Capture<CPrinterPeriPage> r;
+    Captured<CPrinterPeriPage> r;
     r.m_iDpi = 203;
     r.m_halftone.ImageCompress = true;
     auto pics = RunJob(r, {{1700, 6, 50}}, 41);
@@ -219,7 +208,7 @@ TEST(PreviewRoundTrip, PeriPageCompressedRowsCappedAtTheHeadWidth) {
 
 TEST(PreviewRoundTrip, Cpcl) {
     for (int media : {0, 1}) {
-        Capture<CPrinterCPCL> r;
+        Captured<CPrinterCPCL> r;
         r.m_iDpi = 203;
         r.m_reg.iMediaType = media;
         r.m_reg.iReference[0] = media ? -16 : 0;
@@ -231,7 +220,7 @@ TEST(PreviewRoundTrip, Cpcl) {
 
 TEST(PreviewRoundTrip, PaperangHuffmanChunks) {
     for (int media : {0, 1, 3}) {
-        Capture<CPrinterPaperang> r;
+        Captured<CPrinterPaperang> r;
         r.m_iDpi = 203;
         r.m_reg.iMediaType = media;
         std::vector<PageSpec> pages = kPages;
@@ -245,7 +234,7 @@ TEST(PreviewRoundTrip, PaperangHuffmanChunks) {
 // ---------------------------------------------------------- worked examples
 
 TEST(PreviewExamples, TsplPageListsItsCommands) {
-    Capture<CPrinterTSPL> r;
+    Captured<CPrinterTSPL> r;
     r.m_iDpi = 203;
     r.m_reg.iPrinttype = 0;
     r.m_reg.iMediaType = 1;
@@ -263,7 +252,7 @@ TEST(PreviewExamples, TsplPageListsItsCommands) {
 }
 
 TEST(PreviewExamples, EscPosFeedsAndDrawer) {
-    Capture<CPrinterESCPOS> r;
+    Captured<CPrinterESCPOS> r;
     r.m_iDpi = 203;
     r.m_reg.iMoneyBox = 2;
     r.m_reg.iFeedOffset = 40;  // 319 dots: 255 + 64
@@ -277,7 +266,7 @@ TEST(PreviewExamples, EscPosFeedsAndDrawer) {
 }
 
 TEST(PreviewExamples, PeriPageBeepsAndFrame) {
-    Capture<CPrinterPeriPage> r;
+    Captured<CPrinterPeriPage> r;
     r.m_iDpi = 203;
     r.m_halftone.ImageCompress = true;
     r.m_reg.BeginPrintSound = 1;
@@ -350,8 +339,8 @@ TEST(PreviewExamples, DetectsTheFamilyFromTheFirstBytes) {
 // ------------------------------------------------------------ damaged streams
 
 template <class R>
-ByteVec TwoPageJob(std::function<void(Capture<R>&)> setup = nullptr) {
-    Capture<R> r;
+ByteVec TwoPageJob(std::function<void(Captured<R>&)> setup = nullptr) {
+    Captured<R> r;
     r.m_iDpi = 203;
     if (setup) setup(r);
     RunJob(r, {{40, 6, 50}, {24, 5, 50}}, 5);
@@ -376,8 +365,8 @@ size_t PaperangFrame(const ByteVec& s, int code, int n = 0) {
 
 TEST(PreviewDamage, FaultsNameTheOffsetAndKeepEarlierPages) {
     const ByteVec paperang = TwoPageJob<CPrinterPaperang>();
-    const ByteVec periZ = TwoPageJob<CPrinterPeriPage>([](Capture<CPrinterPeriPage>& r) { r.m_halftone.ImageCompress = true; });
-    const ByteVec tsplZ = TwoPageJob<CPrinterTSPL>([](Capture<CPrinterTSPL>& r) { r.m_halftone.ImageCompress = true; });
+    const ByteVec periZ = TwoPageJob<CPrinterPeriPage>([](Captured<CPrinterPeriPage>& r) { r.m_halftone.ImageCompress = true; });
+    const ByteVec tsplZ = TwoPageJob<CPrinterTSPL>([](Captured<CPrinterTSPL>& r) { r.m_halftone.ImageCompress = true; });
     const ByteVec tspl = TwoPageJob<CPrinterTSPL>();
     const ByteVec escpos = TwoPageJob<CPrinterESCPOS>();
     const ByteVec cpcl = TwoPageJob<CPrinterCPCL>();
@@ -505,7 +494,7 @@ TEST(PreviewDamage, FaultsNameTheOffsetAndKeepEarlierPages) {
 TEST(PreviewDamage, UnfinishedPageIsKeptWithWhatArrived) {
     // Cut in the middle of the second page's Paperang chunks: the rows of
     // the chunks that arrived make an unfinished page 2.
-    Capture<CPrinterPaperang> r;
+    Captured<CPrinterPaperang> r;
     r.m_iDpi = 203;
     auto pics = RunJob(r, {{32, 4, 50}, {384, 400, 50}}, 9);
     size_t cut = PaperangFrame(r.out, 0x1B, 4) + 5;
@@ -561,28 +550,27 @@ TEST(PreviewFuzz, ArbitraryAndMutatedBytesNeverCrash) {
     std::vector<std::pair<PreviewFamily, ByteVec>> seeds = {
         {PreviewFamily::TSPL, TwoPageJob<CPrinterTSPL>()},
         {PreviewFamily::TSPL,
-         TwoPageJob<CPrinterTSPL>([](Capture<CPrinterTSPL>& r) { r.m_halftone.ImageCompress = true; })},
-        {PreviewFamily::ESCPOS, TwoPageJob<CPrinterESCPOS>([](Capture<CPrinterESCPOS>& r) {
+         TwoPageJob<CPrinterTSPL>([](Captured<CPrinterTSPL>& r) { r.m_halftone.ImageCompress = true; })},
+        {PreviewFamily::ESCPOS, TwoPageJob<CPrinterESCPOS>([](Captured<CPrinterESCPOS>& r) {
              r.m_reg.iMoneyBox = 1;
              r.m_reg.iFeedOffset = 3;
          })},
-        {PreviewFamily::PeriPage, TwoPageJob<CPrinterPeriPage>([](Capture<CPrinterPeriPage>& r) {
+        {PreviewFamily::PeriPage, TwoPageJob<CPrinterPeriPage>([](Captured<CPrinterPeriPage>& r) {
              r.m_reg.iImageMaxLength = 2;
              r.m_reg.BeginPrintSound = 2;
          })},
         {PreviewFamily::PeriPage,
-         TwoPageJob<CPrinterPeriPage>([](Capture<CPrinterPeriPage>& r) { r.m_halftone.ImageCompress = true; })},
+         TwoPageJob<CPrinterPeriPage>([](Captured<CPrinterPeriPage>& r) { r.m_halftone.ImageCompress = true; })},
         {PreviewFamily::CPCL, TwoPageJob<CPrinterCPCL>()},
         {PreviewFamily::Paperang, TwoPageJob<CPrinterPaperang>()},
         {PreviewFamily::Paperang, kPaperangExample},
     };
+    // A fixed number of cases from a fixed seed: the same inputs on every
+    // machine, however slow. The libFuzzer targets in tests/fuzz go further.
     std::mt19937 rng(20240607);
-    const auto start = std::chrono::steady_clock::now();
     const PreviewFamily families[] = {PreviewFamily::Unknown, PreviewFamily::TSPL,     PreviewFamily::ESCPOS,
                                       PreviewFamily::CPCL,    PreviewFamily::Paperang, PreviewFamily::PeriPage};
-    int runs = 0;
-    for (int it = 0; it < 10000; it++) {
-        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(8)) break;
+    for (int it = 0; it < 3000; it++) {
         ByteVec s;
         PreviewFamily family;
         if (it % 4 == 0) {  // arbitrary bytes, sometimes behind a valid start
@@ -621,9 +609,7 @@ TEST(PreviewFuzz, ArbitraryAndMutatedBytesNeverCrash) {
             ASSERT_EQ(p.bits.size(), p.rowBytes * (size_t)p.height);
             ASSERT_EQ(p.rowBytes, ((size_t)p.width + 7) / 8);
         }
-        runs++;
     }
-    EXPECT_GT(runs, 500);
 }
 
 }  // namespace

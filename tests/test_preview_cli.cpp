@@ -18,12 +18,11 @@
 #include <vector>
 
 #include "helpers/hexdump.h"
+#include "helpers/pages.h"
 #include "helpers/raster.h"
 #include "printers/tspl.h"
 
 namespace {
-
-using ByteVec = std::vector<unsigned char>;
 
 struct ToolRun {
     int status = -1;
@@ -141,17 +140,9 @@ TEST(PreviewCli, WritesOnePngPerPageAndListsTheCommands) {
     unlink((prefix + "-2.png").c_str());
 }
 
-class CaptureTSPL : public CPrinterTSPL {
-public:
-    ByteVec out;
-    void WriteSpool(const void* data, int len) override {
-        if (len > 0) out.insert(out.end(), (const uint8_t*)data, (const uint8_t*)data + len);
-    }
-};
-
 TEST(PreviewCli, RendererPagesFromStandardInputReadBackExactly) {
     // Widths that leave byte and row padding; the PNG has the label's width.
-    CaptureTSPL r;
+    Captured<CPrinterTSPL> r;
     r.m_iDpi = 203;
     r.m_halftone.ImageCompress = true;
     std::vector<std::vector<uint8_t>> pics;

@@ -47,12 +47,6 @@ void ExampleSettings(CBaseRender& r) {
     r.m_halftone.ImageCompress = false;
 }
 
-ByteVec Cat(std::initializer_list<ByteVec> parts) {
-    ByteVec all;
-    for (const ByteVec& p : parts) all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-
 ByteVec Inflate(const unsigned char* data, size_t len, size_t expectedLen) {
     ByteVec out(expectedLen + 16);
     uLongf outLen = out.size();

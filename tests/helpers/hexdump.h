@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+// The one byte-vector type of the tests.
+using ByteVec = std::vector<unsigned char>;
+
 std::string HexDump(const void* data, size_t len, size_t maxBytes = 512);
 std::vector<unsigned char> Bytes(std::initializer_list<int> values);
 std::vector<unsigned char> Bytes(const std::string& text);

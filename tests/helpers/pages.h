@@ -6,9 +6,8 @@
 #include <initializer_list>
 #include <vector>
 
+#include "helpers/hexdump.h"
 #include "image/ximage.h"
-
-using ByteVec = std::vector<unsigned char>;
 
 // Makes img a page as the preparation leaves it: 1 bit per dot, 0 = black,
 // pseudo-random dots from seed, row tails white. Rows for which whiteRow is
@@ -25,18 +24,18 @@ ByteVec Cat(std::initializer_list<ByteVec> parts);
 // GS v 0 header: 1D 76 30 m xL xH yL yH.
 ByteVec RasterHeader(int mode, int bytesPerRow, int rows);
 
-// A renderer whose spool writes are kept instead of sent.
+// A renderer whose spool writes are kept instead of sent: each write on its
+// own and the whole stream in out.
 template <class Render>
 class Captured : public Render {
 public:
     std::vector<ByteVec> writes;
+    ByteVec out;
     void WriteSpool(const void* data, int len) override {
-        if (len > 0)
-            writes.emplace_back(static_cast<const unsigned char*>(data), static_cast<const unsigned char*>(data) + len);
+        if (len <= 0) return;
+        const unsigned char* p = static_cast<const unsigned char*>(data);
+        writes.emplace_back(p, p + len);
+        out.insert(out.end(), p, p + len);
     }
-    ByteVec All() const {
-        ByteVec all;
-        for (const ByteVec& w : writes) all.insert(all.end(), w.begin(), w.end());
-        return all;
-    }
+    const ByteVec& All() const { return out; }
 };
