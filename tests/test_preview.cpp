@@ -570,7 +570,7 @@ TEST(PreviewFuzz, ArbitraryAndMutatedBytesNeverCrash) {
     std::mt19937 rng(20240607);
     const PreviewFamily families[] = {PreviewFamily::Unknown, PreviewFamily::TSPL,     PreviewFamily::ESCPOS,
                                       PreviewFamily::CPCL,    PreviewFamily::Paperang, PreviewFamily::PeriPage};
-    for (int it = 0; it < 3000; it++) {
+    for (int it = 0; it < 10000; it++) {
         ByteVec s;
         PreviewFamily family;
         if (it % 4 == 0) {  // arbitrary bytes, sometimes behind a valid start
