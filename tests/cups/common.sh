@@ -89,3 +89,212 @@ EOF
 }
 
 dfstream() { python3 "$DFSTREAM" "$@"; }
+
+# ---------------------------------------------------------------------------
+# A private scheduler (cupsd_test.sh, load_test.sh). Call in this order:
+# make_workdir, make_scheduler_dirs, make_serverbin, install_capture_wrapper
+# FILTER, start_cupsd [EXTRA cupsd.conf LINES], then add queues and listeners.
+
+make_scheduler_dirs() {
+    mkdir -p "$W"/etc/ppd "$W"/spool/tmp "$W"/cache "$W"/state "$W"/log "$W"/bin "$W"/docs "$W"/expect
+}
+
+# The queues run a stand-in under the filter's name: it keeps each job's
+# raster and options, then becomes the real filter (same PID, so cancelling
+# signals it directly). The tests re-run the filter on the kept input and
+# compare with what the printer got.
+install_capture_wrapper() {
+    install -o root -g root -m 755 "$1" "$W/bin/dotforge"
+    install -d -o lp -m 755 "$W/cap"
+    cat > "$W/wrapper" <<EOF
+#!/bin/sh
+dir="$W/cap/job-\$1"
+mkdir -p "\$dir" || exit 1
+printf '%s' "\$5" > "\$dir/options"
+if [ \$# -ge 6 ]; then cp "\$6" "\$dir/in.ras"; else cat > "\$dir/in.ras"; fi || exit 1
+exec "$W/bin/dotforge" "\$1" "\$2" "\$3" "\$4" "\$5" "\$dir/in.ras"
+EOF
+    install -o root -g root -m 755 "$W/wrapper" "$W/sb/filter/dotforge"
+    if command -v setpriv >/dev/null 2>&1; then
+        setpriv --reuid=lp --regid=lp --clear-groups test -x "$W/bin/dotforge" ||
+            fail "user lp cannot reach $W/bin/dotforge"
+    fi
+}
+
+CUPSD_PID=
+LISTENER_PIDS=()
+stop_all() {
+    local p i state
+    for p in "${LISTENER_PIDS[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
+    LISTENER_PIDS=()
+    if [ -n "$CUPSD_PID" ]; then
+        kill -TERM "$CUPSD_PID" 2>/dev/null
+        # A process that exited can linger as a zombie, so look at its state.
+        for i in $(seq 100); do
+            state=$(awk '{print $3}' "/proc/$CUPSD_PID/stat" 2>/dev/null)
+            [ -z "$state" ] || [ "$state" = Z ] && break
+            sleep 0.05
+        done
+        [ -n "$state" ] && [ "$state" != Z ] && kill -KILL "$CUPSD_PID" 2>/dev/null
+        wait "$CUPSD_PID" 2>/dev/null
+        CUPSD_PID=
+    fi
+}
+
+# show_log [JOB-ID]: the scheduler's lines about a job (or the last ones).
+show_log() {
+    echo "--- error_log:"
+    if [ -n "${1:-}" ]; then
+        grep "\[Job $1\]" "$W/log/error_log" | grep -v -e ' envp\[' -e ' argv\[' -e 'Adding ' -e 'print data' |
+            tail -n 40
+    else
+        grep -v -e '\[Client ' -e 'cupsdSetBusyState' "$W/log/error_log" 2>/dev/null | tail -n 40
+    fi
+}
+
+# start_cupsd [LINE...]: writes the configuration (extra cupsd.conf lines as
+# arguments), starts cupsd on a free loopback port and waits until it
+# answers. Sets PORT and SRV (host:port).
+start_cupsd() {
+    local i line deathsig=()
+    PORT=$(dfstream freeport)
+    SRV=127.0.0.1:$PORT
+    # cupsd gives filters a clean environment; pass the sanitizer settings on.
+    cat > "$W/etc/cups-files.conf" <<EOF
+ServerRoot $W/etc
+RequestRoot $W/spool
+TempDir $W/spool/tmp
+CacheDir $W/cache
+StateDir $W/state
+ServerBin $W/sb
+AccessLog $W/log/access_log
+ErrorLog $W/log/error_log
+PageLog $W/log/page_log
+Printcap $W/state/printcap
+FileDevice No
+SetEnv ASAN_OPTIONS $ASAN_OPTIONS
+SetEnv LSAN_OPTIONS $LSAN_OPTIONS
+EOF
+    cat > "$W/etc/cupsd.conf" <<EOF
+LogLevel debug
+MaxLogSize 0
+Listen 127.0.0.1:$PORT
+Browsing No
+BrowseLocalProtocols none
+DefaultShared No
+WebInterface No
+DefaultAuthType None
+JobKillDelay 5
+ErrorPolicy abort-job
+<Location />
+  Order allow,deny
+  Allow from 127.0.0.1
+</Location>
+<Policy default>
+  JobPrivateAccess all
+  JobPrivateValues none
+  SubscriptionPrivateAccess all
+  SubscriptionPrivateValues none
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+EOF
+    for line in "$@"; do echo "$line" >> "$W/etc/cupsd.conf"; done
+    # A bare Community line stops the socket backend's SNMP supply queries.
+    echo "Community" > "$W/etc/snmp.conf"
+    CLEANUP_HOOKS+=(stop_all)
+
+    cupsd -t -c "$W/etc/cupsd.conf" -s "$W/etc/cups-files.conf" > "$W/log/cupsd-t.txt" 2>&1 ||
+        { cat "$W/log/cupsd-t.txt"; fail "cupsd rejects the test configuration"; }
+    # If this script is killed outright (a test timeout), the kernel stops cupsd too.
+    setpriv --pdeathsig TERM true 2>/dev/null && deathsig=(setpriv --pdeathsig TERM)
+    "${deathsig[@]}" cupsd -f -c "$W/etc/cupsd.conf" -s "$W/etc/cups-files.conf" > "$W/log/cupsd.out" 2>&1 &
+    CUPSD_PID=$!
+    for i in $(seq 200); do
+        lpstat -h "$SRV" -r >/dev/null 2>&1 && break
+        kill -0 "$CUPSD_PID" 2>/dev/null || { cat "$W/log/cupsd.out"; show_log; fail "cupsd exited at start-up"; }
+        sleep 0.05
+    done
+    lpstat -h "$SRV" -r >/dev/null 2>&1 || { show_log; fail "cupsd did not come up on $SRV"; }
+    say "cupsd $CUPSD_PID listening on $SRV"
+    cat > "$W/jobstate.test" <<'EOF'
+{
+  NAME "job state"
+  OPERATION Get-Job-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR integer job-id $job_id
+  ATTR name requesting-user-name root
+  ATTR keyword requested-attributes job-state
+  STATUS successful-ok
+  DISPLAY job-state
+}
+EOF
+}
+
+# start_listener PORT DIR [OPTIONS...]: a stand-in printer on 127.0.0.1:PORT
+# keeping each connection in DIR/conn-N.bin (see dfstream.py listen).
+start_listener() {
+    local port=$1 dir=$2 i
+    shift 2
+    mkdir -p "$dir"
+    python3 "$DFSTREAM" listen "$port" "$dir" "$@" &
+    LISTENER_PIDS+=($!)
+    for i in $(seq 100); do [ -e "$dir/ready" ] && return 0; sleep 0.05; done
+    fail "the listener on port $port did not start"
+}
+
+# job_state QUEUE ID: the IPP job-state number (3 pending ... 7 canceled, 8 aborted, 9 completed).
+job_state() {
+    local s
+    s=$(ipptool -c -d job_id="$2" "ipp://$SRV/printers/$1" "$W/jobstate.test" 2>/dev/null | tail -n 1)
+    case "$s" in
+        pending) echo 3 ;; pending-held) echo 4 ;; processing) echo 5 ;; processing-stopped) echo 6 ;;
+        canceled) echo 7 ;; aborted) echo 8 ;; completed) echo 9 ;; *) echo 0 ;;
+    esac
+}
+# wait_job QUEUE ID SECONDS: waits until the job has ended; prints its state.
+wait_job() {
+    local i s n=$(($3 * 10))
+    for i in $(seq "$n"); do
+        s=$(job_state "$1" "$2")
+        case "$s" in 6 | 7 | 8 | 9) echo "$s"; return ;; esac
+        sleep 0.1
+    done
+    echo "$s"
+}
+# filter_processes: how many processes run our filter (argv[0] is its path).
+filter_processes() {
+    local f a0 n=0
+    for f in /proc/[0-9]*/cmdline; do
+        a0=
+        IFS= read -r -d '' a0 < "$f" 2>/dev/null
+        [ "$a0" = "$W/bin/dotforge" ] && n=$((n + 1))
+    done
+    echo "$n"
+}
+# submit QUEUE FILE [lp options...]: prints the job id.
+submit() {
+    local q=$1 f=$2 out
+    shift 2
+    out=$(lp -h "$SRV" -d "$q" "$@" "$f" 2>&1) || { echo "lp failed: $out" >&2; return 1; }
+    out=${out#request id is "$q"-}
+    echo "${out%% *}"
+}
+
+add_queue() {
+    lpadmin -h "$SRV" -p "$1" -E -v "$2" -P "$3" > "$W/log/lpadmin-$1.txt" 2>&1 ||
+        { cat "$W/log/lpadmin-$1.txt"; fail "lpadmin could not add queue $1"; }
+}
+
+# expected_output QUEUE ID: runs the filter on the job's kept raster and
+# options; prints the path of its output ($W/expect/job-ID.bin).
+expected_output() {
+    local exp="$W/expect/job-$2.bin"
+    PPD="$W/etc/ppd/$1.ppd" "$W/bin/dotforge" "$2" root job 1 "$(cat "$W/cap/job-$2/options")" \
+        "$W/cap/job-$2/in.ras" > "$exp" 2> "$exp.err"
+    echo "$exp"
+}

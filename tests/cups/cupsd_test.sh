@@ -22,192 +22,14 @@ SYS_SB=$(cups-config --serverbin)
 id lp >/dev/null 2>&1 || skip "there is no user lp to run filters as"
 
 make_workdir dotforge-cupsd
-mkdir -p "$W"/etc/ppd "$W"/spool/tmp "$W"/cache "$W"/state "$W"/log "$W"/bin "$W"/docs "$W"/net "$W"/slow "$W"/expect
+make_scheduler_dirs
 make_serverbin "$W/sb" "$FILTER"
-
-# The queues run a stand-in under the filter's name: it keeps each job's
-# raster and options, then becomes the real filter (same PID, so cancelling
-# signals it directly). The test re-runs the filter on the kept input and
-# compares with what the printer got.
-install -o root -g root -m 755 "$FILTER" "$W/bin/dotforge"
-install -d -o lp -m 755 "$W/cap"
-cat > "$W/wrapper" <<EOF
-#!/bin/sh
-dir="$W/cap/job-\$1"
-mkdir -p "\$dir" || exit 1
-printf '%s' "\$5" > "\$dir/options"
-if [ \$# -ge 6 ]; then cp "\$6" "\$dir/in.ras"; else cat > "\$dir/in.ras"; fi || exit 1
-exec "$W/bin/dotforge" "\$1" "\$2" "\$3" "\$4" "\$5" "\$dir/in.ras"
-EOF
-install -o root -g root -m 755 "$W/wrapper" "$W/sb/filter/dotforge"
-if command -v setpriv >/dev/null 2>&1; then
-    setpriv --reuid=lp --regid=lp --clear-groups test -x "$W/bin/dotforge" ||
-        fail "user lp cannot reach $W/bin/dotforge"
-fi
-
-PORT=$(dfstream freeport)
+install_capture_wrapper "$FILTER"
+start_cupsd
 NETPORT=$(dfstream freeport)
 SLOWPORT=$(dfstream freeport)
-SRV=127.0.0.1:$PORT
-
-# cupsd gives filters a clean environment; pass the sanitizer settings on.
-cat > "$W/etc/cups-files.conf" <<EOF
-ServerRoot $W/etc
-RequestRoot $W/spool
-TempDir $W/spool/tmp
-CacheDir $W/cache
-StateDir $W/state
-ServerBin $W/sb
-AccessLog $W/log/access_log
-ErrorLog $W/log/error_log
-PageLog $W/log/page_log
-Printcap $W/state/printcap
-FileDevice No
-SetEnv ASAN_OPTIONS $ASAN_OPTIONS
-SetEnv LSAN_OPTIONS $LSAN_OPTIONS
-EOF
-cat > "$W/etc/cupsd.conf" <<EOF
-LogLevel debug
-MaxLogSize 0
-Listen 127.0.0.1:$PORT
-Browsing No
-BrowseLocalProtocols none
-DefaultShared No
-WebInterface No
-DefaultAuthType None
-JobKillDelay 5
-ErrorPolicy abort-job
-<Location />
-  Order allow,deny
-  Allow from 127.0.0.1
-</Location>
-<Policy default>
-  JobPrivateAccess all
-  JobPrivateValues none
-  SubscriptionPrivateAccess all
-  SubscriptionPrivateValues none
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOF
-# A bare Community line stops the socket backend's SNMP supply queries.
-echo "Community" > "$W/etc/snmp.conf"
-
-CUPSD_PID=
-LISTENER_PIDS=()
-stop_all() {
-    local p i state
-    for p in "${LISTENER_PIDS[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
-    if [ -n "$CUPSD_PID" ]; then
-        kill -TERM "$CUPSD_PID" 2>/dev/null
-        # A process that exited can linger as a zombie, so look at its state.
-        for i in $(seq 100); do
-            state=$(awk '{print $3}' "/proc/$CUPSD_PID/stat" 2>/dev/null)
-            [ -z "$state" ] || [ "$state" = Z ] && break
-            sleep 0.05
-        done
-        [ -n "$state" ] && [ "$state" != Z ] && kill -KILL "$CUPSD_PID" 2>/dev/null
-        wait "$CUPSD_PID" 2>/dev/null
-        CUPSD_PID=
-    fi
-}
-CLEANUP_HOOKS+=(stop_all)
-
-# show_log [JOB-ID]: the scheduler's lines about a job (or the last ones).
-show_log() {
-    echo "--- error_log:"
-    if [ -n "${1:-}" ]; then
-        grep "\[Job $1\]" "$W/log/error_log" | grep -v -e ' envp\[' -e ' argv\[' -e 'Adding ' -e 'print data' |
-            tail -n 40
-    else
-        grep -v -e '\[Client ' -e 'cupsdSetBusyState' "$W/log/error_log" 2>/dev/null | tail -n 40
-    fi
-}
-
-cupsd -t -c "$W/etc/cupsd.conf" -s "$W/etc/cups-files.conf" > "$W/log/cupsd-t.txt" 2>&1 ||
-    { cat "$W/log/cupsd-t.txt"; fail "cupsd rejects the test configuration"; }
-# If this script is killed outright (a test timeout), the kernel stops cupsd too.
-DEATHSIG=()
-setpriv --pdeathsig TERM true 2>/dev/null && DEATHSIG=(setpriv --pdeathsig TERM)
-"${DEATHSIG[@]}" cupsd -f -c "$W/etc/cupsd.conf" -s "$W/etc/cups-files.conf" > "$W/log/cupsd.out" 2>&1 &
-CUPSD_PID=$!
-for i in $(seq 200); do
-    lpstat -h "$SRV" -r >/dev/null 2>&1 && break
-    kill -0 "$CUPSD_PID" 2>/dev/null || { cat "$W/log/cupsd.out"; show_log; fail "cupsd exited at start-up"; }
-    sleep 0.05
-done
-lpstat -h "$SRV" -r >/dev/null 2>&1 || { show_log; fail "cupsd did not come up on $SRV"; }
-say "cupsd $CUPSD_PID listening on $SRV"
-
-start_listener() {
-    local port=$1 dir=$2 i
-    shift 2
-    python3 "$DFSTREAM" listen "$port" "$dir" "$@" &
-    LISTENER_PIDS+=($!)
-    for i in $(seq 100); do [ -e "$dir/ready" ] && return 0; sleep 0.05; done
-    fail "the listener on port $port did not start"
-}
 start_listener "$NETPORT" "$W/net"
 start_listener "$SLOWPORT" "$W/slow" --rate 150000
-
-cat > "$W/jobstate.test" <<'EOF'
-{
-  NAME "job state"
-  OPERATION Get-Job-Attributes
-  GROUP operation-attributes-tag
-  ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en
-  ATTR uri printer-uri $uri
-  ATTR integer job-id $job_id
-  ATTR name requesting-user-name root
-  ATTR keyword requested-attributes job-state
-  STATUS successful-ok
-  DISPLAY job-state
-}
-EOF
-# job_state QUEUE ID: the IPP job-state number (3 pending ... 7 canceled, 8 aborted, 9 completed).
-job_state() {
-    local s
-    s=$(ipptool -c -d job_id="$2" "ipp://$SRV/printers/$1" "$W/jobstate.test" 2>/dev/null | tail -n 1)
-    case "$s" in
-        pending) echo 3 ;; pending-held) echo 4 ;; processing) echo 5 ;; processing-stopped) echo 6 ;;
-        canceled) echo 7 ;; aborted) echo 8 ;; completed) echo 9 ;; *) echo 0 ;;
-    esac
-}
-# wait_job QUEUE ID SECONDS: waits until the job has ended; prints its state.
-wait_job() {
-    local i s n=$(($3 * 10))
-    for i in $(seq "$n"); do
-        s=$(job_state "$1" "$2")
-        case "$s" in 6 | 7 | 8 | 9) echo "$s"; return ;; esac
-        sleep 0.1
-    done
-    echo "$s"
-}
-# filter_processes: how many processes run our filter (argv[0] is its path).
-filter_processes() {
-    local f a0 n=0
-    for f in /proc/[0-9]*/cmdline; do
-        a0=
-        IFS= read -r -d '' a0 < "$f" 2>/dev/null
-        [ "$a0" = "$W/bin/dotforge" ] && n=$((n + 1))
-    done
-    echo "$n"
-}
-# submit QUEUE FILE [lp options...]: prints the job id.
-submit() {
-    local q=$1 f=$2 out
-    shift 2
-    out=$(lp -h "$SRV" -d "$q" "$@" "$f" 2>&1) || { echo "lp failed: $out" >&2; return 1; }
-    out=${out#request id is "$q"-}
-    echo "${out%% *}"
-}
-
-add_queue() {
-    lpadmin -h "$SRV" -p "$1" -E -v "$2" -P "$3" > "$W/log/lpadmin-$1.txt" 2>&1 ||
-        { cat "$W/log/lpadmin-$1.txt"; fail "lpadmin could not add queue $1"; }
-}
 
 make_doc "$W/docs/l50x30.pdf" 50 30 1
 make_doc "$W/docs/l50x30.png" 50 30 1 203
@@ -255,9 +77,7 @@ job() {
         return
     fi
     # What the filter writes for this job's raster and options.
-    exp="$W/expect/$name.bin"
-    PPD="$W/etc/ppd/$q.ppd" "$W/bin/dotforge" "$id" root "$doc" 1 "$(cat "$W/cap/job-$id/options")" \
-        "$W/cap/job-$id/in.ras" > "$exp" 2> "$exp.err"
+    exp=$(expected_output "$q" "$id")
     if ! cmp -s "$got" "$exp"; then
         echo "FAIL $name: the printer got $(stat -c %s "$got") bytes, the filter writes $(stat -c %s "$exp") for this job"
         cmp "$got" "$exp" | head -n 3

@@ -11,6 +11,7 @@ import os
 import re
 import signal
 import socket
+import struct
 import sys
 import time
 import zlib
@@ -475,10 +476,51 @@ def cmd_freeport(a):
     s.close()
 
 
+# ---------------------------------------------------------------------------
+# Raster streams written directly (no Ghostscript), for jobs that skip the
+# conversion filters and for streams too large to keep in a file.
+
+def raster_header(width, height, bpp, dpi=203):
+    """A cups_page_header2_t (little-endian, libcups's field offsets) for a
+    white-is-1 grey page (colour space sw) of bpp 1 or 8."""
+    h = bytearray(1796)
+    struct.pack_into("<2I", h, 276, dpi, dpi)                                # HWResolution
+    struct.pack_into("<I", h, 340, 1)                                        # NumCopies
+    struct.pack_into("<2I", h, 352, width * 72 // dpi, height * 72 // dpi)   # PageSize
+    struct.pack_into("<7I", h, 372, width, height, 0, bpp, bpp, (width * bpp + 7) // 8, 0)
+    struct.pack_into("<2I", h, 400, 18, 0)                                   # cupsColorSpace, cupsCompression
+    struct.pack_into("<I", h, 420, 1)                                        # cupsNumColors
+    return bytes(h)
+
+
+def raster_page(width, height, bpp):
+    """A page like make_doc's: black over the left half of the top quarter."""
+    bpl = (width * bpp + 7) // 8
+    half = width // 2
+    if bpp == 8:
+        ink = bytes(half) + b"\xff" * (width - half)
+    else:
+        ink = bytes(half // 8) + b"\xff" * (bpl - half // 8)
+    white = b"\xff" * bpl
+    top = height // 4
+    return ink * top + white * (height - top)
+
+
+def cmd_raster(a):
+    """Writes an uncompressed version 3 raster stream (sync word 3SaR)."""
+    page = raster_header(a.width, a.height, a.bpp) + raster_page(a.width, a.height, a.bpp)
+    with open(a.file, "wb") as f:
+        f.write(b"3SaR")
+        for _ in range(a.pages):
+            f.write(page)
+
+
 def cmd_listen(a):
     """Accepts connections one after the other and stores each in
     DIR/conn-N.bin. With --rate, reads at most that many bytes per second
-    (and keeps the receive window small), so a job stays in flight."""
+    (and keeps the receive window small), so a job stays in flight. With
+    --drop-first N, the first connection is reset after N bytes and kept as
+    DIR/conn-1.dropped."""
     try:  # end with the test script, even if it is killed outright
         import ctypes
         ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
@@ -498,17 +540,25 @@ def cmd_listen(a):
         conn, _ = srv.accept()
         n += 1
         path = os.path.join(a.dir, "conn-%d.bin" % n)
+        got = 0
+        dropped = False
         with open(path + ".part", "wb") as f:
             while True:
-                chunk = conn.recv(4096 if a.rate else 65536)
+                chunk = conn.recv(4096 if a.rate or a.drop_first else 65536)
                 if not chunk:
                     break
                 f.write(chunk)
                 f.flush()
+                got += len(chunk)
+                if n == 1 and a.drop_first and got >= a.drop_first:
+                    # The printer goes away mid-job: reset the connection.
+                    conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+                    dropped = True
+                    break
                 if a.rate and not os.path.exists(os.path.join(a.dir, "fast")):
                     time.sleep(len(chunk) / a.rate)
         conn.close()
-        os.rename(path + ".part", path)
+        os.rename(path + ".part", path[:-4] + ".dropped" if dropped else path)
 
 
 def main():
@@ -563,10 +613,20 @@ def main():
     p = sub.add_parser("freeport")
     p.set_defaults(fn=cmd_freeport)
 
+    p = sub.add_parser("raster")
+    p.add_argument("file")
+    p.add_argument("--width", type=int, required=True)
+    p.add_argument("--height", type=int, required=True)
+    p.add_argument("--bpp", type=int, choices=(1, 8), default=8)
+    p.add_argument("--pages", type=int, default=1)
+    p.set_defaults(fn=cmd_raster)
+
     p = sub.add_parser("listen")
     p.add_argument("port", type=int)
     p.add_argument("dir")
     p.add_argument("--rate", type=int, default=0)
+    p.add_argument("--drop-first", type=int, default=0,
+                   help="reset the first connection after this many bytes")
     p.set_defaults(fn=cmd_listen)
 
     a = ap.parse_args()

@@ -1,7 +1,8 @@
 // Fuzz target: the job's settings from a PPD and an options string alone.
 // Input: the options string on the first line, the PPD text after it. The
-// PPD is opened from an anonymous memory file, marked with its defaults and the options as the
-// filter does, and read into the renderer its model number selects.
+// PPD is opened from an anonymous memory file, marked with its defaults and
+// the options as the filter does, and read through the filter's settings
+// source into the renderer its model number selects.
 #include <cups/cups.h>
 #include <cups/ppd.h>
 
@@ -10,26 +11,12 @@
 #include <cstring>
 #include <string>
 
-#include "printers/cpcl.h"
-#include "printers/escpos.h"
-#include "printers/paperang.h"
-#include "printers/peripage.h"
-#include "printers/tspl.h"
+#include "filter/ppdsettings.h"
+#include "printers/factory.h"
 #include "render/baserender.h"
 #include "tests/fuzz/fuzz_common.h"
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-
-static CBaseRender* RenderFor(int model) {
-    switch (model) {
-        case 20: return new CPrinterTSPL();
-        case 21: return new CPrinterESCPOS();
-        case 22: return new CPrinterCPCL();
-        case 23: return new CPrinterPaperang();
-        case 24: return new CPrinterPeriPage();
-        default: return new CBaseRender();
-    }
-}
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     FuzzQuietLog();
@@ -52,15 +39,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int n = cupsParseOptions(options.c_str(), 0, &opts);
     cupsMarkOptions(ppd, n, opts);
 
-    CBaseRender* render = RenderFor(ppd->model_number);
-    render->m_ppd = ppd;
+    CBaseRender* render = DfCreateRender(ppd->model_number);
+    if (!render) render = new CBaseRender();
+    DfPpdSettings settings(ppd);
+    render->SetSettings(&settings);
     render->GetPrinterParameters();
     // What every renderer reads at page time must be a plain value.
     const tagREGSTRUCT& r = render->m_reg;
     FUZZ_CHECK(r.iMediaType >= 0 && r.iMediaType <= 7);
     FUZZ_CHECK(r.iMoneyBox >= -1 && r.iMoneyBox <= 2);
     FUZZ_CHECK(r.BeginPrintSound >= -1 && r.BeginPrintSound <= 2);
-    render->m_ppd = nullptr;
+    render->SetSettings(nullptr);
     render->Release();
 
     cupsFreeOptions(n, opts);
