@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "helpers/hexdump.h"
+#include "helpers/inflate.h"
 #include "helpers/pages.h"
 #include "printers/peripage.h"
 
@@ -316,26 +317,18 @@ TEST(PeriPageRaster, CompressedFrames) {
 }
 
 // The frame bytes themselves: header fields big-endian, then the zlib
-// stream of a 1 KiB window without its two-byte header.
+// stream of the rows without its two-byte header (InflatedPeriPage checks
+// the length, the inflation and the Adler-32).
 TEST(PeriPageRaster, FrameIsTheZlibStreamWithoutItsHeader) {
     TestPeriPage p;
     p.m_halftone.ImageCompress = true;
     const unsigned char rows[6] = {0x00, 0xFF, 0x81, 0x42, 0x24, 0x18};
     p.PrintBMP(203, 203, 3, 2, rows, 6);
-
-    z_stream z = {};
-    ASSERT_EQ(deflateInit2(&z, -1, 8, 10, 8, 0), Z_OK);
-    unsigned char out[64];
-    z.next_in = const_cast<unsigned char*>(rows);
-    z.avail_in = 6;
-    z.next_out = out;
-    z.avail_out = sizeof(out);
-    ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    const int n = static_cast<int>(z.total_out) - 2;
-    deflateEnd(&z);
-    const ByteVec expected =
-        Cat({Bytes({0x1F, 0x00, 0x00, 0x03, 0x00, 0x02, 0, 0, 0, n}), ByteVec(out + 2, out + 2 + n)});
-    EXPECT_TRUE(SameBytes(expected, p.Cmd()));
+    const ByteVec cmd = p.Cmd();
+    ASSERT_GE(cmd.size(), 10u);
+    EXPECT_EQ(cmd.size(), 10u + ((cmd[6] << 24) | (cmd[7] << 16) | (cmd[8] << 8) | cmd[9]));
+    EXPECT_TRUE(SameBytes(Cat({Bytes({0x1F, 0x00, 0x00, 0x03, 0x00, 0x02}), ByteVec(rows, rows + 6)}),
+                          InflatedPeriPage(cmd)));
 }
 
 // Recording paper loses its white leader and trailer before it is sent.

@@ -506,11 +506,41 @@ def raster_page(width, height, bpp):
     return ink * top + white * (height - top)
 
 
+def compress_lines(data, bpl, bpp):
+    """CUPS raster version 2 compression: each run of up to 256 equal lines is
+    a repeat count, then the line as runs of up to 128 equal pixels."""
+    step = max(1, bpp // 8)
+    out = bytearray()
+    lines = [data[i:i + bpl] for i in range(0, len(data), bpl)]
+    i = 0
+    while i < len(lines):
+        n = 1
+        while i + n < len(lines) and n < 256 and lines[i + n] == lines[i]:
+            n += 1
+        out.append(n - 1)
+        line, x = lines[i], 0
+        while x < bpl:
+            px = line[x:x + step]
+            k = 1
+            while k < 128 and x + (k + 1) * step <= bpl and line[x + k * step:x + (k + 1) * step] == px:
+                k += 1
+            out.append(k - 1)
+            out += px
+            x += k * step
+        i += n
+    return bytes(out)
+
+
 def cmd_raster(a):
-    """Writes an uncompressed version 3 raster stream (sync word 3SaR)."""
-    page = raster_header(a.width, a.height, a.bpp) + raster_page(a.width, a.height, a.bpp)
+    """Writes a version 3 (uncompressed, sync word 3SaR) or, with --compress,
+    a version 2 (compressed, 2SaR) raster stream."""
+    bpl = (a.width * a.bpp + 7) // 8
+    body = raster_page(a.width, a.height, a.bpp)
+    if a.compress:
+        body = compress_lines(body, bpl, a.bpp)
+    page = raster_header(a.width, a.height, a.bpp) + body
     with open(a.file, "wb") as f:
-        f.write(b"3SaR")
+        f.write(b"2SaR" if a.compress else b"3SaR")
         for _ in range(a.pages):
             f.write(page)
 
@@ -619,6 +649,7 @@ def main():
     p.add_argument("--height", type=int, required=True)
     p.add_argument("--bpp", type=int, choices=(1, 8), default=8)
     p.add_argument("--pages", type=int, default=1)
+    p.add_argument("--compress", action="store_true")
     p.set_defaults(fn=cmd_raster)
 
     p = sub.add_parser("listen")

@@ -62,27 +62,29 @@ for n in 1 2 3; do
     make_doc "$W/docs/label-$n.pdf" 50 30 $n
     make_doc "$W/docs/roll-$n.pdf" 48 50 $n
 done
-# The cancelled jobs go straight to our filter: six 1-bit 4x6 in pages
-# (124 kB of TSPL each, more than the pipes and sockets hold).
-dfstream raster "$W/docs/big-6.ras" --width 812 --height 1218 --bpp 1 --pages 6
+# The cancelled jobs go straight to our filter: sixteen 104 x 500 mm pages
+# (a compressed raster of a few kB), 416 kB of TSPL each. The pipe and the
+# socket on the way hold up to 4 MB, so most of the job is still to be
+# written when its first bytes reach the printer.
+dfstream raster "$W/docs/big-16.ras" --width 832 --height 4000 --bpp 8 --pages 16 --compress
 chmod 644 "$W"/docs/*
 say "set up in $(elapsed) s"
 
 # ---------------------------------------------------------------- load
 say "$JOBS jobs from $CLIENTS clients"
 # Client c submits jobs c, c+4, ...: every tenth to the slow printer (to be
-# cancelled), one in nine of the rest as a PDF, the others as PNG.
+# cancelled), one in eighteen as a PDF, the others as PNG (cheaper).
 client() {
     local c=$1 i q doc k=0
     local fams=(tspl escpos cpcl paperang peripage)
     for ((i = c; i < JOBS; i += CLIENTS)); do
         if ((i % 10 == 9)); then
-            q=slow doc=big-6.ras
+            q=slow doc=big-16.ras
         else
             q=${fams[$((k % 5))]}
             k=$((k + 1))
             case $q in tspl | cpcl) doc=label ;; *) doc=roll ;; esac
-            if ((i % 9 == 0)); then doc=$doc-$((i % 3 + 1)).pdf; else doc=$doc.png; fi
+            if ((i % 18 == 0)); then doc=$doc-$((i % 3 + 1)).pdf; else doc=$doc.png; fi
         fi
         case $doc in
             *.ras) id=$(submit "$q" "$W/docs/$doc" -o document-format=application/vnd.cups-raster) ;;
@@ -219,7 +221,7 @@ while read -r q id sum exp; do
     fi
     "$PREVIEW" --model 20 -o "$W/net/slow/page-$n" "$got" > "$got.txt" 2>&1
     pages=$(grep -c '^page [0-9]*: ' "$got.txt")
-    if grep -q 'unfinished' "$got.txt" || [ "$size" = 0 ] || [ "$pages" -ge 6 ]; then
+    if grep -q 'unfinished' "$got.txt" || [ "$size" = 0 ] || [ "$pages" -ge 16 ]; then
         echo "FAIL cancel: job slow-$id left $pages pages, $size bytes:"
         tail -n 3 "$got.txt"
         FAILED=$((FAILED + 1))
@@ -231,7 +233,7 @@ say "load checked after $(elapsed) s"
 
 # ---------------------------------------------------------------- printer goes away
 say "The printer resets the connection mid-job"
-id=$(submit flaky "$W/docs/big-6.ras" -o document-format=application/vnd.cups-raster) || fail "lp"
+id=$(submit flaky "$W/docs/big-16.ras" -o document-format=application/vnd.cups-raster) || fail "lp"
 state=$(wait_job flaky "$id" 40)
 log=$(grep "\[Job $id\]" "$W/log/error_log")
 exp=$(expected_output flaky "$id")

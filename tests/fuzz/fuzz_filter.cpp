@@ -58,6 +58,7 @@ struct Reader {
 ssize_t ReadMemory(void* ctx, unsigned char* buf, size_t n) {
     Reader* r = static_cast<Reader*>(ctx);
     if (n > r->size - r->pos) n = r->size - r->pos;
+    if (n == 0) return 0;
     memcpy(buf, r->data + r->pos, n);
     r->pos += n;
     return static_cast<ssize_t>(n);
