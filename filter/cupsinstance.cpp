@@ -217,7 +217,9 @@ int CCupsInstance::Run(int argc, char** argv) {
 
         _cupsLangPrintFilter(stderr, "INFO", "Finished page %d.", Page);
         EndPage(ppd, &header);
-        if (Canceled) break;
+        // Once the printer's connection is gone nothing more can reach it:
+        // stop instead of preparing the rest of the job for nobody.
+        if (Canceled || g_pRender->SpoolFailed()) break;
     }
 
     g_pRender->OnEndDoc();

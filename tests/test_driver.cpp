@@ -240,11 +240,15 @@ TEST(Driver, WriteErrorIsReportedOnceAndFailsTheJob) {
 }
 
 TEST(Driver, PrinterConnectionGoneIsAWriteError) {
-    FilterArgs a = Args({MakePage(64, 8, 8, 0x00)}, TestPpd("tspl.ppd"));
+    // The job ends at the first page that cannot be sent: one error, and
+    // the later pages are not read in and prepared for nobody.
+    FilterArgs a = Args({MakePage(64, 8, 8, 0x00), MakePage(64, 8, 8, 0x00), MakePage(64, 8, 8, 0x00)},
+                        TestPpd("tspl.ppd"));
     a.closeOutputReader = true;
     FilterRun run = RunFilter(a);
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_TRUE(HasLine(run, "ERROR: Unable to write print data: Broken pipe")) << run.err;
+    EXPECT_FALSE(HasLine(run, "PAGE: 2 1")) << run.err;
 }
 
 }  // namespace
