@@ -30,6 +30,7 @@ void AddFixed2(CMyBuffer& b, double v) {
 }  // namespace
 
 CPrinterTSPL::CPrinterTSPL() {
+    m_bPadsToPageSize = true;
     m_cmdBuffer.SetMaxBufferSize(0);
 }
 

@@ -101,6 +101,12 @@ void CBaseRender::GetPrinterParameters() {
     if (m_settings && m_settings->Attribute("DensityCommand", c)) r.iDensityCommand = DfAtoi(c.c_str());
     r.iImageMaxLength = 0;
     if (m_settings && m_settings->Attribute("ImageMaxLength", c)) r.iImageMaxLength = DfAtoi(c.c_str());
+    r.iHeadDots = 0;
+    if (m_settings && m_settings->Attribute("dotforgeHeadDots", c)) {
+        r.iHeadDots = DfAtoi(c.c_str());
+        if (r.iHeadDots < 0) r.iHeadDots = 0;
+        AddLog("iHeadDots = %d", r.iHeadDots);
+    }
 
     r.BeginPrintSound = SoundCode(GetMarkedOption("BeginPrintSound"));
     AddLog("BeginPrintSound = %d", r.BeginPrintSound);
