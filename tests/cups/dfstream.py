@@ -329,7 +329,11 @@ FAMILY = {20: "tspl", 21: "escpos", 22: "cpcl", 23: "paperang", 24: "peripage"}
 # Options each family must offer, with the choice the PPD must make the default.
 COMMON = {"ImageFilter": "3", "Threshold": "175", "Brightness": "0", "Contrast": "0", "Rotate": "0",
           "AdjustHoriaontal": "0", "AdjustVertical": "0", "ColorModel": "Gray"}
-TRIM = {"CropEdgeTop": "0", "CropEdgeBottom": "-1"}
+# Receipts and mini printers start at their first line and end after their last.
+TRIM = {"CropEdgeTop": "-1", "CropEdgeBottom": "-1"}
+# The print head's width in dots, by PPD file.
+HEAD_DOTS = {"tspl-203": 832, "tspl-300": 1248, "escpos-58": 384, "escpos-80": 576, "cpcl-203": 832,
+             "paperang-57": 384, "peripage-57": 384}
 NEEDS = {
     "tspl": dict(COMMON, zeMediaTracking="Gap", MediaMethod="Direct", Darkness="Default",
                  zePrintRate="Default", FeedOffset="0", ImageCompress="0"),
@@ -440,6 +444,9 @@ def cmd_ppd(a):
                 for c in choices:
                     if c != "Default" and (not re.fullmatch(r"\d+", c) or int(c) > hi):
                         raise Fail("%s: %s choice %r is not Default or 0..%d" % (name, opt, c, hi))
+        head = HEAD_DOTS.get(name[len("dotforge-"):-len(".ppd")])
+        if first(attrs, "dotforgeHeadDots") != str(head):
+            raise Fail("%s: *dotforgeHeadDots is %r, expected %r" % (name, first(attrs, "dotforgeHeadDots"), head))
         if fam == "peripage":
             if first(attrs, "DensityCommand") is None or first(attrs, "ImageMaxLength") is None:
                 raise Fail("%s: PeriPage models need DensityCommand and ImageMaxLength" % name)
