@@ -276,6 +276,38 @@ TEST(PreviewExamples, EscPosFeedsAndDrawer) {
         EXPECT_TRUE(Listed(res, line)) << line << "\n" << Listing(res);
 }
 
+// The printer centres a bitmap narrower than its head (ESC a 1); with the
+// head's width known the page is drawn that way.
+TEST(PreviewExamples, NarrowReceiptIsCentredOnTheHead) {
+    // ESC @ 00, ESC a n, GS v 0 of 2 bytes x 2 rows.
+    const ByteVec stream = Bytes({0x1B, 0x40, 0x00, 0x1B, 0x61, 0x01, 0x1D, 0x76, 0x30, 0x00, 0x02, 0x00, 0x02,
+                                  0x00, 0xFF, 0x00, 0x80, 0x01});
+    ByteVec left = stream;
+    left[5] = 0x00;
+    struct Case {
+        const ByteVec* bytes;
+        int head, width, x0;  // x0: where the page's first dot lands
+    };
+    const Case cases[] = {{&stream, 384, 384, 184}, {&stream, 0, 16, 0}, {&stream, 16, 16, 0},
+                          {&stream, 8, 16, 0},      {&left, 384, 16, 0}, {&stream, 21, 21, 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("head " + std::to_string(c.head) + ", width " + std::to_string(c.width));
+        PreviewResult res;
+        ASSERT_TRUE(DecodePrinterStream(c.bytes->data(), c.bytes->size(), PreviewFamily::ESCPOS, &res, c.head));
+        ASSERT_EQ(res.pages.size(), 1u);
+        const PreviewPage& page = res.pages[0];
+        EXPECT_EQ(page.width, c.width);
+        EXPECT_EQ(page.height, 2);
+        int black = 0;
+        for (int y = 0; y < page.height; y++)
+            for (int x = 0; x < page.width; x++) black += page.Black(x, y);
+        EXPECT_EQ(black, 10);
+        for (int x = 0; x < 8; x++) EXPECT_TRUE(page.Black(c.x0 + x, 0)) << x;
+        EXPECT_TRUE(page.Black(c.x0, 1));
+        EXPECT_TRUE(page.Black(c.x0 + 15, 1));
+    }
+}
+
 TEST(PreviewExamples, PeriPageBeepsAndFrame) {
     Capture<CPrinterPeriPage> r;
     r.m_iDpi = 203;
