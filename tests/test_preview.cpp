@@ -308,6 +308,35 @@ TEST(PreviewExamples, NarrowReceiptIsCentredOnTheHead) {
     }
 }
 
+// Cuts and label mode lines are listed by what they do.
+TEST(PreviewExamples, CutsAndLabelModesAreNamed) {
+    Capture<CPrinterTSPL> tspl;
+    tspl.m_iDpi = 203;
+    tspl.m_reg.iLabelMode = 3;
+    RunJob(tspl, {{16, 2, 50}, {8, 2, 50}}, 1);
+    PreviewResult res;
+    ASSERT_TRUE(DecodePrinterStream(tspl.out.data(), tspl.out.size(), PreviewFamily::Unknown, &res)) << res.error;
+    for (const char* line : {"SET PEEL OFF (no peel-off)", "SET CUTTER 1 (cut after every label)"})
+        EXPECT_TRUE(Listed(res, line)) << line << "\n" << Listing(res);
+    EXPECT_EQ(res.pages.size(), 2u);
+
+    for (int type : {0, 1}) {
+        Capture<CPrinterESCPOS> escpos;
+        escpos.m_iDpi = 203;
+        escpos.m_reg.iCutMedia = 2;
+        escpos.m_reg.iCutType = type;
+        RunJob(escpos, {{16, 2, 50}, {8, 2, 50}}, 1);
+        ASSERT_TRUE(DecodePrinterStream(escpos.out.data(), escpos.out.size(), PreviewFamily::Unknown, &res))
+            << res.error;
+        const std::string cut = type ? "GS V 48 (full cut)" : "GS V 49 (partial cut)";
+        // One cut, after the last page's raster (only the page's end follows).
+        ASSERT_GE(res.listing.size(), 2u);
+        EXPECT_EQ(res.listing[res.listing.size() - 2].text, cut) << Listing(res);
+        EXPECT_EQ(Listing(res).find("GS V"), Listing(res).rfind("GS V")) << Listing(res);
+        EXPECT_EQ(res.pages.size(), 2u);
+    }
+}
+
 TEST(PreviewExamples, PeriPageBeepsAndFrame) {
     Capture<CPrinterPeriPage> r;
     r.m_iDpi = 203;

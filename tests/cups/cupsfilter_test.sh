@@ -217,6 +217,24 @@ t tspl203-numbers "$P-tspl-203.ppd" l50x30.pdf "-o PageSize=w142h85 -o zePrintRa
     tspl --pages 1 --speed 7 --offset "7 mm" --density 9 --ink "$INK"
 no_warnings tspl203-numbers
 
+say "Cutting and label modes"
+# 10 mm of feed (79 dots) brings the print past the cutter, then the cut.
+t escpos58-cut "$P-escpos-58.ppd" r48x50.pdf "-o PageSize=w136h142 -o CutMedia=EveryPage" \
+    escpos --width-bytes 48 --tail 1b4a4f1d5631 --ink 0,0,0.5,1
+t escpos58-cut-full "$P-escpos-58.ppd" r48x50.pdf "-o PageSize=w136h142 -o CutMedia=EveryPage -o CutType=Full -o MoneyBox=AfterPrint" \
+    escpos --width-bytes 48 --tail 1b4a4f1d56301b70008080
+t escpos58-cut-job "$P-escpos-58.ppd" r48x50.pdf "-o PageSize=w136h142 -o CutMedia=EndOfJob" \
+    escpos --width-bytes 48 --tail 1b4a4f1d5631
+t escpos58-no-cut "$P-escpos-58.ppd" r48x50.pdf "-o PageSize=w136h142" escpos --width-bytes 48 --tail 1b4a4f
+t tspl203-peel "$P-tspl-203.ppd" l50x30x3.pdf "-o PageSize=w142h85 -o LabelMode=PeelOff" \
+    tspl --pages 3 --label-mode "SET PEEL ON;SET CUTTER OFF" --ink "$INK"
+t tspl203-tear "$P-tspl-203.ppd" l50x30.pdf "-o PageSize=w142h85 -o LabelMode=TearOff" \
+    tspl --pages 1 --label-mode "SET TEAR ON;SET PEEL OFF;SET CUTTER OFF"
+t tspl203-cut-batch "$P-tspl-203.ppd" l50x30.pdf "-o PageSize=w142h85 -o LabelMode=CutEndOfJob" \
+    tspl --pages 1 --label-mode "SET PEEL OFF;SET CUTTER BATCH"
+t tspl203-label-default "$P-tspl-203.ppd" l50x30.pdf "-o PageSize=w142h85" tspl --pages 1 --label-mode none
+no_warnings escpos58-cut
+
 say "Receipt defaults"
 # An A4 page on a receipt roll starts at its first line and ends after its
 # last: only the bar (the left half of the page's top quarter) is sent.
