@@ -260,6 +260,11 @@ say "Remove and purge"
 dpkg_retry -r $PKGS > "$W/remove.log" 2>&1 || { cat "$W/remove.log"; fail "dpkg -r failed"; }
 [ -z "$(listed)" ] || bad "lpinfo -m still lists lsb/usr/dotforge PPDs after the removal"
 [ ! -e "$FILTER_PATH" ] || [ -e "$W/saved/dotforge" ] || bad "$FILTER_PATH is left after the removal"
+if [ -n "$APP_DEB" ]; then
+    # Removal keeps the printers and jobs for a reinstall; only purge deletes them.
+    [ -d /var/lib/dotforge-app ] && getent passwd dotforge-app >/dev/null ||
+        bad "dpkg -r deleted dotforge-app's state or user"
+fi
 dpkg_retry --purge $PKGS > "$W/purge.log" 2>&1 || { cat "$W/purge.log"; fail "dpkg --purge failed"; }
 INSTALLED=
 restore_system
