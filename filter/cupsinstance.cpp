@@ -177,8 +177,9 @@ int CCupsInstance::Run(int argc, char** argv) {
         return 1;
     }
     g_pRender = MakeRefPtr<CBaseRender>(render);
-    DfCheckJobOptions(ppd, num_options, options,
-                      [](const std::string& text) { _cupsLangPrintFilter(stderr, "WARNING", "%s", text.c_str()); });
+    DfCheckJobOptions(ppd, num_options, options, [](const std::string& text) {
+        _cupsLangPrintFilter(stderr, "WARNING", "%s", text.c_str());
+    });
     DfPpdSettings settings(ppd, num_options, options);
     g_pRender->SetSettings(&settings);
     g_pRender->SetSink(g_sink);

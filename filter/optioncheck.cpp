@@ -13,12 +13,13 @@ namespace {
 // Options of CUPS, its filters and IPP that reach a filter's argv[5]. IPP
 // names with a hyphen are all passed over; these are the rest.
 const char* const kCupsOptions[] = {
-    "collate",  "columns",   "copies",      "cpi",          "fitplot",      "fit-to-page",
-    "gamma",      "hue",      "landscape", "lpi",         "media",        "mirror",       "natural-scaling",
-    "ppi",        "position", "prettyprint", "raw",       "saturation",   "scaling",      "sides",
-    "wrap",       "nowrap",   "blackplot", "penwidth",    "outputorder",  "orientation",  "Collate",
-    "Duplex",     "InputSlot", "MediaType", "OutputBin",  "PageRegion",   "PageSize",     "Resolution",
-    "ColorModel", "cupsPrintQuality", "job-sheets",
+    "collate",         "columns",     "copies",    "cpi",         "fitplot",    "fit-to-page",
+    "gamma",           "hue",         "landscape", "lpi",         "media",      "mirror",
+    "natural-scaling", "ppi",         "position",  "prettyprint", "raw",        "saturation",
+    "scaling",         "sides",       "wrap",      "nowrap",      "blackplot",  "penwidth",
+    "outputorder",     "orientation", "Collate",   "Duplex",      "InputSlot",  "MediaType",
+    "OutputBin",       "PageRegion",  "PageSize",  "Resolution",  "ColorModel", "cupsPrintQuality",
+    "job-sheets",
 };
 
 bool IsCupsOption(const char* name) {
@@ -74,8 +75,8 @@ void DfCheckJobOptions(ppd_file_t* ppd, int numOptions, cups_option_t* options,
             int number;
             if (ppdFindChoice(option, value) || DfPpdSettings::NumericValue(option, value, number)) continue;
             ppd_choice_t* marked = ppdFindMarkedChoice(ppd, name);
-            warn(std::string(name) + "=" + value + " is not a value this printer accepts (" + Choices(option) +
-                 "); " + (marked ? marked->choice : "its default") + " is used.");
+            warn(std::string(name) + "=" + value + " is not a value this printer accepts (" +
+                 Choices(option) + "); " + (marked ? marked->choice : "its default") + " is used.");
             continue;
         }
         if (IsCupsOption(name)) continue;
@@ -85,7 +86,7 @@ void DfCheckJobOptions(ppd_file_t* ppd, int numOptions, cups_option_t* options,
         if (other && ppdFindChoice(other, value)) continue;
         const std::string near = DfNearOption(name, ours);
         if (!near.empty())
-            warn(std::string("Option ") + name + "=" + value + " is not one of this printer's; did you mean " + near +
-                 "?");
+            warn(std::string("Option ") + name + "=" + value +
+                 " is not one of this printer's; did you mean " + near + "?");
     }
 }

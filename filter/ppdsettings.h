@@ -19,7 +19,7 @@ public:
     static bool NumericValue(ppd_option_t* option, const char* given, int& value);
 
 private:
-    ppd_file_t* m_ppd;            // not owned
+    ppd_file_t* m_ppd;  // not owned
     int m_numOptions;
-    cups_option_t* m_options;     // the job's options; not owned
+    cups_option_t* m_options;  // the job's options; not owned
 };

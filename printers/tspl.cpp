@@ -124,9 +124,9 @@ void CPrinterTSPL::cmdLabelMode(int mode) {
     static const char* const kLines[][3] = {
         {nullptr, nullptr, nullptr},
         {"SET TEAR ON", "SET PEEL OFF", "SET CUTTER OFF"},  // tear-off
-        {"SET PEEL ON", "SET CUTTER OFF", nullptr},          // peel-off
-        {"SET PEEL OFF", "SET CUTTER 1", nullptr},           // cut after every label
-        {"SET PEEL OFF", "SET CUTTER BATCH", nullptr},       // cut once, at the job's end
+        {"SET PEEL ON", "SET CUTTER OFF", nullptr},         // peel-off
+        {"SET PEEL OFF", "SET CUTTER 1", nullptr},          // cut after every label
+        {"SET PEEL OFF", "SET CUTTER BATCH", nullptr},      // cut once, at the job's end
     };
     if (mode <= 0 || mode >= static_cast<int>(sizeof(kLines) / sizeof(kLines[0]))) return;
     CMyBuffer b;

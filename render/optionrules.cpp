@@ -20,9 +20,10 @@ const std::vector<std::string>& DfOptionKeywords() {
 }
 
 bool DfIsNumericOption(const std::string& k) {
-    static const char* const numeric[] = {"Brightness",   "Contrast",       "Threshold",    "Darkness",
-                                          "zePrintRate",  "AdjustHoriaontal", "AdjustVertical", "CropEdgeTop",
-                                          "CropEdgeBottom", "CropEdgeLeft", "CropEdgeRight", "FeedOffset"};
+    static const char* const numeric[] = {"Brightness",     "Contrast",      "Threshold",
+                                          "Darkness",       "zePrintRate",   "AdjustHoriaontal",
+                                          "AdjustVertical", "CropEdgeTop",   "CropEdgeBottom",
+                                          "CropEdgeLeft",   "CropEdgeRight", "FeedOffset"};
     for (const char* n : numeric)
         if (k == n) return true;
     return false;
@@ -53,7 +54,9 @@ size_t Distance(const std::string& a, const std::string& b) {
     std::vector<std::vector<size_t>> d(n + 1, std::vector<size_t>(m + 1));
     for (size_t i = 0; i <= n; i++) d[i][0] = i;
     for (size_t j = 0; j <= m; j++) d[0][j] = j;
-    auto same = [](char x, char y) { return tolower(static_cast<unsigned char>(x)) == tolower(static_cast<unsigned char>(y)); };
+    auto same = [](char x, char y) {
+        return tolower(static_cast<unsigned char>(x)) == tolower(static_cast<unsigned char>(y));
+    };
     for (size_t i = 1; i <= n; i++)
         for (size_t j = 1; j <= m; j++) {
             const size_t cost = same(a[i - 1], b[j - 1]) ? 0 : 1;
@@ -70,11 +73,20 @@ struct Alias {
     const char* keyword;
 };
 const Alias kAliases[] = {
-    {"Dither", "ImageFilter"},       {"Dithering", "ImageFilter"},   {"Halftone", "ImageFilter"},
-    {"Density", "Darkness"},         {"PrintDensity", "Darkness"},   {"Speed", "zePrintRate"},
-    {"PrintSpeed", "zePrintRate"},   {"PrintRate", "zePrintRate"},   {"MediaTracking", "zeMediaTracking"},
-    {"Rotation", "Rotate"},          {"AdjustHorizontal", "AdjustHoriaontal"},
-    {"Cut", "CutMedia"},             {"Cutter", "CutMedia"},         {"CashDrawer", "MoneyBox"},
+    {"Dither", "ImageFilter"},
+    {"Dithering", "ImageFilter"},
+    {"Halftone", "ImageFilter"},
+    {"Density", "Darkness"},
+    {"PrintDensity", "Darkness"},
+    {"Speed", "zePrintRate"},
+    {"PrintSpeed", "zePrintRate"},
+    {"PrintRate", "zePrintRate"},
+    {"MediaTracking", "zeMediaTracking"},
+    {"Rotation", "Rotate"},
+    {"AdjustHorizontal", "AdjustHoriaontal"},
+    {"Cut", "CutMedia"},
+    {"Cutter", "CutMedia"},
+    {"CashDrawer", "MoneyBox"},
 };
 
 }  // namespace

@@ -80,8 +80,8 @@ bool CBaseRender::PadToPageSize() {
         CopyBits(page.GetBits(static_cast<unsigned>(y + dy)), static_cast<size_t>(dx) * bpp,
                  m_image.GetBits(static_cast<unsigned>(y)), static_cast<size_t>(w) * bpp);
     m_image.Transfer(page);
-    SetPageNote("the %ldx%ld dot page is centred on a white page of its size, %.1fx%.1f pt (%ldx%ld dots)", w, h,
-                pw, ph, tw, th);
+    SetPageNote("the %ldx%ld dot page is centred on a white page of its size, %.1fx%.1f pt (%ldx%ld dots)", w,
+                h, pw, ph, tw, th);
     AddLog("PadToPageSize: %s", m_pageNote.c_str());
     return true;
 }

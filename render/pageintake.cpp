@@ -77,7 +77,8 @@ bool DfRenderPage(CBaseRender* render, cups_page_header2_t* header, CMyBuffer& p
     bool whole = false;
     render->OnStartPage();
     render->OnBeginBmp();
-    if (!render->PageNote().empty()) report(DfReport::Debug, Format("Page %d: %s", pageNumber, render->PageNote()));
+    if (!render->PageNote().empty())
+        report(DfReport::Debug, Format("Page %d: %s", pageNumber, render->PageNote()));
     if (!render->PageError().empty()) {
         report(DfReport::Error, Format("Page %d could not be prepared: %s", pageNumber, render->PageError()));
     } else {

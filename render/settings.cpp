@@ -135,7 +135,9 @@ void CBaseRender::GetPrinterParameters() {
     } finishing[] = {
         {"CutMedia", {"None", "EveryPage", "EndOfJob"}, &r.iCutMedia, "iCutMedia = %d"},
         {"CutType", {"Partial", "Full"}, &r.iCutType, "iCutType = %d"},
-        {"LabelMode", {"PrinterDefault", "TearOff", "PeelOff", "CutEveryLabel", "CutEndOfJob"}, &r.iLabelMode,
+        {"LabelMode",
+         {"PrinterDefault", "TearOff", "PeelOff", "CutEveryLabel", "CutEndOfJob"},
+         &r.iLabelMode,
          "iLabelMode = %d"},
     };
     for (auto& f : finishing) {

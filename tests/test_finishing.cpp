@@ -129,9 +129,10 @@ TEST(Finishing, TsplLabelModes) {
                 for (size_t i = 0; i < 4; i++)
                     stored.push_back(i < bpr ? static_cast<unsigned char>(~wires[page][y * bpr + i]) : 0xFF);
             }
-            expected = Cat({expected, Bytes(std::string(sizes[page]) + "SET RIBBON OFF\r\n" + c.lines +
-                                            "GAP 0 mm,0 mm\r\nOFFSET 0 mm\r\nCLS\r\nBITMAP 0,0,4," +
-                                            std::to_string(rows[page]) + ",1,"),
+            expected = Cat({expected,
+                            Bytes(std::string(sizes[page]) + "SET RIBBON OFF\r\n" + c.lines +
+                                  "GAP 0 mm,0 mm\r\nOFFSET 0 mm\r\nCLS\r\nBITMAP 0,0,4," +
+                                  std::to_string(rows[page]) + ",1,"),
                             stored, Bytes("\r\nPRINT 1,1\r\n")});
         }
         EXPECT_TRUE(SameBytes(expected, out));
@@ -147,14 +148,23 @@ TEST(Finishing, ChoicesAreRead) {
     const Case cases[] = {
         {{}, 0, 0, 0, {}},
         {{{"CutMedia", "None"}, {"CutType", "Partial"}, {"LabelMode", "PrinterDefault"}},
-         0, 0, 0, {"iCutMedia = 0", "iCutType = 0", "iLabelMode = 0"}},
+         0,
+         0,
+         0,
+         {"iCutMedia = 0", "iCutType = 0", "iLabelMode = 0"}},
         {{{"CutMedia", "EveryPage"}, {"CutType", "Full"}}, 1, 1, 0, {"iCutMedia = 1", "iCutType = 1"}},
-        {{{"CutMedia", "EndOfJob"}, {"LabelMode", "CutEndOfJob"}}, 2, 0, 4, {"iCutMedia = 2", "iLabelMode = 4"}},
+        {{{"CutMedia", "EndOfJob"}, {"LabelMode", "CutEndOfJob"}},
+         2,
+         0,
+         4,
+         {"iCutMedia = 2", "iLabelMode = 4"}},
         {{{"LabelMode", "TearOff"}}, 0, 0, 1, {"iLabelMode = 1"}},
         {{{"LabelMode", "PeelOff"}}, 0, 0, 2, {}},
         {{{"LabelMode", "CutEveryLabel"}}, 0, 0, 3, {}},
         {{{"CutMedia", "Sometimes"}, {"CutType", "full"}, {"LabelMode", "Peel"}},
-         0, 0, 0,
+         0,
+         0,
+         0,
          {"CutMedia: unknown choice Sometimes, None used", "CutType: unknown choice full, Partial used",
           "LabelMode: unknown choice Peel, PrinterDefault used", "iCutMedia = 0"}},
     };

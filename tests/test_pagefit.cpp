@@ -31,7 +31,8 @@ struct Report {
 // page size in points (0: as large as the raster) and returns the bytes.
 template <class Render>
 ByteVec RunPage(unsigned w, unsigned h, int dpi, int mediaType, unsigned ptW, unsigned ptH,
-                std::vector<Report>* reports = nullptr, int headDots = 0, float exactW = 0, float exactH = 0) {
+                std::vector<Report>* reports = nullptr, int headDots = 0, float exactW = 0,
+                float exactH = 0) {
     Captured<Render> r;
     NoChoices settings;
     r.SetSettings(&settings);
@@ -57,20 +58,25 @@ ByteVec RunPage(unsigned w, unsigned h, int dpi, int mediaType, unsigned ptW, un
 
 // Stored 1-bit rows (0 = black) of a white w x h page with a black block of
 // bw x bh dots at (x, y); rows are 4-byte aligned, tails white.
-ByteVec Rows(unsigned w, unsigned h, unsigned x, unsigned y, unsigned bw, unsigned bh, bool inverted = false) {
+ByteVec Rows(unsigned w, unsigned h, unsigned x, unsigned y, unsigned bw, unsigned bh,
+             bool inverted = false) {
     const unsigned eff = (w + 31) / 32 * 4;
     ByteVec rows(static_cast<size_t>(eff) * h, 0xFF);
     for (unsigned r = y; r < y + bh; r++)
-        for (unsigned c = x; c < x + bw; c++) rows[r * eff + c / 8] &= static_cast<unsigned char>(~(0x80 >> (c % 8)));
+        for (unsigned c = x; c < x + bw; c++)
+            rows[r * eff + c / 8] &= static_cast<unsigned char>(~(0x80 >> (c % 8)));
     if (inverted)
         for (unsigned char& b : rows) b = static_cast<unsigned char>(~b);
     return rows;
 }
 
-ByteVec Tspl(const std::string& size, unsigned w, unsigned h, const ByteVec& rows, const char* media = "GAP 3 mm,0 mm") {
+ByteVec Tspl(const std::string& size, unsigned w, unsigned h, const ByteVec& rows,
+             const char* media = "GAP 3 mm,0 mm") {
     const unsigned eff = (w + 31) / 32 * 4;
-    return Cat({Bytes("SIZE " + size + "\r\nSET RIBBON OFF\r\n" + media + "\r\nOFFSET 0 mm\r\nDENSITY 8\r\nSPEED 4\r\n"
-                      "CLS\r\nBITMAP 0,0," + std::to_string(eff) + "," + std::to_string(h) + ",1,"),
+    return Cat({Bytes("SIZE " + size + "\r\nSET RIBBON OFF\r\n" + media +
+                      "\r\nOFFSET 0 mm\r\nDENSITY 8\r\nSPEED 4\r\n"
+                      "CLS\r\nBITMAP 0,0," +
+                      std::to_string(eff) + "," + std::to_string(h) + ",1,"),
                 rows, Bytes("\r\nPRINT 1,1\r\n")});
 }
 
@@ -130,18 +136,18 @@ TEST(PageFit, PagesThatNeedNoPaddingAreUntouched) {
     }
     // Receipts are never padded: their length is the content's.
     const ByteVec escpos = RunPage<CPrinterESCPOS>(16, 8, 72, 1, 40, 20);
-    EXPECT_TRUE(SameBytes(Cat({Bytes({0x1B, 0x40, 0x00, 0x1B, 0x61, 0x01}), RasterHeader(0, 2, 8),
-                               ByteVec(16, 0xFF)}),
-                          escpos));
+    EXPECT_TRUE(SameBytes(
+        Cat({Bytes({0x1B, 0x40, 0x00, 0x1B, 0x61, 0x01}), RasterHeader(0, 2, 8), ByteVec(16, 0xFF)}),
+        escpos));
 }
 
 TEST(PageFit, PageWiderThanTheHeadIsCutWithAWarning) {
     // 640 dots on a 384-dot head: 48 bytes per row go out, not 80.
     std::vector<Report> reports;
     const ByteVec cut = RunPage<CPrinterESCPOS>(640, 4, 203, 0, 0, 0, &reports, 384);
-    EXPECT_TRUE(SameBytes(Cat({Bytes({0x1B, 0x40, 0x00, 0x1B, 0x61, 0x01}), RasterHeader(0, 48, 4),
-                               ByteVec(48 * 4, 0xFF)}),
-                          cut));
+    EXPECT_TRUE(SameBytes(
+        Cat({Bytes({0x1B, 0x40, 0x00, 0x1B, 0x61, 0x01}), RasterHeader(0, 48, 4), ByteVec(48 * 4, 0xFF)}),
+        cut));
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].level, DfReport::Warning);
     EXPECT_EQ(reports[0].text, "Page 1 is 640 dots wide, wider than the print head's 384: cut at the right.");
@@ -157,7 +163,8 @@ TEST(PageFit, PageWiderThanTheHeadIsCutWithAWarning) {
     for (int head : {0, 100, 384}) {
         reports.clear();
         const ByteVec whole = RunPage<CPrinterTSPL>(100, 2, 72, 0, 0, 0, &reports, head);
-        EXPECT_TRUE(SameBytes(Tspl("35.28 mm,0.71 mm", 100, 2, Rows(100, 2, 0, 0, 100, 2), "GAP 0 mm,0 mm"), whole))
+        EXPECT_TRUE(
+            SameBytes(Tspl("35.28 mm,0.71 mm", 100, 2, Rows(100, 2, 0, 0, 100, 2), "GAP 0 mm,0 mm"), whole))
             << head;
         EXPECT_TRUE(reports.empty()) << head;
     }

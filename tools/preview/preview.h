@@ -76,9 +76,10 @@ PreviewFamily ParseFamily(const char* text);
 int ParseHeadDots(const char* text);
 
 // Decodes len bytes of a stream of the given family (Unknown: detect it).
-// headDots: the print head's width when known (0: unknown). ESC/POS and PeriPage printers centre a narrower bitmap
-// after ESC a 1, so with a known head such a page is drawn centred on a
-// head-wide page, as it comes out. Returns result->ok.
+// headDots: the print head's width when known (0: unknown). ESC/POS and
+// PeriPage printers centre a narrower bitmap after ESC a 1, so with a known
+// head such a page is drawn centred on a head-wide page, as it comes out.
+// Returns result->ok.
 bool DecodePrinterStream(const uint8_t* data, size_t len, PreviewFamily family, PreviewResult* result,
                          int headDots = 0);
 
