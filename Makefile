@@ -3,20 +3,23 @@
 
 DEB_PACKAGES := cmake g++ make pkg-config libcups2-dev libcupsimage2-dev zlib1g-dev libpng-dev \
 	libgtest-dev cups-ppdc cups cups-client cups-filters cups-ipp-utils ghostscript poppler-utils python3 \
-	clang libclang-rt-14-dev
+	dpkg-dev file clang libclang-rt-14-dev
+# `make package` also checks the packages it builds.
+PACKAGE_DEB_PACKAGES := lintian
 
 BUILD      ?= build
 TEST_BUILD ?= build-asan
+PKG_BUILD  ?= build-pkg
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test fuzz demo install uninstall clean
+.PHONY: all deps package-deps build test fuzz demo package install uninstall clean
 
 all: build
 
-deps:
-	@missing=""; for p in $(DEB_PACKAGES); do \
+deps package-deps:
+	@missing=""; for p in $(DEB_PACKAGES) $(if $(filter package-deps,$@),$(PACKAGE_DEB_PACKAGES)); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -44,6 +47,12 @@ fuzz: deps
 demo: build
 	@sh tools/demo.sh $(BUILD)
 
+# Debian packages for this machine's architecture in $(PKG_BUILD)/packages/,
+# then lintian over them (it fails on errors; warnings are shown).
+package: package-deps
+	sh packaging/build.sh $(PKG_BUILD) $(JOBS)
+	lintian --fail-on error $(PKG_BUILD)/packages/*.deb
+
 install: build
 	cmake --install $(BUILD)
 
@@ -54,4 +63,4 @@ uninstall:
 	else echo "Nothing to uninstall: $(BUILD)/install_manifest.txt not found"; fi
 
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(TEST_BUILD) $(PKG_BUILD) $(FUZZ_BUILD)

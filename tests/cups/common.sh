@@ -90,10 +90,109 @@ EOF
 
 dfstream() { python3 "$DFSTREAM" "$@"; }
 
+# start_cupsd SERVERBIN [LINE...]: a private cupsd in the foreground on 127.0.0.1 at a
+# free port, with its configuration, spool, cache, state and logs under $W
+# and its filters and backends from SERVERBIN (a private tree from
+# make_serverbin, or the system's). Sets SRV (host:port for -h) and
+# CUPSD_PID; stop_cupsd stops it (call it from a cleanup hook). Further
+# arguments are added to cupsd.conf as lines.
+CUPSD_PID=
+start_cupsd() {
+    local sb=$1 i line
+    shift
+    mkdir -p "$W"/etc/ppd "$W"/spool/tmp "$W"/cache "$W"/state "$W"/log
+    SRV=127.0.0.1:$(dfstream freeport)
+    # cupsd gives filters a clean environment; pass the sanitizer settings on.
+    cat > "$W/etc/cups-files.conf" <<EOF
+ServerRoot $W/etc
+RequestRoot $W/spool
+TempDir $W/spool/tmp
+CacheDir $W/cache
+StateDir $W/state
+ServerBin $sb
+AccessLog $W/log/access_log
+ErrorLog $W/log/error_log
+PageLog $W/log/page_log
+Printcap $W/state/printcap
+FileDevice No
+SetEnv ASAN_OPTIONS $ASAN_OPTIONS
+SetEnv LSAN_OPTIONS $LSAN_OPTIONS
+EOF
+    cat > "$W/etc/cupsd.conf" <<EOF
+LogLevel debug
+MaxLogSize 0
+Listen $SRV
+Browsing No
+BrowseLocalProtocols none
+DefaultShared No
+WebInterface No
+DefaultAuthType None
+JobKillDelay 5
+ErrorPolicy abort-job
+<Location />
+  Order allow,deny
+  Allow from 127.0.0.1
+</Location>
+<Policy default>
+  JobPrivateAccess all
+  JobPrivateValues none
+  SubscriptionPrivateAccess all
+  SubscriptionPrivateValues none
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+EOF
+    for line in "$@"; do echo "$line" >> "$W/etc/cupsd.conf"; done
+    # A bare Community line stops the socket backend's SNMP supply queries.
+    echo "Community" > "$W/etc/snmp.conf"
+
+    cupsd -t -c "$W/etc/cupsd.conf" -s "$W/etc/cups-files.conf" > "$W/log/cupsd-t.txt" 2>&1 ||
+        { cat "$W/log/cupsd-t.txt"; fail "cupsd rejects the test configuration"; }
+    # If the test script is killed outright (a test timeout), the kernel stops cupsd too.
+    local deathsig=()
+    setpriv --pdeathsig TERM true 2>/dev/null && deathsig=(setpriv --pdeathsig TERM)
+    "${deathsig[@]}" cupsd -f -c "$W/etc/cupsd.conf" -s "$W/etc/cups-files.conf" > "$W/log/cupsd.out" 2>&1 &
+    CUPSD_PID=$!
+    for i in $(seq 200); do
+        lpstat -h "$SRV" -r >/dev/null 2>&1 && break
+        kill -0 "$CUPSD_PID" 2>/dev/null || { cat "$W/log/cupsd.out"; show_log; fail "cupsd exited at start-up"; }
+        sleep 0.05
+    done
+    lpstat -h "$SRV" -r >/dev/null 2>&1 || { show_log; fail "cupsd did not come up on $SRV"; }
+}
+
+stop_cupsd() {
+    local i state
+    [ -n "$CUPSD_PID" ] || return 0
+    kill -TERM "$CUPSD_PID" 2>/dev/null
+    # A process that exited can linger as a zombie, so look at its state.
+    for i in $(seq 100); do
+        state=$(awk '{print $3}' "/proc/$CUPSD_PID/stat" 2>/dev/null)
+        [ -z "$state" ] || [ "$state" = Z ] && break
+        sleep 0.05
+    done
+    [ -n "$state" ] && [ "$state" != Z ] && kill -KILL "$CUPSD_PID" 2>/dev/null
+    wait "$CUPSD_PID" 2>/dev/null
+    CUPSD_PID=
+}
+
+# show_log [JOB-ID]: the private scheduler's lines about a job (or the last ones).
+show_log() {
+    echo "--- error_log:"
+    if [ -n "${1:-}" ]; then
+        grep "\[Job $1\]" "$W/log/error_log" | grep -v -e ' envp\[' -e ' argv\[' -e 'Adding ' -e 'print data' |
+            tail -n 40
+    else
+        grep -v -e '\[Client ' -e 'cupsdSetBusyState' "$W/log/error_log" 2>/dev/null | tail -n 40
+    fi
+}
+
 # ---------------------------------------------------------------------------
-# A private scheduler (cupsd_test.sh, load_test.sh). Call in this order:
-# make_workdir, make_scheduler_dirs, make_serverbin, install_capture_wrapper
-# FILTER, start_cupsd [EXTRA cupsd.conf LINES], then add queues and listeners.
+# Jobs through the private scheduler (cupsd_test.sh, load_test.sh): after
+# make_workdir, make_scheduler_dirs, make_serverbin DIR FILTER,
+# install_capture_wrapper FILTER and start_cupsd DIR, add queues and
+# listeners; stop_all ends listeners and scheduler.
 
 make_scheduler_dirs() {
     mkdir -p "$W"/etc/ppd "$W"/spool/tmp "$W"/cache "$W"/state "$W"/log "$W"/bin "$W"/docs "$W"/expect
@@ -121,118 +220,13 @@ EOF
     fi
 }
 
-CUPSD_PID=
 LISTENER_PIDS=()
+# stop_all: the listeners, then the scheduler.
 stop_all() {
-    local p i state
+    local p
     for p in "${LISTENER_PIDS[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
     LISTENER_PIDS=()
-    if [ -n "$CUPSD_PID" ]; then
-        kill -TERM "$CUPSD_PID" 2>/dev/null
-        # A process that exited can linger as a zombie, so look at its state.
-        for i in $(seq 100); do
-            state=$(awk '{print $3}' "/proc/$CUPSD_PID/stat" 2>/dev/null)
-            [ -z "$state" ] || [ "$state" = Z ] && break
-            sleep 0.05
-        done
-        [ -n "$state" ] && [ "$state" != Z ] && kill -KILL "$CUPSD_PID" 2>/dev/null
-        wait "$CUPSD_PID" 2>/dev/null
-        CUPSD_PID=
-    fi
-}
-
-# show_log [JOB-ID]: the scheduler's lines about a job (or the last ones).
-show_log() {
-    echo "--- error_log:"
-    if [ -n "${1:-}" ]; then
-        grep "\[Job $1\]" "$W/log/error_log" | grep -v -e ' envp\[' -e ' argv\[' -e 'Adding ' -e 'print data' |
-            tail -n 40
-    else
-        grep -v -e '\[Client ' -e 'cupsdSetBusyState' "$W/log/error_log" 2>/dev/null | tail -n 40
-    fi
-}
-
-# start_cupsd [LINE...]: writes the configuration (extra cupsd.conf lines as
-# arguments), starts cupsd on a free loopback port and waits until it
-# answers. Sets PORT and SRV (host:port).
-start_cupsd() {
-    local i line deathsig=()
-    PORT=$(dfstream freeport)
-    SRV=127.0.0.1:$PORT
-    # cupsd gives filters a clean environment; pass the sanitizer settings on.
-    cat > "$W/etc/cups-files.conf" <<EOF
-ServerRoot $W/etc
-RequestRoot $W/spool
-TempDir $W/spool/tmp
-CacheDir $W/cache
-StateDir $W/state
-ServerBin $W/sb
-AccessLog $W/log/access_log
-ErrorLog $W/log/error_log
-PageLog $W/log/page_log
-Printcap $W/state/printcap
-FileDevice No
-SetEnv ASAN_OPTIONS $ASAN_OPTIONS
-SetEnv LSAN_OPTIONS $LSAN_OPTIONS
-EOF
-    cat > "$W/etc/cupsd.conf" <<EOF
-LogLevel debug
-MaxLogSize 0
-Listen 127.0.0.1:$PORT
-Browsing No
-BrowseLocalProtocols none
-DefaultShared No
-WebInterface No
-DefaultAuthType None
-JobKillDelay 5
-ErrorPolicy abort-job
-<Location />
-  Order allow,deny
-  Allow from 127.0.0.1
-</Location>
-<Policy default>
-  JobPrivateAccess all
-  JobPrivateValues none
-  SubscriptionPrivateAccess all
-  SubscriptionPrivateValues none
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOF
-    for line in "$@"; do echo "$line" >> "$W/etc/cupsd.conf"; done
-    # A bare Community line stops the socket backend's SNMP supply queries.
-    echo "Community" > "$W/etc/snmp.conf"
-    CLEANUP_HOOKS+=(stop_all)
-
-    cupsd -t -c "$W/etc/cupsd.conf" -s "$W/etc/cups-files.conf" > "$W/log/cupsd-t.txt" 2>&1 ||
-        { cat "$W/log/cupsd-t.txt"; fail "cupsd rejects the test configuration"; }
-    # If this script is killed outright (a test timeout), the kernel stops cupsd too.
-    setpriv --pdeathsig TERM true 2>/dev/null && deathsig=(setpriv --pdeathsig TERM)
-    "${deathsig[@]}" cupsd -f -c "$W/etc/cupsd.conf" -s "$W/etc/cups-files.conf" > "$W/log/cupsd.out" 2>&1 &
-    CUPSD_PID=$!
-    for i in $(seq 200); do
-        lpstat -h "$SRV" -r >/dev/null 2>&1 && break
-        kill -0 "$CUPSD_PID" 2>/dev/null || { cat "$W/log/cupsd.out"; show_log; fail "cupsd exited at start-up"; }
-        sleep 0.05
-    done
-    lpstat -h "$SRV" -r >/dev/null 2>&1 || { show_log; fail "cupsd did not come up on $SRV"; }
-    say "cupsd $CUPSD_PID listening on $SRV"
-    cat > "$W/jobstate.test" <<'EOF'
-{
-  NAME "job state"
-  OPERATION Get-Job-Attributes
-  GROUP operation-attributes-tag
-  ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en
-  ATTR uri printer-uri $uri
-  ATTR integer job-id $job_id
-  ATTR name requesting-user-name root
-  ATTR keyword requested-attributes job-state
-  STATUS successful-ok
-  DISPLAY job-state
-}
-EOF
+    stop_cupsd
 }
 
 # start_listener PORT DIR [OPTIONS...]: a stand-in printer on 127.0.0.1:PORT
@@ -250,6 +244,21 @@ start_listener() {
 # job_state QUEUE ID: the IPP job-state number (3 pending ... 7 canceled, 8 aborted, 9 completed).
 job_state() {
     local s
+    [ -e "$W/jobstate.test" ] || cat > "$W/jobstate.test" <<'EOF'
+{
+  NAME "job state"
+  OPERATION Get-Job-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR integer job-id $job_id
+  ATTR name requesting-user-name root
+  ATTR keyword requested-attributes job-state
+  STATUS successful-ok
+  DISPLAY job-state
+}
+EOF
     s=$(ipptool -c -d job_id="$2" "ipp://$SRV/printers/$1" "$W/jobstate.test" 2>/dev/null | tail -n 1)
     case "$s" in
         pending) echo 3 ;; pending-held) echo 4 ;; processing) echo 5 ;; processing-stopped) echo 6 ;;

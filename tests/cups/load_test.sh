@@ -39,7 +39,9 @@ make_scheduler_dirs
 make_serverbin "$W/sb" "$FILTER"
 install_capture_wrapper "$FILTER"
 # A retried job comes back after a second, not the default thirty.
-start_cupsd "JobRetryInterval 1" "MaxJobs 1000"
+CLEANUP_HOOKS+=(stop_all)
+start_cupsd "$W/sb" "JobRetryInterval 1" "MaxJobs 1000"
+say "cupsd $CUPSD_PID listening on $SRV"
 
 P="$PPDDIR/dotforge"
 declare -A PPD=([tspl]=tspl-203 [escpos]=escpos-58 [cpcl]=cpcl-203 [paperang]=paperang-57 [peripage]=peripage-57
