@@ -26,15 +26,6 @@ CxImage WhitePage(unsigned w, unsigned h) {
     return img;
 }
 
-CxImage RandomImage(unsigned w, unsigned h, unsigned bpp, std::mt19937& rng) {
-    const unsigned bpl = (w * bpp + 7) / 8;
-    std::vector<unsigned char> data(static_cast<size_t>(bpl) * h);
-    for (auto& b : data) b = static_cast<unsigned char>(rng());
-    CxImage img(0);
-    EXPECT_TRUE(img.CreateFromArray(data.data(), w, h, bpp, bpl, false));
-    return img;
-}
-
 // A white 1-bit page with black dots only inside a random box (or none), so
 // that every edge has a white margin of some width; the row tails carry
 // random bits, as they may after a transform.

@@ -299,7 +299,7 @@ TEST(PreviewExamples, NarrowReceiptIsCentredOnTheHead) {
 
 // Cuts and label mode lines are listed by what they do.
 TEST(PreviewExamples, CutsAndLabelModesAreNamed) {
-    Capture<CPrinterTSPL> tspl;
+    Captured<CPrinterTSPL> tspl;
     tspl.m_iDpi = 203;
     tspl.m_reg.iLabelMode = 3;
     RunJob(tspl, {{16, 2, 50}, {8, 2, 50}}, 1);
@@ -310,7 +310,7 @@ TEST(PreviewExamples, CutsAndLabelModesAreNamed) {
     EXPECT_EQ(res.pages.size(), 2u);
 
     for (int type : {0, 1}) {
-        Capture<CPrinterESCPOS> escpos;
+        Captured<CPrinterESCPOS> escpos;
         escpos.m_iDpi = 203;
         escpos.m_reg.iCutMedia = 2;
         escpos.m_reg.iCutType = type;

@@ -29,22 +29,8 @@ CxImage Uniform(unsigned w, unsigned h, uint8_t level) {
 
 // Random page content; some pages are mostly near black or white so that
 // the clamping at 0 and 255 is exercised often.
-CxImage RandomImage(unsigned w, unsigned h, unsigned bpp, std::mt19937& rng) {
-    const unsigned bpl = (w * bpp + 7) / 8;
-    std::vector<unsigned char> data(static_cast<size_t>(bpl) * h);
-    const unsigned style = rng() % 3;
-    for (auto& b : data) {
-        const unsigned r = rng();
-        if (style == 0)
-            b = static_cast<unsigned char>(r);
-        else if (style == 1)
-            b = static_cast<unsigned char>(r % 4 ? (r >> 8) % 12 : 255 - (r >> 8) % 12);
-        else
-            b = static_cast<unsigned char>(120 + (r >> 8) % 17);
-    }
-    CxImage img(0);
-    EXPECT_TRUE(img.CreateFromArray(data.data(), w, h, bpp, bpl, false));
-    img.SetXDPI(203);
+CxImage RandomTonesImage(unsigned w, unsigned h, unsigned bpp, std::mt19937& rng) {
+    CxImage img = RandomImage(w, h, bpp, rng, {RandomTones::Varied});
     img.SetYDPI(406);
     return img;
 }
@@ -245,7 +231,7 @@ TEST(Dither, UniformBlackAndWhiteForEveryDiffusionKernel) {
 
 TEST(Dither, OutOfRangeMethodsAreFloydSteinberg) {
     std::mt19937 rng(41);
-    CxImage page = RandomImage(37, 9, 8, rng);
+    CxImage page = RandomTonesImage(37, 9, 8, rng);
     CxImage fs(page);
     ASSERT_TRUE(fs.Dither(0));
     for (int m : {-1, 10, 1000, INT_MIN, INT_MAX}) {
@@ -318,7 +304,7 @@ TEST(Dither, Screen16x16KeepsOneBlackDotAt255) {
 
 TEST(Dither, OneBitPageUnchangedByEveryMethod) {
     std::mt19937 rng(42);
-    CxImage page = RandomImage(29, 5, 1, rng);
+    CxImage page = RandomTonesImage(29, 5, 1, rng);
     for (int m : kAllMethods) {
         CxImage img(page);
         EXPECT_TRUE(img.Dither(m));
@@ -328,7 +314,7 @@ TEST(Dither, OneBitPageUnchangedByEveryMethod) {
 
 TEST(Dither, KeepsResolutionAlphaAndPalette) {
     std::mt19937 rng(43);
-    CxImage page = RandomImage(11, 4, 32, rng);
+    CxImage page = RandomTonesImage(11, 4, 32, rng);
     ASSERT_TRUE(page.AlphaIsValid());
     std::vector<uint8_t> alpha(page.AlphaGetPointer(), page.AlphaGetPointer() + 44);
     for (int m : {0, 1, 2, 8, 9}) {
@@ -353,7 +339,7 @@ TEST(Dither, FastPathsMatchPlainVersion) {
     for (unsigned bpp : {4u, 8u, 24u, 32u}) {
         for (unsigned w : {1u, 2u, 3u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 33u, 100u}) {
             for (unsigned h : {1u, 2u, 3u, 4u, 5u, 17u}) {
-                CxImage page = RandomImage(w, h, bpp, rng);
+                CxImage page = RandomTonesImage(w, h, bpp, rng);
                 for (int m : kAllMethods) {
                     CxImage a(page), b(page);
                     ASSERT_TRUE(a.Dither(m));

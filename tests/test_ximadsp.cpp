@@ -16,22 +16,10 @@ namespace {
 
 // ---- helpers --------------------------------------------------------------
 
-// An image of the given depth from rows of random bytes. For 32 bits the
+// An image of the given depth from rows of random bytes; for 32 bits the
 // alpha bytes are drawn from 0, 255 and anything in between.
-CxImage RandomImage(unsigned w, unsigned h, unsigned bpp, std::mt19937& rng) {
-    const unsigned bpl = (w * bpp + 7) / 8;
-    std::vector<unsigned char> data(static_cast<size_t>(bpl) * h);
-    for (auto& b : data) b = static_cast<unsigned char>(rng());
-    if (bpp == 32) {
-        for (size_t i = 3; i < data.size(); i += 4) {
-            const unsigned k = rng() % 3;
-            data[i] = k == 0 ? 0 : (k == 1 ? 255 : static_cast<unsigned char>(rng()));
-        }
-    }
-    CxImage img(0);
-    EXPECT_TRUE(img.CreateFromArray(data.data(), w, h, bpp, bpl, false));
-    img.SetXDPI(203);
-    return img;
+CxImage RandomAlphaImage(unsigned w, unsigned h, unsigned bpp, std::mt19937& rng) {
+    return RandomImage(w, h, bpp, rng, {RandomTones::Bytes, true});
 }
 
 // A 1-bit image whose bits are 0 with the given probability (in percent).
@@ -178,7 +166,7 @@ TEST(Light, GreyPageKeepsFullBlackAndWhite) {
     std::mt19937 rng(11);
     for (auto bc : {std::pair<int, int>{50, 0}, {-60, 40}, {0, 100}, {-100, -100}, {20, -70}}) {
         for (unsigned w : {1u, 7u, 33u, 100u}) {
-            CxImage img = RandomImage(w, 5, 8, rng);
+            CxImage img = RandomAlphaImage(w, 5, 8, rng);
             img.SetPixelIndex(0, 0, 0);
             img.SetPixelIndex(static_cast<long>(w) - 1, 4, 255);
             CxImage before(img);
@@ -205,7 +193,7 @@ TEST(Light, OneBitPageUnchanged) {
 
 TEST(Light, FourBitPaletteChangesExceptBlackAndWhite) {
     std::mt19937 rng(13);
-    CxImage img = RandomImage(9, 3, 4, rng);
+    CxImage img = RandomAlphaImage(9, 3, 4, rng);
     CxImage before(img);
     ASSERT_TRUE(img.Light(30, 0));
     EXPECT_EQ(img.GetBpp(), 4u);
@@ -290,7 +278,7 @@ TEST(Threshold, OneBitImageUntouchedAndEmptyImageRefused) {
 
 TEST(Threshold, ResultIsAFreshImageWithoutAlpha) {
     std::mt19937 rng(22);
-    CxImage img = RandomImage(10, 4, 32, rng);
+    CxImage img = RandomAlphaImage(10, 4, 32, rng);
     ASSERT_TRUE(img.AlphaIsValid());
     ASSERT_TRUE(img.Threshold(128));
     EXPECT_FALSE(img.AlphaIsValid());
@@ -303,7 +291,7 @@ TEST(Threshold, FastPathMatchesPlainVersion) {
         for (unsigned w : {1u, 5u, 8u, 9u, 16u, 33u, 100u}) {
             for (unsigned h : {1u, 3u, 7u}) {
                 for (int level : {0, 1, 100, 175, 254, 255}) {
-                    CxImage a = RandomImage(w, h, bpp, rng);
+                    CxImage a = RandomAlphaImage(w, h, bpp, rng);
                     CxImage b(a);
                     ASSERT_EQ(a.Threshold(static_cast<unsigned char>(level)), RefThreshold(b, static_cast<unsigned char>(level)));
                     ASSERT_TRUE(SameImage(b, a)) << "bpp " << bpp << " w " << w << " h " << h << " level " << level;
@@ -399,8 +387,8 @@ TEST(Mix, FastPathsMatchPlainVersion) {
         for (unsigned w : {1u, 7u, 8u, 9u, 40u, 67u}) {
             const unsigned h = 1 + rng() % 9;
             for (int variant = 0; variant < 4; ++variant) {
-                CxImage src = p.sbpp == 1 ? RandomBits(w, h, 50, rng) : RandomImage(w, h, p.sbpp, rng);
-                CxImage dst0 = p.dbpp == 1 ? RandomBits(w + rng() % 3, h, 50, rng) : RandomImage(w, h, p.dbpp, rng);
+                CxImage src = p.sbpp == 1 ? RandomBits(w, h, 50, rng) : RandomAlphaImage(w, h, p.sbpp, rng);
+                CxImage dst0 = p.dbpp == 1 ? RandomBits(w + rng() % 3, h, 50, rng) : RandomAlphaImage(w, h, p.dbpp, rng);
                 if (variant == 1) {  // source with an alpha plane
                     src.AlphaCreate();
                     for (long y = 0; y < long(h); ++y)

@@ -254,17 +254,6 @@ def cmd_tspl(a):
     print("TSPL OK")
 
 
-def cmd_tspl_pages(a):
-    """Prints the byte length of each complete page of a TSPL stream and fails
-    if the stream ends inside a page."""
-    data = open(a.file, "rb").read()
-    pages = parse_tspl(data)
-    for p in pages:
-        if "PRINT" not in p:
-            raise Fail("the stream ends inside a page")
-    print(len(pages))
-
-
 # ---------------------------------------------------------------------------
 # ESC/POS and CPCL (bitmap framing only) and the other families' first bytes.
 
@@ -636,10 +625,6 @@ def main():
     p.add_argument("--mode", type=int)
     p.add_argument("--ink", help="fx0,fy0,fx1,fy1: the black area as fractions of the page")
     p.set_defaults(fn=cmd_tspl)
-
-    p = sub.add_parser("tspl-pages")
-    p.add_argument("file")
-    p.set_defaults(fn=cmd_tspl_pages)
 
     p = sub.add_parser("escpos")
     p.add_argument("file")

@@ -1,7 +1,9 @@
-// Test helper: whole-image comparison with a hex dump of the first differing row.
+// Test helper: whole-image comparison with a hex dump of the first differing
+// row, and random images.
 #include "helpers/images.h"
 
 #include <cstring>
+#include <vector>
 
 #include "helpers/hexdump.h"
 
@@ -30,4 +32,33 @@
         memcmp(a.AlphaGetPointer(), b.AlphaGetPointer(), static_cast<size_t>(a.GetWidth()) * a.GetHeight()) != 0)
         return ::testing::AssertionFailure() << "alpha plane differs";
     return ::testing::AssertionSuccess();
+}
+
+CxImage RandomImage(unsigned w, unsigned h, unsigned bpp, std::mt19937& rng, const RandomImageOptions& o) {
+    const unsigned bpl = (w * bpp + 7) / 8 + o.rowPadding;
+    std::vector<unsigned char> data(static_cast<size_t>(bpl) * h);
+    const unsigned style = o.tones == RandomTones::Varied ? rng() % 3 : 0;
+    for (auto& b : data) {
+        const unsigned r = rng();
+        if (style == 0)
+            b = static_cast<unsigned char>(r);
+        else if (style == 1)
+            b = static_cast<unsigned char>(r % 4 ? (r >> 8) % 12 : 255 - (r >> 8) % 12);
+        else
+            b = static_cast<unsigned char>(120 + (r >> 8) % 17);
+    }
+    if (o.alphaExtremes && bpp == 32) {
+        for (size_t i = 3; i < data.size(); i += 4) {
+            const unsigned k = rng() % 3;
+            data[i] = k == 0 ? 0 : (k == 1 ? 255 : static_cast<unsigned char>(rng()));
+        }
+    }
+    CxImage img(0);
+    EXPECT_TRUE(img.CreateFromArray(data.data(), w, h, bpp, bpl, false));
+    if (o.randomPalette)
+        for (unsigned i = 0; i < img.GetNumColors(); ++i)
+            img.SetPaletteColor(i, static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng()),
+                                static_cast<uint8_t>(rng()));
+    img.SetXDPI(203);
+    return img;
 }

@@ -1,7 +1,10 @@
-// Test helper: whole-image comparison for fast-path versus plain-version tests.
+// Test helper: whole-image comparison for fast-path versus plain-version
+// tests, and random images for them.
 #pragma once
 
 #include <gtest/gtest.h>
+
+#include <random>
 
 #include "image/ximage.h"
 
@@ -10,3 +13,17 @@
 // content (its presence is always compared).
 ::testing::AssertionResult SameImage(const CxImage& a, const CxImage& b, bool compareInfo = true,
                                      bool compareAlpha = true);
+
+// What RandomImage puts in the rows (every byte of each row, tails included).
+enum class RandomTones {
+    Bytes,   // random bytes
+    Varied,  // per image: random bytes, near black or white, or around mid grey
+};
+struct RandomImageOptions {
+    RandomTones tones = RandomTones::Bytes;
+    bool alphaExtremes = false;  // 32 bits: alpha bytes from 0, 255 and anything between
+    bool randomPalette = false;  // paletted depths: a random palette
+    unsigned rowPadding = 0;     // extra source bytes per row
+};
+// An image of w x h at bpp bits drawn from rng, at 203 dpi horizontally.
+CxImage RandomImage(unsigned w, unsigned h, unsigned bpp, std::mt19937& rng, const RandomImageOptions& o = {});

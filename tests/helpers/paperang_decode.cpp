@@ -3,7 +3,9 @@
 
 #include <zlib.h>
 
-#include "printers/hfmdecode.h"
+#include <cstdio>
+
+#include "tools/preview/preview.h"
 
 namespace {
 
@@ -44,48 +46,32 @@ bool ParsePaperangStream(const std::vector<unsigned char>& s, std::vector<Papera
     return true;
 }
 
-bool DecodePaperangPages(const std::vector<PaperangFrame>& frames, std::vector<PaperangPage>* pages,
-                         std::string* error) {
-    pages->clear();
-    HfmDecoder dec;
-    for (size_t i = 0; i < frames.size(); ++i) {
-        const PaperangFrame& f = frames[i];
-        const std::string at = "frame " + std::to_string(i) + ": ";
-        if (f.command == 0x19) {
-            pages->emplace_back();
-            dec = HfmDecoder();
-        }
-        if (pages->empty()) return Fail(error, at + "command before start printing");
-        PaperangPage& page = pages->back();
-        page.commands.push_back(f.command);
-        if (f.command == 0x1C) {
-            if (!dec.BuildFromPayload(f.payload.data(), static_cast<int>(f.payload.size())))
-                return Fail(error, at + "tree does not rebuild");
-            page.treeNodes = dec.NodeCount();
-        } else if (f.command == 0x1B) {
-            const std::vector<unsigned char>& p = f.payload;
-            if (p.size() < 12) return Fail(error, at + "short bitmap header");
-            const unsigned d = Le16(&p[10]);
-            if (Le16(&p[0]) != static_cast<unsigned>(page.chunks)) return Fail(error, at + "chunk index out of order");
-            if (Le16(&p[2]) != d + 8 || d + 12 != p.size()) return Fail(error, at + "bitmap lengths disagree");
-            if (p[4] != 0x01 || p[7] != 0 || p[8] != 0 || p[9] != 0x01) return Fail(error, at + "bad bitmap header");
-            const int rowBytes = static_cast<int>(Le16(&p[5]));
-            if (page.chunks > 0 && rowBytes != page.rowBytes) return Fail(error, at + "row width changed");
-            page.rowBytes = rowBytes;
-            const int n = dec.DecodeChunk(&p[12], static_cast<int>(d), nullptr, 0);
-            if (n <= 0) return Fail(error, at + "chunk does not decode");
-            if (rowBytes == 0 || n % rowBytes != 0) return Fail(error, at + "chunk holds part of a row");
-            const size_t base = page.bits.size();
-            page.bits.resize(base + static_cast<size_t>(n));
-            dec.DecodeChunk(&p[12], static_cast<int>(d), page.bits.data() + base, n);
-            ++page.chunks;
-        }
-    }
-    return true;
-}
-
 bool DecodePaperangStream(const std::vector<unsigned char>& s, std::vector<PaperangPage>* pages,
                           std::string* error) {
-    std::vector<PaperangFrame> frames;
-    return ParsePaperangStream(s, &frames, error) && DecodePaperangPages(frames, pages, error);
+    pages->clear();
+    PreviewResult res;
+    if (!DecodePrinterStream(s.data(), s.size(), PreviewFamily::Paperang, &res))
+        return Fail(error, "offset " + std::to_string(res.errorOffset) + ": " + res.error);
+    // The listing names every frame ("frame 0x1B bitmap chunk ..."); a start
+    // printing frame opens the next page.
+    std::vector<PaperangPage> found;
+    for (const PreviewLine& l : res.listing) {
+        unsigned command = 0;
+        size_t nodes = 0;
+        if (sscanf(l.text.c_str(), "frame 0x%2X", &command) != 1) continue;
+        if (command == 0x19) found.emplace_back();
+        if (found.empty()) return Fail(error, "a frame before start printing");
+        PaperangPage& page = found.back();
+        page.commands.push_back(static_cast<int>(command));
+        if (command == 0x1B) ++page.chunks;
+        if (command == 0x1C && sscanf(l.text.c_str(), "frame 0x1C Huffman tree, %zu nodes", &nodes) == 1)
+            page.treeNodes = static_cast<int>(nodes);
+    }
+    if (found.size() != res.pages.size()) return Fail(error, "the pages do not match the start printing frames");
+    for (size_t i = 0; i < found.size(); ++i) {
+        found[i].rowBytes = static_cast<int>(res.pages[i].rowBytes);
+        found[i].bits = res.pages[i].bits;
+    }
+    *pages = std::move(found);
+    return true;
 }

@@ -1,8 +1,8 @@
-// Test helper: reads a Paperang byte stream back. It splits the stream into
-// frames, checking every framing byte, length field and checksum, and turns
-// each page's tree and bitmap frames back into the page bytes with
-// HfmDecoder. The checksum is recomputed with zlib's crc32, independently of
-// the renderer's own table.
+// Test helper: reads a Paperang byte stream back. ParsePaperangStream splits
+// it into frames, checking every framing byte, length field and checksum
+// (recomputed with zlib's crc32, independently of the renderer's own table),
+// for tests that look at frame payloads. Pages are decoded by the preview's
+// decoder, the one stream decoder of the tests.
 #pragma once
 
 #include <string>
@@ -26,13 +26,8 @@ struct PaperangPage {
 bool ParsePaperangStream(const std::vector<unsigned char>& s, std::vector<PaperangFrame>* frames,
                          std::string* error);
 
-// Groups frames into pages (start printing opens a page; the frames up to
-// the next start belong to it) and decodes each page's bitmap. Checks that
-// chunk indexes count up from 0 and that every bitmap header agrees with its
-// frame. False (with the reason) on any inconsistency.
-bool DecodePaperangPages(const std::vector<PaperangFrame>& frames, std::vector<PaperangPage>* pages,
-                         std::string* error);
-
-// Both steps over a whole stream.
+// The pages of a whole stream as the preview decodes them: the command of
+// every frame of a page, its chunk count, tree size and the page bytes (1 =
+// black, row after row). False (with the reason) on any fault.
 bool DecodePaperangStream(const std::vector<unsigned char>& s, std::vector<PaperangPage>* pages,
                           std::string* error);
