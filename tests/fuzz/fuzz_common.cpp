@@ -8,7 +8,9 @@
 
 static void Drop(int, const char*) {}
 
-void FuzzQuietLog() { DfSetLogSink(Drop); }
+void FuzzQuietLog() {
+    DfSetLogSink(Drop);
+}
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 

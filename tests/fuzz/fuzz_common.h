@@ -8,12 +8,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define FUZZ_CHECK(cond)                                                                   \
-    do {                                                                                   \
-        if (!(cond)) {                                                                     \
-            fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #cond);    \
-            abort();                                                                       \
-        }                                                                                  \
+#define FUZZ_CHECK(cond)                                                                \
+    do {                                                                                \
+        if (!(cond)) {                                                                  \
+            fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #cond); \
+            abort();                                                                    \
+        }                                                                               \
     } while (0)
 
 // The renderers log through DfLog; the fuzz targets keep the formatting (it

@@ -29,7 +29,8 @@ static void RoundTrip(const uint8_t* data, size_t size) {
     uint16_t* in = hfm.GetTreeMiddleorder(tree, nodeCount);
     FUZZ_CHECK(pre && in);
     int chunkCount = 0;
-    CHfmCode::HFMCHUNK* chunks = hfm.HFMDGencoding(tree, nodeCount, bits, rowBytes, rows, chunkLimit, &chunkCount);
+    CHfmCode::HFMCHUNK* chunks =
+        hfm.HFMDGencoding(tree, nodeCount, bits, rowBytes, rows, chunkLimit, &chunkCount);
     FUZZ_CHECK(chunks != nullptr && chunkCount > 0);
 
     // The tree travels as a frame payload: pre-order then in-order, 16 bits little-endian.

@@ -25,13 +25,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(ok || res.errorOffset <= size);
     FUZZ_CHECK(ok || !res.error.empty());
     for (const PreviewPage& p : res.pages) {
-        FUZZ_CHECK(p.width >= 0 && p.height >= 0 && p.width <= kPreviewMaxDots && p.height <= kPreviewMaxDots);
+        FUZZ_CHECK(p.width >= 0 && p.height >= 0 && p.width <= kPreviewMaxDots &&
+                   p.height <= kPreviewMaxDots);
         FUZZ_CHECK(p.rowBytes == (static_cast<size_t>(p.width) + 7) / 8);
         FUZZ_CHECK(p.bits.size() == p.rowBytes * static_cast<size_t>(p.height));
         // Bits past the last dot of a row stay 0.
         if (p.width % 8 && p.height > 0)
             for (int y = 0; y < p.height; ++y)
-                FUZZ_CHECK((p.bits[static_cast<size_t>(y) * p.rowBytes + p.rowBytes - 1] & (0xFF >> (p.width % 8))) == 0);
+                FUZZ_CHECK((p.bits[static_cast<size_t>(y) * p.rowBytes + p.rowBytes - 1] &
+                            (0xFF >> (p.width % 8))) == 0);
     }
     for (const PreviewLine& l : res.listing) FUZZ_CHECK(l.offset <= size);
     return 0;

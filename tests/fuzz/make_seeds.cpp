@@ -69,7 +69,8 @@ void PreviewSeeds() {
     Put("preview_cpcl", "plain", Job<CPrinterCPCL>(40, 8));
     Put("preview_cpcl", "gap", Job<CPrinterCPCL>(17, 5, [](CPrinterCPCL& r) { r.m_reg.iMediaType = 1; }));
     Put("preview_paperang", "plain", Job<CPrinterPaperang>(48, 6));
-    Put("preview_paperang", "labels", Job<CPrinterPaperang>(384, 3, [](CPrinterPaperang& r) { r.m_reg.iMediaType = 1; }));
+    Put("preview_paperang", "labels",
+        Job<CPrinterPaperang>(384, 3, [](CPrinterPaperang& r) { r.m_reg.iMediaType = 1; }));
     Put("preview_peripage", "bands", Job<CPrinterPeriPage>(48, 7, [](CPrinterPeriPage& r) {
             r.m_reg.iImageMaxLength = 2;
             r.m_reg.BeginPrintSound = 2;
@@ -134,8 +135,16 @@ void FilterSeeds() {
         std::vector<TestPage> pages;
         cups_mode_t mode;
     } cases[] = {
-        {"tspl-grey", "tspl.ppd", "ImageCompress=1", {MakePage(40, 16, 8, 0x80), MakePage(24, 8, 8, 0x00)}, CUPS_RASTER_WRITE},
-        {"escpos-rgb", "escpos.ppd", "MoneyBox=BeforePrint", {MakePage(48, 10, 24, 0x40)}, CUPS_RASTER_WRITE_COMPRESSED},
+        {"tspl-grey",
+         "tspl.ppd",
+         "ImageCompress=1",
+         {MakePage(40, 16, 8, 0x80), MakePage(24, 8, 8, 0x00)},
+         CUPS_RASTER_WRITE},
+        {"escpos-rgb",
+         "escpos.ppd",
+         "MoneyBox=BeforePrint",
+         {MakePage(48, 10, 24, 0x40)},
+         CUPS_RASTER_WRITE_COMPRESSED},
         {"cpcl-1bit", "cpcl.ppd", "Rotate=2", {MakePage(33, 9, 1, 0x5A)}, CUPS_RASTER_WRITE},
         {"paperang-grey", "paperang.ppd", "", {MakePage(64, 12, 8, 0x30)}, CUPS_RASTER_WRITE_PWG},
         {"peripage-rgba", "peripage.ppd", "ImageCompress=1", {MakePage(40, 6, 32, 0x20)}, CUPS_RASTER_WRITE},

@@ -26,4 +26,5 @@ struct RandomImageOptions {
     unsigned rowPadding = 0;     // extra source bytes per row
 };
 // An image of w x h at bpp bits drawn from rng, at 203 dpi horizontally.
-CxImage RandomImage(unsigned w, unsigned h, unsigned bpp, std::mt19937& rng, const RandomImageOptions& o = {});
+CxImage RandomImage(unsigned w, unsigned h, unsigned bpp, std::mt19937& rng,
+                    const RandomImageOptions& o = {});

@@ -15,7 +15,8 @@ namespace {
 
 // Inflates len bytes into exactly expected bytes; *used gets how many input
 // bytes the stream took. False when it is corrupt, short or too long.
-bool Inflate(const unsigned char* data, size_t len, int windowBits, size_t expected, ByteVec* out, size_t* used) {
+bool Inflate(const unsigned char* data, size_t len, int windowBits, size_t expected, ByteVec* out,
+             size_t* used) {
     z_stream z = {};
     if (inflateInit2(&z, windowBits) != Z_OK) return false;
     out->assign(expected + 1, 0);
@@ -63,8 +64,8 @@ ByteVec InflatedTspl(const ByteVec& s) {
         size_t used = 0;
         if (!Inflate(payload, static_cast<size_t>(n), 15, static_cast<size_t>(w) * h, &rows, &used) ||
             used != static_cast<size_t>(n)) {
-            ADD_FAILURE() << "the compressed BITMAP at offset " << b << " does not inflate to " << w << " x " << h
-                          << " bytes from exactly " << n << " bytes";
+            ADD_FAILURE() << "the compressed BITMAP at offset " << b << " does not inflate to " << w << " x "
+                          << h << " bytes from exactly " << n << " bytes";
             return s;
         }
         out.insert(out.end(), rows.begin(), rows.end());
@@ -83,19 +84,21 @@ ByteVec InflatedPeriPage(const ByteVec& s) {
         const size_t f = l.offset;
         if (f < pos || f + 10 > s.size()) continue;
         const size_t rowBytes = (s[f + 2] << 8) | s[f + 3], rows = (s[f + 4] << 8) | s[f + 5];
-        const size_t n = (static_cast<size_t>(s[f + 6]) << 24) | (s[f + 7] << 16) | (s[f + 8] << 8) | s[f + 9];
+        const size_t n =
+            (static_cast<size_t>(s[f + 6]) << 24) | (s[f + 7] << 16) | (s[f + 8] << 8) | s[f + 9];
         ByteVec data;
         size_t used = 0;
         if (f + 10 + n > s.size() || !Inflate(s.data() + f + 10, n, -15, rowBytes * rows, &data, &used) ||
             used + 4 != n) {
-            ADD_FAILURE() << "the PeriPage frame at offset " << f << " does not inflate to " << rowBytes << " x "
-                          << rows << " bytes followed by its Adler-32";
+            ADD_FAILURE() << "the PeriPage frame at offset " << f << " does not inflate to " << rowBytes
+                          << " x " << rows << " bytes followed by its Adler-32";
             return s;
         }
         const uLong adler = adler32(adler32(0, nullptr, 0), data.data(), static_cast<uInt>(data.size()));
         const unsigned char* tail = s.data() + f + 10 + used;
         const uLong sent = (static_cast<uLong>(tail[0]) << 24) | (tail[1] << 16) | (tail[2] << 8) | tail[3];
-        if (adler != sent) ADD_FAILURE() << "the PeriPage frame at offset " << f << " carries a wrong Adler-32";
+        if (adler != sent)
+            ADD_FAILURE() << "the PeriPage frame at offset " << f << " carries a wrong Adler-32";
         out.insert(out.end(), s.begin() + static_cast<long>(pos), s.begin() + static_cast<long>(f + 6));
         out.insert(out.end(), data.begin(), data.end());
         pos = f + 10 + n;

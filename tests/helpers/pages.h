@@ -17,7 +17,8 @@ void FillPreparedPage(CxImage& img, unsigned w, unsigned h, unsigned seed = 1,
 
 // The first bytesPerRow bytes of every row of img, inverted (1 = black), as
 // the raster commands carry them; rows for which skipRow is true are left out.
-ByteVec InvertedRows(CxImage& img, unsigned bytesPerRow, const std::function<bool(unsigned)>& skipRow = nullptr);
+ByteVec InvertedRows(CxImage& img, unsigned bytesPerRow,
+                     const std::function<bool(unsigned)>& skipRow = nullptr);
 
 ByteVec Cat(std::initializer_list<ByteVec> parts);
 

@@ -9,7 +9,9 @@
 
 namespace {
 
-unsigned Le16(const unsigned char* p) { return p[0] | (p[1] << 8); }
+unsigned Le16(const unsigned char* p) {
+    return p[0] | (p[1] << 8);
+}
 unsigned long Le32(const unsigned char* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<unsigned long>(p[3]) << 24);
 }
@@ -67,7 +69,8 @@ bool DecodePaperangStream(const std::vector<unsigned char>& s, std::vector<Paper
         if (command == 0x1C && sscanf(l.text.c_str(), "frame 0x1C Huffman tree, %zu nodes", &nodes) == 1)
             page.treeNodes = static_cast<int>(nodes);
     }
-    if (found.size() != res.pages.size()) return Fail(error, "the pages do not match the start printing frames");
+    if (found.size() != res.pages.size())
+        return Fail(error, "the pages do not match the start printing frames");
     for (size_t i = 0; i < found.size(); ++i) {
         found[i].rowBytes = static_cast<int>(res.pages[i].rowBytes);
         found[i].bits = res.pages[i].bits;

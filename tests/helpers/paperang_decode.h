@@ -14,11 +14,11 @@ struct PaperangFrame {
 };
 
 struct PaperangPage {
-    int rowBytes = 0;                  // from the bitmap headers
-    int chunks = 0;                    // bitmap frames received
-    int treeNodes = 0;                 // 0: no tree frame
-    std::vector<unsigned char> bits;   // the decoded page, row after row
-    std::vector<int> commands;         // every command code of the page, in order
+    int rowBytes = 0;                 // from the bitmap headers
+    int chunks = 0;                   // bitmap frames received
+    int treeNodes = 0;                // 0: no tree frame
+    std::vector<unsigned char> bits;  // the decoded page, row after row
+    std::vector<int> commands;        // every command code of the page, in order
 };
 
 // Splits s into frames. False (with the reason in *error) on any framing,
