@@ -79,7 +79,7 @@ bool SmallPages(const uint8_t* data, size_t size) {
     while (small && cupsRasterReadHeader2(ras, &h)) {
         const uint64_t bytes = static_cast<uint64_t>(h.cupsBytesPerLine) * h.cupsHeight;
         const uint64_t pixels = static_cast<uint64_t>(h.cupsWidth) * h.cupsHeight;
-        if (!CCupsInstance::PageRejection(h) && (bytes > (1u << 20) || pixels > (1u << 20) || ++pages > 8))
+        if (!CCupsInstance::PageRejection(h) && (bytes > (256u << 10) || pixels > (256u << 10) || ++pages > 4))
             small = false;
         for (uint64_t left = bytes; small && left > 0;) {
             const unsigned n = static_cast<unsigned>(left < chunk.size() ? left : chunk.size());
