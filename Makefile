@@ -4,11 +4,15 @@
 DEB_PACKAGES := cmake g++ make pkg-config libcups2-dev libcupsimage2-dev zlib1g-dev libpng-dev \
 	libgtest-dev cups-ppdc cups cups-client cups-filters cups-ipp-utils ghostscript poppler-utils python3
 
+# `make bench` only: the peers it times against.
+BENCH_PACKAGES := netpbm imagemagick
+
 BUILD      ?= build
+BENCH_BUILD ?= build-bench
 TEST_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test demo install uninstall clean
+.PHONY: all deps build test demo bench install uninstall clean
 
 all: build
 
@@ -33,6 +37,20 @@ test: deps
 demo: build
 	@sh tools/demo.sh $(BUILD)
 
+# Release build of its own (-O2, no sanitizers), then bench/bench.py; writes bench/RESULTS.md.
+bench: deps
+	@missing=""; for p in $(BENCH_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	fi
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+	  -DDOTFORGE_TESTS=OFF >/dev/null
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target dotforge ppds
+	python3 bench/bench.py $(BENCH_BUILD) $(BENCH_ARGS)
+
 install: build
 	cmake --install $(BUILD)
 
@@ -43,4 +61,4 @@ uninstall:
 	else echo "Nothing to uninstall: $(BUILD)/install_manifest.txt not found"; fi
 
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD)
+	rm -rf $(BUILD) $(TEST_BUILD) $(BENCH_BUILD)
