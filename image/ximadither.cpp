@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "image/ximabits.h"
 #include "image/ximage.h"
 
 namespace {
@@ -256,12 +257,10 @@ void Ordered(int method, const uint8_t* grey, size_t gStride, uint8_t* out, size
         const uint8_t* g = grey + static_cast<size_t>(y) * gStride;
         const uint8_t* t = tile[y & 15];
         uint8_t* o = out + static_cast<size_t>(y) * oStride;
+        const uint64_t half[2] = {ximabits::Load8(t), ximabits::Load8(t + 8)};
         long x = 0;
-        for (; x + 8 <= w; x += 8) {
-            unsigned b = 0;
-            for (long k = 0; k < 8; ++k) b = (b << 1) | (g[x + k] > t[(x + k) & 15] ? 1u : 0u);
-            o[x >> 3] = static_cast<uint8_t>(b);
-        }
+        for (; x + 8 <= w; x += 8)
+            o[x >> 3] = ximabits::PackHighBits(ximabits::GreaterBytes(ximabits::Load8(g + x), half[(x >> 3) & 1]));
         if (x < w) {
             unsigned b = 0;
             const long k0 = x;
