@@ -242,7 +242,12 @@ void BuildTile(int method, uint8_t tile[16][16]) {
                 break;
             }
             default:
-                t = kScreen16[x][y];
+                // The screen's one threshold of 255 would keep a black dot in
+                // every 16 x 16 cell of white paper (a visible grid, and ink
+                // for the white-margin crop to find everywhere). Level 255 is
+                // white in every cell; below 255 a threshold of 254 gives the
+                // same dots as 255.
+                t = kScreen16[x][y] == 255 ? 254 : kScreen16[x][y];
                 break;
             }
             tile[y][x] = t;

@@ -157,7 +157,8 @@ bool RefDither(CxImage& img, int method) {
                 break;
             }
             case 9:
-                bit = level > kS16[x % 16][y % 16] ? 1 : 0;
+                // Level 255 is white in every cell (no dot on white paper).
+                bit = level == 255 || level > kS16[x % 16][y % 16] ? 1 : 0;
                 break;
             default: {
                 const Kernel& k = KernelOf(method);
@@ -304,14 +305,18 @@ TEST(Dither, Bayer8x8ReadWithXSelectingTheRow) {
     EXPECT_EQ(img.GetBits(0)[0], 0x80);
 }
 
-TEST(Dither, Screen16x16KeepsOneBlackDotAt255) {
+TEST(Dither, Screen16x16WhitePaperStaysWhite) {
     CxImage white = Uniform(40, 40, 255), black = Uniform(40, 40, 0);
     ASSERT_TRUE(white.Dither(9));
     ASSERT_TRUE(black.Dither(9));
     EXPECT_EQ(Pixels(black), std::vector<int>(1600, 0));
+    EXPECT_EQ(Pixels(white), std::vector<int>(1600, 1));
+    // Level 254 keeps the dot where the screen's threshold is 254 or 255.
+    CxImage light = Uniform(40, 40, 254);
+    ASSERT_TRUE(light.Dither(9));
     for (long y = 0; y < 40; ++y)
         for (long x = 0; x < 40; ++x)
-            ASSERT_EQ(white.GetPixelIndex(x, y), (x % 16 == 6 && y % 16 == 7) ? 0 : 1) << x << "," << y;
+            ASSERT_EQ(light.GetPixelIndex(x, y), kS16[x % 16][y % 16] >= 254 ? 0 : 1) << x << "," << y;
 }
 
 // ---- frame ----------------------------------------------------------------------
