@@ -12,11 +12,9 @@
 #include "base/log.h"
 #include "base/objref.h"
 #include "filter/cupslang.h"
-#include "printers/cpcl.h"
-#include "printers/escpos.h"
-#include "printers/paperang.h"
-#include "printers/peripage.h"
-#include "printers/tspl.h"
+#include "filter/ppdsettings.h"
+#include "printers/factory.h"
+#include "render/pageintake.h"
 
 int ModelNumber = 0;
 int Page = 0;
@@ -26,73 +24,69 @@ volatile sig_atomic_t Canceled = 0;
 // renderer and runs its destructor at process exit.
 static CStdRefPtr<CBaseRender> g_pRender;
 
-void CancelJob(int) { Canceled = 1; }
-
-// The header's enum fields come straight from the stream and may hold values
-// outside their enumeration; reading them as the enum type would be undefined,
-// so every dumped field is read as the 32-bit integer it is on the wire.
-template <class T>
-static int HeaderInt(const T& field) {
-    static_assert(sizeof(T) == sizeof(int), "raster header fields are 32 bits");
-    int v;
-    memcpy(&v, &field, sizeof(v));
-    return v;
+void CancelJob(int) {
+    Canceled = 1;
 }
 
-CBaseRender* CCupsInstance::Render() { return g_pRender; }
+static DfSink* g_sink = nullptr;
 
-void CCupsInstance::AdoptRender(CBaseRender* render) { g_pRender = MakeRefPtr<CBaseRender>(render); }
-
-static CBaseRender* CreateRender(int model) {
-    switch (model) {
-        case 20: return new CPrinterTSPL();
-        case 21: return new CPrinterESCPOS();
-        case 22: return new CPrinterCPCL();
-        case 23: return new CPrinterPaperang();
-        case 24: return new CPrinterPeriPage();
-        default: return nullptr;
-    }
+CBaseRender* CCupsInstance::Render() {
+    return g_pRender;
 }
 
-// The image toolkit refuses images above 256 MiB of pixels; the page buffer is
-// an int-sized block. A page beyond either is refused before anything is read
-// into memory for it.
+void CCupsInstance::AdoptRender(CBaseRender* render) {
+    g_pRender = MakeRefPtr<CBaseRender>(render);
+}
+
+void CCupsInstance::SetOutput(DfSink* sink) {
+    g_sink = sink;
+}
+
 const char* CCupsInstance::PageRejection(const cups_page_header2_t& h) {
-    if (HeaderInt(h.HWResolution[0]) <= 0) return "its horizontal resolution is not positive";
-    unsigned bpp = h.cupsBitsPerPixel;
-    unsigned depth = bpp <= 1 ? 1 : bpp <= 4 ? 4 : bpp <= 8 ? 8 : 24;
-    double pixelBytes = static_cast<double>(h.cupsWidth) * h.cupsHeight * depth / 8.0;
-    if (pixelBytes > 268435456.0) return "it is larger than the 256 MiB image limit";
-    unsigned long long rasterBytes = static_cast<unsigned long long>(h.cupsBytesPerLine) * h.cupsHeight;
-    if (rasterBytes > 0x7fffffffULL) return "its raster data does not fit in memory";
-    return nullptr;
+    return DfPageIntake::Rejection(h);
+}
+
+// Status lines of the page intake, as CUPS reads them from standard error.
+static void ReportToCups(DfReport level, const std::string& text) {
+    switch (level) {
+        case DfReport::Error:
+            _cupsLangPrintFilter(stderr, "ERROR", "%s", text.c_str());
+            break;
+        case DfReport::Warning:
+            _cupsLangPrintFilter(stderr, "WARNING", "%s", text.c_str());
+            break;
+        case DfReport::Info:
+            _cupsLangPrintFilter(stderr, "INFO", "%s", text.c_str());
+            break;
+        case DfReport::Debug:
+            fprintf(stderr, "DEBUG: %s\n", text.c_str());
+            break;
+    }
 }
 
 // Writes the page header to the debug log, one line per field.
 static void DumpHeader(const cups_page_header2_t& h) {
-    DfLog(LOG_DEBUG, "DEBUG: Duplex = %d\n", HeaderInt(h.Duplex));
-    DfLog(LOG_DEBUG, "DEBUG: HWResolution = [ %d %d ]\n", HeaderInt(h.HWResolution[0]),
-          HeaderInt(h.HWResolution[1]));
-    DfLog(LOG_DEBUG, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", HeaderInt(h.ImagingBoundingBox[0]),
-          HeaderInt(h.ImagingBoundingBox[1]), HeaderInt(h.ImagingBoundingBox[2]),
-          HeaderInt(h.ImagingBoundingBox[3]));
-    DfLog(LOG_DEBUG, "DEBUG: Margins = [ %d %d ]\n", HeaderInt(h.Margins[0]), HeaderInt(h.Margins[1]));
-    DfLog(LOG_DEBUG, "DEBUG: ManualFeed = %d\n", HeaderInt(h.ManualFeed));
-    DfLog(LOG_DEBUG, "DEBUG: MediaPosition = %d\n", HeaderInt(h.MediaPosition));
-    DfLog(LOG_DEBUG, "DEBUG: NumCopies = %d\n", HeaderInt(h.NumCopies));
-    DfLog(LOG_DEBUG, "DEBUG: Orientation = %d\n", HeaderInt(h.Orientation));
-    DfLog(LOG_DEBUG, "DEBUG: PageSize = [ %d %d ]\n", HeaderInt(h.PageSize[0]),
-          HeaderInt(h.PageSize[1]));
-    DfLog(LOG_DEBUG, "DEBUG: cupsWidth = %d\n", HeaderInt(h.cupsWidth));
-    DfLog(LOG_DEBUG, "DEBUG: cupsHeight = %d\n", HeaderInt(h.cupsHeight));
-    DfLog(LOG_DEBUG, "DEBUG: cupsMediaType = %d\n", HeaderInt(h.cupsMediaType));
-    DfLog(LOG_DEBUG, "DEBUG: cupsBitsPerColor = %d\n", HeaderInt(h.cupsBitsPerColor));
-    DfLog(LOG_DEBUG, "DEBUG: cupsBitsPerPixel = %d\n", HeaderInt(h.cupsBitsPerPixel));
-    DfLog(LOG_DEBUG, "DEBUG: cupsBytesPerLine = %d\n", HeaderInt(h.cupsBytesPerLine));
-    DfLog(LOG_DEBUG, "DEBUG: cupsColorOrder = %d\n", HeaderInt(h.cupsColorOrder));
-    DfLog(LOG_DEBUG, "DEBUG: cupsColorSpace = %d\n", HeaderInt(h.cupsColorSpace));
-    DfLog(LOG_DEBUG, "DEBUG: cupsCompression = %d\n", HeaderInt(h.cupsCompression));
-
+    DfLog(LOG_DEBUG, "DEBUG: Duplex = %d\n", DfHeaderInt(h.Duplex));
+    DfLog(LOG_DEBUG, "DEBUG: HWResolution = [ %d %d ]\n", DfHeaderInt(h.HWResolution[0]),
+          DfHeaderInt(h.HWResolution[1]));
+    DfLog(LOG_DEBUG, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", DfHeaderInt(h.ImagingBoundingBox[0]),
+          DfHeaderInt(h.ImagingBoundingBox[1]), DfHeaderInt(h.ImagingBoundingBox[2]),
+          DfHeaderInt(h.ImagingBoundingBox[3]));
+    DfLog(LOG_DEBUG, "DEBUG: Margins = [ %d %d ]\n", DfHeaderInt(h.Margins[0]), DfHeaderInt(h.Margins[1]));
+    DfLog(LOG_DEBUG, "DEBUG: ManualFeed = %d\n", DfHeaderInt(h.ManualFeed));
+    DfLog(LOG_DEBUG, "DEBUG: MediaPosition = %d\n", DfHeaderInt(h.MediaPosition));
+    DfLog(LOG_DEBUG, "DEBUG: NumCopies = %d\n", DfHeaderInt(h.NumCopies));
+    DfLog(LOG_DEBUG, "DEBUG: Orientation = %d\n", DfHeaderInt(h.Orientation));
+    DfLog(LOG_DEBUG, "DEBUG: PageSize = [ %d %d ]\n", DfHeaderInt(h.PageSize[0]), DfHeaderInt(h.PageSize[1]));
+    DfLog(LOG_DEBUG, "DEBUG: cupsWidth = %d\n", DfHeaderInt(h.cupsWidth));
+    DfLog(LOG_DEBUG, "DEBUG: cupsHeight = %d\n", DfHeaderInt(h.cupsHeight));
+    DfLog(LOG_DEBUG, "DEBUG: cupsMediaType = %d\n", DfHeaderInt(h.cupsMediaType));
+    DfLog(LOG_DEBUG, "DEBUG: cupsBitsPerColor = %d\n", DfHeaderInt(h.cupsBitsPerColor));
+    DfLog(LOG_DEBUG, "DEBUG: cupsBitsPerPixel = %d\n", DfHeaderInt(h.cupsBitsPerPixel));
+    DfLog(LOG_DEBUG, "DEBUG: cupsBytesPerLine = %d\n", DfHeaderInt(h.cupsBytesPerLine));
+    DfLog(LOG_DEBUG, "DEBUG: cupsColorOrder = %d\n", DfHeaderInt(h.cupsColorOrder));
+    DfLog(LOG_DEBUG, "DEBUG: cupsColorSpace = %d\n", DfHeaderInt(h.cupsColorSpace));
+    DfLog(LOG_DEBUG, "DEBUG: cupsCompression = %d\n", DfHeaderInt(h.cupsCompression));
 }
 
 // Reads and drops the rest of the current page so the next header is found.
@@ -147,7 +141,6 @@ int CCupsInstance::Run(int argc, char** argv) {
 
     cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
 
-
     cups_option_t* options = nullptr;
     int num_options = cupsParseOptions(argv[5], 0, &options);
 
@@ -175,7 +168,7 @@ int CCupsInstance::Run(int argc, char** argv) {
     ModelNumber = ppd->model_number;
     DfLog(LOG_DEBUG, "ModelNumber = %d\n", ModelNumber);
 
-    CBaseRender* render = CreateRender(ModelNumber);
+    CBaseRender* render = DfCreateRender(ModelNumber);
     if (!render) {
         DfLog(LOG_ERR, "ERR: Unknow ModelNumber = %d\n", ModelNumber);
         _cupsLangPrintFilter(stderr, "ERROR", "Unknow ModelNumber.");
@@ -183,7 +176,9 @@ int CCupsInstance::Run(int argc, char** argv) {
         return 1;
     }
     g_pRender = MakeRefPtr<CBaseRender>(render);
-    g_pRender->m_ppd = ppd;
+    DfPpdSettings settings(ppd);
+    g_pRender->SetSettings(&settings);
+    g_pRender->SetSink(g_sink);
     g_pRender->GetPrinterParameters();
     g_pRender->SetModelName(modelName.c_str());
 
@@ -198,32 +193,26 @@ int CCupsInstance::Run(int argc, char** argv) {
         fprintf(stderr, "PAGE: %d 1\n", Page);
         _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", Page);
 
-        if (const char* why = PageRejection(header)) {
+        DfPageIntake intake;
+        const char* why = PageRejection(header);
+        if (!why && !intake.Begin(header)) why = "there is no memory for its raster data";
+        if (why) {
             DumpHeader(header);
-            _cupsLangPrintFilter(stderr, "ERROR", "Page %d skipped: %s (%ux%u dots, %u bits per pixel, %d dpi).",
-                                 Page, why, header.cupsWidth, header.cupsHeight, header.cupsBitsPerPixel,
-                                 HeaderInt(header.HWResolution[0]));
+            _cupsLangPrintFilter(stderr, "ERROR",
+                                 "Page %d skipped: %s (%ux%u dots, %u bits per pixel, %d dpi).", Page, why,
+                                 header.cupsWidth, header.cupsHeight, header.cupsBitsPerPixel,
+                                 DfHeaderInt(header.HWResolution[0]));
             SkipPageData(ras, header);
         } else {
-            const unsigned bpl = header.cupsBytesPerLine;
-            const int total = static_cast<int>(bpl * header.cupsHeight);
-            std::vector<unsigned char> line(bpl ? bpl : 1);
-            CMyBuffer page;
-            page.SetMaxBufferSize(0);  // sized for the whole page below; never cut it
-            page.SetBufferSize(total);
-            unsigned got = 0;
-            for (; got < header.cupsHeight; got++) {
-                if (cupsRasterReadPixels(ras, line.data(), bpl) == 0) break;
-                page.AddBuffer(line.data(), static_cast<int>(bpl));
-            }
-            if (got < header.cupsHeight) {
-                // The rest of a short page prints white: 0xFF is white at every depth.
+            std::vector<unsigned char> line(header.cupsBytesPerLine ? header.cupsBytesPerLine : 1);
+            while (intake.Lines() < header.cupsHeight &&
+                   cupsRasterReadPixels(ras, line.data(), header.cupsBytesPerLine) != 0)
+                intake.AddLine(line.data());
+            const unsigned got = intake.Lines();
+            if (intake.FillRest() > 0)
                 fprintf(stderr, "DEBUG: Page %d ended early: %u of %u lines arrived.\n", Page, got,
                         header.cupsHeight);
-                memset(line.data(), 0xFF, line.size());
-                for (unsigned i = got; i < header.cupsHeight; i++) page.AddBuffer(line.data(), static_cast<int>(bpl));
-            }
-            StartPage(ppd, &header, page);
+            StartPage(ppd, &header, intake.Page());
         }
 
         _cupsLangPrintFilter(stderr, "INFO", "Finished page %d.", Page);
@@ -234,7 +223,7 @@ int CCupsInstance::Run(int argc, char** argv) {
     g_pRender->OnEndDoc();
     const bool spoolFailed = g_pRender->SpoolFailed();
 
-    g_pRender->m_ppd = nullptr;
+    g_pRender->SetSettings(nullptr);
     CloseJob(ras, fd, ppd, num_options, options);
 
     if (Page == 0) {
@@ -245,39 +234,8 @@ int CCupsInstance::Run(int argc, char** argv) {
 }
 
 void CCupsInstance::StartPage(ppd_file_t*, cups_page_header2_t* header, CMyBuffer& page) {
-    const cups_page_header2_t& h = *header;
-    DumpHeader(h);
-
-    CBaseRender* render = g_pRender;
-    if (!render) return;
-    render->m_header = header;
-    render->m_iDpi = HeaderInt(h.HWResolution[0]);
-
-    // The buffer must hold every line the image reads; a caller that passes a
-    // short buffer gets the page refused rather than read past its end.
-    const unsigned long long need = static_cast<unsigned long long>(h.cupsBytesPerLine) * h.cupsHeight;
-    if (static_cast<unsigned long long>(page.GetBufferLength()) < need ||
-        !render->m_image.CreateFromArray(reinterpret_cast<unsigned char*>(page.GetBuffer()), h.cupsWidth,
-                                         h.cupsHeight, h.cupsBitsPerPixel, h.cupsBytesPerLine, false)) {
-        DfLog(LOG_ERR, "create image error\n");
-        return;
-    }
-    DfLog(LOG_DEBUG, "create image width=%d, height=%d, bitsPerPixel=%d, bytesPerLine=%d",
-          HeaderInt(h.cupsWidth), HeaderInt(h.cupsHeight), HeaderInt(h.cupsBitsPerPixel),
-          HeaderInt(h.cupsBytesPerLine));
-    render->m_image.SetXDPI(HeaderInt(h.HWResolution[0]));
-    render->m_image.SetYDPI(HeaderInt(h.HWResolution[1]));
-
-    render->OnStartPage();
-    render->OnBeginBmp();
-    if (!render->PageError().empty()) {
-        _cupsLangPrintFilter(stderr, "ERROR", "Page %d could not be prepared: %s", Page, render->PageError().c_str());
-    } else {
-        render->OnPaintBmp();
-        if (!render->PageError().empty())
-            _cupsLangPrintFilter(stderr, "ERROR", "Page %d was not printed: %s", Page, render->PageError().c_str());
-    }
-    render->OnEndBmp();
+    DumpHeader(*header);
+    DfRenderPage(g_pRender, header, page, Page, ReportToCups);
 }
 
 void CCupsInstance::EndPage(ppd_file_t*, cups_page_header2_t*) {

@@ -9,6 +9,7 @@
 #include <cups/raster.h>
 
 #include "base/mybuffer.h"
+#include "base/sink.h"
 #include "render/baserender.h"
 
 extern int ModelNumber;
@@ -31,6 +32,10 @@ public:
     // AdoptRender lets another front end or a test supply its own renderer.
     static CBaseRender* Render();
     static void AdoptRender(CBaseRender* render);
+
+    // Where the job's printer bytes go: standard output unless a test or an
+    // in-process caller sets another sink before Run. Not owned.
+    static void SetOutput(DfSink* sink);
 
     // Why a page with this header cannot be taken in, or nullptr when it can.
     static const char* PageRejection(const cups_page_header2_t& header);

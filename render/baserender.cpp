@@ -1,23 +1,31 @@
 // CBaseRender: default hooks, spool output and the debug log of a renderer.
 #include "render/baserender.h"
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
-#include <poll.h>
-#include <unistd.h>
 
 #include "base/log.h"
 
 CBaseRender::CBaseRender()
-    : m_image(0), m_iDpi(0), m_ppd(nullptr), m_header(nullptr), m_bInited(false), m_bSpoolFailed(false) {}
+    : m_image(0),
+      m_iDpi(0),
+      m_header(nullptr),
+      m_bInited(false),
+      m_bSpoolFailed(false),
+      m_sink(DfStdoutSink()),
+      m_settings(nullptr) {}
 
-CBaseRender::~CBaseRender() { ResetSendBufferList(); }
+CBaseRender::~CBaseRender() {
+    ResetSendBufferList();
+}
 
-void CBaseRender::OnStartDoc(unsigned long) { ResetSendBufferList(); }
+void CBaseRender::OnStartDoc(unsigned long) {
+    ResetSendBufferList();
+}
 
-void CBaseRender::OnEndDoc() { OnDestroy(); }
+void CBaseRender::OnEndDoc() {
+    OnDestroy();
+}
 
 void CBaseRender::ResetSendBufferList() {
     for (CMyBuffer* b : m_sendBufferList) delete b;
@@ -26,8 +34,11 @@ void CBaseRender::ResetSendBufferList() {
 
 void CBaseRender::OnBeginBmp() {
     m_pageError.clear();
-    if (!m_ppd || !m_header) {
+    if (!m_settings || !m_header) {
         AddLog("ppd == NULL || header == NULL");
+        // An unprepared page is still 8 bits deep and would reach the printer
+        // as garbage.
+        m_pageError = "there are no printer settings to prepare it with";
         return;
     }
     if (!m_bInited) {
@@ -43,33 +54,12 @@ void CBaseRender::OnBeginBmp() {
     }
 }
 
-// Delivers every byte: a partial write, or one interrupted by SIGTERM (the
-// handler is installed without SA_RESTART), continues where it stopped. A
-// real error is reported once; the rest of the job's output is then dropped
-// rather than sent with a hole in it.
+// The sink delivers every byte or reports its error once; the rest of the
+// job's output is then dropped rather than sent with a hole in it.
 void CBaseRender::WriteSpool(const void* data, int len) {
     if (len <= 0 || !data) return;
     if (m_bSpoolFailed) return;
-    const char* p = static_cast<const char*>(data);
-    size_t left = static_cast<size_t>(len);
-    while (left > 0) {
-        ssize_t n = write(1, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                // A non-blocking descriptor: wait until it takes data again.
-                struct pollfd out = {1, POLLOUT, 0};
-                poll(&out, 1, -1);
-                continue;
-            }
-            fprintf(stderr, "ERROR: Unable to write print data: %s\n", strerror(errno));
-            m_bSpoolFailed = true;
-            return;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    fflush(stdout);
+    if (!m_sink->Write(data, static_cast<size_t>(len))) m_bSpoolFailed = true;
 }
 
 void CBaseRender::SetPageError(const char* format, ...) {

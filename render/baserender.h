@@ -3,7 +3,6 @@
 // family overrides. The virtual slot order below is fixed.
 #pragma once
 
-#include <cups/ppd.h>
 #include <cups/raster.h>
 
 #include <list>
@@ -11,8 +10,10 @@
 
 #include "base/mybuffer.h"
 #include "base/objref.h"
+#include "base/sink.h"
 #include "image/ximage.h"
 #include "render/settings.h"
+#include "render/settingsource.h"
 
 class CBaseRender : public TObjRefImpl<IObjRef> {
 public:
@@ -43,7 +44,15 @@ public:
     void AdjustEffWidthBits();
     int mm_2_dots(int mm);
 
-    // True once a write to standard output has failed; the error has then
+    // Where WriteSpool sends the printer bytes (standard output unless set);
+    // the renderer does not own it.
+    void SetSink(DfSink* sink) { m_sink = sink ? sink : DfStdoutSink(); }
+    // Where GetPrinterParameters reads the job's settings; not owned. Without
+    // one no page is prepared, so none is printed.
+    void SetSettings(DfSettingsSource* settings) { m_settings = settings; }
+    DfSettingsSource* Settings() const { return m_settings; }
+
+    // True once a write to the printer has failed; the error has then
     // been reported and later writes are dropped.
     bool SpoolFailed() const { return m_bSpoolFailed; }
 
@@ -57,7 +66,6 @@ public:
     tagREGSTRUCTWITHALFTONE m_halftone;
     tagWaterMarkConfig m_watermark;
     std::list<CMyBuffer*> m_sendBufferList;
-    ppd_file_t* m_ppd;
     cups_page_header2_t* m_header;
     bool m_bInited;
     std::string m_modelName;
@@ -68,5 +76,7 @@ protected:
     void SetPageError(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     bool m_bSpoolFailed;
+    DfSink* m_sink;
+    DfSettingsSource* m_settings;
     std::string m_pageError;
 };

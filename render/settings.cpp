@@ -1,24 +1,17 @@
-// GetMarkedOption and GetPrinterParameters: the job's settings from the marked
-// PPD choices and two PPD attributes.
+// GetMarkedOption and GetPrinterParameters: the job's settings from the
+// settings source's choices and two model attributes.
 #include <cstring>
 
 #include "base/intmath.h"
 #include "render/baserender.h"
 
 std::string CBaseRender::GetMarkedOption(const char* keyword) {
-    ppd_choice_t* choice = m_ppd ? ppdFindMarkedChoice(m_ppd, keyword) : nullptr;
-    if (!choice) {
+    std::string value;
+    if (!m_settings || !m_settings->Choice(keyword, value)) {
         AddLog("GetMarkedOption: %s is error", keyword);
         return std::string();
     }
-    ppd_option_t* option = choice->option;
-    AddLog(
-        "%s: marked=%d, choice: %s, text: %s, code: %s, \t\t\tconflicted=%d, keyword: %s, defchoice: %s, "
-        "option->text: %s, option->num_choices: %d",
-        keyword, choice->marked, choice->choice, choice->text, choice->code ? choice->code : "(null)",
-        option ? option->conflicted : 0, option ? option->keyword : "(null)", option ? option->defchoice : "(null)",
-        option ? option->text : "(null)", option ? option->num_choices : 0);
-    return std::string(choice->choice);
+    return value;
 }
 
 namespace {
@@ -105,11 +98,9 @@ void CBaseRender::GetPrinterParameters() {
     }
 
     r.iDensityCommand = 0;
-    if (ppd_attr_t* a = m_ppd ? ppdFindAttr(m_ppd, "DensityCommand", nullptr) : nullptr)
-        r.iDensityCommand = DfAtoi(a->value);
+    if (m_settings && m_settings->Attribute("DensityCommand", c)) r.iDensityCommand = DfAtoi(c.c_str());
     r.iImageMaxLength = 0;
-    if (ppd_attr_t* a = m_ppd ? ppdFindAttr(m_ppd, "ImageMaxLength", nullptr) : nullptr)
-        r.iImageMaxLength = DfAtoi(a->value);
+    if (m_settings && m_settings->Attribute("ImageMaxLength", c)) r.iImageMaxLength = DfAtoi(c.c_str());
 
     r.BeginPrintSound = SoundCode(GetMarkedOption("BeginPrintSound"));
     AddLog("BeginPrintSound = %d", r.BeginPrintSound);

@@ -40,14 +40,17 @@ struct Intake : ::testing::Test {
     std::vector<std::string> calls;
     Recorder* render = nullptr;
     CCupsInstance driver;
-    ppd_file_t* fakePpd = reinterpret_cast<ppd_file_t*>(0x1);  // only tested for null
+    struct NoChoices : DfSettingsSource {
+        bool Choice(const char*, std::string&) override { return false; }
+        bool Attribute(const char*, std::string&) override { return false; }
+    } settings;
 
     void SetUp() override {
         render = new Recorder(&calls);
         CCupsInstance::AdoptRender(render);
-        render->m_ppd = fakePpd;
+        render->SetSettings(&settings);
     }
-    void TearDown() override { render->m_ppd = nullptr; }
+    void TearDown() override { render->SetSettings(nullptr); }
 
     void Feed(const TestPage& page, cups_page_header2_t* header) {
         FillHeader(page, header);
@@ -126,8 +129,13 @@ TEST_F(Intake, PageImageCarriesTheHeadersResolutions) {
     FillHeader(page, &header);
     CMyBuffer buffer;
     buffer.AddBuffer(page.data.data(), static_cast<int>(page.data.size()));
-    render->m_ppd = nullptr;  // skips preparation: the image stays as built
+    render->SetSettings(nullptr);  // skips preparation: the image stays as built
+    testing::internal::CaptureStderr();
     driver.StartPage(nullptr, &header, buffer);
+    // An unprepared page is 8 bits deep: it is refused, never painted.
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("could not be prepared: there are no printer settings"),
+              std::string::npos);
+    EXPECT_EQ(calls, (std::vector<std::string>{"OnStartPage", "OnBeginBmp", "OnEndBmp"}));
     EXPECT_EQ(render->m_image.GetXDPI(), 203);
     EXPECT_EQ(render->m_image.GetYDPI(), 406);
     EXPECT_EQ(render->m_image.GetBpp(), 8u);

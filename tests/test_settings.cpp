@@ -7,6 +7,7 @@
 
 #include "helpers/logcapture.h"
 #include "helpers/runfilter.h"
+#include "filter/ppdsettings.h"
 #include "render/baserender.h"
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -16,6 +17,7 @@ namespace {
 struct Loaded {
     ppd_file_t* ppd = nullptr;
     CBaseRender* render = nullptr;
+    DfPpdSettings settings{nullptr};
     ~Loaded() {
         if (render) render->Release();
         if (ppd) ppdClose(ppd);
@@ -33,7 +35,8 @@ void Load(Loaded& l, const std::string& ppdName, const char* options) {
     cupsMarkOptions(l.ppd, n, opts);
     cupsFreeOptions(n, opts);
     l.render = new CBaseRender();
-    l.render->m_ppd = l.ppd;
+    l.settings = DfPpdSettings(l.ppd);
+    l.render->SetSettings(&l.settings);
     l.render->GetPrinterParameters();
 }
 

@@ -1,0 +1,91 @@
+// Page intake: the page buffer and the hand-over of a page to its renderer.
+#include "render/pageintake.h"
+
+#include <cstdio>
+
+#include "base/log.h"
+
+// The image toolkit refuses images above 256 MiB of pixels; the page buffer is
+// an int-sized block. A page beyond either is refused before anything is read
+// into memory for it.
+const char* DfPageIntake::Rejection(const cups_page_header2_t& h) {
+    if (DfHeaderInt(h.HWResolution[0]) <= 0) return "its horizontal resolution is not positive";
+    unsigned bpp = h.cupsBitsPerPixel;
+    unsigned depth = bpp <= 1 ? 1 : bpp <= 4 ? 4 : bpp <= 8 ? 8 : 24;
+    double pixelBytes = static_cast<double>(h.cupsWidth) * h.cupsHeight * depth / 8.0;
+    if (pixelBytes > 268435456.0) return "it is larger than the 256 MiB image limit";
+    unsigned long long rasterBytes = static_cast<unsigned long long>(h.cupsBytesPerLine) * h.cupsHeight;
+    if (rasterBytes > 0x7fffffffULL) return "its raster data does not fit in memory";
+    return nullptr;
+}
+
+bool DfPageIntake::Begin(const cups_page_header2_t& h) {
+    m_lines = 0;
+    m_bytesPerLine = m_height = 0;
+    m_page.InitBuffer(0);
+    if (Rejection(h)) return false;
+    m_page.SetMaxBufferSize(0);  // sized for the whole page below; never cut it
+    if (!m_page.SetBufferSize(static_cast<int>(h.cupsBytesPerLine * h.cupsHeight))) return false;
+    m_bytesPerLine = h.cupsBytesPerLine;
+    m_height = h.cupsHeight;
+    return true;
+}
+
+void DfPageIntake::AddLine(const void* line) {
+    if (m_lines >= m_height) return;
+    m_page.AddBuffer(line, static_cast<int>(m_bytesPerLine));
+    m_lines++;
+}
+
+unsigned DfPageIntake::FillRest() {
+    const unsigned missing = m_height - m_lines;
+    if (missing) {
+        std::vector<unsigned char> white(m_bytesPerLine ? m_bytesPerLine : 1, 0xFF);
+        while (m_lines < m_height) AddLine(white.data());
+    }
+    return missing;
+}
+
+static std::string Format(const char* format, int page, const std::string& why) {
+    char text[600];
+    snprintf(text, sizeof(text), format, page, why.c_str());
+    return text;
+}
+
+bool DfRenderPage(CBaseRender* render, cups_page_header2_t* header, CMyBuffer& page, int pageNumber,
+                  const DfReportFn& report) {
+    if (!render) return false;
+    const cups_page_header2_t& h = *header;
+    render->m_header = header;
+    render->m_iDpi = DfHeaderInt(h.HWResolution[0]);
+
+    // The buffer must hold every line the image reads; a caller that passes a
+    // short buffer gets the page refused rather than read past its end.
+    const unsigned long long need = static_cast<unsigned long long>(h.cupsBytesPerLine) * h.cupsHeight;
+    if (static_cast<unsigned long long>(page.GetBufferLength()) < need ||
+        !render->m_image.CreateFromArray(reinterpret_cast<unsigned char*>(page.GetBuffer()), h.cupsWidth,
+                                         h.cupsHeight, h.cupsBitsPerPixel, h.cupsBytesPerLine, false)) {
+        DfLog(LOG_ERR, "create image error\n");
+        return false;
+    }
+    DfLog(LOG_DEBUG, "create image width=%d, height=%d, bitsPerPixel=%d, bytesPerLine=%d",
+          DfHeaderInt(h.cupsWidth), DfHeaderInt(h.cupsHeight), DfHeaderInt(h.cupsBitsPerPixel),
+          DfHeaderInt(h.cupsBytesPerLine));
+    render->m_image.SetXDPI(DfHeaderInt(h.HWResolution[0]));
+    render->m_image.SetYDPI(DfHeaderInt(h.HWResolution[1]));
+
+    bool whole = false;
+    render->OnStartPage();
+    render->OnBeginBmp();
+    if (!render->PageError().empty()) {
+        report(DfReport::Error, Format("Page %d could not be prepared: %s", pageNumber, render->PageError()));
+    } else {
+        render->OnPaintBmp();
+        if (!render->PageError().empty())
+            report(DfReport::Error, Format("Page %d was not printed: %s", pageNumber, render->PageError()));
+        else
+            whole = true;
+    }
+    render->OnEndBmp();
+    return whole;
+}

@@ -1,0 +1,62 @@
+// DfPageIntake: one raster page from its lines to the renderer, the same for
+// every front end. The front end hands over the page header and the lines as
+// they arrive (read from a CUPS raster stream, or pushed by the printer
+// application's raster callbacks); the intake keeps them in one page buffer
+// and fills what never arrived with white. DfRenderPage then builds the page
+// image, prepares it and runs the renderer's page hooks. Problems go to the
+// front end's report callback, which prints or logs them its own way.
+#pragma once
+
+#include <cups/raster.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/mybuffer.h"
+#include "render/baserender.h"
+
+enum class DfReport { Debug, Info, Warning, Error };
+using DfReportFn = std::function<void(DfReport level, const std::string& text)>;
+
+// The header's enum fields come straight from the stream and may hold values
+// outside their enumeration; reading them as the enum type would be undefined,
+// so they are read as the 32-bit integers they are on the wire.
+template <class T>
+int DfHeaderInt(const T& field) {
+    static_assert(sizeof(T) == sizeof(int), "raster header fields are 32 bits");
+    int v;
+    memcpy(&v, &field, sizeof(v));
+    return v;
+}
+
+class DfPageIntake {
+public:
+    // Why a page with this header cannot be taken in, or nullptr when it can.
+    static const char* Rejection(const cups_page_header2_t& header);
+
+    // Starts a page: the buffer is sized for all of its lines. False when the
+    // header is refused or the memory cannot be had.
+    bool Begin(const cups_page_header2_t& header);
+    // Appends one line of bytes-per-line bytes; lines past the page's height
+    // are ignored.
+    void AddLine(const void* line);
+    unsigned Lines() const { return m_lines; }
+    // Completes the page: lines that did not arrive print white (0xFF is white
+    // at every depth). Returns how many were missing.
+    unsigned FillRest();
+
+    CMyBuffer& Page() { return m_page; }
+
+private:
+    CMyBuffer m_page;
+    unsigned m_bytesPerLine = 0;
+    unsigned m_height = 0;
+    unsigned m_lines = 0;
+};
+
+// Builds the page image from a complete page buffer, prepares it and paints
+// it. Returns true when the page reached the renderer whole.
+bool DfRenderPage(CBaseRender* render, cups_page_header2_t* header, CMyBuffer& page, int pageNumber,
+                  const DfReportFn& report);
