@@ -157,7 +157,26 @@ void Diffuse(uint8_t* grey, size_t gStride, uint8_t* out, size_t oStride, long w
         long x = 0;
         if (y + kDepth < h && w > kLeft + kRight) {
             for (; x < kLeft; ++x) DiffusePixel<K, true>(rows, win, o, acc, x, w, st);
-            for (; x < w - kRight; ++x) DiffusePixel<K, false>(rows, win, o, acc, x, w, st);
+            while (x < w - kRight) {
+                // Eight pixels that are all full black or full white have no
+                // error to pass on: they touch no neighbour (so the group may
+                // run past the unchecked stretch) and only need their bits.
+                // The window holds the first three, memory the other five.
+                if ((x & 7) == 0 && x + 8 <= w) {
+                    const uint64_t v = (ximabits::Load8(rows[0] + x) & ~0xFFFFFFull) | static_cast<uint64_t>(win.n0) |
+                                       static_cast<uint64_t>(win.n1) << 8 | static_cast<uint64_t>(win.n2) << 16;
+                    if (ximabits::AllBlackOrWhite(v)) {
+                        o[x >> 3] = ximabits::PackHighBits(v);
+                        x += 8;
+                        win.n0 = x < w ? rows[0][x] : 0;
+                        win.n1 = x + 1 < w ? rows[0][x + 1] : 0;
+                        win.n2 = x + 2 < w ? rows[0][x + 2] : 0;
+                        continue;
+                    }
+                }
+                DiffusePixel<K, false>(rows, win, o, acc, x, w, st);
+                ++x;
+            }
         }
         for (; x < w; ++x) DiffusePixel<K, true>(rows, win, o, acc, x, w, st);
         if (w & 7) o[w >> 3] = static_cast<uint8_t>(acc);
