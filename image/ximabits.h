@@ -37,6 +37,8 @@ inline uint64_t GreaterBytes(uint64_t v, uint64_t t) {
 }
 
 // True when every byte of v is 0 or 255.
-inline bool AllBlackOrWhite(uint64_t v) { return ((v & kHigh) >> 7) * 0xFF == v; }
+inline bool AllBlackOrWhite(uint64_t v) {
+    return ((v & kHigh) >> 7) * 0xFF == v;
+}
 
 }  // namespace ximabits

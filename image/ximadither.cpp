@@ -163,8 +163,9 @@ void Diffuse(uint8_t* grey, size_t gStride, uint8_t* out, size_t oStride, long w
                 // run past the unchecked stretch) and only need their bits.
                 // The window holds the first three, memory the other five.
                 if ((x & 7) == 0 && x + 8 <= w) {
-                    const uint64_t v = (ximabits::Load8(rows[0] + x) & ~0xFFFFFFull) | static_cast<uint64_t>(win.n0) |
-                                       static_cast<uint64_t>(win.n1) << 8 | static_cast<uint64_t>(win.n2) << 16;
+                    const uint64_t v = (ximabits::Load8(rows[0] + x) & ~0xFFFFFFull) |
+                                       static_cast<uint64_t>(win.n0) | static_cast<uint64_t>(win.n1) << 8 |
+                                       static_cast<uint64_t>(win.n2) << 16;
                     if (ximabits::AllBlackOrWhite(v)) {
                         o[x >> 3] = ximabits::PackHighBits(v);
                         x += 8;
@@ -284,7 +285,8 @@ void Ordered(int method, const uint8_t* grey, size_t gStride, uint8_t* out, size
         const uint64_t half[2] = {ximabits::Load8(t), ximabits::Load8(t + 8)};
         long x = 0;
         for (; x + 8 <= w; x += 8)
-            o[x >> 3] = ximabits::PackHighBits(ximabits::GreaterBytes(ximabits::Load8(g + x), half[(x >> 3) & 1]));
+            o[x >> 3] =
+                ximabits::PackHighBits(ximabits::GreaterBytes(ximabits::Load8(g + x), half[(x >> 3) & 1]));
         if (x < w) {
             unsigned b = 0;
             const long k0 = x;

@@ -125,7 +125,8 @@ bool CxImage::Threshold(unsigned char level) {
         const uint8_t* in = RowPtr(y);
         uint8_t* o = out.RowPtr(y);
         unsigned x = 0;
-        for (; x + 8 <= w; x += 8, in += 8) *o++ = ximabits::PackHighBits(ximabits::GreaterBytes(ximabits::Load8(in), levels));
+        for (; x + 8 <= w; x += 8, in += 8)
+            *o++ = ximabits::PackHighBits(ximabits::GreaterBytes(ximabits::Load8(in), levels));
         if (x < w) {
             unsigned b = 0, k = 0;
             for (; x < w; ++x, ++k, ++in) b = (b << 1) | (*in > level ? 1u : 0u);
