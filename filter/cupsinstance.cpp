@@ -195,7 +195,8 @@ int CCupsInstance::Run(int argc, char** argv) {
 
         DfPageIntake intake;
         const char* why = PageRejection(header);
-        if (!why && !intake.Begin(header)) why = "there is no memory for its raster data";
+        if (!why && !intake.Begin(header, &g_pRender->m_image))
+            why = "there is no memory for its raster data";
         if (why) {
             DumpHeader(header);
             _cupsLangPrintFilter(stderr, "ERROR",
@@ -204,15 +205,19 @@ int CCupsInstance::Run(int argc, char** argv) {
                                  DfHeaderInt(header.HWResolution[0]));
             SkipPageData(ras, header);
         } else {
-            std::vector<unsigned char> line(header.cupsBytesPerLine ? header.cupsBytesPerLine : 1);
             while (intake.Lines() < header.cupsHeight &&
-                   cupsRasterReadPixels(ras, line.data(), header.cupsBytesPerLine) != 0)
-                intake.AddLine(line.data());
+                   cupsRasterReadPixels(ras, intake.LineBuffer(), header.cupsBytesPerLine) != 0)
+                intake.CommitLine();
             const unsigned got = intake.Lines();
             if (intake.FillRest() > 0)
                 fprintf(stderr, "DEBUG: Page %d ended early: %u of %u lines arrived.\n", Page, got,
                         header.cupsHeight);
-            StartPage(ppd, &header, intake.Page());
+            if (intake.InImage()) {
+                DumpHeader(header);
+                DfRenderImagePage(g_pRender, &header, Page, ReportToCups);
+            } else {
+                StartPage(ppd, &header, intake.Page());
+            }
         }
 
         _cupsLangPrintFilter(stderr, "INFO", "Finished page %d.", Page);
