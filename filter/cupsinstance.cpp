@@ -13,6 +13,7 @@
 #include "base/objref.h"
 #include "filter/cupslang.h"
 #include "filter/ppdsettings.h"
+#include "filter/rasterinput.h"
 #include "printers/factory.h"
 #include "render/pageintake.h"
 
@@ -139,7 +140,8 @@ int CCupsInstance::Run(int argc, char** argv) {
     // A closed printer connection must show as a write error, not kill us.
     signal(SIGPIPE, SIG_IGN);
 
-    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+    DfRasterInput input(fd);
+    cups_raster_t* ras = input.Open();
 
     cups_option_t* options = nullptr;
     int num_options = cupsParseOptions(argv[5], 0, &options);
@@ -205,9 +207,7 @@ int CCupsInstance::Run(int argc, char** argv) {
                                  DfHeaderInt(header.HWResolution[0]));
             SkipPageData(ras, header);
         } else {
-            while (intake.Lines() < header.cupsHeight &&
-                   cupsRasterReadPixels(ras, intake.LineBuffer(), header.cupsBytesPerLine) != 0)
-                intake.CommitLine();
+            input.ReadPage(ras, header, intake);
             const unsigned got = intake.Lines();
             if (intake.FillRest() > 0)
                 fprintf(stderr, "DEBUG: Page %d ended early: %u of %u lines arrived.\n", Page, got,

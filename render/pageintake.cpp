@@ -73,6 +73,27 @@ void DfPageIntake::AddLine(const void* line) {
     m_lines++;
 }
 
+void DfPageIntake::AddLines(const unsigned char* lines, unsigned count) {
+    for (unsigned i = 0; i < count; ++i, lines += m_bytesPerLine) {
+        if (m_image) {
+            if (m_lines >= m_height) return;
+            std::memcpy(m_image->GetBits(m_lines), lines, m_bytesPerLine);
+            CommitLine();
+        } else {
+            AddLine(lines);
+        }
+    }
+}
+
+unsigned char* DfPageIntake::DirectLines() {
+    if (!m_image || m_lines >= m_height || m_bytesPerLine != m_image->GetEffWidth()) return nullptr;
+    return m_image->GetBits(m_lines);
+}
+
+void DfPageIntake::CommitLines(unsigned count) {
+    m_lines = count < m_height - m_lines ? m_lines + count : m_height;
+}
+
 unsigned DfPageIntake::FillRest() {
     const unsigned missing = m_height - m_lines;
     if (m_image) {

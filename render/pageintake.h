@@ -52,6 +52,12 @@ public:
     // Appends one line of bytes-per-line bytes; lines past the page's height
     // are ignored.
     void AddLine(const void* line);
+    // Several lines at once: from lines, or read straight into the rest of
+    // the page at DirectLines() (null unless the image's rows lie back to
+    // back, as long as the lines) and then committed.
+    void AddLines(const unsigned char* lines, unsigned count);
+    unsigned char* DirectLines();
+    void CommitLines(unsigned count);
     unsigned Lines() const { return m_lines; }
     // Completes the page: lines that did not arrive print white (0xFF is white
     // at every depth). Returns how many were missing.
