@@ -66,15 +66,27 @@ constexpr int KernelDepth() {
     return r;
 }
 
-// Share of an error for each tap, indexed [err + 127][tap]: the truncating
-// division err * w / divisor done once per call instead of once per update.
+// Share of a pixel's error for each tap, indexed by the pixel's level (the
+// error follows from it: the level itself up to 128, level - 255 above):
+// the truncating division err * w / divisor done once per call instead of
+// once per update, and the compare and subtraction kept off the chain from
+// one pixel to the next. moves[level] is false where every share is 0 (the
+// error is too small to change any neighbour, or is 0 at full black and
+// white), so the updates can be skipped.
 template <class K>
 struct ShareTable {
     static constexpr size_t kTaps = sizeof(K::kTaps) / sizeof(K::kTaps[0]);
     int16_t v[256][kTaps];
+    bool moves[256];
     ShareTable() {
-        for (int e = -127; e <= 128; ++e)
-            for (size_t i = 0; i < kTaps; ++i) v[e + 127][i] = static_cast<int16_t>(e * K::kTaps[i].w / K::kDiv);
+        for (int level = 0; level < 256; ++level) {
+            const int e = level > 128 ? level - 255 : level;
+            moves[level] = false;
+            for (size_t i = 0; i < kTaps; ++i) {
+                v[level][i] = static_cast<int16_t>(e * K::kTaps[i].w / K::kDiv);
+                if (v[level][i] != 0) moves[level] = true;
+            }
+        }
     }
 };
 
@@ -124,14 +136,14 @@ inline void DiffusePixel(uint8_t* const* rows, Window& win, uint8_t* o, unsigned
     const int level = win.n0;
     const unsigned white = level > 128 ? 1u : 0u;
     acc |= white << (7 - (x & 7));
-    const int err = level - static_cast<int>(white * 255);
     if ((x & 7) == 7) {
         o[x >> 3] = static_cast<uint8_t>(acc);
         acc = 0;
     }
-    // A zero error changes no neighbour (their values are already within
-    // 0..255), so the updates can be skipped.
-    if (err != 0) Spread<K, kChecked>(rows, win, x, w, st.v[err + 127], std::make_index_sequence<ShareTable<K>::kTaps>());
+    // Shares of 0 leave every neighbour as it is (the values are already
+    // within 0..255).
+    if (st.moves[level])
+        Spread<K, kChecked>(rows, win, x, w, st.v[level], std::make_index_sequence<ShareTable<K>::kTaps>());
     win.n0 = win.n1;
     win.n1 = win.n2;
     win.n2 = x + 3 < w ? rows[0][x + 3] : 0;
