@@ -90,7 +90,7 @@ struct ShareTable {
     }
 };
 
-inline int Clamp255(int v) {
+inline __attribute__((always_inline)) int Clamp255(int v) {
     v = v < 0 ? 0 : v;
     return v > 255 ? 255 : v;
 }
@@ -106,8 +106,13 @@ struct Window {
 // One tap of the kernel. kChecked tests the neighbour against the page
 // edges; otherwise it must lie inside. Same-row neighbours past the right
 // edge update the window harmlessly: it is never read there.
+// The kernel's code is forced inline: a call per pixel for the larger kernels
+// (which the compiler would otherwise leave out of line) costs more than
+// the taps themselves.
+#define DF_INLINE inline __attribute__((always_inline))
+
 template <class K, size_t I, bool kChecked>
-inline void Tap(uint8_t* const* rows, Window& win, long x, long w, const int16_t* share) {
+DF_INLINE void Tap(uint8_t* const* rows, Window& win, long x, long w, const int16_t* share) {
     constexpr DiffTap t = K::kTaps[I];
     if constexpr (t.dy == 0) {
         static_assert(t.dx == 1 || t.dx == 2, "same-row taps reach one or two pixels on");
@@ -122,15 +127,16 @@ inline void Tap(uint8_t* const* rows, Window& win, long x, long w, const int16_t
 }
 
 template <class K, bool kChecked, size_t... I>
-inline void Spread(uint8_t* const* rows, Window& win, long x, long w, const int16_t* share, std::index_sequence<I...>) {
+DF_INLINE void Spread(uint8_t* const* rows, Window& win, long x, long w, const int16_t* share,
+                      std::index_sequence<I...>) {
     (Tap<K, I, kChecked>(rows, win, x, w, share), ...);
 }
 
 // Output bit of pixel x (packed into acc, flushed every eight pixels) and
 // its diffused error; then the window moves on by one pixel.
 template <class K, bool kChecked>
-inline void DiffusePixel(uint8_t* const* rows, Window& win, uint8_t* o, unsigned& acc, long x, long w,
-                         const ShareTable<K>& st) {
+DF_INLINE void DiffusePixel(uint8_t* const* rows, Window& win, uint8_t* o, unsigned& acc, long x, long w,
+                            const ShareTable<K>& st) {
     // Branch-free: on mid-tones the black/white decision is a coin toss
     // that a branch would mispredict half of the time.
     const int level = win.n0;
