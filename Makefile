@@ -5,7 +5,7 @@ DEB_PACKAGES := cmake g++ make pkg-config libcups2-dev libcupsimage2-dev zlib1g-
 	libgtest-dev cups-ppdc cups cups-client cups-filters cups-ipp-utils ghostscript poppler-utils python3
 
 # `make bench` only: the peers it times against.
-BENCH_PACKAGES := netpbm imagemagick
+BENCH_PACKAGES := netpbm imagemagick time
 
 BUILD      ?= build
 BENCH_BUILD ?= build-bench

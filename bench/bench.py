@@ -6,7 +6,7 @@ goes through cupsfilter as 8-bit grey for our TSPL PPD and as 1 bit for CUPS's
 sample Zebra PPD (ppdc, sample.drv). A 50-label job is the one-page raster
 stream with its page repeated. Each configuration runs alternately with its
 peer; the table shows medians and their ratio, so a busy machine slows both
-sides alike. Peak memory is the child's ru_maxrss.
+sides alike. Peak memory is /usr/bin/time's maximum resident set size.
 
 Usage: bench.py BUILD_DIR [--runs N] [--out bench/RESULTS.md]
 """
@@ -35,15 +35,26 @@ def sh(cmd, **kw):
     return subprocess.run(cmd, check=True, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, **kw).stdout
 
 
-def run(argv, env, stdin=None):
-    """One whole-process run: (wall seconds, peak resident KiB)."""
+def run(argv, env, stdin=None, cpu=False):
+    """One whole-process run: (wall seconds, peak resident KiB), with cpu also
+    the CPU seconds (user + system, the process and what it waited for)."""
     t0 = time.perf_counter()
     p = subprocess.Popen(argv, env=env, stdin=stdin, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     _, status, usage = os.wait4(p.pid, 0)
     t = time.perf_counter() - t0
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit("bench: %s failed" % " ".join(argv))
+    if cpu:
+        return t, usage.ru_maxrss, usage.ru_utime + usage.ru_stime
     return t, usage.ru_maxrss
+
+
+def run_peak(argv, env):
+    """As run, with the peak resident size measured by /usr/bin/time: a child's
+    ru_maxrss also counts the forked Python process it was before exec."""
+    out = os.path.join(os.path.dirname(argv[-1]), "time.out")
+    t, _, c = run(["/usr/bin/time", "-f", "%M", "-o", out] + argv, env, cpu=True)
+    return t, int(open(out).read().split()[-1]), c
 
 
 def median_pair(a, b, runs):
@@ -192,17 +203,20 @@ def main():
     rec = w("dotforge-escpos-80.ppd.ras")
     receipts = []
     long_page(rec, w("receipt-10.ras"), 10)
-    small = [run(*ours(w("receipt-10.ras"), "", escpos)) for _ in range(5)]
+    small = [run_peak(*ours(w("receipt-10.ras"), "", escpos)) for _ in range(5)]
     floor = min(r[1] for r in small)
     t_floor = statistics.median(r[0] for r in small)
+    c_floor = statistics.median(r[2] for r in small)
     for n in (10000, 100000):
         raster = long_page(rec, w("receipt-%d.ras" % n), n)
-        res = [run(*ours(w("receipt-%d.ras" % n), "", escpos)) for _ in range(3 if n > 10000 else 5)]
+        res = [run_peak(*ours(w("receipt-%d.ras" % n), "", escpos)) for _ in range(5 if n > 10000 else 9)]
         t = statistics.median(r[0] for r in res)
+        c = statistics.median(r[2] for r in res)
         peak = max(r[1] for r in res)
-        receipts.append((n, raster, t, t / n * 1e6, (t - t_floor) / n * 1e6, peak, (peak - floor) * 1024 / raster))
-        print("receipt 576 x %d: %.3f s, %.2f us/row (%.2f past start-up), peak %d KiB (%.2fx raster above floor)" %
-              (n, t, receipts[-1][3], receipts[-1][4], peak, receipts[-1][6]), flush=True)
+        receipts.append((n, raster, t, t / n * 1e6, (t - t_floor) / n * 1e6, (c - c_floor) / n * 1e6, peak,
+                         (peak - floor) * 1024 / raster))
+        print("receipt 576 x %d: %.3f s, %.2f us/row (%.2f past start-up, CPU %.2f), peak %d KiB "
+              "(%.2fx raster above floor)" % ((n, t) + receipts[-1][3:]), flush=True)
         os.unlink(w("receipt-%d.ras" % n))
 
     # Other dithering programs on one label, whole process.
@@ -220,7 +234,7 @@ def main():
         print("%-56s %8.1f ms" % others[-1], flush=True)
     load1 = load()
 
-    write_results(args.out, rows, fam_rows, receipts, (floor, t_floor), others, runs, load0, load1)
+    write_results(args.out, rows, fam_rows, receipts, (floor, t_floor, c_floor), others, runs, load0, load1)
     print("written to", args.out)
 
 
@@ -250,13 +264,14 @@ def write_results(path, rows, fam_rows, receipts, floor, others, runs, load0, lo
     for f in fam_rows:
         add("| %s | %s | %.2f ms | %.2f ns | %.2f ms |" % f)
     add("\nLong receipt (ESC/POS 80 mm, 576 dots wide, 8-bit grey, rows of the label repeated), one page, median of "
-        "several runs. Floor: the same filter on a 10-row page, %.1f ms and %d KiB peak; the time past start-up "
-        "is the time less the floor's.\n" % (floor[1] * 1e3, floor[0]))
-    add("| rows | raster | time | per row | per row past start-up | peak memory | above floor / raster |")
-    add("|---:|---:|---:|---:|---:|---:|---:|")
-    for n, raster, t, per, net, peak, ratio in receipts:
-        add("| %d | %.1f MB | %.3f s | %.2f us | %.2f us | %d KiB | %.2fx |" % (n, raster / 1e6, t, per, net, peak,
-                                                                            ratio))
+        "several runs. Floor: the same filter on a 10-row page, %.1f ms (%.1f ms CPU) and %d KiB peak. Past start-up: "
+        "the time less the floor's; CPU per row is user + system time less the floor's, which other users of the "
+        "machine do not inflate.\n" % (floor[1] * 1e3, floor[2] * 1e3, floor[0]))
+    add("| rows | raster | time | per row | per row past start-up | CPU per row | peak memory | above floor / raster |")
+    add("|---:|---:|---:|---:|---:|---:|---:|---:|")
+    for n, raster, t, per, net, cpu, peak, ratio in receipts:
+        add("| %d | %.1f MB | %.3f s | %.2f us | %.2f us | %.2f us | %d KiB | %.2fx |" % (n, raster / 1e6, t, per, net,
+                                                                                      cpu, peak, ratio))
     add("\nOther programs dithering the same label (one 812 x 1218 grey image, whole process, median):\n")
     add("| program | time |")
     add("|---|---:|")
