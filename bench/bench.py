@@ -219,7 +219,7 @@ def main():
         peak = max(r[1] for r in res)
         receipts.append((n, raster, t, t / n * 1e6, (t - t_floor) / n * 1e6, (c - c_floor) / n * 1e6, peak,
                          (peak - floor) * 1024 / raster))
-        print("receipt 576 x %d: %.3f s, %.2f us/row (%.2f past start-up, CPU %.2f), peak %d KiB "
+        print("receipt 575 x %d: %.3f s, %.2f us/row (%.2f past start-up, CPU %.2f), peak %d KiB "
               "(%.2fx raster above floor)" % ((n, t) + receipts[-1][3:]), flush=True)
         os.unlink(w("receipt-%d.ras" % n))
 
@@ -267,7 +267,7 @@ def write_results(path, rows, fam_rows, receipts, floor, others, runs, load0, lo
     add("|---|---|---:|---:|---:|")
     for f in fam_rows:
         add("| %s | %s | %.2f ms | %.2f ns | %.2f ms |" % f)
-    add("\nLong receipt (ESC/POS 80 mm, 576 dots wide, 8-bit grey, rows of the label repeated), one page, median of "
+    add("\nLong receipt (ESC/POS 80 mm PPD, 575 dots (72 mm) wide, 8-bit grey, rows of the label repeated), one page, median of "
         "several runs. Floor: the same filter on a 10-row page, %.1f ms (%.1f ms CPU) and %d KiB peak. Past start-up: "
         "the time less the floor's; CPU per row is user + system time less the floor's, which other users of the "
         "machine do not inflate.\n" % (floor[1] * 1e3, floor[2] * 1e3, floor[0]))
