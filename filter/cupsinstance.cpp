@@ -12,6 +12,7 @@
 #include "base/log.h"
 #include "base/objref.h"
 #include "filter/cupslang.h"
+#include "filter/optioncheck.h"
 #include "filter/ppdsettings.h"
 #include "filter/rasterinput.h"
 #include "printers/factory.h"
@@ -178,7 +179,10 @@ int CCupsInstance::Run(int argc, char** argv) {
         return 1;
     }
     g_pRender = MakeRefPtr<CBaseRender>(render);
-    DfPpdSettings settings(ppd);
+    DfCheckJobOptions(ppd, num_options, options, [](const std::string& text) {
+        _cupsLangPrintFilter(stderr, "WARNING", "%s", text.c_str());
+    });
+    DfPpdSettings settings(ppd, num_options, options);
     g_pRender->SetSettings(&settings);
     g_pRender->SetSink(g_sink);
     g_pRender->GetPrinterParameters();

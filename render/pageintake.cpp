@@ -149,6 +149,8 @@ bool DfRenderImagePage(CBaseRender* render, cups_page_header2_t* header, int pag
     bool whole = false;
     render->OnStartPage();
     render->OnBeginBmp();
+    if (!render->PageNote().empty())
+        report(DfReport::Debug, Format("Page %d: %s", pageNumber, render->PageNote()));
     if (!render->PageError().empty()) {
         report(DfReport::Error, Format("Page %d could not be prepared: %s", pageNumber, render->PageError()));
     } else {
@@ -157,6 +159,8 @@ bool DfRenderImagePage(CBaseRender* render, cups_page_header2_t* header, int pag
             report(DfReport::Error, Format("Page %d was not printed: %s", pageNumber, render->PageError()));
         else
             whole = true;
+        if (!render->PageWarning().empty())
+            report(DfReport::Warning, Format("Page %d %s.", pageNumber, render->PageWarning()));
     }
     render->OnEndBmp();
     return whole;

@@ -131,6 +131,7 @@ make_doc "$W/docs/l50x30.png" 50 30 1 203
 make_doc "$W/docs/r48x50.pdf" 48 50 1
 make_doc "$W/docs/r48x50.png" 48 50 1 203
 make_doc "$W/docs/r72x100.pdf" 72 100 1
+make_doc "$W/docs/sq30.png" 30 30 1 203
 make_doc "$W/docs/many.pdf" 100 150 12
 chmod 644 "$W"/docs/*
 
@@ -206,6 +207,14 @@ job paperang-pdf paperang r48x50.pdf "-o PageSize=w136h142" prefix a501050005190
 job paperang-png paperang r48x50.png "-o PageSize=w136h142" prefix a50105000519030000571fe7a55a
 job peripage-pdf peripage r48x50.pdf "-o PageSize=w136h142" prefix 10fffe0110ff1003011b40001b6101
 job peripage-png peripage r48x50.png "-o PageSize=w136h142 -o EndPrintSound=EveryDoc" prefix 10fffe01
+# Through lp: a picture on a label gets the label's size, a whole number
+# between the named speeds is used, the cut and label mode options arrive.
+job tspl203-png-small tspl203 sq30.png "-o PageSize=w142h85" \
+    tspl --pages 1 --size-exact "50.05 mm,30.03 mm" --ink 0.2,0,0.5,0.25
+job tspl203-numbers tspl203 l50x30.pdf "-o PageSize=w142h85 -o zePrintRate=7 -o LabelMode=PeelOff" \
+    tspl --pages 1 --speed 7 --label-mode "SET PEEL ON;SET CUTTER OFF" --ink "$INK"
+job escpos58-cut escpos58 r48x50.pdf "-o PageSize=w136h142 -o CutMedia=EveryPage" \
+    escpos --width-bytes 48 --tail 1b4a4f1d5631 --ink 0,0,0.5,1
 
 say "Cancel during a 12-page job"
 # The stand-in printer reads slowly, so the job is still printing when it
