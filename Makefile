@@ -7,14 +7,18 @@ DEB_PACKAGES := cmake g++ make pkg-config libcups2-dev libcupsimage2-dev zlib1g-
 # `make package` also checks the packages it builds.
 PACKAGE_DEB_PACKAGES := lintian
 
+# `make bench` only: the peers it times against.
+BENCH_PACKAGES := netpbm imagemagick time
+
 BUILD      ?= build
+BENCH_BUILD ?= build-bench
 TEST_BUILD ?= build-asan
 PKG_BUILD  ?= build-pkg
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps package-deps build test fuzz demo package install uninstall clean
+.PHONY: all deps package-deps build test fuzz demo bench package install uninstall clean
 
 all: build
 
@@ -47,6 +51,20 @@ fuzz: deps
 demo: build
 	@sh tools/demo.sh $(BUILD)
 
+# Release build of its own (-O2, no sanitizers), then bench/bench.py; writes bench/RESULTS.md.
+bench: deps
+	@missing=""; for p in $(BENCH_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	fi
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+	  -DDOTFORGE_TESTS=OFF >/dev/null
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target dotforge ppds
+	python3 bench/bench.py $(BENCH_BUILD) $(BENCH_ARGS)
+
 # Debian packages for this machine's architecture in $(PKG_BUILD)/packages/,
 # then lintian over them (it fails on errors; warnings are shown).
 package: package-deps
@@ -63,4 +81,4 @@ uninstall:
 	else echo "Nothing to uninstall: $(BUILD)/install_manifest.txt not found"; fi
 
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD) $(PKG_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(TEST_BUILD) $(PKG_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

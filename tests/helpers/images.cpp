@@ -42,10 +42,17 @@
 CxImage RandomImage(unsigned w, unsigned h, unsigned bpp, std::mt19937& rng, const RandomImageOptions& o) {
     const unsigned bpl = (w * bpp + 7) / 8 + o.rowPadding;
     std::vector<unsigned char> data(static_cast<size_t>(bpl) * h);
-    const unsigned style = o.tones == RandomTones::Varied ? rng() % 3 : 0;
-    for (auto& b : data) {
+    const unsigned style = o.tones == RandomTones::Varied ? rng() % 4 : 0;
+    for (size_t i = 0; i < data.size(); ++i) {
+        unsigned char& b = data[i];
         const unsigned r = rng();
-        if (style == 0)
+        // Every other row mid-grey, where the error that such a stretch
+        // must pass on (carried in from its left) shows in the output.
+        if (style == 3 && (i / bpl) % 2)
+            b = static_cast<unsigned char>(120 + (r >> 8) % 17);
+        else if (style == 3)
+            b = static_cast<unsigned char>(r % 16 == 0 ? r >> 8 : (r >> 8) % 2 ? 255 : 0);
+        else if (style == 0)
             b = static_cast<unsigned char>(r);
         else if (style == 1)
             b = static_cast<unsigned char>(r % 4 ? (r >> 8) % 12 : 255 - (r >> 8) % 12);

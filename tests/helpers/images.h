@@ -17,7 +17,8 @@
 // What RandomImage puts in the rows (every byte of each row, tails included).
 enum class RandomTones {
     Bytes,   // random bytes
-    Varied,  // per image: random bytes, near black or white, or around mid grey
+    Varied,  // per image: random bytes, near black or white, around mid grey, or
+             // text-like (black and white with grey specks, every other row grey)
 };
 struct RandomImageOptions {
     RandomTones tones = RandomTones::Bytes;
