@@ -185,7 +185,7 @@ TEST(HfmCode, TreeMatchesRepeatedMinimumSelection) {
     CHfmCode hfm;
     for (int round = 0; round < 60; ++round) {
         const int distinct = 1 + static_cast<int>(rng() % 256);
-        Bytes_t data(1 + rng() % 3000);
+        ByteVec data(1 + rng() % 3000);
         for (auto& b : data)
             b = static_cast<unsigned char>(round % 3 ? rng() % distinct : (rng() % 7 ? 0 : rng() % distinct));
         int count = 0;
