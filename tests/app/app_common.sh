@@ -1,0 +1,168 @@
+# Shared pieces of the printer application tests (sourced after
+# ../cups/common.sh): a private server on a free loopback port with its own
+# socket, state file and spool, fake network printers, IPP job helpers and
+# the filter run that gives the expected bytes.
+
+# app_setup APP FILTER PPDDIR PWGMAKE PREFIX: checks and the work directory.
+app_setup() {
+    APP=$1 FILTER=$2 PPDDIR=$3 PWGMAKE=$4
+    require_programs ipptool python3
+    [ -x "$APP" ] || fail "dotforge-app $APP not built"
+    [ -x "$FILTER" ] || fail "filter $FILTER not built"
+    make_workdir "$5"
+    mkdir -p "$W/run" "$W/spool" "$W/docs" "$W/expect" "$W/tests"
+    # The main loop's sub-commands find the server by a socket under SNAP_COMMON.
+    export SNAP_COMMON=$W/run
+    APP_PID=
+    LISTENER_PIDS=()
+    CLEANUP_HOOKS+=(app_cleanup)
+    PORT=$(dfstream freeport)
+    SRV=127.0.0.1:$PORT
+}
+
+# app_start [EXTRA -o OPTIONS]: starts the server and waits for its socket.
+app_start() {
+    local i deathsig=()
+    setpriv --pdeathsig TERM true 2>/dev/null && deathsig=(setpriv --pdeathsig TERM)
+    "${deathsig[@]}" "$APP" server -o server-port="$PORT" -o log-file="$W/app.log" -o log-level=debug \
+        -o spool-directory="$W/spool" -o state-file="$W/state" "$@" > "$W/app.out" 2>&1 &
+    APP_PID=$!
+    for i in $(seq 200); do
+        [ -S "$W/run/dotforge-app.sock" ] && break
+        kill -0 "$APP_PID" 2>/dev/null || { cat "$W/app.out"; fail "dotforge-app exited at start-up"; }
+        sleep 0.05
+    done
+    [ -S "$W/run/dotforge-app.sock" ] || fail "dotforge-app did not come up"
+}
+
+# app_stop: asks the server to shut down, then makes sure it is gone.
+app_stop() {
+    local i
+    [ -n "$APP_PID" ] || return 0
+    timeout 10 "$APP" shutdown >/dev/null 2>&1
+    for i in $(seq 100); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.05; done
+    kill -TERM "$APP_PID" 2>/dev/null && sleep 0.2
+    kill -KILL "$APP_PID" 2>/dev/null
+    wait "$APP_PID" 2>/dev/null
+    APP_PID=
+}
+
+app_cleanup() {
+    local p
+    app_stop
+    for p in "${LISTENER_PIDS[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
+}
+
+# start_printer PORT DIR: a fake network printer keeping each connection's bytes.
+start_printer() {
+    local port=$1 dir=$2 i
+    mkdir -p "$dir"
+    python3 "$DFSTREAM" listen "$port" "$dir" &
+    LISTENER_PIDS+=($!)
+    for i in $(seq 100); do [ -e "$dir/ready" ] && return 0; sleep 0.05; done
+    fail "the fake printer on port $port did not start"
+}
+
+# wait_conn DIR N: waits until connection N to the printer has ended.
+wait_conn() {
+    local i
+    for i in $(seq 200); do [ -e "$1/conn-$2.bin" ] && return 0; sleep 0.05; done
+    return 1
+}
+
+# ipp_job PRINTER FILE FORMAT [ATTR LINES]: a Print-Job through ipptool with
+# the given job attributes (ipptool ATTR lines); prints the job id.
+ipp_job() {
+    local printer=$1 file=$2 format=$3 attrs=${4:-} t
+    t=$(mktemp "$W/tests/print.XXXXXX")
+    cat > "$t" <<EOT
+{
+  NAME "print"
+  OPERATION Print-Job
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri \$uri
+  ATTR name requesting-user-name test
+  ATTR mimeMediaType document-format $format
+  GROUP job-attributes-tag
+$attrs
+  FILE $file
+  STATUS successful-ok
+  DISPLAY job-id
+}
+EOT
+    ipptool -c "ipp://$SRV/ipp/print/$printer" "$t" 2>&1 | tail -n 1
+}
+
+# ipp_status PRINTER FILE FORMAT ATTRS: the IPP status of a Print-Job.
+ipp_status() {
+    local printer=$1 file=$2 format=$3 attrs=${4:-} t
+    t=$(mktemp "$W/tests/status.XXXXXX")
+    cat > "$t" <<EOT
+{
+  NAME "status"
+  OPERATION Print-Job
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri \$uri
+  ATTR name requesting-user-name test
+  ATTR mimeMediaType document-format $format
+  GROUP job-attributes-tag
+$attrs
+  FILE $file
+}
+EOT
+    ipptool -v "ipp://$SRV/ipp/print/$printer" "$t" 2>&1 | sed -n 's/.*status-code = \([a-z-]*\).*/\1/p' | head -n 1
+}
+
+# job_info PRINTER ID: "STATE,REASONS" of a job (ipptool's CSV line).
+job_info() {
+    local t=$W/tests/jobinfo.test
+    [ -e "$t" ] || cat > "$t" <<'EOT'
+{
+  NAME "job"
+  OPERATION Get-Job-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR integer job-id $job_id
+  ATTR name requesting-user-name test
+  ATTR keyword requested-attributes job-state,job-state-reasons
+  STATUS successful-ok
+  DISPLAY job-state
+  DISPLAY job-state-reasons
+}
+EOT
+    ipptool -c -d job_id="$2" "ipp://$SRV/ipp/print/$1" "$t" 2>/dev/null | tail -n 1
+}
+
+# wait_job PRINTER ID: waits for the job to end; prints its job-state keyword.
+wait_job() {
+    local i s
+    for i in $(seq 200); do
+        s=$(job_info "$1" "$2")
+        s=${s%%,*}
+        case "$s" in completed | aborted | canceled) break ;; esac
+        sleep 0.05
+    done
+    echo "$s"
+}
+
+# expect_filter PPD-MODEL OPTIONS PWG OUT: what the filter writes for that raster.
+expect_filter() {
+    PPD="$PPDDIR/dotforge-$1.ppd" "$FILTER" 1 test job 1 "$2" "$3" > "$4" 2> "$4.err"
+}
+
+# same_bytes NAME GOT EXPECTED: compares and reports.
+same_bytes() {
+    if cmp -s "$2" "$3"; then
+        echo "ok   $1 ($(stat -c %s "$2") bytes)"
+        return 0
+    fi
+    echo "FAIL $1: the printer got $(stat -c %s "$2" 2>/dev/null) bytes, the filter writes $(stat -c %s "$3")"
+    cmp "$2" "$3" | head -n 2
+    return 1
+}
