@@ -74,6 +74,17 @@ void AddVendor(const DfAppModel& model, pappl_pr_driver_data_t* d, ipp_t* attrs)
     }
 }
 
+// Printer attributes IPP Everywhere asks for that PAPPL 1.3 leaves out. One
+// grey plane, one side, no colour management: the values are the trivial ones.
+void AddConformance(ipp_t* attrs) {
+    static const char* const kOverrides[] = {"document-number", "pages"};
+    ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+    ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "overrides-supported", 2, nullptr, kOverrides);
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr, "auto");
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr, "auto");
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back", nullptr, "normal");
+}
+
 }  // namespace
 
 pappl_pr_driver_t* DfAppDriverList(int* count) {
@@ -185,5 +196,6 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
 
     if (!*attrs) *attrs = ippNew();
     AddVendor(m, d, *attrs);
+    AddConformance(*attrs);
     return true;
 }

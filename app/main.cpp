@@ -71,15 +71,19 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     static std::string stateFile;
     stateFile = stateOption ? stateOption : DefaultStateFile();
 
+    // Loopback only unless asked: a printer on the network is an open door.
+    if (!listen) listen = "localhost";
+    const bool everywhere = !strcmp(listen, "*");
+    const bool loopback = !strcmp(listen, "localhost") || !strcmp(listen, "127.0.0.1") || !strcmp(listen, "::1");
+    // No certificate can name the loopback address, so it is served without TLS.
+    pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE;
+    if (loopback) soptions |= PAPPL_SOPTIONS_NO_TLS;
     pappl_system_t* system =
-        papplSystemCreate(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE, "dotforge", port,
+        papplSystemCreate(soptions, "dotforge", port,
                           "_print,_universal", spool, logFile ? logFile : "-",
                           LogLevel(cupsGetOption("log-level", num_options, options)), nullptr, false);
     if (!system) return nullptr;
 
-    // Loopback only unless asked: a printer on the network is an open door.
-    if (!listen) listen = "localhost";
-    const bool everywhere = !strcmp(listen, "*");
     if (!papplSystemAddListeners(system, everywhere ? nullptr : listen)) {
         fprintf(stderr, "dotforge-app: Unable to listen on '%s' port %d.\n", listen, port);
         papplSystemDelete(system);

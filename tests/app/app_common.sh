@@ -5,7 +5,7 @@
 
 # app_setup APP FILTER PPDDIR PWGMAKE PREFIX: checks and the work directory.
 app_setup() {
-    APP=$1 FILTER=$2 PPDDIR=$3 PWGMAKE=$4
+    APP=$(readlink -f "$1") FILTER=$(readlink -f "$2") PPDDIR=$(readlink -f "$3") PWGMAKE=$(readlink -f "$4")
     require_programs ipptool python3
     [ -x "$APP" ] || fail "dotforge-app $APP not built"
     [ -x "$FILTER" ] || fail "filter $FILTER not built"
