@@ -89,3 +89,76 @@ EOF
 }
 
 dfstream() { python3 "$DFSTREAM" "$@"; }
+
+# start_private_cupsd DIR PORT: a private cupsd on 127.0.0.1:PORT with its
+# configuration, spool and logs under DIR and a ServerBin at DIR/sb (make it
+# with make_serverbin first). Sets CUPSD_PID; stop it with stop_private_cupsd.
+start_private_cupsd() {
+    local d=$1 port=$2 i deathsig=()
+    mkdir -p "$d"/etc/ppd "$d"/spool/tmp "$d"/cache "$d"/state "$d"/log
+    cat > "$d/etc/cups-files.conf" <<EOT
+ServerRoot $d/etc
+RequestRoot $d/spool
+TempDir $d/spool/tmp
+CacheDir $d/cache
+StateDir $d/state
+ServerBin $d/sb
+AccessLog $d/log/access_log
+ErrorLog $d/log/error_log
+PageLog $d/log/page_log
+Printcap $d/state/printcap
+FileDevice No
+EOT
+    cat > "$d/etc/cupsd.conf" <<EOT
+LogLevel debug
+MaxLogSize 0
+Listen 127.0.0.1:$port
+Browsing No
+BrowseLocalProtocols none
+DefaultShared No
+WebInterface No
+DefaultAuthType None
+JobKillDelay 5
+ErrorPolicy abort-job
+<Location />
+  Order allow,deny
+  Allow from 127.0.0.1
+</Location>
+<Policy default>
+  JobPrivateAccess all
+  JobPrivateValues none
+  SubscriptionPrivateAccess all
+  SubscriptionPrivateValues none
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+EOT
+    echo "Community" > "$d/etc/snmp.conf"
+    cupsd -t -c "$d/etc/cupsd.conf" -s "$d/etc/cups-files.conf" > "$d/log/cupsd-t.txt" 2>&1 ||
+        { cat "$d/log/cupsd-t.txt"; fail "cupsd rejects the test configuration"; }
+    setpriv --pdeathsig TERM true 2>/dev/null && deathsig=(setpriv --pdeathsig TERM)
+    "${deathsig[@]}" cupsd -f -c "$d/etc/cupsd.conf" -s "$d/etc/cups-files.conf" > "$d/log/cupsd.out" 2>&1 &
+    CUPSD_PID=$!
+    for i in $(seq 200); do
+        lpstat -h "127.0.0.1:$port" -r >/dev/null 2>&1 && return 0
+        kill -0 "$CUPSD_PID" 2>/dev/null || { cat "$d/log/cupsd.out"; fail "cupsd exited at start-up"; }
+        sleep 0.05
+    done
+    fail "cupsd did not come up on 127.0.0.1:$port"
+}
+
+stop_private_cupsd() {
+    local i state
+    [ -n "${CUPSD_PID:-}" ] || return 0
+    kill -TERM "$CUPSD_PID" 2>/dev/null
+    # A process that exited can linger as a zombie, so look at its state.
+    for i in $(seq 100); do
+        state=$(awk '{print $3}' "/proc/$CUPSD_PID/stat" 2>/dev/null)
+        [ -z "$state" ] || [ "$state" = Z ] && break
+        sleep 0.05
+    done
+    [ -n "$state" ] && [ "$state" != Z ] && kill -KILL "$CUPSD_PID" 2>/dev/null
+    wait "$CUPSD_PID" 2>/dev/null
+    CUPSD_PID=
+}
