@@ -16,20 +16,20 @@ SYS_SB=$(cups-config --serverbin)
 [ -e "$SYS_SB/backend/ipp" ] || skip "CUPS's ipp backend is not installed"
 app_setup "$@" dotforge-app-cupsd
 NETPORT=$(dfstream freeport)
-CUPSPORT=$(dfstream freeport)
 start_printer "$NETPORT" "$W/net"
 app_start
 "$APP" add -d label -m tspl-203 -v "socket://127.0.0.1:$NETPORT" >/dev/null || fail "add label"
 
-make_serverbin "$W/cups/sb" "$FILTER"
-start_private_cupsd "$W/cups" "$CUPSPORT"
-CLEANUP_HOOKS+=(stop_private_cupsd)
-CUPS=127.0.0.1:$CUPSPORT
+make_serverbin "$W/sb" "$FILTER"
+CLEANUP_HOOKS+=(stop_cupsd)
+APPSRV=$SRV
+start_cupsd "$W/sb"
+CUPS=$SRV SRV=$APPSRV
 lpadmin -h "$CUPS" -p Label -E -v "ipp://localhost:$PORT/ipp/print/label" -m everywhere > "$W/lpadmin.txt" 2>&1 ||
-    { cat "$W/lpadmin.txt"; tail -n 20 "$W/cups/log/error_log"; fail "lpadmin -m everywhere failed"; }
+    { cat "$W/lpadmin.txt"; tail -n 20 "$W/log/error_log"; fail "lpadmin -m everywhere failed"; }
 # cupsd writes the PPD once it has asked the printer.
-for i in $(seq 100); do grep -qs 'Manufacturer: "dotforge"' "$W/cups/etc/ppd/Label.ppd" && break; sleep 0.05; done
-grep -qs 'Manufacturer: "dotforge"' "$W/cups/etc/ppd/Label.ppd" && echo "ok   CUPS made a queue from the printer's attributes" ||
+for i in $(seq 100); do grep -qs 'Manufacturer: "dotforge"' "$W/etc/ppd/Label.ppd" && break; sleep 0.05; done
+grep -qs 'Manufacturer: "dotforge"' "$W/etc/ppd/Label.ppd" && echo "ok   CUPS made a queue from the printer's attributes" ||
     fail "the generated PPD does not name the printer"
 
 make_doc "$W/docs/label.pdf" 50 30 1
@@ -42,7 +42,7 @@ for doc in label.pdf label.png; do
     CONN=$((CONN + 1))
     if ! wait_conn "$W/net" $CONN && ! { sleep 10; wait_conn "$W/net" $CONN; }; then
         echo "FAIL $doc: nothing reached the printer"
-        grep -i 'job\|error' "$W/cups/log/error_log" | tail -n 15
+        grep -i 'job\|error' "$W/log/error_log" | tail -n 15
         FAILED=$((FAILED + 1))
         continue
     fi
@@ -55,7 +55,7 @@ for doc in label.pdf label.png; do
     fi
 done
 cancel -h "$CUPS" -a Label 2>/dev/null
-stop_private_cupsd
+stop_cupsd
 app_stop
 echo "$FAILED failed"
 [ "$FAILED" = 0 ]
