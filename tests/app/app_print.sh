@@ -99,6 +99,32 @@ say "Printer defaults set with dotforge-app modify"
 out=$("$APP" submit -d tspl-203 -o media=om_label-50x30_50x30mm "$W/docs/tspl-203.pwg" 2>&1)
 check tspl-203-modified "${out##*-}" tspl-203 tspl-203 "$W/docs/tspl-203.pwg" "Darkness=12 ImageFilter=5 FeedOffset=10"
 
+say "Three printers printing at the same time"
+# Each on a fake printer of its own; the jobs' state is their own, so each
+# still gets exactly the filter's bytes.
+for drv in tspl-300 escpos-80 peripage-57; do
+    port=$(dfstream freeport)
+    start_printer "$port" "$W/par-$drv"
+    "$APP" add -d "par-$drv" -m "$drv" -v "socket://127.0.0.1:$port" >/dev/null || fail "add par-$drv"
+    "$PWGMAKE" "$W/docs/par-$drv.pwg" $(case $drv in tspl-300) echo 591 354 300 ;; escpos-80) echo 576 800 203 ;;
+        *) echo 384 400 203 ;; esac) 6 || fail pwgmake
+    expect_filter "$drv" "" "$W/docs/par-$drv.pwg" "$W/expect/par-$drv.bin"
+done
+submits=()
+for drv in tspl-300 escpos-80 peripage-57; do
+    "$APP" submit -d "par-$drv" -o media="$(cat "$W/docs/$drv.media")" "$W/docs/par-$drv.pwg" >/dev/null 2>&1 &
+    submits+=($!)
+done
+for drv in tspl-300 escpos-80 peripage-57; do
+    if wait_conn "$W/par-$drv" 1; then
+        same_bytes "par-$drv" "$W/par-$drv/conn-1.bin" "$W/expect/par-$drv.bin" || FAILED=$((FAILED + 1))
+    else
+        echo "FAIL par-$drv: nothing reached the printer"
+        FAILED=$((FAILED + 1))
+    fi
+done
+wait "${submits[@]}"
+
 say "Raw pass-through"
 printf 'SIZE 50 mm,30 mm\r\nCLS\r\nPRINT 1\r\n' > "$W/docs/raw.tspl"
 id=$(ipp_job tspl-203 "$W/docs/raw.tspl" application/vnd.dotforge-tspl)

@@ -47,9 +47,9 @@ int main(int argc, char** argv) {
                     row[x] = 255;
                     continue;
                 }
-                unsigned char v = static_cast<unsigned char>(x * 255 / (width ? width : 1));  // ramp
+                unsigned char v = static_cast<unsigned char>(x * 255 / (width ? width : 1));           // ramp
                 if (y < height / 4 && x >= (p % 3) * width / 4 && x < (p % 3 + 1) * width / 4) v = 0;  // bar
-                if (y > height * 3 / 4 && ((x / 3 + y / 5) % 2)) v = 40;                           // stripes
+                if (y > height * 3 / 4 && ((x / 3 + y / 5) % 2)) v = 40;  // stripes
                 row[x] = v;
             }
             ok = cupsRasterWritePixels(ras, row.data(), width) == width;
