@@ -85,6 +85,11 @@ paperang-57|ATTR keyword print-content-optimize photo;ATTR keyword dotforge-dith
 peripage-57|ATTR integer print-darkness 30;ATTR integer print-speed 7620;ATTR keyword dotforge-sound-after every-document;ATTR keyword dotforge-sound-before every-page;ATTR keyword dotforge-compression on|Darkness=4 zePrintRate=3 EndPrintSound=EveryDoc BeginPrintSound=EveryPage ImageCompress=1
 EOT
 
+say "Apple raster"
+"$PWGMAKE" "$W/docs/apple.urf" 400 240 203 2 || fail "pwgmake urf"
+id=$(ipp_job tspl-203 "$W/docs/apple.urf" image/urf "ATTR keyword media om_label-50x30_50x30mm")
+check tspl-203-urf "$id" tspl-203 tspl-203 "$W/docs/apple.urf" ""
+
 say "Media tracking and type from media-col"
 col='ATTR collection media-col { MEMBER collection media-size { MEMBER integer x-dimension 5000 MEMBER integer y-dimension 3000 } MEMBER keyword media-tracking mark }'
 id=$(ipp_job tspl-203 "$W/docs/tspl-203.pwg" image/pwg-raster "$col")
