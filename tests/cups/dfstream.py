@@ -597,6 +597,8 @@ def cmd_listen(a):
                     conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
                     dropped = True
                     break
+                if a.drop_after and got >= a.drop_after:
+                    break  # a printer that goes away in the middle of every job
                 if a.rate and not os.path.exists(os.path.join(a.dir, "fast")):
                     time.sleep(len(chunk) / a.rate)
         conn.close()
@@ -668,6 +670,8 @@ def main():
     p.add_argument("--rate", type=int, default=0)
     p.add_argument("--drop-first", type=int, default=0,
                    help="reset the first connection after this many bytes")
+    p.add_argument("--drop-after", type=int, default=0,
+                   help="close every connection after this many bytes")
     p.set_defaults(fn=cmd_listen)
 
     a = ap.parse_args()

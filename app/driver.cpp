@@ -1,0 +1,204 @@
+// Driver data for the seven models. Every driver takes 8-bit grey lines only
+// (sgray_8, also forced for bi-level jobs) so that the library, not PAPPL,
+// turns grey into dots.
+#include "app/driver.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/ippsettings.h"
+#include "app/job.h"
+#include "app/models.h"
+#include "app/vendor.h"
+
+namespace {
+
+void Copy(char* dst, size_t size, const char* src) {
+    strncpy(dst, src, size - 1);
+    dst[size - 1] = '\0';
+}
+
+// A TSPL printer can beep on request; the other families only log it.
+void Identify(pappl_printer_t* printer, pappl_identify_actions_t, const char*) {
+    pappl_pr_driver_data_t data;
+    if (!papplPrinterGetDriverData(printer, &data) || !data.extension) return;
+    const DfAppModel& model = *static_cast<const DfAppModel*>(data.extension);
+    if (model.modelNumber == 20) {
+        if (pappl_device_t* device = papplPrinterOpenDevice(printer)) {
+            papplDevicePuts(device, "SOUND 5,200\r\n");
+            papplDeviceFlush(device);
+            papplPrinterCloseDevice(printer);
+            return;
+        }
+    }
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify-Printer: this printer has no way to signal.");
+}
+
+// Paper or labels, level unknown: thermal printers report no supply levels.
+bool Status(pappl_printer_t* printer) {
+    pappl_supply_t supply;
+    memset(&supply, 0, sizeof(supply));
+    supply.color = PAPPL_SUPPLY_COLOR_NO_COLOR;
+    Copy(supply.description, sizeof(supply.description), "Thermal paper");
+    supply.is_consumed = true;
+    supply.level = -1;
+    supply.type = PAPPL_SUPPLY_TYPE_OTHER;
+    papplPrinterSetSupplies(printer, 1, &supply);
+    return true;
+}
+
+void AddVendor(const DfAppModel& model, pappl_pr_driver_data_t* d, ipp_t* attrs) {
+    const DfVendorAttr* list[32];
+    const size_t n = DfVendorAttrs(model.modelNumber, list, 32);
+    for (size_t i = 0; i < n && d->num_vendor < PAPPL_MAX_VENDOR; i++) {
+        const DfVendorAttr& a = *list[i];
+        d->vendor[d->num_vendor++] = a.name;
+        const std::string supported = std::string(a.name) + "-supported";
+        const std::string deflt = std::string(a.name) + "-default";
+        const char* value = DfVendorIppValue(a, DfAppDefaultChoice(model, a.keyword));
+        int count = 0;
+        while (count < 16 && a.values[count].ipp) count++;
+        if (a.integer) {
+            int numbers[16];
+            for (int k = 0; k < count; k++) numbers[k] = atoi(a.values[k].ipp);
+            ippAddIntegers(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, supported.c_str(), count, numbers);
+            ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, deflt.c_str(), value ? atoi(value) : 0);
+        } else {
+            const char* words[16];
+            for (int k = 0; k < count; k++) words[k] = a.values[k].ipp;
+            ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, supported.c_str(), count, nullptr, words);
+            ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, deflt.c_str(), nullptr,
+                         value ? value : words[0]);
+        }
+    }
+}
+
+// Printer attributes IPP Everywhere asks for that PAPPL 1.3 leaves out. One
+// grey plane, one side, no colour management: the values are the trivial ones.
+void AddConformance(ipp_t* attrs) {
+    static const char* const kOverrides[] = {"document-number", "pages"};
+    ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+    ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "overrides-supported", 2, nullptr, kOverrides);
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr, "auto");
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr,
+                 "auto");
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back", nullptr,
+                 "normal");
+}
+
+}  // namespace
+
+pappl_pr_driver_t* DfAppDriverList(int* count) {
+    static std::vector<pappl_pr_driver_t> list;
+    if (list.empty()) {
+        size_t n;
+        const DfAppModel* models = DfAppModels(&n);
+        for (size_t i = 0; i < n; i++)
+            list.push_back({models[i].driver, models[i].makeModel, models[i].deviceId,
+                            const_cast<DfAppModel*>(&models[i])});
+    }
+    *count = static_cast<int>(list.size());
+    return list.data();
+}
+
+bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const char*, const char*,
+                         pappl_pr_driver_data_t* d, ipp_t** attrs, void*) {
+    const DfAppModel* found = DfAppFindModel(driver_name);
+    if (!found) {
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "No driver named '%s'.", driver_name ? driver_name : "");
+        return false;
+    }
+    const DfAppModel& m = *found;
+    d->extension = const_cast<DfAppModel*>(found);
+    d->printfile_cb = DfAppPrintRaw;
+    d->rstartjob_cb = DfAppStartJob;
+    d->rstartpage_cb = DfAppStartPage;
+    d->rwriteline_cb = DfAppWriteLine;
+    d->rendpage_cb = DfAppEndPage;
+    d->rendjob_cb = DfAppEndJob;
+    d->identify_cb = Identify;
+    d->status_cb = Status;
+    d->format = m.format;
+    Copy(d->make_and_model, sizeof(d->make_and_model), m.makeModel);
+    d->ppm = 10;
+    d->kind = m.modelNumber == 21 ? PAPPL_KIND_RECEIPT : m.labels ? PAPPL_KIND_LABEL : PAPPL_KIND_ROLL;
+    d->has_supplies = true;
+    d->orient_default = IPP_ORIENT_PORTRAIT;
+    d->color_supported = PAPPL_COLOR_MODE_BI_LEVEL | PAPPL_COLOR_MODE_MONOCHROME;
+    d->color_default = PAPPL_COLOR_MODE_MONOCHROME;
+    d->content_default = PAPPL_CONTENT_AUTO;
+    d->quality_default = IPP_QUALITY_NORMAL;
+    d->scaling_default = PAPPL_SCALING_AUTO;
+    d->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
+    d->force_raster_type = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
+    d->duplex = PAPPL_DUPLEX_NONE;
+    d->sides_supported = PAPPL_SIDES_ONE_SIDED;
+    d->sides_default = PAPPL_SIDES_ONE_SIDED;
+    d->finishings = PAPPL_FINISHINGS_NONE;
+    d->num_resolution = 1;
+    d->x_resolution[0] = d->y_resolution[0] = m.dpi;
+    d->x_default = d->y_default = m.dpi;
+    d->borderless = true;
+    d->left_right = d->bottom_top = 0;
+
+    d->num_media = 0;
+    for (const char* name : m.media) {
+        if (!name || d->num_media >= PAPPL_MAX_MEDIA) break;
+        d->media[d->num_media++] = name;
+    }
+    d->num_source = 1;
+    d->source[0] = "main-roll";
+
+    d->tracking_supported =
+        m.labels ? PAPPL_MEDIA_TRACKING_CONTINUOUS | PAPPL_MEDIA_TRACKING_GAP | PAPPL_MEDIA_TRACKING_MARK
+                 : PAPPL_MEDIA_TRACKING_CONTINUOUS;
+    const char* tracking = DfAppDefaultChoice(m, "zeMediaTracking");
+    const bool gapDefault = tracking && !strcmp(tracking, "Gap");
+    d->num_type = 0;
+    d->type[d->num_type++] = "labels";
+    d->type[d->num_type++] = "continuous";
+    if (m.modelNumber == 24) {
+        d->type[d->num_type++] = "recording";
+        d->type[d->num_type++] = "perforated";
+        d->type[d->num_type++] = "tattoo";
+    }
+
+    pappl_media_col_t& ready = d->media_ready[0];
+    memset(&ready, 0, sizeof(ready));
+    if (pwg_media_t* pwg = pwgMediaForPWG(m.mediaDefault)) {
+        ready.size_width = pwg->width;
+        ready.size_length = pwg->length;
+    }
+    Copy(ready.size_name, sizeof(ready.size_name), m.mediaDefault);
+    Copy(ready.source, sizeof(ready.source), "main-roll");
+    Copy(ready.type, sizeof(ready.type), gapDefault ? "labels" : "continuous");
+    ready.tracking = gapDefault ? PAPPL_MEDIA_TRACKING_GAP : PAPPL_MEDIA_TRACKING_CONTINUOUS;
+    d->media_default = ready;
+
+    d->mode_supported = PAPPL_LABEL_MODE_TEAR_OFF;
+    d->mode_configured = PAPPL_LABEL_MODE_TEAR_OFF;
+    if (m.modelNumber == 20) {
+        d->tear_offset_supported[0] = 0;
+        d->tear_offset_supported[1] = 3000;
+    }
+    d->tear_offset_configured = 0;
+    int maxSpeed = 0;
+    for (int s : m.speeds) maxSpeed = s > maxSpeed ? s : maxSpeed;
+    if (maxSpeed) {
+        d->speed_supported[0] = 0;
+        d->speed_supported[1] = maxSpeed * 2540;
+    }
+    d->speed_default = 0;
+    d->darkness_supported = m.darknessLevels;
+    d->darkness_configured = m.darknessLevels ? kDfDarknessUntouched : 0;
+    d->darkness_default = 0;
+    d->identify_supported = PAPPL_IDENTIFY_ACTIONS_SOUND;
+    d->identify_default = PAPPL_IDENTIFY_ACTIONS_SOUND;
+
+    if (!*attrs) *attrs = ippNew();
+    AddVendor(m, d, *attrs);
+    AddConformance(*attrs);
+    return true;
+}

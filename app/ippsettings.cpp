@@ -1,0 +1,109 @@
+// IPP job options to PPD choices. Standard attributes first (media tracking
+// and type, darkness, speed, colour mode, content, tear-off offset), then
+// the vendor attributes, then the model's PPD defaults.
+#include "app/ippsettings.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/vendor.h"
+
+int DfIppSettings::Nearest(const int* choices, int count, int value) {
+    int best = choices[0];
+    for (int i = 1; i < count; i++)
+        if (abs(choices[i] - value) < abs(best - value)) best = choices[i];
+    return best;
+}
+
+static const DfVendorAttr* VendorFor(int modelNumber, const char* keyword) {
+    const DfVendorAttr* attrs[32];
+    const size_t n = DfVendorAttrs(modelNumber, attrs, 32);
+    for (size_t i = 0; i < n; i++)
+        if (!strcmp(attrs[i]->keyword, keyword)) return attrs[i];
+    return nullptr;
+}
+
+bool DfIppSettings::Choice(const char* keyword, std::string& value) {
+    const char* def = DfAppDefaultChoice(m_model, keyword);
+    if (!def) return false;  // the model's PPD has no such option
+    const std::string k = keyword;
+
+    if (k == "zeMediaTracking") {
+        const char* type = m_options.media.type;
+        if (m_model.modelNumber == 24 && !strcmp(type, "recording"))
+            value = "Recording";
+        else if (m_model.modelNumber == 24 && !strcmp(type, "perforated"))
+            value = "Perforated";
+        else if (m_model.modelNumber == 24 && !strcmp(type, "tattoo"))
+            value = "Tattoo";
+        else if (m_options.media.tracking == PAPPL_MEDIA_TRACKING_GAP)
+            value = "Gap";
+        else if (m_options.media.tracking == PAPPL_MEDIA_TRACKING_MARK)
+            value = "BLine";
+        else if (m_options.media.tracking == PAPPL_MEDIA_TRACKING_CONTINUOUS)
+            value = "Continuous";
+        else
+            value = def;
+        return true;
+    }
+    if (k == "Darkness") {
+        const int pct = m_options.darkness_configured + m_options.print_darkness;
+        if (m_options.print_darkness == 0 && m_options.darkness_configured == kDfDarknessUntouched) {
+            value = "Default";
+        } else {
+            const int top = m_model.darknessLevels - 1;
+            const int clamped = pct < 0 ? 0 : pct > 100 ? 100 : pct;
+            value = std::to_string((clamped * top + 50) / 100);
+        }
+        return true;
+    }
+    if (k == "zePrintRate") {
+        if (m_options.print_speed <= 0) {
+            value = "Default";
+        } else {
+            int count = 0;
+            while (count < 10 && m_model.speeds[count]) count++;
+            // print-speed is in hundredths of a millimetre per second.
+            value = std::to_string(Nearest(m_model.speeds, count, (m_options.print_speed + 1270) / 2540));
+        }
+        return true;
+    }
+    if (k == "ImageFilter") {
+        if (m_options.print_color_mode == PAPPL_COLOR_MODE_BI_LEVEL ||
+            m_options.print_content_optimize == PAPPL_CONTENT_TEXT) {
+            value = "0";
+            return true;
+        }
+    }
+    if (k == "FeedOffset" && m_model.modelNumber == 20 && m_tearOffset > 0) {
+        static const int kTear[] = {0, 1, 2, 3, 4, 5, 6, 8, 10, 12, 15, 20, 25, 30};
+        value = std::to_string(Nearest(kTear, 14, (m_tearOffset + 50) / 100));
+        return true;
+    }
+    if (const DfVendorAttr* attr = VendorFor(m_model.modelNumber, keyword)) {
+        const char* ipp = cupsGetOption(attr->name, m_options.num_vendor, m_options.vendor);
+        char text[64];
+        if (!ipp && m_printerAttrs) {
+            const std::string name = std::string(attr->name) + "-default";
+            if (ipp_attribute_t* a = ippFindAttribute(m_printerAttrs, name.c_str(), IPP_TAG_ZERO)) {
+                ippAttributeString(a, text, sizeof(text));
+                ipp = text;
+            }
+        }
+        const char* ppd = ipp ? DfVendorPpdChoice(*attr, ipp) : nullptr;
+        value = ppd ? ppd : def;
+        return true;
+    }
+    value = def;
+    return true;
+}
+
+bool DfIppSettings::Attribute(const char* name, std::string& value) {
+    const char* v = nullptr;
+    if (!strcmp(name, "DensityCommand")) v = m_model.densityCommand;
+    if (!strcmp(name, "ImageMaxLength")) v = m_model.imageMaxLength;
+    if (!v) return false;
+    value = v;
+    return true;
+}

@@ -1,0 +1,126 @@
+// dotforge-app: the printer application. PAPPL's main loop provides the
+// sub-commands (server, add, modify, submit, ...); the system callback below
+// reads the server options, listens on the loopback address unless told
+// otherwise and keeps printers and their settings in a state file.
+#include <pappl/pappl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/driver.h"
+#include "base/log.h"
+
+#ifndef DF_APP_VERSION
+#define DF_APP_VERSION "0.1.0"
+#endif
+
+namespace {
+
+const int kDefaultPort = 8632;
+
+// The renderers' debug log is the filter's syslog trace; in the server only
+// real errors are worth a line.
+void QuietLog(int priority, const char* message) {
+    if (priority <= LOG_ERR) fprintf(stderr, "dotforge: %s\n", message);
+}
+
+pappl_loglevel_t LogLevel(const char* value) {
+    if (!value) return PAPPL_LOGLEVEL_WARN;
+    if (!strcmp(value, "debug")) return PAPPL_LOGLEVEL_DEBUG;
+    if (!strcmp(value, "info")) return PAPPL_LOGLEVEL_INFO;
+    if (!strcmp(value, "error")) return PAPPL_LOGLEVEL_ERROR;
+    if (!strcmp(value, "fatal")) return PAPPL_LOGLEVEL_FATAL;
+    return PAPPL_LOGLEVEL_WARN;
+}
+
+// Where printers and their defaults are kept unless -o state-file= says.
+std::string DefaultStateFile() {
+    if (const char* snap = getenv("SNAP_COMMON")) return std::string(snap) + "/dotforge-app.state";
+    if (getuid() == 0) return "/var/lib/dotforge-app.state";
+    if (const char* xdg = getenv("XDG_CONFIG_HOME")) return std::string(xdg) + "/dotforge-app.state";
+    if (const char* home = getenv("HOME")) return std::string(home) + "/.config/dotforge-app.state";
+    return "/tmp/dotforge-app.state";
+}
+
+void Usage(void*) {
+    puts(
+        "Usage: dotforge-app SUB-COMMAND [OPTIONS] [FILENAME]\n"
+        "Sub-commands: add, autoadd, cancel, default, delete, devices, drivers, jobs, modify,\n"
+        "              options, printers, server, shutdown, status, submit\n"
+        "Server options (-o NAME=VALUE): server-port (default 8632), listen-hostname\n"
+        "  (default localhost; '*' for every address), server-name, log-file ('-' = stderr),\n"
+        "  log-level (fatal, error, warn, info, debug), spool-directory, state-file.\n"
+        "Drivers: tspl-203, tspl-300, escpos-58, escpos-80, cpcl-203, paperang-57, peripage-57\n"
+        "  (dotforge-app drivers).");
+}
+
+pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
+    const char* portText = cupsGetOption("server-port", num_options, options);
+    const int port = portText ? atoi(portText) : kDefaultPort;
+    if (port < 0 || port > 65535) {
+        fprintf(stderr, "dotforge-app: Bad 'server-port' value.\n");
+        return nullptr;
+    }
+    const char* logFile = cupsGetOption("log-file", num_options, options);
+    const char* spool = cupsGetOption("spool-directory", num_options, options);
+    const char* listen = cupsGetOption("listen-hostname", num_options, options);
+    const char* serverName = cupsGetOption("server-name", num_options, options);
+    const char* stateOption = cupsGetOption("state-file", num_options, options);
+    static std::string stateFile;
+    stateFile = stateOption ? stateOption : DefaultStateFile();
+
+    // Loopback only unless asked: a printer on the network is an open door.
+    if (!listen) listen = "localhost";
+    const bool everywhere = !strcmp(listen, "*");
+    const bool loopback =
+        !strcmp(listen, "localhost") || !strcmp(listen, "127.0.0.1") || !strcmp(listen, "::1");
+    // No certificate can name the loopback address, so it is served without TLS.
+    pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE;
+    if (loopback) soptions |= PAPPL_SOPTIONS_NO_TLS;
+    pappl_system_t* system =
+        papplSystemCreate(soptions, "dotforge", port, "_print,_universal", spool, logFile ? logFile : "-",
+                          LogLevel(cupsGetOption("log-level", num_options, options)), nullptr, false);
+    if (!system) return nullptr;
+
+    // "localhost" is both loopback addresses, whichever of them exists here.
+    bool listening;
+    if (!strcmp(listen, "localhost")) {
+        const bool v4 = papplSystemAddListeners(system, "127.0.0.1");
+        const bool v6 = papplSystemAddListeners(system, "::1");
+        listening = v4 || v6;
+    } else {
+        listening = papplSystemAddListeners(system, everywhere ? nullptr : listen);
+    }
+    if (!listening) {
+        fprintf(stderr, "dotforge-app: Unable to listen on '%s' port %d.\n", listen, port);
+        papplSystemDelete(system);
+        return nullptr;
+    }
+    if (serverName)
+        papplSystemSetHostName(system, serverName);
+    else if (!everywhere)
+        papplSystemSetHostName(system, listen);
+
+    int count;
+    pappl_pr_driver_t* drivers = DfAppDriverList(&count);
+    papplSystemSetPrinterDrivers(system, count, drivers, nullptr, nullptr, DfAppDriverCallback, nullptr);
+    papplSystemSetFooterHTML(system, "dotforge printer application");
+    if (access(stateFile.c_str(), R_OK) == 0 && !papplSystemLoadState(system, stateFile.c_str()))
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to load the state file '%s'.", stateFile.c_str());
+    papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),
+                               const_cast<char*>(stateFile.c_str()));
+    return system;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    DfSetLogSink(QuietLog);
+    int count;
+    pappl_pr_driver_t* drivers = DfAppDriverList(&count);
+    return papplMainloop(argc, argv, DF_APP_VERSION, nullptr, count, drivers, nullptr, DfAppDriverCallback,
+                         nullptr, nullptr, CreateSystem, Usage, nullptr);
+}

@@ -1,0 +1,197 @@
+# Shared pieces of the printer application tests (sourced after
+# ../cups/common.sh): a private server on a free loopback port with its own
+# socket, state file and spool, fake network printers, IPP job helpers and
+# the filter run that gives the expected bytes.
+
+# app_setup APP FILTER PPDDIR PWGMAKE PREFIX: checks and the work directory.
+app_setup() {
+    APP=$(readlink -f "$1") FILTER=$(readlink -f "$2") PPDDIR=$(readlink -f "$3") PWGMAKE=$(readlink -f "$4")
+    require_programs ipptool python3
+    [ -x "$APP" ] || fail "dotforge-app $APP not built"
+    [ -x "$FILTER" ] || fail "filter $FILTER not built"
+    make_workdir "$5"
+    mkdir -p "$W/run" "$W/appspool" "$W/docs" "$W/expect" "$W/tests"
+    # The main loop's sub-commands find the server by a socket under SNAP_COMMON.
+    export SNAP_COMMON=$W/run
+    APP_PID=
+    LISTENER_PIDS=()
+    CLEANUP_HOOKS+=(app_cleanup)
+    PORT=$(dfstream freeport)
+    SRV=127.0.0.1:$PORT
+}
+
+# app_start [EXTRA -o OPTIONS]: starts the server and waits for its socket.
+app_start() {
+    local i deathsig=()
+    # A socket left by an earlier server would let the sub-commands start a
+    # private server of their own.
+    rm -f "$W/run/dotforge-app.sock"
+    setpriv --pdeathsig TERM true 2>/dev/null && deathsig=(setpriv --pdeathsig TERM)
+    "${deathsig[@]}" "$APP" server -o server-port="$PORT" -o log-file="$W/app.log" -o log-level=debug \
+        -o spool-directory="$W/appspool" -o state-file="$W/state" "$@" >> "$W/app.out" 2>&1 &
+    APP_PID=$!
+    for i in $(seq 200); do
+        [ -S "$W/run/dotforge-app.sock" ] && break
+        kill -0 "$APP_PID" 2>/dev/null || { cat "$W/app.out"; fail "dotforge-app exited at start-up"; }
+        sleep 0.05
+    done
+    [ -S "$W/run/dotforge-app.sock" ] || fail "dotforge-app did not come up"
+}
+
+# app_stop: stops the server the way a service manager does (SIGTERM), then
+# makes sure it is gone. (PAPPL 1.3.1's `shutdown` sub-command can leave the
+# requesting client's thread logging into the freed system object.)
+app_stop() {
+    local i
+    [ -n "$APP_PID" ] || return 0
+    kill -TERM "$APP_PID" 2>/dev/null
+    for i in $(seq 200); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.05; done
+    kill -KILL "$APP_PID" 2>/dev/null
+    wait "$APP_PID" 2>/dev/null
+    APP_PID=
+    rm -f "$W/run/dotforge-app.sock"
+}
+
+app_cleanup() {
+    local p
+    app_stop
+    for p in "${LISTENER_PIDS[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
+}
+
+# start_printer PORT DIR: a fake network printer keeping each connection's bytes.
+start_printer() {
+    local port=$1 dir=$2 i
+    mkdir -p "$dir"
+    python3 "$DFSTREAM" listen "$port" "$dir" &
+    LISTENER_PIDS+=($!)
+    for i in $(seq 100); do [ -e "$dir/ready" ] && return 0; sleep 0.05; done
+    fail "the fake printer on port $port did not start"
+}
+
+# wait_conn DIR N: waits until connection N to the printer has ended.
+wait_conn() {
+    local i
+    for i in $(seq 200); do [ -e "$1/conn-$2.bin" ] && return 0; sleep 0.05; done
+    return 1
+}
+
+# ipp_job PRINTER FILE FORMAT [ATTR LINES]: a Print-Job through ipptool with
+# the given job attributes (ipptool ATTR lines); prints the job id.
+ipp_job() {
+    local printer=$1 file=$2 format=$3 attrs=${4:-} t
+    t=$(mktemp "$W/tests/print.XXXXXX")
+    cat > "$t" <<EOT
+{
+  NAME "print"
+  OPERATION Print-Job
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri \$uri
+  ATTR name requesting-user-name test
+  ATTR mimeMediaType document-format $format
+  GROUP job-attributes-tag
+$attrs
+  FILE $file
+  STATUS successful-ok
+  DISPLAY job-id
+}
+EOT
+    ipptool -c "ipp://$SRV/ipp/print/$printer" "$t" 2>&1 | tail -n 1
+}
+
+# ipp_refused PRINTER FILE FORMAT STATUS [ATTR LINES]: true when the printer
+# answers the Print-Job with that IPP status.
+ipp_refused() {
+    local printer=$1 file=$2 format=$3 status=$4 attrs=${5:-} t
+    t=$(mktemp "$W/tests/status.XXXXXX")
+    cat > "$t" <<EOT
+{
+  NAME "refused"
+  OPERATION Print-Job
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri \$uri
+  ATTR name requesting-user-name test
+  ATTR mimeMediaType document-format $format
+  GROUP job-attributes-tag
+$attrs
+  FILE $file
+  STATUS $status
+}
+EOT
+    ipptool -q "ipp://$SRV/ipp/print/$printer" "$t"
+}
+
+# last_job PRINTER: the id of the printer's newest job.
+last_job() {
+    "$APP" jobs -d "$1" 2>/dev/null | awk 'NR == 1 {print $1}'
+}
+
+# conns DIR: how many connections to a fake printer have ended.
+conns() {
+    sleep 0.3
+    ls "$1" | grep -c '^conn-[0-9]*\.bin$'
+}
+
+# job_info PRINTER ID: "STATE,REASONS" of a job (ipptool's CSV line).
+job_info() {
+    local t=$W/tests/jobinfo.test
+    [ -e "$t" ] || cat > "$t" <<'EOT'
+{
+  NAME "job"
+  OPERATION Get-Job-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR integer job-id $job_id
+  ATTR name requesting-user-name test
+  ATTR keyword requested-attributes job-state,job-state-reasons
+  STATUS successful-ok
+  DISPLAY job-state
+  DISPLAY job-state-reasons
+}
+EOT
+    ipptool -c -d job_id="$2" "ipp://$SRV/ipp/print/$1" "$t" 2>/dev/null | tail -n 1
+}
+
+# wait_job PRINTER ID: waits for the job to end; prints its job-state keyword.
+wait_job() {
+    local i s
+    for i in $(seq 200); do
+        s=$(job_info "$1" "$2")
+        s=${s%%,*}
+        case "$s" in completed | aborted | canceled) break ;; esac
+        sleep 0.05
+    done
+    echo "$s"
+}
+
+# expect_filter PPD-MODEL OPTIONS PWG OUT: what the filter writes for that raster.
+expect_filter() {
+    PPD="$PPDDIR/dotforge-$1.ppd" "$FILTER" 1 test job 1 "$2" "$3" > "$4" 2> "$4.err"
+}
+
+# same_bytes NAME GOT EXPECTED: compares and reports.
+same_bytes() {
+    if cmp -s "$2" "$3"; then
+        echo "ok   $1 ($(stat -c %s "$2") bytes)"
+        return 0
+    fi
+    echo "FAIL $1: the printer got $(stat -c %s "$2" 2>/dev/null) bytes, the filter writes $(stat -c %s "$3")"
+    cmp "$2" "$3" | head -n 2
+    return 1
+}
+
+# app_clean: true unless the server reported a sanitizer error (its output
+# keeps them; a leak report at exit counts too, libpappl's own excepted).
+app_clean() {
+    if grep -q -e 'ERROR: AddressSanitizer' -e 'ERROR: LeakSanitizer' -e 'runtime error:' "$W/app.out" 2>/dev/null; then
+        echo "FAIL the server reported a sanitizer error:"
+        grep -A 12 -e 'ERROR: ' -e 'runtime error:' "$W/app.out" | head -n 40
+        return 1
+    fi
+    return 0
+}

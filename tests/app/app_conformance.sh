@@ -1,0 +1,63 @@
+#!/bin/bash
+# CUPS's IPP Everywhere conformance script (ipp-everywhere.test, which runs
+# ipp-1.1.test and ipp-2.0.test too) against a dotforge-app printer of every
+# driver. ipptool insists on reading every sample file the script names,
+# even for groups it skips, so the work copy of the scripts gets empty
+# stand-ins, and real 8-bit grey PWG rasters and JPEGs where a driver's
+# resolution makes the print groups run (300 dpi; the 203 dpi drivers print
+# the JPEGs only).
+#
+# Usage: app_conformance.sh APP FILTER PPD_DIR PWGMAKE
+set -u
+. "${BASH_SOURCE[0]%/*}/../cups/common.sh"
+. "${BASH_SOURCE[0]%/*}/app_common.sh"
+
+IPPTESTS=/usr/share/cups/ipptool
+[ -e "$IPPTESTS/ipp-everywhere.test" ] || skip "ipp-everywhere.test is not installed (Debian package cups-ipp-utils)"
+require_programs gs
+app_setup "$@" dotforge-app-conformance
+NETPORT=$(dfstream freeport)
+start_printer "$NETPORT" "$W/net"
+
+mkdir -p "$W/ipp"
+cp "$IPPTESTS"/*.test "$W/ipp/"
+cd "$W/ipp" || fail "cd"
+grep -h '^[[:space:]]*FILE [a-z]' ipp-everywhere.test ipp-1.1.test ipp-2.0.test | awk '{print $2}' | sort -u |
+    while read -r f; do
+        mkdir -p "$(dirname "$f")"
+        : > "$f"
+    done
+for f in color.jpg-4x6 document-a4 document-letter gray.jpg-4x6 onepage-a4 onepage-letter; do
+    "$PWGMAKE" "pwg-raster-samples-300dpi/sgray-8/$f-sgray-8-300dpi.pwg" 600 400 300 2 || fail "pwgmake"
+done
+make_doc "$W/ipp/sample.pdf" 100 150 1  # leaves sample.ps beside it
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg -r50 -sOutputFile=color.jpg sample.ps || fail "gs jpeg"
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeggray -r50 -sOutputFile=gray.jpg sample.ps || fail "gs jpeggray"
+
+app_start
+FAILED=0
+for drv in tspl-203 tspl-300 escpos-58 escpos-80 cpcl-203 paperang-57 peripage-57; do
+    "$APP" add -d "$drv" -m "$drv" -v "socket://127.0.0.1:$NETPORT" > /dev/null 2>&1 || fail "could not add $drv"
+done
+sleep 1.1  # printer-up-time must be above 0
+for drv in tspl-203 tspl-300 escpos-58 escpos-80 cpcl-203 paperang-57 peripage-57; do
+    out="$W/result-$drv.txt"
+    if ipptool -t -f pwg-raster-samples-300dpi/sgray-8/onepage-a4-sgray-8-300dpi.pwg -d filetype=image/pwg-raster \
+        "ipp://$SRV/ipp/print/$drv" ipp-everywhere.test > "$out" 2>&1; then
+        echo "ok   $drv: $(grep -c 'PASS]' "$out") groups pass, $(grep -c 'SKIP]' "$out") skipped, none fail"
+    else
+        echo "FAIL $drv:"
+        grep -v -e 'PASS]' -e 'SKIP]' "$out" | head -n 30
+        FAILED=$((FAILED + 1))
+    fi
+done
+
+# Every job the script printed must have ended whole.
+if grep -E '\[Job [0-9]+\] .*(aborted|Aborted)' "$W/app.log" | head -n 5 | grep .; then
+    echo "FAIL a conformance job was aborted"
+    FAILED=$((FAILED + 1))
+fi
+app_stop
+app_clean || FAILED=$((FAILED + 1))
+echo "$FAILED failed"
+[ "$FAILED" = 0 ]
