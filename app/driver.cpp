@@ -12,6 +12,7 @@
 #include "app/job.h"
 #include "app/models.h"
 #include "app/vendor.h"
+#include "app/webui.h"
 
 namespace {
 
@@ -117,6 +118,7 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
     d->rendjob_cb = DfAppEndJob;
     d->identify_cb = Identify;
     d->status_cb = Status;
+    d->testpage_cb = DfAppTestPage;
     d->format = m.format;
     Copy(d->make_and_model, sizeof(d->make_and_model), m.makeModel);
     d->ppm = 10;

@@ -10,7 +10,10 @@
 #include <cstring>
 #include <string>
 
+#include "app/devicelist.h"
 #include "app/driver.h"
+#include "app/serialdevice.h"
+#include "app/webui.h"
 #include "base/log.h"
 
 #ifndef DF_APP_VERSION
@@ -98,6 +101,7 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     pappl_pr_driver_t* drivers = DfAppDriverList(&count);
     papplSystemSetPrinterDrivers(system, count, drivers, nullptr, nullptr, DfAppDriverCallback, nullptr);
     papplSystemSetFooterHTML(system, "dotforge printer application");
+    DfAppWebSetup(system, spool);
     if (access(stateFile.c_str(), R_OK) == 0 && !papplSystemLoadState(system, stateFile.c_str()))
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to load the state file '%s'.", stateFile.c_str());
     papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),
@@ -109,6 +113,12 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
 
 int main(int argc, char* argv[]) {
     DfSetLogSink(QuietLog);
+    // PAPPL adds its built-in schemes (socket, usb, dnssd, ...) only to an
+    // empty table: have it do so before ours goes in.
+    papplDeviceIsSupported("socket://localhost");
+    DfRegisterSerialScheme();
+    if (argc >= 2 && !strcmp(argv[1], "devices"))
+        return DfAppListDevices(argc >= 3 && !strcmp(argv[2], "-v"));
     int count;
     pappl_pr_driver_t* drivers = DfAppDriverList(&count);
     return papplMainloop(argc, argv, DF_APP_VERSION, nullptr, count, drivers, nullptr, DfAppDriverCallback,
