@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/auth.h"
 #include "app/devicelist.h"
 #include "app/driver.h"
 #include "app/serialdevice.h"
@@ -54,7 +55,9 @@ void Usage(void*) {
          "              options, printers, server, shutdown, status, submit\n"
          "Server options (-o NAME=VALUE): server-port (default 8632), listen-hostname\n"
          "  (default localhost; '*' for every address), server-name, log-file ('-' = stderr),\n"
-         "  log-level (fatal, error, warn, info, debug), spool-directory, state-file.\n"
+         "  log-level (fatal, error, warn, info, debug), spool-directory, state-file,\n"
+         "  auth-service (PAM service for remote configuration, default dotforge-app; none),\n"
+         "  admin-group (default lpadmin).\n"
          "Drivers: tspl-203, tspl-300, escpos-58, escpos-80, cpcl-203, paperang-57, peripage-57\n"
          "  (dotforge-app drivers).");
 }
@@ -81,11 +84,15 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     // No certificate can name the loopback address, so it is served without TLS.
     pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE;
     if (loopback) soptions |= PAPPL_SOPTIONS_NO_TLS;
+    static DfAppAuth auth;
+    auth = DfAppAuthFromOptions(num_options, options);
     pappl_system_t* system =
-        papplSystemCreate(soptions, "dotforge", port,
-                          "_print,_universal", spool, logFile ? logFile : "-",
-                          LogLevel(cupsGetOption("log-level", num_options, options)), nullptr, false);
+        papplSystemCreate(soptions, "dotforge", port, "_print,_universal", spool, logFile ? logFile : "-",
+                          LogLevel(cupsGetOption("log-level", num_options, options)),
+                          auth.service.empty() ? nullptr : auth.service.c_str(), false);
     if (!system) return nullptr;
+    DfAppAuthInstall(system, auth);
+    if (!auth.warning.empty() && !loopback) papplLog(system, PAPPL_LOGLEVEL_WARN, "%s", auth.warning.c_str());
 
     if (!papplSystemAddListeners(system, everywhere ? nullptr : listen)) {
         fprintf(stderr, "dotforge-app: Unable to listen on '%s' port %d.\n", listen, port);
