@@ -2,7 +2,7 @@
 # machine as root; everything else is plain CMake.
 
 DEB_PACKAGES := cmake g++ make pkg-config libcups2-dev libcupsimage2-dev zlib1g-dev libpng-dev \
-	libgtest-dev libpappl-dev libpam0g-dev cups-ppdc cups cups-client cups-filters cups-ipp-utils ghostscript poppler-utils python3
+	libgtest-dev libpappl-dev libpam0g-dev chromium curl iproute2 cups-ppdc cups cups-client cups-filters cups-ipp-utils ghostscript poppler-utils python3
 
 BUILD      ?= build
 TEST_BUILD ?= build-asan
