@@ -15,6 +15,7 @@
 
 #include "app/ippsettings.h"
 #include "app/models.h"
+#include "app/vendor.h"
 #include "base/objref.h"
 #include "base/sink.h"
 #include "printers/factory.h"
@@ -68,6 +69,46 @@ void Fail(pappl_job_t* job, pappl_jreason_t reason, const std::string& text) {
     papplJobSetReasons(job, reason, PAPPL_JREASON_NONE);
 }
 
+// Ends the job's document and frees its state. PAPPL 1.3 does not call the
+// end-of-job callback for a job a page callback has failed, so every failing
+// path ends the job itself.
+bool EndJobData(pappl_job_t* job) {
+    DfAppJob* j = JobData(job);
+    if (!j) return false;
+    if (!j->render->SpoolFailed()) j->render->OnEndDoc();
+    const bool ok = !j->render->SpoolFailed();
+    j->render->SetSettings(nullptr);
+    papplJobSetData(job, nullptr);
+    delete j;
+    return ok;
+}
+
+bool Abort(pappl_job_t* job, pappl_jreason_t reason, const std::string& text) {
+    Fail(job, reason, text);
+    EndJobData(job);
+    return false;
+}
+
+// PAPPL 1.3 takes any value of print-darkness, print-speed and the vendor
+// attributes; a job with one the printer does not offer is refused here.
+std::string UnsupportedOption(const DfAppModel& model, const pappl_pr_driver_data_t& data,
+                              const pappl_pr_options_t& options) {
+    if (model.darknessLevels && (options.print_darkness < -100 || options.print_darkness > 100))
+        return "print-darkness " + std::to_string(options.print_darkness);
+    if (options.print_speed < 0 || options.print_speed > data.speed_supported[1])
+        return "print-speed " + std::to_string(options.print_speed);
+    const DfVendorAttr* attrs[32];
+    const size_t n = DfVendorAttrs(model.modelNumber, attrs, 32);
+    for (int i = 0; i < options.num_vendor; i++) {
+        const cups_option_t& o = options.vendor[i];
+        bool known = false;
+        for (size_t k = 0; k < n && !known; k++)
+            known = !strcmp(attrs[k]->name, o.name) && DfVendorPpdChoice(*attrs[k], o.value);
+        if (!known) return std::string(o.name) + " " + o.value;
+    }
+    return std::string();
+}
+
 }  // namespace
 
 unsigned DfAppLengthToDots(int hundredthsMm, int dpi) {
@@ -79,6 +120,11 @@ bool DfAppStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
     pappl_pr_driver_data_t data;
     if (!papplPrinterGetDriverData(papplJobGetPrinter(job), &data) || !data.extension) return false;
     const DfAppModel& model = *static_cast<const DfAppModel*>(data.extension);
+    const std::string bad = UnsupportedOption(model, data, *options);
+    if (!bad.empty()) {
+        Fail(job, PAPPL_JREASON_ERRORS_DETECTED, "Unsupported value: " + bad + ".");
+        return false;
+    }
 
     DfAppJob* j = new DfAppJob(model, *options, data.tear_offset_configured, job, device);
     CBaseRender* render = DfCreateRender(model.modelNumber);
@@ -94,7 +140,8 @@ bool DfAppStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
     render->SetModelName(model.makeModel);
     papplJobSetData(job, j);
     render->OnStartDoc(0);
-    return !render->SpoolFailed();
+    if (render->SpoolFailed()) return Abort(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "The printer connection failed.");
+    return true;
 }
 
 bool DfAppStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned page) {
@@ -119,20 +166,16 @@ bool DfAppStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
                 j->header.cupsBytesPerLine, j->header.cupsHeight);
 
     if (j->header.cupsBitsPerPixel != 8 || j->header.cupsBitsPerColor != 8) {
-        Fail(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, "Page " + std::to_string(page) +
-                                                           " is not 8-bit grey.");
-        return false;
+        return Abort(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, "Page " + std::to_string(page) + " is not 8-bit grey.");
     }
     if (const char* why = DfPageIntake::Rejection(j->header)) {
-        Fail(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR,
-             "Page " + std::to_string(page) + " skipped: " + why + ".");
-        return false;
+        return Abort(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR,
+                     "Page " + std::to_string(page) + " skipped: " + why + ".");
     }
     j->intake.reset(new DfPageIntake());
     if (!j->intake->Begin(j->header)) {
         j->intake.reset();
-        Fail(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "There is no memory for page " + std::to_string(page) + ".");
-        return false;
+        return Abort(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "There is no memory for page " + std::to_string(page) + ".");
     }
     j->pageOpen = true;
     return true;
@@ -153,10 +196,9 @@ bool DfAppEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsign
     const int number = static_cast<int>(page);  // PAPPL counts pages from 1
     std::unique_ptr<DfPageIntake> intake(std::move(j->intake));
     if (intake->Lines() < j->rasterLines) {
-        Fail(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
-             "Page " + std::to_string(number) + " ended early: " + std::to_string(intake->Lines()) + " of " +
-                 std::to_string(j->rasterLines) + " lines arrived; it was not printed.");
-        return false;
+        return Abort(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
+                     "Page " + std::to_string(number) + " ended early: " + std::to_string(intake->Lines()) + " of " +
+                         std::to_string(j->rasterLines) + " lines arrived; it was not printed.");
     }
     intake->FillRest();
     if (papplJobIsCanceled(job)) return true;
@@ -173,18 +215,15 @@ bool DfAppEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsign
                                     });
     j->render->OnEndPage();
     intake.reset();  // the image holds the page now
-    return !j->render->SpoolFailed() && whole;
+    if (j->render->SpoolFailed() || !whole) {
+        EndJobData(job);
+        return false;
+    }
+    return true;
 }
 
 bool DfAppEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
-    DfAppJob* j = JobData(job);
-    if (!j) return false;
-    j->render->OnEndDoc();
-    const bool ok = !j->render->SpoolFailed();
-    j->render->SetSettings(nullptr);
-    papplJobSetData(job, nullptr);
-    delete j;
-    return ok;
+    return EndJobData(job);
 }
 
 bool DfAppPrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {

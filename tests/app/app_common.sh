@@ -95,13 +95,14 @@ EOT
     ipptool -c "ipp://$SRV/ipp/print/$printer" "$t" 2>&1 | tail -n 1
 }
 
-# ipp_status PRINTER FILE FORMAT ATTRS: the IPP status of a Print-Job.
-ipp_status() {
-    local printer=$1 file=$2 format=$3 attrs=${4:-} t
+# ipp_refused PRINTER FILE FORMAT STATUS [ATTR LINES]: true when the printer
+# answers the Print-Job with that IPP status.
+ipp_refused() {
+    local printer=$1 file=$2 format=$3 status=$4 attrs=${5:-} t
     t=$(mktemp "$W/tests/status.XXXXXX")
     cat > "$t" <<EOT
 {
-  NAME "status"
+  NAME "refused"
   OPERATION Print-Job
   GROUP operation-attributes-tag
   ATTR charset attributes-charset utf-8
@@ -112,9 +113,21 @@ ipp_status() {
   GROUP job-attributes-tag
 $attrs
   FILE $file
+  STATUS $status
 }
 EOT
-    ipptool -v "ipp://$SRV/ipp/print/$printer" "$t" 2>&1 | sed -n 's/.*status-code = \([a-z-]*\).*/\1/p' | head -n 1
+    ipptool -q "ipp://$SRV/ipp/print/$printer" "$t"
+}
+
+# last_job PRINTER: the id of the printer's newest job.
+last_job() {
+    "$APP" jobs -d "$1" 2>/dev/null | awk 'NR == 1 {print $1}'
+}
+
+# conns DIR: how many connections to a fake printer have ended.
+conns() {
+    sleep 0.3
+    ls "$1" | grep -c '^conn-[0-9]*\.bin$'
 }
 
 # job_info PRINTER ID: "STATE,REASONS" of a job (ipptool's CSV line).

@@ -505,6 +505,8 @@ def cmd_listen(a):
                     break
                 f.write(chunk)
                 f.flush()
+                if a.drop_after and f.tell() >= a.drop_after:
+                    break  # a printer that goes away in the middle of a job
                 if a.rate and not os.path.exists(os.path.join(a.dir, "fast")):
                     time.sleep(len(chunk) / a.rate)
         conn.close()
@@ -567,6 +569,7 @@ def main():
     p.add_argument("port", type=int)
     p.add_argument("dir")
     p.add_argument("--rate", type=int, default=0)
+    p.add_argument("--drop-after", type=int, default=0)
     p.set_defaults(fn=cmd_listen)
 
     a = ap.parse_args()
