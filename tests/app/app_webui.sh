@@ -63,7 +63,7 @@ cpcl-203|printing|Black and white method:;Floyd-Steinberg dither;Label 100 x 150
 paperang-57|printing|Trim blank space at the top (mm):;Jarvis-Judice-Ninke dither;57-58 mm roll, 100 mm pages
 peripage-57|printing|Sound before printing:;Sound after printing:;After every document;Compress bitmaps:
 tspl-203|media|Label 50 x 30 mm;Label 4 x 6 in;Label 57 x 32 mm
-peripage-57|media|57-58 mm roll, 30 mm pages;57-58 mm roll, 297 mm pages
+peripage-57|media|57-58 mm roll, 30 mm pages;57-58 mm roll, 200 mm pages
 EOT
 
 say "Print Test Page, every driver"
