@@ -2,18 +2,26 @@
 # machine as root; everything else is plain CMake.
 
 DEB_PACKAGES := cmake g++ make pkg-config libcups2-dev libcupsimage2-dev zlib1g-dev libpng-dev \
-	libgtest-dev libpappl-dev libpam0g-dev chromium curl iproute2 cups-ppdc cups cups-client cups-filters cups-ipp-utils ghostscript poppler-utils python3
+	libgtest-dev libpappl-dev libpam0g-dev cups-ppdc cups cups-client cups-filters cups-ipp-utils ghostscript \
+	poppler-utils python3 dpkg-dev file chromium curl iproute2
+# `make package` also checks the packages it builds.
+PACKAGE_DEB_PACKAGES := lintian
+
+# `make bench` only: the peers it times against.
+BENCH_PACKAGES := netpbm imagemagick time
 
 BUILD      ?= build
+BENCH_BUILD ?= build-bench
 TEST_BUILD ?= build-asan
+PKG_BUILD  ?= build-pkg
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test demo install uninstall clean
+.PHONY: all deps package-deps build test demo bench package install uninstall clean
 
 all: build
 
-deps:
-	@missing=""; for p in $(DEB_PACKAGES); do \
+deps package-deps:
+	@missing=""; for p in $(DEB_PACKAGES) $(if $(filter package-deps,$@),$(PACKAGE_DEB_PACKAGES)); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -33,6 +41,26 @@ test: deps
 demo: build
 	@sh tools/demo.sh $(BUILD)
 
+# Release build of its own (-O2, no sanitizers), then bench/bench.py; writes bench/RESULTS.md.
+bench: deps
+	@missing=""; for p in $(BENCH_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	fi
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+	  -DDOTFORGE_TESTS=OFF >/dev/null
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target dotforge ppds
+	python3 bench/bench.py $(BENCH_BUILD) $(BENCH_ARGS)
+
+# Debian packages for this machine's architecture in $(PKG_BUILD)/packages/,
+# then lintian over them (it fails on errors; warnings are shown).
+package: package-deps
+	sh packaging/build.sh $(PKG_BUILD) $(JOBS)
+	lintian --fail-on error $(PKG_BUILD)/packages/*.deb
+
 install: build
 	cmake --install $(BUILD)
 
@@ -43,4 +71,4 @@ uninstall:
 	else echo "Nothing to uninstall: $(BUILD)/install_manifest.txt not found"; fi
 
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD)
+	rm -rf $(BUILD) $(TEST_BUILD) $(PKG_BUILD) $(BENCH_BUILD)

@@ -12,7 +12,9 @@
 #include "base/log.h"
 #include "base/objref.h"
 #include "filter/cupslang.h"
+#include "filter/optioncheck.h"
 #include "filter/ppdsettings.h"
+#include "filter/rasterinput.h"
 #include "printers/factory.h"
 #include "render/pageintake.h"
 
@@ -139,7 +141,8 @@ int CCupsInstance::Run(int argc, char** argv) {
     // A closed printer connection must show as a write error, not kill us.
     signal(SIGPIPE, SIG_IGN);
 
-    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+    DfRasterInput input(fd);
+    cups_raster_t* ras = input.Open();
 
     cups_option_t* options = nullptr;
     int num_options = cupsParseOptions(argv[5], 0, &options);
@@ -176,7 +179,10 @@ int CCupsInstance::Run(int argc, char** argv) {
         return 1;
     }
     g_pRender = MakeRefPtr<CBaseRender>(render);
-    DfPpdSettings settings(ppd);
+    DfCheckJobOptions(ppd, num_options, options, [](const std::string& text) {
+        _cupsLangPrintFilter(stderr, "WARNING", "%s", text.c_str());
+    });
+    DfPpdSettings settings(ppd, num_options, options);
     g_pRender->SetSettings(&settings);
     g_pRender->SetSink(g_sink);
     g_pRender->GetPrinterParameters();
@@ -195,7 +201,8 @@ int CCupsInstance::Run(int argc, char** argv) {
 
         DfPageIntake intake;
         const char* why = PageRejection(header);
-        if (!why && !intake.Begin(header)) why = "there is no memory for its raster data";
+        if (!why && !intake.Begin(header, &g_pRender->m_image))
+            why = "there is no memory for its raster data";
         if (why) {
             DumpHeader(header);
             _cupsLangPrintFilter(stderr, "ERROR",
@@ -204,15 +211,17 @@ int CCupsInstance::Run(int argc, char** argv) {
                                  DfHeaderInt(header.HWResolution[0]));
             SkipPageData(ras, header);
         } else {
-            std::vector<unsigned char> line(header.cupsBytesPerLine ? header.cupsBytesPerLine : 1);
-            while (intake.Lines() < header.cupsHeight &&
-                   cupsRasterReadPixels(ras, line.data(), header.cupsBytesPerLine) != 0)
-                intake.AddLine(line.data());
+            input.ReadPage(ras, header, intake);
             const unsigned got = intake.Lines();
             if (intake.FillRest() > 0)
                 fprintf(stderr, "DEBUG: Page %d ended early: %u of %u lines arrived.\n", Page, got,
                         header.cupsHeight);
-            StartPage(ppd, &header, intake.Page());
+            if (intake.InImage()) {
+                DumpHeader(header);
+                DfRenderImagePage(g_pRender, &header, Page, ReportToCups);
+            } else {
+                StartPage(ppd, &header, intake.Page());
+            }
         }
 
         _cupsLangPrintFilter(stderr, "INFO", "Finished page %d.", Page);

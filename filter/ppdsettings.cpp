@@ -1,7 +1,26 @@
-// DfPpdSettings: marked PPD choices, each logged with its choice record.
+// DfPpdSettings: marked PPD choices, each logged with its choice record, and
+// job values between the named choices of numeric options.
 #include "filter/ppdsettings.h"
 
+#include <climits>
+#include <cstring>
+
 #include "base/log.h"
+#include "render/optionrules.h"
+
+bool DfPpdSettings::NumericValue(ppd_option_t* option, const char* given, int& value) {
+    if (!option || !given || !DfIsNumericOption(option->keyword)) return false;
+    int v = 0, lo = INT_MAX, hi = INT_MIN, n;
+    if (!DfWholeNumber(given, v)) return false;
+    for (int i = 0; i < option->num_choices; i++) {
+        if (!DfWholeNumber(option->choices[i].choice, n)) continue;
+        if (n < lo) lo = n;
+        if (n > hi) hi = n;
+    }
+    if (lo > hi || v < lo || v > hi) return false;
+    value = v;
+    return true;
+}
 
 bool DfPpdSettings::Choice(const char* keyword, std::string& value) {
     ppd_choice_t* choice = m_ppd ? ppdFindMarkedChoice(m_ppd, keyword) : nullptr;
@@ -15,6 +34,18 @@ bool DfPpdSettings::Choice(const char* keyword, std::string& value) {
           option ? option->defchoice : "(null)", option ? option->text : "(null)",
           option ? option->num_choices : 0);
     value = choice->choice;
+    // A named choice the job gave is already marked; a number between the
+    // named ones is taken from the job's options as if it were one.
+    // Only the exact keyword: CUPS's own image option "brightness" is a
+    // percentage, not ours.
+    const char* given = nullptr;
+    for (int i = 0; i < m_numOptions; i++)
+        if (m_options[i].name && strcmp(m_options[i].name, keyword) == 0) given = m_options[i].value;
+    int number;
+    if (given && !ppdFindChoice(option, given) && NumericValue(option, given, number)) {
+        value = std::to_string(number);
+        DfLog(LOG_DEBUG, "%s: job value %s used as %d", keyword, given, number);
+    }
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "image/ximabits.h"
 #include "image/ximage.h"
 
 namespace {
@@ -65,19 +66,31 @@ constexpr int KernelDepth() {
     return r;
 }
 
-// Share of an error for each tap, indexed [err + 127][tap]: the truncating
-// division err * w / divisor done once per call instead of once per update.
+// Share of a pixel's error for each tap, indexed by the pixel's level (the
+// error follows from it: the level itself up to 128, level - 255 above):
+// the truncating division err * w / divisor done once per call instead of
+// once per update, and the compare and subtraction kept off the chain from
+// one pixel to the next. moves[level] is false where every share is 0 (the
+// error is too small to change any neighbour, or is 0 at full black and
+// white), so the updates can be skipped.
 template <class K>
 struct ShareTable {
     static constexpr size_t kTaps = sizeof(K::kTaps) / sizeof(K::kTaps[0]);
     int16_t v[256][kTaps];
+    bool moves[256];
     ShareTable() {
-        for (int e = -127; e <= 128; ++e)
-            for (size_t i = 0; i < kTaps; ++i) v[e + 127][i] = static_cast<int16_t>(e * K::kTaps[i].w / K::kDiv);
+        for (int level = 0; level < 256; ++level) {
+            const int e = level > 128 ? level - 255 : level;
+            moves[level] = false;
+            for (size_t i = 0; i < kTaps; ++i) {
+                v[level][i] = static_cast<int16_t>(e * K::kTaps[i].w / K::kDiv);
+                if (v[level][i] != 0) moves[level] = true;
+            }
+        }
     }
 };
 
-inline int Clamp255(int v) {
+inline __attribute__((always_inline)) int Clamp255(int v) {
     v = v < 0 ? 0 : v;
     return v > 255 ? 255 : v;
 }
@@ -93,8 +106,13 @@ struct Window {
 // One tap of the kernel. kChecked tests the neighbour against the page
 // edges; otherwise it must lie inside. Same-row neighbours past the right
 // edge update the window harmlessly: it is never read there.
+// The kernel's code is forced inline: a call per pixel for the larger kernels
+// (which the compiler would otherwise leave out of line) costs more than
+// the taps themselves.
+#define DF_INLINE inline __attribute__((always_inline))
+
 template <class K, size_t I, bool kChecked>
-inline void Tap(uint8_t* const* rows, Window& win, long x, long w, const int16_t* share) {
+DF_INLINE void Tap(uint8_t* const* rows, Window& win, long x, long w, const int16_t* share) {
     constexpr DiffTap t = K::kTaps[I];
     if constexpr (t.dy == 0) {
         static_assert(t.dx == 1 || t.dx == 2, "same-row taps reach one or two pixels on");
@@ -109,28 +127,29 @@ inline void Tap(uint8_t* const* rows, Window& win, long x, long w, const int16_t
 }
 
 template <class K, bool kChecked, size_t... I>
-inline void Spread(uint8_t* const* rows, Window& win, long x, long w, const int16_t* share, std::index_sequence<I...>) {
+DF_INLINE void Spread(uint8_t* const* rows, Window& win, long x, long w, const int16_t* share,
+                      std::index_sequence<I...>) {
     (Tap<K, I, kChecked>(rows, win, x, w, share), ...);
 }
 
 // Output bit of pixel x (packed into acc, flushed every eight pixels) and
 // its diffused error; then the window moves on by one pixel.
 template <class K, bool kChecked>
-inline void DiffusePixel(uint8_t* const* rows, Window& win, uint8_t* o, unsigned& acc, long x, long w,
-                         const ShareTable<K>& st) {
+DF_INLINE void DiffusePixel(uint8_t* const* rows, Window& win, uint8_t* o, unsigned& acc, long x, long w,
+                            const ShareTable<K>& st) {
     // Branch-free: on mid-tones the black/white decision is a coin toss
     // that a branch would mispredict half of the time.
     const int level = win.n0;
     const unsigned white = level > 128 ? 1u : 0u;
     acc |= white << (7 - (x & 7));
-    const int err = level - static_cast<int>(white * 255);
     if ((x & 7) == 7) {
         o[x >> 3] = static_cast<uint8_t>(acc);
         acc = 0;
     }
-    // A zero error changes no neighbour (their values are already within
-    // 0..255), so the updates can be skipped.
-    if (err != 0) Spread<K, kChecked>(rows, win, x, w, st.v[err + 127], std::make_index_sequence<ShareTable<K>::kTaps>());
+    // Shares of 0 leave every neighbour as it is (the values are already
+    // within 0..255).
+    if (st.moves[level])
+        Spread<K, kChecked>(rows, win, x, w, st.v[level], std::make_index_sequence<ShareTable<K>::kTaps>());
     win.n0 = win.n1;
     win.n1 = win.n2;
     win.n2 = x + 3 < w ? rows[0][x + 3] : 0;
@@ -156,7 +175,27 @@ void Diffuse(uint8_t* grey, size_t gStride, uint8_t* out, size_t oStride, long w
         long x = 0;
         if (y + kDepth < h && w > kLeft + kRight) {
             for (; x < kLeft; ++x) DiffusePixel<K, true>(rows, win, o, acc, x, w, st);
-            for (; x < w - kRight; ++x) DiffusePixel<K, false>(rows, win, o, acc, x, w, st);
+            while (x < w - kRight) {
+                // Eight pixels that are all full black or full white have no
+                // error to pass on: they touch no neighbour (so the group may
+                // run past the unchecked stretch) and only need their bits.
+                // The window holds the first three, memory the other five.
+                if ((x & 7) == 0 && x + 8 <= w) {
+                    const uint64_t v = (ximabits::Load8(rows[0] + x) & ~0xFFFFFFull) |
+                                       static_cast<uint64_t>(win.n0) | static_cast<uint64_t>(win.n1) << 8 |
+                                       static_cast<uint64_t>(win.n2) << 16;
+                    if (ximabits::AllBlackOrWhite(v)) {
+                        o[x >> 3] = ximabits::PackHighBits(v);
+                        x += 8;
+                        win.n0 = x < w ? rows[0][x] : 0;
+                        win.n1 = x + 1 < w ? rows[0][x + 1] : 0;
+                        win.n2 = x + 2 < w ? rows[0][x + 2] : 0;
+                        continue;
+                    }
+                }
+                DiffusePixel<K, false>(rows, win, o, acc, x, w, st);
+                ++x;
+            }
         }
         for (; x < w; ++x) DiffusePixel<K, true>(rows, win, o, acc, x, w, st);
         if (w & 7) o[w >> 3] = static_cast<uint8_t>(acc);
@@ -241,7 +280,12 @@ void BuildTile(int method, uint8_t tile[16][16]) {
                 break;
             }
             default:
-                t = kScreen16[x][y];
+                // The screen's one threshold of 255 would keep a black dot in
+                // every 16 x 16 cell of white paper (a visible grid, and ink
+                // for the white-margin crop to find everywhere). Level 255 is
+                // white in every cell; below 255 a threshold of 254 gives the
+                // same dots as 255.
+                t = kScreen16[x][y] == 255 ? 254 : kScreen16[x][y];
                 break;
             }
             tile[y][x] = t;
@@ -256,12 +300,11 @@ void Ordered(int method, const uint8_t* grey, size_t gStride, uint8_t* out, size
         const uint8_t* g = grey + static_cast<size_t>(y) * gStride;
         const uint8_t* t = tile[y & 15];
         uint8_t* o = out + static_cast<size_t>(y) * oStride;
+        const uint64_t half[2] = {ximabits::Load8(t), ximabits::Load8(t + 8)};
         long x = 0;
-        for (; x + 8 <= w; x += 8) {
-            unsigned b = 0;
-            for (long k = 0; k < 8; ++k) b = (b << 1) | (g[x + k] > t[(x + k) & 15] ? 1u : 0u);
-            o[x >> 3] = static_cast<uint8_t>(b);
-        }
+        for (; x + 8 <= w; x += 8)
+            o[x >> 3] =
+                ximabits::PackHighBits(ximabits::GreaterBytes(ximabits::Load8(g + x), half[(x >> 3) & 1]));
         if (x < w) {
             unsigned b = 0;
             const long k0 = x;

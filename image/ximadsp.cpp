@@ -3,6 +3,7 @@
 // second image at an offset (Mix). GrayScale lives with the transforms.
 #include <cstdint>
 
+#include "image/ximabits.h"
 #include "image/ximage.h"
 
 namespace {
@@ -119,15 +120,13 @@ bool CxImage::Threshold(unsigned char level) {
         SetLastError(out.GetLastError());
         return false;
     }
+    const uint64_t levels = ximabits::kOnes * level;
     for (unsigned y = 0; y < h; ++y) {
         const uint8_t* in = RowPtr(y);
         uint8_t* o = out.RowPtr(y);
         unsigned x = 0;
-        for (; x + 8 <= w; x += 8, in += 8) {
-            unsigned b = 0;
-            for (unsigned k = 0; k < 8; ++k) b = (b << 1) | (in[k] > level ? 1u : 0u);
-            *o++ = static_cast<uint8_t>(b);
-        }
+        for (; x + 8 <= w; x += 8, in += 8)
+            *o++ = ximabits::PackHighBits(ximabits::GreaterBytes(ximabits::Load8(in), levels));
         if (x < w) {
             unsigned b = 0, k = 0;
             for (; x < w; ++x, ++k, ++in) b = (b << 1) | (*in > level ? 1u : 0u);

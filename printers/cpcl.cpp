@@ -6,7 +6,9 @@
 #include "base/intmath.h"
 #include "base/mybuffer.h"
 
-CPrinterCPCL::CPrinterCPCL() {}
+CPrinterCPCL::CPrinterCPCL() {
+    m_bPadsToPageSize = true;
+}
 
 CPrinterCPCL::~CPrinterCPCL() {}
 

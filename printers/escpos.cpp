@@ -19,8 +19,19 @@ CPrinterESCPOS::CPrinterESCPOS() {
 
 CPrinterESCPOS::~CPrinterESCPOS() {}
 
-// Nothing to send at the end of a job.
-void CPrinterESCPOS::OnDestroy() {}
+// The end of the job sends nothing but its cut, if one was asked for and a
+// page was printed.
+void CPrinterESCPOS::OnDestroy() {
+    if (m_reg.iCutMedia != 2 || m_pagesPainted == 0) return;
+    m_cmdBuffer.InitBuffer(0);
+    AppendCut();
+    WriteSpool(m_cmdBuffer.GetBuffer(), m_cmdBuffer.GetBufferLength());
+    m_cmdBuffer.InitBuffer(0);
+}
+
+void CPrinterESCPOS::AppendCut() {
+    cmdCutPaper(m_reg.iCutType == 1 ? 0 : 1);
+}
 
 int CPrinterESCPOS::PageWidth() {
     return m_image.IsValid() ? static_cast<int>(m_image.GetWidth()) : 0;
@@ -60,9 +71,13 @@ void CPrinterESCPOS::OnPaintBmp() {
     CollectRows(bytesPerRow, bitmap);
     PrintBMP(m_iDpi, m_iDpi, bytesPerRow, PageHeight(), bitmap.GetBuffer(), bitmap.GetBufferLength());
 
+    // The cutter sits above the print line: the feed brings the last rows
+    // past it before the cut.
     if (m_reg.iFeedOffset > 0) PrintAndFeedPaper(m_reg.iFeedOffset);
+    if (m_reg.iCutMedia == 1) AppendCut();
     cmdEndPrint();
     if (m_reg.iMoneyBox == 2) cmdOpenMoneyBox();
+    m_pagesPainted++;
 
     WriteSpool(m_cmdBuffer.GetBuffer(), m_cmdBuffer.GetBufferLength());
     m_cmdBuffer.InitBuffer(0);

@@ -1,6 +1,7 @@
 // CPrinterESCPOS: the renderer for ESC/POS receipt printers. Each page leaves
 // as one write: optional drawer pulse, reset, centring, the page as GS v 0
-// raster data, optional paper feed, optional drawer pulse. It is also the base
+// raster data, optional paper feed, optional cut, optional drawer pulse; a
+// cut at the end of the job is a write of its own. It is also the base
 // of the PeriPage renderer, which replaces some of the builders below.
 #pragma once
 
@@ -51,4 +52,10 @@ protected:
     // The page's command stream. Not size-limited: a long page's bitmap must
     // never be dropped by the buffer's soft limit.
     CMyBuffer m_cmdBuffer;
+
+    // Pages painted in this job; the end-of-job cut needs at least one.
+    int m_pagesPainted = 0;
+
+    // The cut command for the job's CutType: partial (1D 56 31) unless Full.
+    void AppendCut();
 };

@@ -5,6 +5,10 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <queue>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -112,16 +116,27 @@ CHfmCode::HGMRNCODENODE* CHfmCode::GetHfmTree(const unsigned char* data, int len
         nodes[1].symbol = static_cast<uint16_t>(v < 128 ? v + 1 : v - 1);
     }
 
+    // The selection of GetMinTreeNode (lightest unlinked node, ties to the
+    // lower index, then the next) is the smallest (weight, index) pair, so a
+    // heap of the unlinked nodes gives the same tree without a scan of all
+    // nodes for every internal one.
+    std::priority_queue<std::pair<int32_t, int>, std::vector<std::pair<int32_t, int>>,
+                        std::greater<std::pair<int32_t, int>>>
+        unlinked;
+    for (int i = 0; i < leaves; ++i) unlinked.push({nodes[i].weight, i});
     for (int q = leaves; q < total; ++q) {
-        int first = -1, second = -1;
-        GetMinTreeNode(nodes, q, &first, &second);
         // q unlinked nodes always leave at least two candidates.
+        const int first = unlinked.top().second;
+        unlinked.pop();
+        const int second = unlinked.top().second;
+        unlinked.pop();
         int64_t w = static_cast<int64_t>(nodes[first].weight) + nodes[second].weight;
         nodes[q].weight = w > INT32_MAX ? INT32_MAX : static_cast<int32_t>(w);
         nodes[q].left = first;
         nodes[q].right = second;
         nodes[first].parent = q;
         nodes[second].parent = q;
+        unlinked.push({nodes[q].weight, q});
     }
 
     for (int i = 0; i < leaves; ++i) {

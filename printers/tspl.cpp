@@ -30,6 +30,7 @@ void AddFixed2(CMyBuffer& b, double v) {
 }  // namespace
 
 CPrinterTSPL::CPrinterTSPL() {
+    m_bPadsToPageSize = true;
     m_cmdBuffer.SetMaxBufferSize(0);
 }
 
@@ -66,6 +67,7 @@ void CPrinterTSPL::OnPaintBmp() {
         cmdSetRibbon(false);
     else if (m_reg.iPrinttype == 1)
         cmdSetRibbon(true);
+    cmdLabelMode(m_reg.iLabelMode);
 
     switch (m_reg.iMediaType) {
         case 0:
@@ -115,6 +117,24 @@ void CPrinterTSPL::cmdSetRibbon(bool on) {
     b.AddStringA("SET RIBBON ");
     b.AddStringA(on ? "ON" : "OFF");
     AddCRLF(b);
+    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+}
+
+void CPrinterTSPL::cmdLabelMode(int mode) {
+    static const char* const kLines[][3] = {
+        {nullptr, nullptr, nullptr},
+        {"SET TEAR ON", "SET PEEL OFF", "SET CUTTER OFF"},  // tear-off
+        {"SET PEEL ON", "SET CUTTER OFF", nullptr},         // peel-off
+        {"SET PEEL OFF", "SET CUTTER 1", nullptr},          // cut after every label
+        {"SET PEEL OFF", "SET CUTTER BATCH", nullptr},      // cut once, at the job's end
+    };
+    if (mode <= 0 || mode >= static_cast<int>(sizeof(kLines) / sizeof(kLines[0]))) return;
+    CMyBuffer b;
+    for (const char* line : kLines[mode]) {
+        if (!line) break;
+        b.AddStringA(line);
+        AddCRLF(b);
+    }
     m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
 }
 

@@ -1,6 +1,7 @@
 // CPrinterTSPL: the renderer for TSPL label printers. Every page is one
-// self-contained TSPL job (size, ribbon, media sensing, offset, density,
-// speed, CLS, BITMAP, PRINT), composed in m_cmdBuffer and written at once.
+// self-contained TSPL job (size, ribbon, label mode, media sensing, offset,
+// density, speed, CLS, BITMAP, PRINT), composed in m_cmdBuffer and written at
+// once.
 #pragma once
 
 #include "base/mybuffer.h"
@@ -17,6 +18,9 @@ public:
     // Unit u: 1 appends " mm", 2 " dot", anything else no suffix.
     void cmdSIZE(double width, double height, int u);
     void cmdSetRibbon(bool on);
+    // The SET lines of a label mode (tear-off, peel-off, cutter): mode as
+    // iLabelMode; 0 and unknown modes append nothing.
+    void cmdLabelMode(int mode);
     void cmdGAP(int a, int b, int u);
     void cmdBLINE(int a, int b, int u);
     void cmdOFFSET(int a, int u);

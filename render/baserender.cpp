@@ -13,7 +13,8 @@ CBaseRender::CBaseRender()
       m_bInited(false),
       m_bSpoolFailed(false),
       m_sink(DfStdoutSink()),
-      m_settings(nullptr) {}
+      m_settings(nullptr),
+      m_bPadsToPageSize(false) {}
 
 CBaseRender::~CBaseRender() {
     ResetSendBufferList();
@@ -34,6 +35,8 @@ void CBaseRender::ResetSendBufferList() {
 
 void CBaseRender::OnBeginBmp() {
     m_pageError.clear();
+    m_pageWarning.clear();
+    m_pageNote.clear();
     if (!m_settings || !m_header) {
         AddLog("ppd == NULL || header == NULL");
         // An unprepared page is still 8 bits deep and would reach the printer
@@ -45,7 +48,9 @@ void CBaseRender::OnBeginBmp() {
         OnInit();
         m_bInited = true;
     }
+    PadToPageSize();
     AdjustImage();
+    CutToHead();
     // Only memory exhaustion gets here: a page that is not 1-bit would be
     // sent as garbage, so it is refused instead.
     if (m_image.IsValid() && m_image.GetBpp() != 1) {
@@ -62,14 +67,32 @@ void CBaseRender::WriteSpool(const void* data, int len) {
     if (!m_sink->Write(data, static_cast<size_t>(len))) m_bSpoolFailed = true;
 }
 
-void CBaseRender::SetPageError(const char* format, ...) {
-    if (!m_pageError.empty()) return;
+static void SetFirst(std::string& record, const char* format, va_list ap) {
+    if (!record.empty()) return;
     char text[512];
+    vsnprintf(text, sizeof(text), format, ap);
+    record = text;
+}
+
+void CBaseRender::SetPageError(const char* format, ...) {
     va_list ap;
     va_start(ap, format);
-    vsnprintf(text, sizeof(text), format, ap);
+    SetFirst(m_pageError, format, ap);
     va_end(ap);
-    m_pageError = text;
+}
+
+void CBaseRender::SetPageWarning(const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    SetFirst(m_pageWarning, format, ap);
+    va_end(ap);
+}
+
+void CBaseRender::SetPageNote(const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    SetFirst(m_pageNote, format, ap);
+    va_end(ap);
 }
 
 void CBaseRender::AddLog(const char* format, ...) {

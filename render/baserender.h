@@ -44,6 +44,13 @@ public:
     void AdjustEffWidthBits();
     int mm_2_dots(int mm);
 
+    // Label pages smaller than their PageSize (render/pagefit.cpp): an image
+    // arrives as large as the picture, so on gap or mark media it is centred
+    // on a white page of the label's size before preparation.
+    bool PadToPageSize();
+    // A prepared page wider than the print head keeps its left part.
+    bool CutToHead();
+
     // Where WriteSpool sends the printer bytes (standard output unless set);
     // the renderer does not own it.
     void SetSink(DfSink* sink) { m_sink = sink ? sink : DfStdoutSink(); }
@@ -59,6 +66,12 @@ public:
     // Why the current page could not be prepared as a 1-bit bitmap, or empty.
     // The driver reports it and does not paint such a page.
     const std::string& PageError() const { return m_pageError; }
+    // What the user should know about a page that was printed all the same
+    // (cut to the head, for example), or empty. Reported as a warning.
+    const std::string& PageWarning() const { return m_pageWarning; }
+    // What preparation did to the page beyond the settings (padding), or
+    // empty. Reported as a debug line.
+    const std::string& PageNote() const { return m_pageNote; }
 
     CxImage m_image;
     int m_iDpi;
@@ -74,9 +87,18 @@ protected:
     // Records why the current page was not (fully) printed; the first reason
     // stands. The driver reports it on standard error.
     void SetPageError(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // The same for a page warning and a page note; the first of each stands.
+    void SetPageWarning(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void SetPageNote(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     bool m_bSpoolFailed;
     DfSink* m_sink;
     DfSettingsSource* m_settings;
     std::string m_pageError;
+    std::string m_pageWarning;
+    std::string m_pageNote;
+
+    // Set by the label families (TSPL, CPCL) whose label size comes from the
+    // page: only they pad a small page to its PageSize.
+    bool m_bPadsToPageSize;
 };

@@ -1,6 +1,7 @@
 // GetMarkedOption and GetPrinterParameters: the job's settings from the
 // settings source's choices and two model attributes.
 #include <cstring>
+#include <initializer_list>
 
 #include "base/intmath.h"
 #include "render/baserender.h"
@@ -20,6 +21,17 @@ int SoundCode(const std::string& c) {
     if (c == "None") return 0;
     if (c == "EveryPage") return 1;
     if (c == "EveryDoc") return 2;
+    return -1;
+}
+
+// Choice words of the finishing options, in the order of their codes; code 0
+// is the default (nothing sent), which an unknown word also gets.
+int WordCode(const std::string& c, std::initializer_list<const char*> words) {
+    int code = 0;
+    for (const char* w : words) {
+        if (c == w) return code;
+        code++;
+    }
     return -1;
 }
 
@@ -101,6 +113,12 @@ void CBaseRender::GetPrinterParameters() {
     if (m_settings && m_settings->Attribute("DensityCommand", c)) r.iDensityCommand = DfAtoi(c.c_str());
     r.iImageMaxLength = 0;
     if (m_settings && m_settings->Attribute("ImageMaxLength", c)) r.iImageMaxLength = DfAtoi(c.c_str());
+    r.iHeadDots = 0;
+    if (m_settings && m_settings->Attribute("dotforgeHeadDots", c)) {
+        r.iHeadDots = DfAtoi(c.c_str());
+        if (r.iHeadDots < 0) r.iHeadDots = 0;
+        AddLog("iHeadDots = %d", r.iHeadDots);
+    }
 
     r.BeginPrintSound = SoundCode(GetMarkedOption("BeginPrintSound"));
     AddLog("BeginPrintSound = %d", r.BeginPrintSound);
@@ -108,6 +126,31 @@ void CBaseRender::GetPrinterParameters() {
     AddLog("EndPrintSound = %d", r.EndPrintSound);
     r.iMoneyBox = MoneyBoxCode(GetMarkedOption("MoneyBox"));
     AddLog("MoneyBox = %d", r.iMoneyBox);
+
+    struct {
+        const char* keyword;
+        std::initializer_list<const char*> words;
+        int* field;
+        const char* log;
+    } finishing[] = {
+        {"CutMedia", {"None", "EveryPage", "EndOfJob"}, &r.iCutMedia, "iCutMedia = %d"},
+        {"CutType", {"Partial", "Full"}, &r.iCutType, "iCutType = %d"},
+        {"LabelMode",
+         {"PrinterDefault", "TearOff", "PeelOff", "CutEveryLabel", "CutEndOfJob"},
+         &r.iLabelMode,
+         "iLabelMode = %d"},
+    };
+    for (auto& f : finishing) {
+        c = GetMarkedOption(f.keyword);
+        if (c.empty()) continue;
+        int code = WordCode(c, f.words);
+        if (code < 0) {
+            AddLog("%s: unknown choice %s, %s used", f.keyword, c.c_str(), *f.words.begin());
+            code = 0;
+        }
+        *f.field = code;
+        AddLog(f.log, code);
+    }
 
     c = GetMarkedOption("zePrintRate");
     if (!c.empty() && c != "Default") {

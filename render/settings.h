@@ -36,6 +36,11 @@ struct tagREGSTRUCT {
     int iImageMaxLength = 0;   // attribute "ImageMaxLength"
     int BeginPrintSound = -1;  // 0 none, 1 every page, 2 every document
     int EndPrintSound = -1;
+    int iHeadDots = 0;         // attribute "dotforgeHeadDots"; 0: no width limit
+    int iCutMedia = 0;         // "CutMedia": 0 none, 1 every page, 2 end of job
+    int iCutType = 0;          // "CutType": 0 partial, 1 full
+    int iLabelMode = 0;        // "LabelMode": 0 printer default, 1 tear-off,
+                               // 2 peel-off, 3 cut every label, 4 cut at job end
 };
 
 struct tagREGSTRUCTWITHALFTONE {

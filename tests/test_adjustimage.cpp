@@ -445,6 +445,23 @@ TEST(AdjustImage, EveryDepthBecomesOneBitWithWhiteTails) {
     EXPECT_EQ(n, 5 * 4 * 6);
 }
 
+// White paper through the 16 x 16 screen stays white, so the margin crop
+// finds only the printed box (a dot per screen cell would stop it at once).
+TEST(AdjustImage, ScreenedWhiteMarginsAreCropped) {
+    const unsigned w = 64, h = 48;
+    std::vector<unsigned char> grey(static_cast<size_t>(w) * h, 255);
+    for (unsigned y = 20; y < 30; ++y)
+        for (unsigned x = 24; x < 40; ++x) grey[y * w + x] = 0;
+    Render t;
+    ASSERT_TRUE(t.r.m_image.CreateFromArray(grey.data(), w, h, 8, w, false));
+    t.r.m_halftone.iGrayMethod = 10;
+    t.r.m_halftone.iCropTopEdge = t.r.m_halftone.iCropBottomEdge = -1;
+    t.r.m_halftone.iCropLeftEdge = t.r.m_halftone.iCropRightEdge = -1;
+    t.r.AdjustImage();
+    EXPECT_EQ(t.r.m_image.GetWidth(), 16u);
+    EXPECT_EQ(t.r.m_image.GetHeight(), 10u);
+}
+
 TEST(AdjustImage, OneBitPageBitsTakenAsTheyCome) {
     CxImage page = GridPage(45, 12);
     for (int method : {-5, 0, 1, 3, 7, 11}) {

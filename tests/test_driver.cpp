@@ -180,6 +180,39 @@ TEST(Driver, TruncatedPageIsFinishedWithWhite) {
     EXPECT_TRUE(HasLine(run, "DEBUG: Page 1 ended early: 4 of 10 lines arrived.")) << run.err;
 }
 
+// Uncompressed lines are read many per call: a stream cut inside a line still
+// keeps exactly the lines that arrived whole, for rows as long as the lines
+// (read in place) and rows padded past them (read in chunks); compressed
+// streams are read a line at a time. Either way the page prints as one whose
+// missing lines are white.
+TEST(Driver, PageCutInsideALineKeepsTheWholeLines) {
+    for (cups_mode_t mode : {CUPS_RASTER_WRITE, CUPS_RASTER_WRITE_COMPRESSED}) {
+        for (unsigned w : {16u, 15u}) {
+            TestPage page = MakePage(w, 10, 8, 0);
+            for (size_t i = 0; i < page.data.size(); ++i)
+                page.data[i] = static_cast<unsigned char>(i * 37 % 251);
+            FilterArgs a = Args({page});
+            a.stdinBytes = RasterBytes({page}, mode);
+            const size_t header = 4 + 1796;  // sync word and one page header
+            const size_t cut =
+                mode == CUPS_RASTER_WRITE ? 6 * w - w / 2 : (a.stdinBytes.size() - header) * 2 / 5;
+            a.stdinBytes.resize(a.stdinBytes.size() - cut);
+            FilterRun run = RunFilter(a);
+            EXPECT_EQ(run.status, 0) << run.err;
+            std::smatch m;
+            const std::regex early("DEBUG: Page 1 ended early: ([0-9]+) of 10 lines arrived.");
+            ASSERT_TRUE(std::regex_search(run.err, m, early)) << run.err;
+            const unsigned got = static_cast<unsigned>(std::stoul(m[1]));
+            if (mode == CUPS_RASTER_WRITE) {
+                EXPECT_EQ(got, 4u) << w;
+            }
+            TestPage white = page;
+            std::fill(white.data.begin() + got * w, white.data.end(), 0xFF);
+            EXPECT_EQ(run.out, RunFilter(Args({white})).out) << "width " << w << " mode " << mode;
+        }
+    }
+}
+
 TEST(Driver, OversizedPageIsRefusedAndTheNextOnePrints) {
     // 48000 x 48000 dots at one bit is 288 MB of pixels, beyond the image
     // limit; the compressed stream keeps the fixture small.

@@ -1,6 +1,7 @@
 // Tests of the Paperang Huffman coder and of the decoder that inverts it.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <memory>
 #include <random>
@@ -175,6 +176,47 @@ TEST(HfmCode, TieBreaking) {
     hfm.GetMinTreeNode(n, 0, &first, &second);
     EXPECT_EQ(first, -1);
     EXPECT_EQ(second, -1);
+}
+
+// The tree is built with a heap; it must be the one that repeated
+// GetMinTreeNode selection gives, node for node, on pages full of equal
+// weights and on skewed ones.
+TEST(HfmCode, TreeMatchesRepeatedMinimumSelection) {
+    std::mt19937 rng(71);
+    CHfmCode hfm;
+    for (int round = 0; round < 60; ++round) {
+        const int distinct = 1 + static_cast<int>(rng() % 256);
+        Bytes_t data(1 + rng() % 3000);
+        for (auto& b : data)
+            b = static_cast<unsigned char>(round % 3 ? rng() % distinct : (rng() % 7 ? 0 : rng() % distinct));
+        int count = 0;
+        std::unique_ptr<Node, FreeDeleter> tree(
+            hfm.GetHfmTree(data.data(), static_cast<int>(data.size()), &count));
+        ASSERT_TRUE(tree);
+        // The plain way: leaves as GetHfmTree laid them out, then one
+        // GetMinTreeNode call per internal node.
+        std::vector<Node> plain(tree.get(), tree.get() + count);
+        const int leaves = (count + 1) / 2;
+        for (int i = leaves; i < count; ++i) plain[i].weight = plain[i].left = plain[i].right = 0;
+        for (Node& n : plain) n.parent = -1;
+        for (int q = leaves; q < count; ++q) {
+            int first = -1, second = -1;
+            hfm.GetMinTreeNode(plain.data(), q, &first, &second);
+            ASSERT_GE(second, 0);
+            const int64_t w = static_cast<int64_t>(plain[first].weight) + plain[second].weight;
+            plain[q].weight = w > INT32_MAX ? INT32_MAX : static_cast<int32_t>(w);
+            plain[q].left = first;
+            plain[q].right = second;
+            plain[first].parent = plain[second].parent = q;
+        }
+        for (int i = 0; i < count; ++i) {
+            const Node& a = tree.get()[i];
+            ASSERT_EQ(a.weight, plain[i].weight) << round << " node " << i;
+            ASSERT_EQ(a.left, plain[i].left) << round << " node " << i;
+            ASSERT_EQ(a.right, plain[i].right) << round << " node " << i;
+            ASSERT_EQ(a.parent, plain[i].parent) << round << " node " << i;
+        }
+    }
 }
 
 // Rows of a known bit cost: an all-equal page costs one bit per byte, so a

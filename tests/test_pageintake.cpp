@@ -4,12 +4,15 @@
 
 #include <syslog.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
 #include "filter/cupsinstance.h"
+#include "helpers/images.h"
 #include "helpers/logcapture.h"
 #include "helpers/raster.h"
+#include "render/pageintake.h"
 
 namespace {
 
@@ -150,6 +153,64 @@ TEST_F(Intake, PageThatCouldNotBePreparedIsNotPainted) {
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(calls, (std::vector<std::string>{"OnStartPage", "OnBeginBmp", "OnInit", "OnEndBmp", "OnEndPage"}));
     EXPECT_NE(err.find("ERROR: Page 0 could not be prepared: out of memory"), std::string::npos) << err;
+}
+
+// The filter reads lines straight into the page image where it can; the
+// image must come out byte for byte as the one built from a page buffer, for
+// every depth, lines shorter or longer than a row, and pages cut short.
+TEST(IntakeInImage, SameImageAsFromThePageBuffer) {
+    std::mt19937 rng(61);
+    int n = 0;
+    for (unsigned bpp : {1u, 2u, 4u, 8u, 24u, 32u}) {
+        for (unsigned w : {1u, 5u, 8u, 13u}) {
+            const unsigned natural = (w * bpp + 7) / 8;
+            for (unsigned bpl : {natural, natural > 1 ? natural - 1 : 0u, natural + 5}) {
+                for (unsigned arrive : {5u, 3u, 0u}) {
+                    cups_page_header2_t h;
+                    memset(&h, 0, sizeof(h));
+                    h.HWResolution[0] = h.HWResolution[1] = 203;
+                    h.cupsWidth = w;
+                    h.cupsHeight = 5;
+                    h.cupsBitsPerPixel = bpp;
+                    h.cupsBytesPerLine = bpl;
+                    std::vector<unsigned char> lines(static_cast<size_t>(bpl) * 5 + 1);
+                    for (auto& b : lines) b = static_cast<unsigned char>(rng());
+
+                    DfPageIntake viaBuffer;
+                    ASSERT_TRUE(viaBuffer.Begin(h));
+                    for (unsigned y = 0; y < arrive; ++y) viaBuffer.AddLine(lines.data() + y * bpl);
+                    viaBuffer.FillRest();
+                    CxImage expect(0);
+                    const bool built =
+                        expect.CreateFromArray(reinterpret_cast<unsigned char*>(viaBuffer.Page().GetBuffer()),
+                                               w, 5, bpp, bpl, false);
+
+                    CxImage image(0);
+                    DfPageIntake intake;
+                    ASSERT_TRUE(intake.Begin(h, &image));
+                    for (unsigned y = 0; y < arrive; ++y) {
+                        memcpy(intake.LineBuffer(), lines.data() + y * bpl, bpl);
+                        intake.CommitLine();
+                    }
+                    // A failed read may leave a partial line behind.
+                    if (arrive < 5 && bpl) memset(intake.LineBuffer(), 0, bpl);
+                    EXPECT_EQ(intake.FillRest(), 5 - arrive);
+                    // 32 bits (split into colour and alpha), depths the image does not
+                    // take and lines longer than a row go through the page buffer.
+                    const bool fits =
+                        bpp != 2 && bpp != 32 && bpl <= ((w * (bpp == 24 ? 24 : bpp) + 31) / 32) * 4;
+                    ASSERT_EQ(intake.InImage(), fits)
+                        << bpp << " bits, " << w << " wide, " << bpl << " bytes";
+                    if (!fits) continue;
+                    ASSERT_TRUE(built) << bpp << " bits, " << w << " wide, " << bpl << " bytes per line";
+                    ASSERT_TRUE(SameImage(expect, image))
+                        << bpp << " bits, " << w << " wide, " << bpl << " bytes";
+                    ++n;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(n, 4 * 4 * 2 * 3);  // four depths; lines five bytes longer pass every row here
 }
 
 }  // namespace

@@ -276,6 +276,67 @@ TEST(PreviewExamples, EscPosFeedsAndDrawer) {
         EXPECT_TRUE(Listed(res, line)) << line << "\n" << Listing(res);
 }
 
+// The printer centres a bitmap narrower than its head (ESC a 1); with the
+// head's width known the page is drawn that way.
+TEST(PreviewExamples, NarrowReceiptIsCentredOnTheHead) {
+    // ESC @ 00, ESC a n, GS v 0 of 2 bytes x 2 rows.
+    const ByteVec stream = Bytes({0x1B, 0x40, 0x00, 0x1B, 0x61, 0x01, 0x1D, 0x76, 0x30, 0x00, 0x02, 0x00, 0x02,
+                                  0x00, 0xFF, 0x00, 0x80, 0x01});
+    ByteVec left = stream;
+    left[5] = 0x00;
+    struct Case {
+        const ByteVec* bytes;
+        int head, width, x0;  // x0: where the page's first dot lands
+    };
+    const Case cases[] = {{&stream, 384, 384, 184}, {&stream, 0, 16, 0}, {&stream, 16, 16, 0},
+                          {&stream, 8, 16, 0},      {&left, 384, 16, 0}, {&stream, 21, 21, 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("head " + std::to_string(c.head) + ", width " + std::to_string(c.width));
+        PreviewResult res;
+        ASSERT_TRUE(DecodePrinterStream(c.bytes->data(), c.bytes->size(), PreviewFamily::ESCPOS, &res, c.head));
+        ASSERT_EQ(res.pages.size(), 1u);
+        const PreviewPage& page = res.pages[0];
+        EXPECT_EQ(page.width, c.width);
+        EXPECT_EQ(page.height, 2);
+        int black = 0;
+        for (int y = 0; y < page.height; y++)
+            for (int x = 0; x < page.width; x++) black += page.Black(x, y);
+        EXPECT_EQ(black, 10);
+        for (int x = 0; x < 8; x++) EXPECT_TRUE(page.Black(c.x0 + x, 0)) << x;
+        EXPECT_TRUE(page.Black(c.x0, 1));
+        EXPECT_TRUE(page.Black(c.x0 + 15, 1));
+    }
+}
+
+// Cuts and label mode lines are listed by what they do.
+TEST(PreviewExamples, CutsAndLabelModesAreNamed) {
+    Capture<CPrinterTSPL> tspl;
+    tspl.m_iDpi = 203;
+    tspl.m_reg.iLabelMode = 3;
+    RunJob(tspl, {{16, 2, 50}, {8, 2, 50}}, 1);
+    PreviewResult res;
+    ASSERT_TRUE(DecodePrinterStream(tspl.out.data(), tspl.out.size(), PreviewFamily::Unknown, &res)) << res.error;
+    for (const char* line : {"SET PEEL OFF (no peel-off)", "SET CUTTER 1 (cut after every label)"})
+        EXPECT_TRUE(Listed(res, line)) << line << "\n" << Listing(res);
+    EXPECT_EQ(res.pages.size(), 2u);
+
+    for (int type : {0, 1}) {
+        Capture<CPrinterESCPOS> escpos;
+        escpos.m_iDpi = 203;
+        escpos.m_reg.iCutMedia = 2;
+        escpos.m_reg.iCutType = type;
+        RunJob(escpos, {{16, 2, 50}, {8, 2, 50}}, 1);
+        ASSERT_TRUE(DecodePrinterStream(escpos.out.data(), escpos.out.size(), PreviewFamily::Unknown, &res))
+            << res.error;
+        const std::string cut = type ? "GS V 48 (full cut)" : "GS V 49 (partial cut)";
+        // One cut, after the last page's raster (only the page's end follows).
+        ASSERT_GE(res.listing.size(), 2u);
+        EXPECT_EQ(res.listing[res.listing.size() - 2].text, cut) << Listing(res);
+        EXPECT_EQ(Listing(res).find("GS V"), Listing(res).rfind("GS V")) << Listing(res);
+        EXPECT_EQ(res.pages.size(), 2u);
+    }
+}
+
 TEST(PreviewExamples, PeriPageBeepsAndFrame) {
     Capture<CPrinterPeriPage> r;
     r.m_iDpi = 203;

@@ -254,3 +254,35 @@ TEST(PreviewCli, BadInputAndArguments) {
 }
 
 }  // namespace
+
+namespace {
+
+// A receipt narrower than the head is drawn centred on a head-wide page when
+// the model tells the head's width.
+TEST(PreviewCli, HeadWidthFromTheModel) {
+    const ByteVec receipt = {0x1B, 0x40, 0x00, 0x1B, 0x61, 0x01, 0x1D, 0x76, 0x30,
+                             0x00, 0x02, 0x00, 0x02, 0x00, 0xFF, 0x00, 0x80, 0x01};
+    const std::string file = WriteTemp(receipt), prefix = TempPath("head");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* expect;  // in standard output, or in standard error for a usage error
+    };
+    const Case cases[] = {
+        {{"--model", "escpos-58"}, 0, "page 1: 384 x 2 dots"},
+        {{"--model=escpos-80"}, 0, "page 1: 576 x 2 dots"},
+        {{"--model", "21"}, 0, "page 1: 16 x 2 dots"},
+        {{"--model", "21", "--head", "100"}, 0, "page 1: 100 x 2 dots"},
+        {{}, 0, "page 1: 16 x 2 dots"},
+        {{"--head", "wide"}, 2, "--head needs a width in dots (1 to 65535)"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"-o", prefix, file});
+        ToolRun r = RunPreview(args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE((c.status ? r.err : r.out).find(c.expect), std::string::npos) << r.out << r.err;
+    }
+}
+
+}  // namespace

@@ -63,7 +63,7 @@ TEST(Settings, PpdWithoutOptionsKeepsDefaults) {
     EXPECT_EQ(r.iRotate, 0);
     EXPECT_FALSE(h.ImageCompress);
 
-    EXPECT_EQ(log.Count("GetMarkedOption: "), 21);
+    EXPECT_EQ(log.Count("GetMarkedOption: "), 24);
     EXPECT_TRUE(log.Contains("GetMarkedOption: Darkness is error"));
     EXPECT_TRUE(log.Contains("iLiangdu = 0"));
     EXPECT_TRUE(log.Contains("BeginPrintSound = -1"));
@@ -110,7 +110,11 @@ TEST(Settings, PpdDefaultsAreRead) {
     EXPECT_EQ(h.iCropLeftEdge, 4);
     EXPECT_EQ(h.iCropRightEdge, 5);
 
-    EXPECT_EQ(log.Count("GetMarkedOption: "), 0);
+    // Only the cut and label mode options are absent from this PPD.
+    EXPECT_EQ(log.Count("GetMarkedOption: "), 3);
+    for (const char* line : {"GetMarkedOption: CutMedia is error", "GetMarkedOption: CutType is error",
+                             "GetMarkedOption: LabelMode is error"})
+        EXPECT_TRUE(log.Contains(line)) << line;
     for (const char* line : {"iPrinttype = 1", "iReference[0] = 16", "iReference[1] = -8", "Gap = 1, 3, 0",
                              "iOffset = 12", "iRotate = 2", "iDensity = 12", "BeginPrintSound = 1",
                              "EndPrintSound = 2", "MoneyBox = 2", "iSpeed = 4", "iDottedline = 1", "iLiangdu = -20",

@@ -28,14 +28,23 @@ CxImage Uniform(unsigned w, unsigned h, uint8_t level) {
 }
 
 // Random page content; some pages are mostly near black or white so that
-// the clamping at 0 and 255 is exercised often.
+// the clamping at 0 and 255 is exercised often, others mostly full black and
+// white with grey specks, as text pages are (error diffusion passes over
+// stretches without error eight pixels at a time).
 CxImage RandomImage(unsigned w, unsigned h, unsigned bpp, std::mt19937& rng) {
     const unsigned bpl = (w * bpp + 7) / 8;
     std::vector<unsigned char> data(static_cast<size_t>(bpl) * h);
-    const unsigned style = rng() % 3;
-    for (auto& b : data) {
+    const unsigned style = rng() % 4;
+    for (size_t i = 0; i < data.size(); ++i) {
+        unsigned char& b = data[i];
         const unsigned r = rng();
-        if (style == 0)
+        // Every other row mid-grey, where the error that such a stretch
+        // must pass on (carried in from its left) shows in the output.
+        if (style == 3 && (i / bpl) % 2)
+            b = static_cast<unsigned char>(120 + (r >> 8) % 17);
+        else if (style == 3)
+            b = static_cast<unsigned char>(r % 16 == 0 ? r >> 8 : (r >> 8) % 2 ? 255 : 0);
+        else if (style == 0)
             b = static_cast<unsigned char>(r);
         else if (style == 1)
             b = static_cast<unsigned char>(r % 4 ? (r >> 8) % 12 : 255 - (r >> 8) % 12);
@@ -157,7 +166,8 @@ bool RefDither(CxImage& img, int method) {
                 break;
             }
             case 9:
-                bit = level > kS16[x % 16][y % 16] ? 1 : 0;
+                // Level 255 is white in every cell (no dot on white paper).
+                bit = level == 255 || level > kS16[x % 16][y % 16] ? 1 : 0;
                 break;
             default: {
                 const Kernel& k = KernelOf(method);
@@ -304,14 +314,18 @@ TEST(Dither, Bayer8x8ReadWithXSelectingTheRow) {
     EXPECT_EQ(img.GetBits(0)[0], 0x80);
 }
 
-TEST(Dither, Screen16x16KeepsOneBlackDotAt255) {
+TEST(Dither, Screen16x16WhitePaperStaysWhite) {
     CxImage white = Uniform(40, 40, 255), black = Uniform(40, 40, 0);
     ASSERT_TRUE(white.Dither(9));
     ASSERT_TRUE(black.Dither(9));
     EXPECT_EQ(Pixels(black), std::vector<int>(1600, 0));
+    EXPECT_EQ(Pixels(white), std::vector<int>(1600, 1));
+    // Level 254 keeps the dot where the screen's threshold is 254 or 255.
+    CxImage light = Uniform(40, 40, 254);
+    ASSERT_TRUE(light.Dither(9));
     for (long y = 0; y < 40; ++y)
         for (long x = 0; x < 40; ++x)
-            ASSERT_EQ(white.GetPixelIndex(x, y), (x % 16 == 6 && y % 16 == 7) ? 0 : 1) << x << "," << y;
+            ASSERT_EQ(light.GetPixelIndex(x, y), kS16[x % 16][y % 16] >= 254 ? 0 : 1) << x << "," << y;
 }
 
 // ---- frame ----------------------------------------------------------------------
@@ -351,7 +365,7 @@ TEST(Dither, FastPathsMatchPlainVersion) {
     std::mt19937 rng(44);
     int n = 0;
     for (unsigned bpp : {4u, 8u, 24u, 32u}) {
-        for (unsigned w : {1u, 2u, 3u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 33u, 100u}) {
+        for (unsigned w : {1u, 2u, 3u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 33u, 64u, 100u, 131u}) {
             for (unsigned h : {1u, 2u, 3u, 4u, 5u, 17u}) {
                 CxImage page = RandomImage(w, h, bpp, rng);
                 for (int m : kAllMethods) {
@@ -365,6 +379,31 @@ TEST(Dither, FastPathsMatchPlainVersion) {
         }
     }
     EXPECT_GT(n, 4000);
+}
+
+// Full black and white stretches that still carry error from a grey pixel on
+// their left (into the first pixels, and for the same-row tap of two into
+// the second alone) must pass it on; rows of mid-grey below show it.
+TEST(Dither, ErrorCarriedIntoBlackAndWhiteStretches) {
+    const uint8_t patterns[][4] = {{255, 0, 255, 0}, {0, 255, 0, 255}, {255, 255, 0, 0}, {0, 0, 255, 255}};
+    int n = 0;
+    for (int m : kDiffusion) {
+        for (int grey : {1, 60, 127, 128, 129, 200, 254}) {
+            for (unsigned pos = 0; pos < 24; ++pos) {
+                for (const auto& p : patterns) {
+                    std::vector<uint8_t> levels(40 * 4, 128);
+                    for (unsigned x = 0; x < 40; ++x) levels[x] = p[x % 4];
+                    levels[pos] = static_cast<uint8_t>(grey);
+                    CxImage a = Grey8(40, 4, levels), b = Grey8(40, 4, levels);
+                    ASSERT_TRUE(a.Dither(m));
+                    ASSERT_TRUE(RefDither(b, m));
+                    ASSERT_TRUE(SameImage(b, a)) << "method " << m << " grey " << grey << " at " << pos;
+                    ++n;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(n, 6 * 7 * 24 * 4);
 }
 
 }  // namespace

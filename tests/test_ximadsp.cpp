@@ -277,6 +277,19 @@ TEST(Threshold, Boundaries) {
     }
 }
 
+// Eight pixels are compared at a time inside a 64-bit word: every level
+// against every threshold, in every position of such a group.
+TEST(Threshold, EveryLevelAgainstEveryThreshold) {
+    std::vector<uint8_t> levels(8 * 256);
+    for (size_t i = 0; i < levels.size(); ++i) levels[i] = static_cast<uint8_t>(i % 256 + i / 256);
+    for (int t = 0; t < 256; ++t) {
+        CxImage img = Grey8(static_cast<unsigned>(levels.size()), 1, levels);
+        ASSERT_TRUE(img.Threshold(static_cast<unsigned char>(t)));
+        for (long x = 0; x < static_cast<long>(levels.size()); ++x)
+            ASSERT_EQ(img.GetPixelIndex(x, 0), levels[x] > t ? 1 : 0) << "threshold " << t << " x " << x;
+    }
+}
+
 TEST(Threshold, OneBitImageUntouchedAndEmptyImageRefused) {
     std::mt19937 rng(21);
     CxImage img = RandomBits(30, 6, 40, rng);

@@ -89,3 +89,98 @@ EOF
 }
 
 dfstream() { python3 "$DFSTREAM" "$@"; }
+
+# start_cupsd SERVERBIN: a private cupsd in the foreground on 127.0.0.1 at a
+# free port, with its configuration, spool, cache, state and logs under $W
+# and its filters and backends from SERVERBIN (a private tree from
+# make_serverbin, or the system's). Sets SRV (host:port for -h) and
+# CUPSD_PID; stop_cupsd stops it (call it from a cleanup hook).
+CUPSD_PID=
+start_cupsd() {
+    local sb=$1 i
+    mkdir -p "$W"/etc/ppd "$W"/spool/tmp "$W"/cache "$W"/state "$W"/log
+    SRV=127.0.0.1:$(dfstream freeport)
+    # cupsd gives filters a clean environment; pass the sanitizer settings on.
+    cat > "$W/etc/cups-files.conf" <<EOF
+ServerRoot $W/etc
+RequestRoot $W/spool
+TempDir $W/spool/tmp
+CacheDir $W/cache
+StateDir $W/state
+ServerBin $sb
+AccessLog $W/log/access_log
+ErrorLog $W/log/error_log
+PageLog $W/log/page_log
+Printcap $W/state/printcap
+FileDevice No
+SetEnv ASAN_OPTIONS $ASAN_OPTIONS
+SetEnv LSAN_OPTIONS $LSAN_OPTIONS
+EOF
+    cat > "$W/etc/cupsd.conf" <<EOF
+LogLevel debug
+MaxLogSize 0
+Listen $SRV
+Browsing No
+BrowseLocalProtocols none
+DefaultShared No
+WebInterface No
+DefaultAuthType None
+JobKillDelay 5
+ErrorPolicy abort-job
+<Location />
+  Order allow,deny
+  Allow from 127.0.0.1
+</Location>
+<Policy default>
+  JobPrivateAccess all
+  JobPrivateValues none
+  SubscriptionPrivateAccess all
+  SubscriptionPrivateValues none
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+EOF
+    # A bare Community line stops the socket backend's SNMP supply queries.
+    echo "Community" > "$W/etc/snmp.conf"
+
+    cupsd -t -c "$W/etc/cupsd.conf" -s "$W/etc/cups-files.conf" > "$W/log/cupsd-t.txt" 2>&1 ||
+        { cat "$W/log/cupsd-t.txt"; fail "cupsd rejects the test configuration"; }
+    # If the test script is killed outright (a test timeout), the kernel stops cupsd too.
+    local deathsig=()
+    setpriv --pdeathsig TERM true 2>/dev/null && deathsig=(setpriv --pdeathsig TERM)
+    "${deathsig[@]}" cupsd -f -c "$W/etc/cupsd.conf" -s "$W/etc/cups-files.conf" > "$W/log/cupsd.out" 2>&1 &
+    CUPSD_PID=$!
+    for i in $(seq 200); do
+        lpstat -h "$SRV" -r >/dev/null 2>&1 && break
+        kill -0 "$CUPSD_PID" 2>/dev/null || { cat "$W/log/cupsd.out"; show_log; fail "cupsd exited at start-up"; }
+        sleep 0.05
+    done
+    lpstat -h "$SRV" -r >/dev/null 2>&1 || { show_log; fail "cupsd did not come up on $SRV"; }
+}
+
+stop_cupsd() {
+    local i state
+    [ -n "$CUPSD_PID" ] || return 0
+    kill -TERM "$CUPSD_PID" 2>/dev/null
+    # A process that exited can linger as a zombie, so look at its state.
+    for i in $(seq 100); do
+        state=$(awk '{print $3}' "/proc/$CUPSD_PID/stat" 2>/dev/null)
+        [ -z "$state" ] || [ "$state" = Z ] && break
+        sleep 0.05
+    done
+    [ -n "$state" ] && [ "$state" != Z ] && kill -KILL "$CUPSD_PID" 2>/dev/null
+    wait "$CUPSD_PID" 2>/dev/null
+    CUPSD_PID=
+}
+
+# show_log [JOB-ID]: the private scheduler's lines about a job (or the last ones).
+show_log() {
+    echo "--- error_log:"
+    if [ -n "${1:-}" ]; then
+        grep "\[Job $1\]" "$W/log/error_log" | grep -v -e ' envp\[' -e ' argv\[' -e 'Adding ' -e 'print data' |
+            tail -n 40
+    else
+        grep -v -e '\[Client ' -e 'cupsdSetBusyState' "$W/log/error_log" 2>/dev/null | tail -n 40
+    fi
+}

@@ -22,7 +22,7 @@ SYS_SB=$(cups-config --serverbin)
 id lp >/dev/null 2>&1 || skip "there is no user lp to run filters as"
 
 make_workdir dotforge-cupsd
-mkdir -p "$W"/etc/ppd "$W"/spool/tmp "$W"/cache "$W"/state "$W"/log "$W"/bin "$W"/docs "$W"/net "$W"/slow "$W"/expect
+mkdir -p "$W"/bin "$W"/docs "$W"/net "$W"/slow "$W"/expect
 make_serverbin "$W/sb" "$FILTER"
 
 # The queues run a stand-in under the filter's name: it keeps each job's
@@ -45,99 +45,16 @@ if command -v setpriv >/dev/null 2>&1; then
         fail "user lp cannot reach $W/bin/dotforge"
 fi
 
-PORT=$(dfstream freeport)
 NETPORT=$(dfstream freeport)
 SLOWPORT=$(dfstream freeport)
-SRV=127.0.0.1:$PORT
-
-# cupsd gives filters a clean environment; pass the sanitizer settings on.
-cat > "$W/etc/cups-files.conf" <<EOF
-ServerRoot $W/etc
-RequestRoot $W/spool
-TempDir $W/spool/tmp
-CacheDir $W/cache
-StateDir $W/state
-ServerBin $W/sb
-AccessLog $W/log/access_log
-ErrorLog $W/log/error_log
-PageLog $W/log/page_log
-Printcap $W/state/printcap
-FileDevice No
-SetEnv ASAN_OPTIONS $ASAN_OPTIONS
-SetEnv LSAN_OPTIONS $LSAN_OPTIONS
-EOF
-cat > "$W/etc/cupsd.conf" <<EOF
-LogLevel debug
-MaxLogSize 0
-Listen 127.0.0.1:$PORT
-Browsing No
-BrowseLocalProtocols none
-DefaultShared No
-WebInterface No
-DefaultAuthType None
-JobKillDelay 5
-ErrorPolicy abort-job
-<Location />
-  Order allow,deny
-  Allow from 127.0.0.1
-</Location>
-<Policy default>
-  JobPrivateAccess all
-  JobPrivateValues none
-  SubscriptionPrivateAccess all
-  SubscriptionPrivateValues none
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOF
-# A bare Community line stops the socket backend's SNMP supply queries.
-echo "Community" > "$W/etc/snmp.conf"
-
-CUPSD_PID=
 LISTENER_PIDS=()
 stop_all() {
-    local p i state
+    local p
     for p in "${LISTENER_PIDS[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
-    if [ -n "$CUPSD_PID" ]; then
-        kill -TERM "$CUPSD_PID" 2>/dev/null
-        # A process that exited can linger as a zombie, so look at its state.
-        for i in $(seq 100); do
-            state=$(awk '{print $3}' "/proc/$CUPSD_PID/stat" 2>/dev/null)
-            [ -z "$state" ] || [ "$state" = Z ] && break
-            sleep 0.05
-        done
-        [ -n "$state" ] && [ "$state" != Z ] && kill -KILL "$CUPSD_PID" 2>/dev/null
-        wait "$CUPSD_PID" 2>/dev/null
-        CUPSD_PID=
-    fi
+    stop_cupsd
 }
 CLEANUP_HOOKS+=(stop_all)
-
-# show_log [JOB-ID]: the scheduler's lines about a job (or the last ones).
-show_log() {
-    echo "--- error_log:"
-    if [ -n "${1:-}" ]; then
-        grep "\[Job $1\]" "$W/log/error_log" | grep -v -e ' envp\[' -e ' argv\[' -e 'Adding ' -e 'print data' |
-            tail -n 40
-    else
-        grep -v -e '\[Client ' -e 'cupsdSetBusyState' "$W/log/error_log" 2>/dev/null | tail -n 40
-    fi
-}
-
-cupsd -t -c "$W/etc/cupsd.conf" -s "$W/etc/cups-files.conf" > "$W/log/cupsd-t.txt" 2>&1 ||
-    { cat "$W/log/cupsd-t.txt"; fail "cupsd rejects the test configuration"; }
-# If this script is killed outright (a test timeout), the kernel stops cupsd too.
-DEATHSIG=()
-setpriv --pdeathsig TERM true 2>/dev/null && DEATHSIG=(setpriv --pdeathsig TERM)
-"${DEATHSIG[@]}" cupsd -f -c "$W/etc/cupsd.conf" -s "$W/etc/cups-files.conf" > "$W/log/cupsd.out" 2>&1 &
-CUPSD_PID=$!
-for i in $(seq 200); do
-    lpstat -h "$SRV" -r >/dev/null 2>&1 && break
-    kill -0 "$CUPSD_PID" 2>/dev/null || { cat "$W/log/cupsd.out"; show_log; fail "cupsd exited at start-up"; }
-    sleep 0.05
-done
-lpstat -h "$SRV" -r >/dev/null 2>&1 || { show_log; fail "cupsd did not come up on $SRV"; }
+start_cupsd "$W/sb"
 say "cupsd $CUPSD_PID listening on $SRV"
 
 start_listener() {
@@ -214,6 +131,7 @@ make_doc "$W/docs/l50x30.png" 50 30 1 203
 make_doc "$W/docs/r48x50.pdf" 48 50 1
 make_doc "$W/docs/r48x50.png" 48 50 1 203
 make_doc "$W/docs/r72x100.pdf" 72 100 1
+make_doc "$W/docs/sq30.png" 30 30 1 203
 make_doc "$W/docs/many.pdf" 100 150 12
 chmod 644 "$W"/docs/*
 
@@ -289,6 +207,14 @@ job paperang-pdf paperang r48x50.pdf "-o PageSize=w136h142" prefix a501050005190
 job paperang-png paperang r48x50.png "-o PageSize=w136h142" prefix a50105000519030000571fe7a55a
 job peripage-pdf peripage r48x50.pdf "-o PageSize=w136h142" prefix 10fffe0110ff1003011b40001b6101
 job peripage-png peripage r48x50.png "-o PageSize=w136h142 -o EndPrintSound=EveryDoc" prefix 10fffe01
+# Through lp: a picture on a label gets the label's size, a whole number
+# between the named speeds is used, the cut and label mode options arrive.
+job tspl203-png-small tspl203 sq30.png "-o PageSize=w142h85" \
+    tspl --pages 1 --size-exact "50.05 mm,30.03 mm" --ink 0.2,0,0.5,0.25
+job tspl203-numbers tspl203 l50x30.pdf "-o PageSize=w142h85 -o zePrintRate=7 -o LabelMode=PeelOff" \
+    tspl --pages 1 --speed 7 --label-mode "SET PEEL ON;SET CUTTER OFF" --ink "$INK"
+job escpos58-cut escpos58 r48x50.pdf "-o PageSize=w136h142 -o CutMedia=EveryPage" \
+    escpos --width-bytes 48 --tail 1b4a4f1d5631 --ink 0,0,0.5,1
 
 say "Cancel during a 12-page job"
 # The stand-in printer reads slowly, so the job is still printing when it

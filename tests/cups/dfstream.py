@@ -233,6 +233,13 @@ def cmd_tspl(a):
                     raise Fail("%s: unexpected %s %s" % (what, key, have))
             elif have != want:
                 raise Fail("%s: %s %s, expected %s" % (what, key, have, want))
+        if a.label_mode is not None:
+            sets = [c for c in order if c.startswith("SET ") and c != "SET RIBBON"]
+            have = ";".join("%s %s" % (c, p[c]) for c in sets) or "none"
+            if have != a.label_mode:
+                raise Fail("%s: label mode lines %s, expected %s" % (what, have, a.label_mode))
+            if sets and order.index(sets[0]) != order.index("SET RIBBON") + 1:
+                raise Fail("%s: label mode lines do not follow SET RIBBON: %s" % (what, order))
         x, y, wb, h, mode, payload = p["BITMAP"]
         if a.bitmap and "%d,%d" % (wb, h) != a.bitmap:
             raise Fail("%s: BITMAP %d bytes x %d rows, expected %s" % (what, wb, h, a.bitmap))
@@ -285,6 +292,8 @@ def cmd_escpos(a):
         raise Fail("raster announces %d bytes, %d follow" % (wb * h, len(payload)))
     if a.ink:
         check_ink(Bitmap.from_bytes(payload, wb, h, wb * 8, True), a.ink, "ESC/POS page")
+    if a.tail is not None and data[pos + wb * h:] != bytes.fromhex(a.tail):
+        raise Fail("after the raster: %s, expected %s" % (data[pos + wb * h:].hex(), a.tail))
     print("ESC/POS OK")
 
 
@@ -329,11 +338,16 @@ FAMILY = {20: "tspl", 21: "escpos", 22: "cpcl", 23: "paperang", 24: "peripage"}
 # Options each family must offer, with the choice the PPD must make the default.
 COMMON = {"ImageFilter": "3", "Threshold": "175", "Brightness": "0", "Contrast": "0", "Rotate": "0",
           "AdjustHoriaontal": "0", "AdjustVertical": "0", "ColorModel": "Gray"}
-TRIM = {"CropEdgeTop": "0", "CropEdgeBottom": "-1"}
+# Receipts and mini printers start at their first line and end after their last.
+TRIM = {"CropEdgeTop": "-1", "CropEdgeBottom": "-1"}
+# The print head's width in dots, by PPD file.
+HEAD_DOTS = {"tspl-203": 832, "tspl-300": 1248, "escpos-58": 384, "escpos-80": 576, "cpcl-203": 832,
+             "paperang-57": 384, "peripage-57": 384}
 NEEDS = {
     "tspl": dict(COMMON, zeMediaTracking="Gap", MediaMethod="Direct", Darkness="Default",
-                 zePrintRate="Default", FeedOffset="0", ImageCompress="0"),
-    "escpos": dict(COMMON, FeedOffset="10", MoneyBox="None", CropEdgeLeft="0", CropEdgeRight="0", **TRIM),
+                 zePrintRate="Default", FeedOffset="0", ImageCompress="0", LabelMode="PrinterDefault"),
+    "escpos": dict(COMMON, FeedOffset="10", MoneyBox="None", CropEdgeLeft="0", CropEdgeRight="0",
+                   CutMedia="None", CutType="Partial", **TRIM),
     "cpcl": dict(COMMON, zeMediaTracking="Gap"),
     "paperang": dict(COMMON, zeMediaTracking="Continuous", **TRIM),
     "peripage": dict(COMMON, zeMediaTracking="Continuous", Darkness="Default", zePrintRate="Default",
@@ -342,11 +356,14 @@ NEEDS = {
 }
 # Options that would do nothing (or harm) in a family must not be offered there.
 FORBIDDEN = {
-    "tspl": {"MoneyBox", "BeginPrintSound", "EndPrintSound", "CropEdgeTop", "CropEdgeBottom"},
-    "escpos": {"Darkness", "zePrintRate", "zeMediaTracking", "MediaMethod", "ImageCompress"},
-    "cpcl": {"Darkness", "zePrintRate", "MoneyBox", "FeedOffset", "CropEdgeBottom"},
-    "paperang": {"Darkness", "zePrintRate", "MoneyBox", "FeedOffset", "CropEdgeLeft"},
-    "peripage": {"MoneyBox", "MediaMethod"},
+    "tspl": {"MoneyBox", "BeginPrintSound", "EndPrintSound", "CropEdgeTop", "CropEdgeBottom", "CutMedia",
+             "CutType"},
+    "escpos": {"Darkness", "zePrintRate", "zeMediaTracking", "MediaMethod", "ImageCompress", "LabelMode"},
+    "cpcl": {"Darkness", "zePrintRate", "MoneyBox", "FeedOffset", "CropEdgeBottom", "CutMedia", "CutType",
+             "LabelMode"},
+    "paperang": {"Darkness", "zePrintRate", "MoneyBox", "FeedOffset", "CropEdgeLeft", "CutMedia", "CutType",
+                 "LabelMode"},
+    "peripage": {"MoneyBox", "MediaMethod", "CutMedia", "CutType", "LabelMode"},
 }
 WORDS = {
     "zeMediaTracking": {"Continuous", "Gap", "BLine", "Perforated", "Recording", "Tattoo"},
@@ -354,6 +371,9 @@ WORDS = {
     "MoneyBox": {"None", "BeforePrint", "AfterPrint"},
     "BeginPrintSound": {"None", "EveryPage", "EveryDoc"},
     "EndPrintSound": {"None", "EveryPage", "EveryDoc"},
+    "CutMedia": {"None", "EveryPage", "EndOfJob"},
+    "CutType": {"Partial", "Full"},
+    "LabelMode": {"PrinterDefault", "TearOff", "PeelOff", "CutEveryLabel", "CutEndOfJob"},
 }
 RANGES = {"ImageFilter": (0, 10), "Threshold": (1, 254), "Brightness": (-100, 100), "Contrast": (-99, 100),
           "Rotate": (0, 3), "AdjustHoriaontal": (-10, 10), "AdjustVertical": (-10, 10), "FeedOffset": (0, 60),
@@ -440,6 +460,9 @@ def cmd_ppd(a):
                 for c in choices:
                     if c != "Default" and (not re.fullmatch(r"\d+", c) or int(c) > hi):
                         raise Fail("%s: %s choice %r is not Default or 0..%d" % (name, opt, c, hi))
+        head = HEAD_DOTS.get(name[len("dotforge-"):-len(".ppd")])
+        if first(attrs, "dotforgeHeadDots") != str(head):
+            raise Fail("%s: *dotforgeHeadDots is %r, expected %r" % (name, first(attrs, "dotforgeHeadDots"), head))
         if fam == "peripage":
             if first(attrs, "DensityCommand") is None or first(attrs, "ImageMaxLength") is None:
                 raise Fail("%s: PeriPage models need DensityCommand and ImageMaxLength" % name)
@@ -530,6 +553,7 @@ def main():
     p.add_argument("--speed")
     p.add_argument("--ribbon")
     p.add_argument("--offset")
+    p.add_argument("--label-mode", help="the SET lines after SET RIBBON, ';'-separated, or none")
     p.add_argument("--bitmap", help="bytes per row,rows")
     p.add_argument("--mode", type=int)
     p.add_argument("--ink", help="fx0,fy0,fx1,fy1: the black area as fractions of the page")
@@ -543,6 +567,7 @@ def main():
     p.add_argument("file")
     p.add_argument("--width-bytes", type=int)
     p.add_argument("--drawer", choices=("before", "after", "none"))
+    p.add_argument("--tail", help="hex of every byte after the raster data (feed, cut, drawer)")
     p.add_argument("--ink")
     p.set_defaults(fn=cmd_escpos)
 

@@ -96,6 +96,12 @@ PreviewFamily ParseFamily(const char* text) {
     for (const auto& n : kNames)
         if (!strcmp(text, n.number) || !strcasecmp(text, n.name)) return n.family;
     if (!strcasecmp(text, "esc/pos")) return PreviewFamily::ESCPOS;
+    // PPD names such as escpos-58 or tspl-203: the family before the dash.
+    if (const char* dash = strchr(text, '-')) {
+        const std::string family(text, dash);
+        for (const auto& n : kNames)
+            if (!strcasecmp(family.c_str(), n.name)) return n.family;
+    }
     return PreviewFamily::Unknown;
 }
 
@@ -128,9 +134,23 @@ PreviewFamily DetectFamily(const uint8_t* data, size_t len) {
     return PreviewFamily::Unknown;
 }
 
-bool DecodePrinterStream(const uint8_t* data, size_t len, PreviewFamily family, PreviewResult* result) {
+int ParseHeadDots(const char* text) {
+    static const struct {
+        const char* name;
+        int dots;
+    } kHeads[] = {{"escpos-58", 384}, {"escpos-80", 576}, {"peripage-57", 384}, {"peripage", 384},
+                  {"24", 384},        {"paperang-57", 384}, {"paperang", 384},  {"23", 384}};
+    if (!text) return 0;
+    for (const auto& h : kHeads)
+        if (!strcasecmp(text, h.name)) return h.dots;
+    return 0;
+}
+
+bool DecodePrinterStream(const uint8_t* data, size_t len, PreviewFamily family, PreviewResult* result,
+                         int headDots) {
     *result = PreviewResult();
     DecodeContext ctx(data, len, result);
+    ctx.headDots = headDots > 0 && headDots <= kPreviewMaxDots ? headDots : 0;
     if (!data || !len) return ctx.Fail(0, "the stream is empty");
     if (family == PreviewFamily::Unknown) {
         family = DetectFamily(data, len);

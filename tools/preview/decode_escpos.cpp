@@ -28,6 +28,17 @@ bool EscPosDecoder::Run() {
 
 void EscPosDecoder::EndPage(size_t pos, bool complete) {
     page_.complete = complete;
+    // The printer places a narrower bitmap in the middle of its head.
+    const int head = ctx_.headDots;
+    if (head > 0 && align_ == 1 && page_.width > 0 && page_.width < head && page_.height > 0) {
+        PreviewPage wide;
+        wide.dpi = page_.dpi;
+        wide.complete = page_.complete;
+        PageResize(&wide, head, page_.height);
+        PageBlit(&wide, (head - page_.width) / 2, 0, page_.bits.data(), page_.rowBytes, (size_t)page_.height, false,
+                 BlitOp::Overwrite);
+        page_ = std::move(wide);
+    }
     ctx_.AddPage(std::move(page_), pos);
     page_ = PreviewPage();
     nextRow_ = 0;
@@ -87,6 +98,7 @@ bool EscPosDecoder::Command(size_t pos, size_t* next) {
         case 0x40: {  // ESC @, sent with a trailing 00 by the renderers
             size_t n = left >= 3 && p[2] == 0x00 ? 3 : 2;
             if (!peri_ && bands_) EndPage(pos, true);
+            align_ = 0;
             ctx_.List(pos, "ESC @%s (initialise%s)", n == 3 ? " 00" : "",
                       peri_ ? "" : Printf("; page %zu begins", ctx_.result->pages.size() + 1).c_str());
             *next = pos + n;
@@ -98,6 +110,7 @@ bool EscPosDecoder::Command(size_t pos, size_t* next) {
             int a = p[2] <= 2 ? p[2] : (p[2] >= 0x30 && p[2] <= 0x32) ? p[2] - 0x30 : -1;
             if (a < 0) return ctx_.Fail(pos + 2, "ESC a: unknown alignment 0x%02X", p[2]);
             ctx_.List(pos, "ESC a %d (%s)", p[2], kAlign[a]);
+            align_ = a;
             *next = pos + 3;
             return true;
         }

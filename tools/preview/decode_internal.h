@@ -35,6 +35,7 @@ public:
     const uint8_t* const data;
     const size_t len;
     PreviewResult* const result;
+    int headDots = 0;  // the print head's width, 0 when unknown
 
     size_t Left(size_t pos) const { return pos < len ? len - pos : 0; }
 

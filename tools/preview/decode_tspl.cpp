@@ -82,6 +82,7 @@ private:
     bool Line(size_t pos, size_t* next);
     bool Bitmap(size_t pos, size_t* next);
     bool Size(Text& t, size_t pos);
+    static const char* SetMeaning(const std::string& line);
     void Print(size_t pos, int64_t sets, int64_t copies);
     void FitToLabel(PreviewPage* page) const;
 
@@ -141,7 +142,7 @@ bool TsplDecoder::Line(size_t pos, size_t* next) {
                                          "SHIFT ", "DIRECTION ", "REFERENCE ", "CODEPAGE ", "FEED ", "BACKFEED "};
     for (const char* k : kSetup)
         if (t.Lit(k)) {
-            ctx_.List(pos, "%s", line.c_str());
+            ctx_.List(pos, "%s%s", line.c_str(), SetMeaning(line));
             return true;
         }
     if (line == "HOME" || line == "FORMFEED") {
@@ -149,6 +150,27 @@ bool TsplDecoder::Line(size_t pos, size_t* next) {
         return true;
     }
     return ctx_.Fail(pos, "unknown command \"%.40s\"", line.c_str());
+}
+
+// What the label mode lines do, for the listing; other lines explain
+// themselves.
+const char* TsplDecoder::SetMeaning(const std::string& line) {
+    static const struct {
+        const char* line;
+        const char* meaning;
+    } kMeanings[] = {
+        {"SET TEAR ON", " (stop at the tear bar)"},
+        {"SET TEAR OFF", " (stop at the print line)"},
+        {"SET PEEL ON", " (peel-off: wait for the label to be taken)"},
+        {"SET PEEL OFF", " (no peel-off)"},
+        {"SET CUTTER OFF", " (no cut)"},
+        {"SET CUTTER BATCH", " (cut once, after the last label of the job)"},
+        {"SET CUTTER 1", " (cut after every label)"},
+    };
+    for (const auto& m : kMeanings)
+        if (line == m.line) return m.meaning;
+    if (line.compare(0, 11, "SET CUTTER ") == 0) return " (cut after every so many labels)";
+    return "";
 }
 
 bool TsplDecoder::Size(Text& t, size_t pos) {

@@ -32,4 +32,5 @@ private:
     int64_t pendingFeed_ = 0;  // dots fed since the last band
     int bands_ = 0;
     bool pageOpen_ = false;
+    int align_ = 0;  // ESC a: 0 left, 1 centre, 2 right; ESC @ sets it back to left
 };

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,11 +13,14 @@
 #include "tools/preview/preview.h"
 
 static const char kUsage[] =
-    "usage: dotforge-preview [--model 20|21|22|23|24] [-o PREFIX] [FILE]\n"
+    "usage: dotforge-preview [--model MODEL] [--head DOTS] [-o PREFIX] [FILE]\n"
     "Reads a printer stream from FILE (or standard input), lists its commands\n"
     "and writes each page as PREFIX-1.png, PREFIX-2.png, ... (default prefix: page).\n"
-    "Models: 20 TSPL, 21 ESC/POS, 22 CPCL, 23 Paperang, 24 PeriPage; without\n"
-    "--model the family is told from the first bytes.\n";
+    "Models: 20 TSPL, 21 ESC/POS, 22 CPCL, 23 Paperang, 24 PeriPage, or a PPD's\n"
+    "name (escpos-58, escpos-80, tspl-203, ...); without --model the family is\n"
+    "told from the first bytes. --head: the print head's width in dots (known\n"
+    "from escpos-58/-80 and for PeriPage); a narrower centred receipt is drawn\n"
+    "in the middle of a head-wide page, as the printer prints it.\n";
 
 static bool ReadAll(FILE* f, std::vector<uint8_t>* out) {
     uint8_t buf[65536];
@@ -27,6 +31,7 @@ static bool ReadAll(FILE* f, std::vector<uint8_t>* out) {
 
 int main(int argc, char** argv) {
     PreviewFamily family = PreviewFamily::Unknown;
+    int headDots = 0;
     std::string prefix = "page";
     const char* input = nullptr;
     for (int i = 1; i < argc; i++) {
@@ -37,14 +42,15 @@ int main(int argc, char** argv) {
             fputs(kUsage, stdout);
             return 0;
         }
-        if (a == "--model" || a == "-m" || a == "-o" || a == "--output") {
+        if (a == "--model" || a == "-m" || a == "-o" || a == "--output" || a == "--head") {
             if (i + 1 >= argc) {
                 fprintf(stderr, "dotforge-preview: %s needs a value\n%s", a.c_str(), kUsage);
                 return 2;
             }
             value = argv[++i];
             hasValue = true;
-        } else if (a.compare(0, 8, "--model=") == 0 || a.compare(0, 9, "--output=") == 0) {
+        } else if (a.compare(0, 8, "--model=") == 0 || a.compare(0, 9, "--output=") == 0 ||
+                   a.compare(0, 7, "--head=") == 0) {
             size_t eq = a.find('=');
             value = a.substr(eq + 1);
             a = a.substr(0, eq);
@@ -56,6 +62,15 @@ int main(int argc, char** argv) {
                 fprintf(stderr, "dotforge-preview: unknown model \"%s\" (expected 20 to 24)\n", value.c_str());
                 return 2;
             }
+            if (!headDots) headDots = ParseHeadDots(value.c_str());
+        } else if (hasValue && a == "--head") {
+            char* end = nullptr;
+            long dots = strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end || dots < 1 || dots > kPreviewMaxDots) {
+                fprintf(stderr, "dotforge-preview: --head needs a width in dots (1 to %d)\n", kPreviewMaxDots);
+                return 2;
+            }
+            headDots = static_cast<int>(dots);
         } else if (hasValue) {
             if (value.empty()) {
                 fprintf(stderr, "dotforge-preview: empty output prefix\n");
@@ -88,7 +103,12 @@ int main(int argc, char** argv) {
     }
 
     PreviewResult result;
-    bool ok = DecodePrinterStream(data.data(), data.size(), family, &result);
+    // Every PeriPage model has a 384-dot head, so its streams tell it.
+    if (!headDots && (family == PreviewFamily::PeriPage ||
+                      (family == PreviewFamily::Unknown &&
+                       DetectFamily(data.data(), data.size()) == PreviewFamily::PeriPage)))
+        headDots = 384;
+    bool ok = DecodePrinterStream(data.data(), data.size(), family, &result, headDots);
     if (result.family != PreviewFamily::Unknown)
         printf("%s stream, %zu bytes (%s)\n", FamilyName(result.family), data.size(),
                family == PreviewFamily::Unknown ? "detected" : "as told");

@@ -70,9 +70,18 @@ const char* FamilyName(PreviewFamily family);
 // paperang, peripage; any case). Unknown when the text is neither.
 PreviewFamily ParseFamily(const char* text);
 
+// The print head's width in dots for a model named by its PPD (escpos-58,
+// escpos-80, peripage-57, ...; also the bare family names of the 57 mm mini
+// printers), or 0 when the name does not tell it.
+int ParseHeadDots(const char* text);
+
 // Decodes len bytes of a stream of the given family (Unknown: detect it).
+// headDots: the print head's width when known (0: unknown). ESC/POS and
+// PeriPage printers centre a narrower bitmap after ESC a 1, so with a known
+// head such a page is drawn centred on a head-wide page, as it comes out.
 // Returns result->ok.
-bool DecodePrinterStream(const uint8_t* data, size_t len, PreviewFamily family, PreviewResult* result);
+bool DecodePrinterStream(const uint8_t* data, size_t len, PreviewFamily family, PreviewResult* result,
+                         int headDots = 0);
 
 // Writes the page as a 1-bit greyscale PNG, black dots black. False (with a
 // reason in *error) when the page is empty or the file cannot be written.

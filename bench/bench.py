@@ -1,0 +1,292 @@
+#!/usr/bin/env python3
+"""`make bench`: times the dotforge filter against its peers, whole process.
+
+Inputs are made with the system's CUPS: the sample label (tools/samples/label.ps)
+goes through cupsfilter as 8-bit grey for our TSPL PPD and as 1 bit for CUPS's
+sample Zebra PPD (ppdc, sample.drv). A 50-label job is the one-page raster
+stream with its page repeated. Each configuration runs alternately with its
+peer; the table shows medians and their ratio, so a busy machine slows both
+sides alike. Peak memory is /usr/bin/time's maximum resident set size.
+
+Usage: bench.py BUILD_DIR [--runs N] [--out bench/RESULTS.md]
+"""
+import argparse
+import os
+import platform
+import shutil
+import statistics
+import struct
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+LABELS = 50
+HDR = 4 + 1796          # sync word, then one page header (v3, uncompressed)
+OFF_WIDTH, OFF_HEIGHT, OFF_BPL = 372, 376, 392  # in the page header
+
+METHODS = ["threshold", "Floyd-Steinberg", "ordered Bayer 4x4", "Burkes (default)", "Stucki",
+           "Jarvis-Judice-Ninke", "Sierra", "Stevenson-Arce", "ordered, generated 4x4",
+           "ordered Bayer 8x8", "16x16 screen"]
+ERROR_DIFFUSION = {1, 3, 4, 5, 6, 7}
+
+
+def sh(cmd, **kw):
+    return subprocess.run(cmd, check=True, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, **kw).stdout
+
+
+def run(argv, env, stdin=None, cpu=False):
+    """One whole-process run: (wall seconds, peak resident KiB), with cpu also
+    the CPU seconds (user + system, the process and what it waited for)."""
+    t0 = time.perf_counter()
+    p = subprocess.Popen(argv, env=env, stdin=stdin, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(p.pid, 0)
+    t = time.perf_counter() - t0
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit("bench: %s failed" % " ".join(argv))
+    if cpu:
+        return t, usage.ru_maxrss, usage.ru_utime + usage.ru_stime
+    return t, usage.ru_maxrss
+
+
+def run_peak(argv, env):
+    """As run, with the peak resident size measured by /usr/bin/time: a child's
+    ru_maxrss also counts the forked Python process it was before exec."""
+    out = os.path.join(os.path.dirname(argv[-1]), "time.out")
+    t, _, c = run(["/usr/bin/time", "-f", "%M", "-o", out] + argv, env, cpu=True)
+    return t, int(open(out).read().split()[-1]), c
+
+
+def median_pair(a, b, runs):
+    """Runs a and b (argv, env) alternately; medians of both (seconds, KiB)."""
+    ta, tb, ma, mb = [], [], [], []
+    for _ in range(runs):
+        t, m = run(*a)
+        ta.append(t)
+        ma.append(m)
+        t, m = run(*b)
+        tb.append(t)
+        mb.append(m)
+    return statistics.median(ta), statistics.median(tb), max(ma), max(mb)
+
+
+def repeat_pages(src, dst, n):
+    data = open(src, "rb").read()
+    with open(dst, "wb") as f:
+        f.write(data[:4])
+        for _ in range(n):
+            f.write(data[4:])
+
+
+def long_page(src, dst, rows):
+    """A page of `rows` rows made by repeating the rows of src's first page."""
+    data = open(src, "rb").read()
+    hdr = bytearray(data[:HDR])
+    bpl = struct.unpack_from("<I", hdr, 4 + OFF_BPL)[0]
+    h = struct.unpack_from("<I", hdr, 4 + OFF_HEIGHT)[0]
+    body = data[HDR:HDR + bpl * h]
+    struct.pack_into("<I", hdr, 4 + OFF_HEIGHT, rows)
+    with open(dst, "wb") as f:
+        f.write(hdr)
+        full, rest = divmod(rows, h)
+        for _ in range(full):
+            f.write(body)
+        f.write(body[:rest * bpl])
+    return bpl * rows
+
+
+def pgm_of(src, dst):
+    data = open(src, "rb").read()
+    w = struct.unpack_from("<I", data, 4 + OFF_WIDTH)[0]
+    h = struct.unpack_from("<I", data, 4 + OFF_HEIGHT)[0]
+    with open(dst, "wb") as f:
+        f.write(b"P5\n%d %d\n255\n" % (w, h))
+        f.write(data[HDR:HDR + w * h])
+
+
+def machine():
+    model = cores = "?"
+    for line in sh(["lscpu"]).decode().splitlines():
+        if line.startswith("Model name:"):
+            model = line.split(":", 1)[1].strip()
+        if line.startswith("CPU(s):"):
+            cores = line.split(":", 1)[1].strip()
+    mem = "?"
+    for line in open("/proc/meminfo"):
+        if line.startswith("MemTotal:"):
+            mem = "%.1f GiB" % (int(line.split()[1]) / 1048576)
+    osname = platform.platform()
+    if os.path.exists("/etc/os-release"):
+        for line in open("/etc/os-release"):
+            if line.startswith("PRETTY_NAME="):
+                osname = line.split("=", 1)[1].strip().strip('"')
+    cxx = sh(["c++", "--version"]).decode().splitlines()[0]
+    return "%s, %s cores, %s memory; %s, kernel %s; %s" % (model, cores, mem, osname, platform.release(), cxx)
+
+
+def load():
+    return open("/proc/loadavg").read().split()[0]
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("build")
+    ap.add_argument("--runs", type=int, default=9)
+    ap.add_argument("--out", default=os.path.join(ROOT, "bench", "RESULTS.md"))
+    args = ap.parse_args()
+    build = os.path.abspath(args.build)
+    filt = os.path.join(build, "dotforge")
+    ppds = os.path.join(build, "ppd")
+    work = os.path.join(build, "bench-work")
+    os.makedirs(work, exist_ok=True)
+    sb = sh(["cups-config", "--serverbin"]).decode().strip()
+    dd = sh(["cups-config", "--datadir"]).decode().strip()
+    peer = os.path.join(sb, "filter", "rastertolabel")
+    w = lambda name: os.path.join(work, name)
+
+    # Inputs.
+    sh(["gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite", "-sOutputFile=" + w("label.pdf"),
+        os.path.join(ROOT, "tools", "samples", "label.ps")])
+    sh(["ppdc", "-d", w("sample-ppd"), os.path.join(dd, "drv", "sample.drv")])
+    zebra = w("sample-ppd/zebra.ppd")
+    tspl = os.path.join(ppds, "dotforge-tspl-203.ppd")
+    size = ["-o", "PageSize=w288h432"]
+    with open(w("grey.ras"), "wb") as f:
+        f.write(sh(["cupsfilter", "-p", tspl, "-m", "application/vnd.cups-raster"] + size + [w("label.pdf")]))
+    with open(w("mono.ras"), "wb") as f:
+        f.write(sh(["cupsfilter", "-p", zebra, "-m", "application/vnd.cups-raster", "-o", "Resolution=203dpi"] +
+                   size + [w("label.pdf")]))
+    repeat_pages(w("grey.ras"), w("grey50.ras"), LABELS)
+    repeat_pages(w("mono.ras"), w("mono50.ras"), LABELS)
+    pgm_of(w("grey.ras"), w("label.pgm"))
+
+    def ours(ras, options="", ppd=tspl):
+        return ([filt, "1", "bench", "label", "1", options, ras], {"PPD": ppd})
+
+    peer50 = ([peer, "1", "bench", "label", "1", "", w("mono50.ras")], {"PPD": zebra})
+    peer1 = ([peer, "1", "bench", "label", "1", "", w("mono.ras")], {"PPD": zebra})
+    runs = args.runs
+    rows = []
+    load0 = load()
+
+    def row(name, a, b, n=LABELS, r=runs, target=""):
+        ta, tb, _, _ = median_pair(a, b, r)
+        rows.append((name, ta / n * 1e3, tb / n * 1e3, ta / tb, target))
+        print("%-52s %8.2f ms %8.2f ms %6.2fx %s" % rows[-1], flush=True)
+
+    print("%-52s %11s %11s %7s" % ("job (per label)", "dotforge", "peer", "ratio"))
+    for m in range(11):
+        target = "1.0x" if m == 0 else "3.0x" if m in ERROR_DIFFUSION else "1.5x"
+        if m == 3:
+            target = "2.0x"
+        row("50 labels, ImageFilter=%d %s" % (m, METHODS[m]), ours(w("grey50.ras"), "ImageFilter=%d" % m), peer50,
+            target=target)
+    row("50 labels, default, ImageCompress=1", ours(w("grey50.ras"), "ImageCompress=1"), peer50)
+    row("50 labels, 1-bit input", ours(w("mono50.ras")), peer50)
+    row("one label alone", ours(w("grey.ras")), peer1, n=1, r=max(runs * 3, 15), target="1.1x")
+
+    # The other families, each on a page of its own default size.
+    families = [("ESC/POS 80 mm", "dotforge-escpos-80.ppd"), ("CPCL 203 dpi", "dotforge-cpcl-203.ppd"),
+                ("Paperang 57 mm", "dotforge-paperang-57.ppd"), ("PeriPage 57 mm", "dotforge-peripage-57.ppd")]
+    fam_rows = []
+    for name, ppdname in families:
+        ppd = os.path.join(ppds, ppdname)
+        ras = w(ppdname + ".ras")
+        with open(ras, "wb") as f:
+            f.write(sh(["cupsfilter", "-p", ppd, "-m", "application/vnd.cups-raster", w("label.pdf")]))
+        repeat_pages(ras, ras + "50", LABELS)
+        d = open(ras, "rb").read(HDR)
+        pw, ph = struct.unpack_from("<II", d, 4 + OFF_WIDTH)
+        ta, tb, _, _ = median_pair(ours(ras + "50", "", ppd), peer50, runs)
+        fam_rows.append((name, "%dx%d" % (pw, ph), ta / LABELS * 1e3, ta / LABELS / (pw * ph) * 1e9,
+                         tb / LABELS * 1e3))
+        print("%-16s %10s %8.2f ms/page %6.2f ns/dot (peer %.2f ms)" % fam_rows[-1], flush=True)
+
+    # Long receipts: time per row and peak memory above the floor of a tiny page.
+    escpos = os.path.join(ppds, "dotforge-escpos-80.ppd")
+    rec = w("dotforge-escpos-80.ppd.ras")
+    receipts = []
+    long_page(rec, w("receipt-10.ras"), 10)
+    small = [run_peak(*ours(w("receipt-10.ras"), "", escpos)) for _ in range(5)]
+    floor = min(r[1] for r in small)
+    t_floor = statistics.median(r[0] for r in small)
+    c_floor = statistics.median(r[2] for r in small)
+    for n in (10000, 100000):
+        raster = long_page(rec, w("receipt-%d.ras" % n), n)
+        res = [run_peak(*ours(w("receipt-%d.ras" % n), "", escpos)) for _ in range(5 if n > 10000 else 9)]
+        t = statistics.median(r[0] for r in res)
+        c = statistics.median(r[2] for r in res)
+        peak = max(r[1] for r in res)
+        receipts.append((n, raster, t, t / n * 1e6, (t - t_floor) / n * 1e6, (c - c_floor) / n * 1e6, peak,
+                         (peak - floor) * 1024 / raster))
+        print("receipt 575 x %d: %.3f s, %.2f us/row (%.2f past start-up, CPU %.2f), peak %d KiB "
+              "(%.2fx raster above floor)" % ((n, t) + receipts[-1][3:]), flush=True)
+        os.unlink(w("receipt-%d.ras" % n))
+
+    # Other dithering programs on one label, whole process.
+    others = []
+    for name, argv in [("dotforge, one label, ImageFilter=1 (Floyd-Steinberg)",
+                        ours(w("grey.ras"), "ImageFilter=1")[0]),
+                       ("netpbm pamditherbw -fs", ["pamditherbw", "-fs", w("label.pgm")]),
+                       ("ImageMagick convert -dither FloydSteinberg -monochrome",
+                        ["convert", w("label.pgm"), "-dither", "FloydSteinberg", "-monochrome", "pbm:-"])]:
+        env = {"PPD": tspl} if "dotforge" in name else dict(os.environ)
+        if "dotforge" not in name and not shutil.which(argv[0]):
+            continue
+        ts = [run(argv, env)[0] for _ in range(max(runs, 5))]
+        others.append((name, statistics.median(ts) * 1e3))
+        print("%-56s %8.1f ms" % others[-1], flush=True)
+    load1 = load()
+
+    write_results(args.out, rows, fam_rows, receipts, (floor, t_floor, c_floor), others, runs, load0, load1)
+    print("written to", args.out)
+
+
+def write_results(path, rows, fam_rows, receipts, floor, others, runs, load0, load1):
+    out = []
+    add = out.append
+    add("# Benchmark results\n")
+    add("Made by `make bench` (bench/bench.py). Machine: %s.\n" % machine())
+    add("How: release build (-O2, no sanitizers) of the filter; every figure is a whole process, output to "
+        "/dev/null, input from a file. Each dotforge configuration runs alternately with its peer, %d times, "
+        "and the table shows the medians (per label: the 50-label job's time / 50) and their ratio, so load from "
+        "other users of the machine falls on both sides. Load average %s at the start, %s at the end.\n"
+        % (runs, load0, load1))
+    add("Input: tools/samples/label.ps (text, bars, a grey gradient) on a 4 x 6 in label at 203 dpi (812 x 1218 "
+        "dots) through cupsfilter: 8-bit grey for dotforge's TSPL PPD, 1 bit for CUPS's sample Zebra PPD "
+        "(sample.drv). Peer: CUPS's rastertolabel with that Zebra PPD on the same labels at 1 bit (ZPL). "
+        "The 1-bit row feeds dotforge the Zebra raster (1 = black there, so its picture is inverted; the work "
+        "is the same).\n")
+    add("| job | dotforge per label | rastertolabel per label | ratio | target |")
+    add("|---|---:|---:|---:|---:|")
+    for name, a, b, r, target in rows:
+        add("| %s | %.2f ms | %.2f ms | %.2fx | %s |" % (name, a, b, r, target and "at most " + target))
+    add("\nOther families, 50 pages of the label at each PPD's default page size (peer: rastertolabel's 4 x 6 in "
+        "label):\n")
+    add("| family | page (dots) | per page | per dot | rastertolabel per label |")
+    add("|---|---|---:|---:|---:|")
+    for f in fam_rows:
+        add("| %s | %s | %.2f ms | %.2f ns | %.2f ms |" % f)
+    add("\nLong receipt (ESC/POS 80 mm PPD, 575 dots (72 mm) wide, 8-bit grey, rows of the label repeated), one page, median of "
+        "several runs. Floor: the same filter on a 10-row page, %.1f ms (%.1f ms CPU) and %d KiB peak. Past start-up: "
+        "the time less the floor's; CPU per row is user + system time less the floor's, which other users of the "
+        "machine do not inflate.\n" % (floor[1] * 1e3, floor[2] * 1e3, floor[0]))
+    add("Targets: time per row within 20% between the two; peak memory at most the floor plus 1.5 times the "
+        "raster.\n")
+    add("| rows | raster | time | per row | per row past start-up | CPU per row | peak memory | above floor / raster |")
+    add("|---:|---:|---:|---:|---:|---:|---:|---:|")
+    for n, raster, t, per, net, cpu, peak, ratio in receipts:
+        add("| %d | %.1f MB | %.3f s | %.2f us | %.2f us | %.2f us | %d KiB | %.2fx |" % (n, raster / 1e6, t, per, net,
+                                                                                      cpu, peak, ratio))
+    add("\nOther programs dithering the same label (one 812 x 1218 grey image, whole process, median):\n")
+    add("| program | time |")
+    add("|---|---:|")
+    for name, t in others:
+        add("| %s | %.1f ms |" % (name, t))
+    add("\nEarlier tables (before each change): `git log -p bench/RESULTS.md`.")
+    with open(path, "w") as f:
+        f.write("\n".join(out) + "\n")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,113 @@
+// Option keyword rules shared by the front ends: the keywords the
+// renderers read, the numeric ones, and near-miss matching of names.
+#include "render/optionrules.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstring>
+#include <strings.h>
+
+const std::vector<std::string>& DfOptionKeywords() {
+    static const std::vector<std::string> keywords = {
+        "MediaMethod",   "AdjustHoriaontal", "AdjustVertical",  "zeMediaTracking", "FeedOffset",
+        "Rotate",        "Darkness",         "BeginPrintSound", "EndPrintSound",   "MoneyBox",
+        "zePrintRate",   "AutoDotted",       "Brightness",      "Contrast",        "ImageFilter",
+        "Threshold",     "ImageCompress",    "CropEdgeTop",     "CropEdgeBottom",  "CropEdgeLeft",
+        "CropEdgeRight", "CutMedia",         "CutType",         "LabelMode",
+    };
+    return keywords;
+}
+
+bool DfIsNumericOption(const std::string& k) {
+    static const char* const numeric[] = {"Brightness",     "Contrast",      "Threshold",
+                                          "Darkness",       "zePrintRate",   "AdjustHoriaontal",
+                                          "AdjustVertical", "CropEdgeTop",   "CropEdgeBottom",
+                                          "CropEdgeLeft",   "CropEdgeRight", "FeedOffset"};
+    for (const char* n : numeric)
+        if (k == n) return true;
+    return false;
+}
+
+bool DfWholeNumber(const std::string& text, int& value) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i == text.size()) return false;
+    long long v = 0;
+    for (; i < text.size(); i++) {
+        if (!isdigit(static_cast<unsigned char>(text[i]))) return false;
+        v = v * 10 + (text[i] - '0');
+        if (v > static_cast<long long>(INT_MAX) + 1) return false;
+    }
+    if (negative) v = -v;
+    if (v < INT_MIN || v > INT_MAX) return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+namespace {
+
+// Edit distance with transpositions, letters compared without case.
+size_t Distance(const std::string& a, const std::string& b) {
+    const size_t n = a.size(), m = b.size();
+    std::vector<std::vector<size_t>> d(n + 1, std::vector<size_t>(m + 1));
+    for (size_t i = 0; i <= n; i++) d[i][0] = i;
+    for (size_t j = 0; j <= m; j++) d[0][j] = j;
+    auto same = [](char x, char y) {
+        return tolower(static_cast<unsigned char>(x)) == tolower(static_cast<unsigned char>(y));
+    };
+    for (size_t i = 1; i <= n; i++)
+        for (size_t j = 1; j <= m; j++) {
+            const size_t cost = same(a[i - 1], b[j - 1]) ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && same(a[i - 1], b[j - 2]) && same(a[i - 2], b[j - 1]))
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[n][m];
+}
+
+// Names people give these settings in other drivers and documents.
+struct Alias {
+    const char* name;
+    const char* keyword;
+};
+const Alias kAliases[] = {
+    {"Dither", "ImageFilter"},
+    {"Dithering", "ImageFilter"},
+    {"Halftone", "ImageFilter"},
+    {"Density", "Darkness"},
+    {"PrintDensity", "Darkness"},
+    {"Speed", "zePrintRate"},
+    {"PrintSpeed", "zePrintRate"},
+    {"PrintRate", "zePrintRate"},
+    {"MediaTracking", "zeMediaTracking"},
+    {"Rotation", "Rotate"},
+    {"AdjustHorizontal", "AdjustHoriaontal"},
+    {"Cut", "CutMedia"},
+    {"Cutter", "CutMedia"},
+    {"CashDrawer", "MoneyBox"},
+};
+
+}  // namespace
+
+std::string DfNearOption(const std::string& name, const std::vector<std::string>& candidates) {
+    auto present = [&](const char* k) {
+        return std::find(candidates.begin(), candidates.end(), std::string(k)) != candidates.end();
+    };
+    for (const Alias& a : kAliases)
+        if (strcasecmp(name.c_str(), a.name) == 0 && present(a.keyword)) return a.keyword;
+    std::string best;
+    size_t bestDistance = 3;
+    for (const std::string& k : candidates) {
+        if (k == name) continue;
+        const size_t d = Distance(name, k);
+        const size_t limit = std::min(name.size(), k.size()) <= 6 ? 1 : 2;
+        if (d <= limit && (d < bestDistance || (d == 0 && bestDistance != 0))) {
+            best = k;
+            bestDistance = d;
+        }
+        if (d == 0) break;  // the same name in other letter case
+    }
+    return best;
+}

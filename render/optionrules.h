@@ -1,0 +1,26 @@
+// The option keywords the renderers read, which of them take any whole
+// number in their range, and how near a misspelt name is to one of them.
+// Front ends use these to answer numeric values and to warn about values
+// and names the printer does not know.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Every option keyword GetPrinterParameters reads.
+const std::vector<std::string>& DfOptionKeywords();
+
+// True for the options whose value is a number that any whole number
+// between the printer's smallest and largest numeric choice may take
+// (brightness, contrast, threshold, darkness, speed, shifts, crop limits,
+// feed), with the same meaning as a named choice of that number.
+bool DfIsNumericOption(const std::string& keyword);
+
+// Parses an optional sign and decimal digits, nothing else, into value
+// (within int). False for anything else.
+bool DfWholeNumber(const std::string& text, int& value);
+
+// The keyword among candidates that name is most likely a misspelling of
+// (letter case, a small edit distance, or a common other name such as
+// "Dither"), or an empty string. Never name itself.
+std::string DfNearOption(const std::string& name, const std::vector<std::string>& candidates);
