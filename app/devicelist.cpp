@@ -8,6 +8,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
+
+#include "app/serialdevice.h"
 
 namespace {
 
@@ -37,4 +40,12 @@ int DfAppListDevices(bool verbose) {
     }
     papplDeviceList(types, Print, &verbose, Error, nullptr);
     return 0;
+}
+
+bool DfAppCheckDeviceUri(const char* uri, std::string& error) {
+    if (!uri || strncmp(uri, "serial:", 7)) return true;
+    DfSerialSettings settings;
+    if (DfParseSerialUri(uri, settings, error)) return true;
+    error = std::string("Bad serial device URI '") + uri + "': " + error;
+    return false;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/devicelist.h"
 #include "app/ippsettings.h"
 #include "app/job.h"
 #include "app/models.h"
@@ -101,8 +102,13 @@ pappl_pr_driver_t* DfAppDriverList(int* count) {
     return list.data();
 }
 
-bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const char*, const char*,
+bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const char* device_uri, const char*,
                          pappl_pr_driver_data_t* d, ipp_t** attrs, void*) {
+    std::string uriError;
+    if (!DfAppCheckDeviceUri(device_uri, uriError)) {
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "%s", uriError.c_str());
+        return false;
+    }
     const DfAppModel* found = DfAppFindModel(driver_name);
     if (!found) {
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "No driver named '%s'.", driver_name ? driver_name : "");
