@@ -94,7 +94,16 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     DfAppAuthInstall(system, auth);
     if (!auth.warning.empty() && !loopback) papplLog(system, PAPPL_LOGLEVEL_WARN, "%s", auth.warning.c_str());
 
-    if (!papplSystemAddListeners(system, everywhere ? nullptr : listen)) {
+    // "localhost" is both loopback addresses, whichever of them exists here.
+    bool listening;
+    if (!strcmp(listen, "localhost")) {
+        const bool v4 = papplSystemAddListeners(system, "127.0.0.1");
+        const bool v6 = papplSystemAddListeners(system, "::1");
+        listening = v4 || v6;
+    } else {
+        listening = papplSystemAddListeners(system, everywhere ? nullptr : listen);
+    }
+    if (!listening) {
         fprintf(stderr, "dotforge-app: Unable to listen on '%s' port %d.\n", listen, port);
         papplSystemDelete(system);
         return nullptr;

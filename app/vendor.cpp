@@ -33,7 +33,7 @@ const DfVendorAttr kAttrs[] = {
     // TSPL's tear-off offset; label-tear-offset-configured, where set, wins.
     {"dotforge-feed-offset", "FeedOffset", true, TSPL,
      {{"0", "0"}, {"1", "1"}, {"2", "2"}, {"3", "3"}, {"4", "4"}, {"5", "5"}, {"6", "6"}, {"8", "8"}, {"10", "10"},
-      {"12", "12"}, {"15", "15"}, {"20", "20"}}},
+      {"12", "12"}, {"15", "15"}, {"20", "20"}, {"25", "25"}, {"30", "30"}}},
     {"dotforge-feed-offset", "FeedOffset", true, ESCPOS,
      {{"0", "0"}, {"5", "5"}, {"10", "10"}, {"15", "15"}, {"20", "20"}, {"25", "25"}, {"30", "30"}, {"40", "40"},
       {"50", "50"}}},

@@ -10,7 +10,7 @@ app_setup() {
     [ -x "$APP" ] || fail "dotforge-app $APP not built"
     [ -x "$FILTER" ] || fail "filter $FILTER not built"
     make_workdir "$5"
-    mkdir -p "$W/run" "$W/spool" "$W/docs" "$W/expect" "$W/tests"
+    mkdir -p "$W/run" "$W/appspool" "$W/docs" "$W/expect" "$W/tests"
     # The main loop's sub-commands find the server by a socket under SNAP_COMMON.
     export SNAP_COMMON=$W/run
     APP_PID=
@@ -23,9 +23,12 @@ app_setup() {
 # app_start [EXTRA -o OPTIONS]: starts the server and waits for its socket.
 app_start() {
     local i deathsig=()
+    # A socket left by an earlier server would let the sub-commands start a
+    # private server of their own.
+    rm -f "$W/run/dotforge-app.sock"
     setpriv --pdeathsig TERM true 2>/dev/null && deathsig=(setpriv --pdeathsig TERM)
     "${deathsig[@]}" "$APP" server -o server-port="$PORT" -o log-file="$W/app.log" -o log-level=debug \
-        -o spool-directory="$W/spool" -o state-file="$W/state" "$@" > "$W/app.out" 2>&1 &
+        -o spool-directory="$W/appspool" -o state-file="$W/state" "$@" > "$W/app.out" 2>&1 &
     APP_PID=$!
     for i in $(seq 200); do
         [ -S "$W/run/dotforge-app.sock" ] && break
@@ -45,6 +48,7 @@ app_stop() {
     kill -KILL "$APP_PID" 2>/dev/null
     wait "$APP_PID" 2>/dev/null
     APP_PID=
+    rm -f "$W/run/dotforge-app.sock"
 }
 
 app_cleanup() {
