@@ -61,7 +61,7 @@ for i in $(seq 100); do [ -e "$W/net/ready" ] && break; sleep 0.05; done
 deathsig=()
 setpriv --pdeathsig TERM true 2>/dev/null && deathsig=(setpriv --pdeathsig TERM)
 ip netns exec "$NS_S" "${deathsig[@]}" "$APP" server -o server-port="$PORT" -o listen-hostname="$ADDR_S" \
-    -o admin-group="$GROUP" -o log-file="$W/app.log" -o log-level=debug -o spool-directory="$W/spool" \
+    -o admin-group="$GROUP" -o log-file="$W/app.log" -o log-level=debug -o spool-directory="$W/appspool" \
     -o state-file="$W/state" > "$W/app.out" 2>&1 &
 APP_PID=$!
 BASE=$ADDR_S:$PORT

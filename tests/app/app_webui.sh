@@ -95,7 +95,7 @@ cpcl-203|799x1198|203
 paperang-57|383x799|203
 peripage-57|383x799|203
 EOT
-ls "$W/spool"/dotforge-testpage-* > /dev/null 2>&1 && bad "test labels left in the spool directory"
+ls "$W/appspool"/dotforge-testpage-* > /dev/null 2>&1 && bad "test labels left in the spool directory"
 
 say "This machine is trusted"
 code=$(curl -s --max-time 10 -o /dev/null -w '%{http_code}' \
