@@ -56,6 +56,28 @@ bool PamCheck(const char* service, const char* user, const char* password) {
     return err == PAM_SUCCESS;
 }
 
+// Status queries: PAPPL asks for the admin group when the asker is not known
+// to own the job, and a client that sent a job without logging in is not,
+// yet it must be able to follow its job.
+bool StatusQuery(pappl_client_t* client) {
+    if (papplClientGetMethod(client) != HTTP_STATE_POST) return false;
+    switch (papplClientGetOperation(client)) {
+        case IPP_OP_GET_JOB_ATTRIBUTES:
+        case IPP_OP_GET_JOBS:
+        case IPP_OP_GET_PRINTER_ATTRIBUTES:
+        case IPP_OP_GET_PRINTER_SUPPORTED_VALUES:
+        case IPP_OP_GET_PRINTERS:
+        case IPP_OP_GET_SYSTEM_ATTRIBUTES:
+        case IPP_OP_GET_SUBSCRIPTION_ATTRIBUTES:
+        case IPP_OP_GET_SUBSCRIPTIONS:
+        case IPP_OP_GET_NOTIFICATIONS:
+        case IPP_OP_VALIDATE_JOB:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // PAPPL asks with the admin group for configuration and with the printer's
 // print group for jobs; without a print group anyone may print.
 http_status_t Authorize(pappl_client_t* client, const char* group, gid_t gid, void* data) {
@@ -64,6 +86,13 @@ http_status_t Authorize(pappl_client_t* client, const char* group, gid_t gid, vo
     // PAPPL 1.3.1 asks the callback before its own loopback test: keep this
     // machine's clients (127.x, ::1, the domain socket) trusted.
     if (httpAddrLocalhost(httpGetAddress(papplClientGetHTTP(client)))) return HTTP_STATUS_CONTINUE;
+    if (StatusQuery(client)) return HTTP_STATUS_CONTINUE;
+    if (auth.service.empty()) {
+        papplLogClient(client, PAPPL_LOGLEVEL_INFO, "Configuration from other machines is off.");
+        return HTTP_STATUS_FORBIDDEN;
+    }
+    const bool admin = group == auth.group;
+    const gid_t wanted = admin ? auth.gid : gid;
     const char* field = httpGetField(papplClientGetHTTP(client), HTTP_FIELD_AUTHORIZATION);
     if (!field || strncmp(field, "Basic ", 6)) return HTTP_STATUS_UNAUTHORIZED;
     char decoded[512];
@@ -81,7 +110,7 @@ http_status_t Authorize(pappl_client_t* client, const char* group, gid_t gid, vo
         papplLogClient(client, PAPPL_LOGLEVEL_INFO, "Login of '%s' refused.", user);
         return HTTP_STATUS_UNAUTHORIZED;
     }
-    if (!DfAppUserInGroup(user, gid)) {
+    if (!DfAppUserInGroup(user, wanted)) {
         papplLogClient(client, PAPPL_LOGLEVEL_INFO, "'%s' is not in group '%s'.", user, group);
         return HTTP_STATUS_FORBIDDEN;
     }
@@ -112,9 +141,11 @@ DfAppAuth DfAppAuthFromOptions(int num_options, cups_option_t* options) {
     return auth;
 }
 
+// Installed even when remote configuration is off: without an auth service
+// or callback PAPPL 1.3.1 lets any client post its web forms. The admin group
+// then only marks configuration requests (root exists everywhere).
 void DfAppAuthInstall(pappl_system_t* system, const DfAppAuth& auth) {
-    if (auth.service.empty()) return;
-    papplSystemSetAdminGroup(system, auth.group.c_str());
+    papplSystemSetAdminGroup(system, auth.service.empty() ? "root" : auth.group.c_str());
     papplSystemSetAuthCallback(system, "Basic", Authorize, const_cast<DfAppAuth*>(&auth));
 }
 

@@ -91,7 +91,6 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
                           LogLevel(cupsGetOption("log-level", num_options, options)),
                           auth.service.empty() ? nullptr : auth.service.c_str(), false);
     if (!system) return nullptr;
-    DfAppAuthInstall(system, auth);
     if (!auth.warning.empty() && !loopback) papplLog(system, PAPPL_LOGLEVEL_WARN, "%s", auth.warning.c_str());
 
     // "localhost" is both loopback addresses, whichever of them exists here.
@@ -120,6 +119,8 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     DfAppWebSetup(system, spool);
     if (access(stateFile.c_str(), R_OK) == 0 && !papplSystemLoadState(system, stateFile.c_str()))
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to load the state file '%s'.", stateFile.c_str());
+    // After the state: it carries an admin group of its own.
+    DfAppAuthInstall(system, auth);
     papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),
                                const_cast<char*>(stateFile.c_str()));
     return system;

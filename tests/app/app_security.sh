@@ -57,19 +57,25 @@ ip netns exec "$NS_S" python3 "$DFSTREAM" listen "$NETPORT" "$W/net" &
 LISTENER_PIDS+=($!)
 for i in $(seq 100); do [ -e "$W/net/ready" ] && break; sleep 0.05; done
 
-# The server listens on the veth address only, so it offers TLS.
-deathsig=()
-setpriv --pdeathsig TERM true 2>/dev/null && deathsig=(setpriv --pdeathsig TERM)
-ip netns exec "$NS_S" "${deathsig[@]}" "$APP" server -o server-port="$PORT" -o listen-hostname="$ADDR_S" \
-    -o admin-group="$GROUP" -o log-file="$W/app.log" -o log-level=debug -o spool-directory="$W/appspool" \
-    -o state-file="$W/state" > "$W/app.out" 2>&1 &
-APP_PID=$!
+# sec_start [EXTRA -o OPTIONS]: the server on the veth address only, so it
+# offers TLS; waits until the client reaches it.
+sec_start() {
+    local i deathsig=()
+    rm -f "$W/run/dotforge-app.sock"
+    setpriv --pdeathsig TERM true 2>/dev/null && deathsig=(setpriv --pdeathsig TERM)
+    ip netns exec "$NS_S" "${deathsig[@]}" "$APP" server -o server-port="$PORT" -o listen-hostname="$ADDR_S" \
+        -o log-file="$W/app.log" -o log-level=debug -o spool-directory="$W/appspool" -o state-file="$W/state" \
+        "$@" >> "$W/app.out" 2>&1 &
+    APP_PID=$!
+    for i in $(seq 200); do
+        client curl -s -o /dev/null --max-time 2 "http://$BASE/" && return 0
+        kill -0 "$APP_PID" 2>/dev/null || { cat "$W/app.out"; fail "dotforge-app exited at start-up"; }
+        sleep 0.05
+    done
+    fail "dotforge-app did not answer on $BASE"
+}
 BASE=$ADDR_S:$PORT
-for i in $(seq 200); do
-    client curl -s -o /dev/null --max-time 2 "http://$BASE/" && break
-    kill -0 "$APP_PID" 2>/dev/null || { cat "$W/app.out"; fail "dotforge-app exited at start-up"; }
-    sleep 0.05
-done
+sec_start -o admin-group="$GROUP"
 SRV=$BASE
 
 FAILED=0
@@ -182,7 +188,7 @@ id=$(ipp_job receipt "$W/docs/r.pwg" image/pwg-raster "ATTR keyword media om_rol
 case "$id" in
     '' | *[!0-9]*) expect "Print-Job over plain IPP" "$id" "a job id" ;;
     *)
-        expect "Print-Job over plain IPP" ok ok
+        expect "Print-Job over plain IPP, its state followed" "$(wait_job receipt "$id")" completed
         if wait_conn "$W/net" 1; then
             # printed with the default the admin set above
             expect_filter escpos-58 "ImageFilter=6" "$W/docs/r.pwg" "$W/expect/r.bin"
@@ -192,6 +198,19 @@ case "$id" in
             expect "the remote job reaches the printer" "nothing" "the filter's bytes"
         fi
         ;;
+esac
+
+say "auth-service=none: nobody configures from $ADDR_C, jobs still print"
+app_stop
+# The state now holds the test's admin group: the option must still win.
+sec_start -o auth-service=none
+expect "Create-Printer by the admin" "$(create again "ipps://$USER_OK:$PASS_OK@$BASE")" client-error-forbidden
+expect "the configuration form of the admin" \
+    "$(post -k -u "$USER_OK:$PASS_OK" "https://$BASE/config" "$(form shelf-none)")" 403
+id=$(ipp_job receipt "$W/docs/r.pwg" image/pwg-raster "ATTR keyword media om_roll-58-50_48x50mm")
+case "$id" in
+    '' | *[!0-9]*) expect "Print-Job without a login" "$id" "a job id" ;;
+    *) expect "Print-Job without a login" "$(wait_job receipt "$id")" completed ;;
 esac
 
 app_stop
