@@ -182,6 +182,20 @@ expect "Set-Printer-Attributes by the admin" "$(defaults "ipps://$USER_OK:$PASS_
 expect "the printing defaults form without a login" \
     "$(post -k "https://$BASE/receipt/printing" "session=$token&dotforge-dither-method=burkes")" 401
 
+cat > "$W/tests/pause.test" <<'EOT'
+{
+  NAME "pause"
+  OPERATION Pause-Printer
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR name requesting-user-name test
+}
+EOT
+expect "Pause-Printer without a login" \
+    "$(ipptool -tv "ipps://$BASE/ipp/print/receipt" "$W/tests/pause.test" 2>&1 | status)" client-error-not-authenticated
+
 say "A job from $ADDR_C needs no login"
 "$PWGMAKE" "$W/docs/r.pwg" 384 400 203 1 || fail "pwgmake"
 id=$(ipp_job receipt "$W/docs/r.pwg" image/pwg-raster "ATTR keyword media om_roll-58-50_48x50mm")
@@ -189,6 +203,20 @@ case "$id" in
     '' | *[!0-9]*) expect "Print-Job over plain IPP" "$id" "a job id" ;;
     *)
         expect "Print-Job over plain IPP, its state followed" "$(wait_job receipt "$id")" completed
+        cat > "$W/tests/cancel.test" <<'EOT'
+{
+  NAME "cancel"
+  OPERATION Cancel-Job
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR integer job-id $job_id
+  ATTR name requesting-user-name test
+}
+EOT
+        expect "Cancel-Job without a login" "$(ipptool -tv -d job_id="$id" "ipps://$BASE/ipp/print/receipt" \
+            "$W/tests/cancel.test" 2>&1 | status)" client-error-not-authenticated
         if wait_conn "$W/net" 1; then
             # printed with the default the admin set above
             expect_filter escpos-58 "ImageFilter=6" "$W/docs/r.pwg" "$W/expect/r.bin"
