@@ -71,7 +71,8 @@ void AddVendor(const DfAppModel& model, pappl_pr_driver_data_t* d, ipp_t* attrs)
             const char* words[16];
             for (int k = 0; k < count; k++) words[k] = a.values[k].ipp;
             ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, supported.c_str(), count, nullptr, words);
-            ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, deflt.c_str(), nullptr, value ? value : words[0]);
+            ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, deflt.c_str(), nullptr,
+                         value ? value : words[0]);
         }
     }
 }
@@ -83,8 +84,10 @@ void AddConformance(ipp_t* attrs) {
     ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
     ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "overrides-supported", 2, nullptr, kOverrides);
     ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr, "auto");
-    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr, "auto");
-    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back", nullptr, "normal");
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr,
+                 "auto");
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back", nullptr,
+                 "normal");
 }
 
 }  // namespace
@@ -156,9 +159,9 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
     d->num_source = 1;
     d->source[0] = "main-roll";
 
-    d->tracking_supported = m.labels ? PAPPL_MEDIA_TRACKING_CONTINUOUS | PAPPL_MEDIA_TRACKING_GAP |
-                                           PAPPL_MEDIA_TRACKING_MARK
-                                     : PAPPL_MEDIA_TRACKING_CONTINUOUS;
+    d->tracking_supported =
+        m.labels ? PAPPL_MEDIA_TRACKING_CONTINUOUS | PAPPL_MEDIA_TRACKING_GAP | PAPPL_MEDIA_TRACKING_MARK
+                 : PAPPL_MEDIA_TRACKING_CONTINUOUS;
     const char* tracking = DfAppDefaultChoice(m, "zeMediaTracking");
     const bool gapDefault = tracking && !strcmp(tracking, "Gap");
     d->num_type = 0;

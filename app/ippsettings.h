@@ -18,7 +18,8 @@ public:
     // printerAttrs: the printer's driver attributes, where the vendor
     // attributes' NAME-default values live (a job's options carry only what
     // the job itself sent); not owned, may be null.
-    DfIppSettings(const DfAppModel& model, const pappl_pr_options_t& options, int tearOffset, ipp_t* printerAttrs)
+    DfIppSettings(const DfAppModel& model, const pappl_pr_options_t& options, int tearOffset,
+                  ipp_t* printerAttrs)
         : m_model(model), m_options(options), m_tearOffset(tearOffset), m_printerAttrs(printerAttrs) {}
     bool Choice(const char* keyword, std::string& value) override;
     bool Attribute(const char* name, std::string& value) override;

@@ -140,7 +140,8 @@ bool DfAppStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
     render->SetModelName(model.makeModel);
     papplJobSetData(job, j);
     render->OnStartDoc(0);
-    if (render->SpoolFailed()) return Abort(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "The printer connection failed.");
+    if (render->SpoolFailed())
+        return Abort(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "The printer connection failed.");
     return true;
 }
 
@@ -155,7 +156,8 @@ bool DfAppStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
     // is padded with white to the selected media's length.
     const pappl_media_tracking_t tracking = options->media.tracking;
     if (tracking == PAPPL_MEDIA_TRACKING_GAP || tracking == PAPPL_MEDIA_TRACKING_MARK) {
-        const unsigned lines = DfAppLengthToDots(options->media.size_length, DfHeaderInt(j->header.HWResolution[1]));
+        const unsigned lines =
+            DfAppLengthToDots(options->media.size_length, DfHeaderInt(j->header.HWResolution[1]));
         if (lines > j->header.cupsHeight) {
             j->header.cupsHeight = lines;
             j->header.PageSize[1] = static_cast<unsigned>((options->media.size_length * 72 + 1270) / 2540);
@@ -166,22 +168,27 @@ bool DfAppStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
                 j->header.cupsBytesPerLine, j->header.cupsHeight);
 
     if (j->header.cupsBitsPerPixel != 8 || j->header.cupsBitsPerColor != 8) {
-        return Abort(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, "Page " + std::to_string(page) + " is not 8-bit grey.");
+        return Abort(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
+                     "Page " + std::to_string(page) + " is not 8-bit grey.");
     }
     if (const char* why = DfPageIntake::Rejection(j->header)) {
         return Abort(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR,
                      "Page " + std::to_string(page) + " skipped: " + why + ".");
     }
+    // The lines go straight into the renderer's page image: a page is held
+    // once at 8 bits and once at 1 bit, never twice at 8.
     j->intake.reset(new DfPageIntake());
-    if (!j->intake->Begin(j->header)) {
+    if (!j->intake->Begin(j->header, &j->render->m_image)) {
         j->intake.reset();
-        return Abort(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "There is no memory for page " + std::to_string(page) + ".");
+        return Abort(job, PAPPL_JREASON_ABORTED_BY_SYSTEM,
+                     "There is no memory for page " + std::to_string(page) + ".");
     }
     j->pageOpen = true;
     return true;
 }
 
-bool DfAppWriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y, const unsigned char* line) {
+bool DfAppWriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y,
+                    const unsigned char* line) {
     DfAppJob* j = JobData(job);
     if (!j || !j->pageOpen) return false;
     if (y != j->intake->Lines() || y >= j->rasterLines) return true;  // out of order or beyond the page
@@ -197,22 +204,24 @@ bool DfAppEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsign
     std::unique_ptr<DfPageIntake> intake(std::move(j->intake));
     if (intake->Lines() < j->rasterLines) {
         return Abort(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
-                     "Page " + std::to_string(number) + " ended early: " + std::to_string(intake->Lines()) + " of " +
-                         std::to_string(j->rasterLines) + " lines arrived; it was not printed.");
+                     "Page " + std::to_string(number) + " ended early: " + std::to_string(intake->Lines()) +
+                         " of " + std::to_string(j->rasterLines) + " lines arrived; it was not printed.");
     }
     intake->FillRest();
     if (papplJobIsCanceled(job)) return true;
-    const bool whole = DfRenderPage(j->render, &j->header, intake->Page(), number,
-                                    [job](DfReport level, const std::string& text) {
-                                        if (level == DfReport::Error)
-                                            Fail(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, text);
-                                        else
-                                            papplLogJob(job,
-                                                        level == DfReport::Warning ? PAPPL_LOGLEVEL_WARN
-                                                        : level == DfReport::Info  ? PAPPL_LOGLEVEL_INFO
-                                                                                   : PAPPL_LOGLEVEL_DEBUG,
-                                                        "%s", text.c_str());
-                                    });
+    const DfReportFn report = [job](DfReport level, const std::string& text) {
+        if (level == DfReport::Error)
+            Fail(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, text);
+        else
+            papplLogJob(job,
+                        level == DfReport::Warning ? PAPPL_LOGLEVEL_WARN
+                        : level == DfReport::Info  ? PAPPL_LOGLEVEL_INFO
+                                                   : PAPPL_LOGLEVEL_DEBUG,
+                        "%s", text.c_str());
+    };
+    const bool whole = intake->InImage()
+                           ? DfRenderImagePage(j->render, &j->header, number, report)
+                           : DfRenderPage(j->render, &j->header, intake->Page(), number, report);
     j->render->OnEndPage();
     intake.reset();  // the image holds the page now
     if (j->render->SpoolFailed() || !whole) {

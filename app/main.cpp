@@ -50,16 +50,17 @@ std::string DefaultStateFile() {
 }
 
 void Usage(void*) {
-    puts("Usage: dotforge-app SUB-COMMAND [OPTIONS] [FILENAME]\n"
-         "Sub-commands: add, autoadd, cancel, default, delete, devices, drivers, jobs, modify,\n"
-         "              options, printers, server, shutdown, status, submit\n"
-         "Server options (-o NAME=VALUE): server-port (default 8632), listen-hostname\n"
-         "  (default localhost; '*' for every address), server-name, log-file ('-' = stderr),\n"
-         "  log-level (fatal, error, warn, info, debug), spool-directory, state-file,\n"
-         "  auth-service (PAM service for remote configuration, default dotforge-app; none),\n"
-         "  admin-group (default lpadmin).\n"
-         "Drivers: tspl-203, tspl-300, escpos-58, escpos-80, cpcl-203, paperang-57, peripage-57\n"
-         "  (dotforge-app drivers).");
+    puts(
+        "Usage: dotforge-app SUB-COMMAND [OPTIONS] [FILENAME]\n"
+        "Sub-commands: add, autoadd, cancel, default, delete, devices, drivers, jobs, modify,\n"
+        "              options, printers, server, shutdown, status, submit\n"
+        "Server options (-o NAME=VALUE): server-port (default 8632), listen-hostname\n"
+        "  (default localhost; '*' for every address), server-name, log-file ('-' = stderr),\n"
+        "  log-level (fatal, error, warn, info, debug), spool-directory, state-file,\n"
+        "  auth-service (PAM service for remote configuration, default dotforge-app; none),\n"
+        "  admin-group (default lpadmin).\n"
+        "Drivers: tspl-203, tspl-300, escpos-58, escpos-80, cpcl-203, paperang-57, peripage-57\n"
+        "  (dotforge-app drivers).");
 }
 
 pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
@@ -80,7 +81,8 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     // Loopback only unless asked: a printer on the network is an open door.
     if (!listen) listen = "localhost";
     const bool everywhere = !strcmp(listen, "*");
-    const bool loopback = !strcmp(listen, "localhost") || !strcmp(listen, "127.0.0.1") || !strcmp(listen, "::1");
+    const bool loopback =
+        !strcmp(listen, "localhost") || !strcmp(listen, "127.0.0.1") || !strcmp(listen, "::1");
     // No certificate can name the loopback address, so it is served without TLS.
     pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE;
     if (loopback) soptions |= PAPPL_SOPTIONS_NO_TLS;

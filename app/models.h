@@ -12,18 +12,18 @@ struct DfAppOption {
 };
 
 struct DfAppModel {
-    const char* driver;       // driver name, e.g. "tspl-203"
-    const char* makeModel;    // printer-make-and-model (the PPD's NickName)
-    const char* deviceId;     // IEEE 1284 device id for autoadd, or nullptr
-    int modelNumber;          // 20 TSPL ... 24 PeriPage
+    const char* driver;     // driver name, e.g. "tspl-203"
+    const char* makeModel;  // printer-make-and-model (the PPD's NickName)
+    const char* deviceId;   // IEEE 1284 device id for autoadd, or nullptr
+    int modelNumber;        // 20 TSPL ... 24 PeriPage
     int dpi;
-    const char* format;       // raw pass-through document format
-    const char* media[16];    // PWG names; custom_min/custom_max give the range
+    const char* format;     // raw pass-through document format
+    const char* media[16];  // PWG names; custom_min/custom_max give the range
     const char* mediaDefault;
-    bool labels;              // gap and mark media, tear-off label mode
-    int darknessLevels;       // PPD Darkness 0..N-1 (0: no Darkness option)
-    int speeds[10];           // zePrintRate choices (0 ends; none: no option)
-    DfAppOption options[24];  // options offered and their defaults (nullptr ends)
+    bool labels;                 // gap and mark media, tear-off label mode
+    int darknessLevels;          // PPD Darkness 0..N-1 (0: no Darkness option)
+    int speeds[10];              // zePrintRate choices (0 ends; none: no option)
+    DfAppOption options[24];     // options offered and their defaults (nullptr ends)
     const char* densityCommand;  // model attributes, or nullptr
     const char* imageMaxLength;
 };

@@ -69,6 +69,11 @@ void DfPageIntake::CommitLine() {
 
 void DfPageIntake::AddLine(const void* line) {
     if (m_lines >= m_height) return;
+    if (m_image) {  // a page begun in the image takes its lines there too
+        std::memcpy(m_image->GetBits(m_lines), line, m_bytesPerLine);
+        CommitLine();
+        return;
+    }
     m_page.AddBuffer(line, static_cast<int>(m_bytesPerLine));
     m_lines++;
 }

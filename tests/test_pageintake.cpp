@@ -155,8 +155,9 @@ TEST_F(Intake, PageThatCouldNotBePreparedIsNotPainted) {
     EXPECT_NE(err.find("ERROR: Page 0 could not be prepared: out of memory"), std::string::npos) << err;
 }
 
-// The filter reads lines straight into the page image where it can; the
-// image must come out byte for byte as the one built from a page buffer, for
+// The filter reads lines straight into the page image where it can, the
+// printer application pushes them there one by one; the image must come out
+// byte for byte as the one built from a page buffer, for
 // every depth, lines shorter or longer than a row, and pages cut short.
 TEST(IntakeInImage, SameImageAsFromThePageBuffer) {
     std::mt19937 rng(61);
@@ -205,6 +206,16 @@ TEST(IntakeInImage, SameImageAsFromThePageBuffer) {
                     ASSERT_TRUE(built) << bpp << " bits, " << w << " wide, " << bpl << " bytes per line";
                     ASSERT_TRUE(SameImage(expect, image))
                         << bpp << " bits, " << w << " wide, " << bpl << " bytes";
+                    // Lines pushed one by one (the printer application's way)
+                    // land in the image as well.
+                    CxImage pushed(0);
+                    DfPageIntake byLine;
+                    ASSERT_TRUE(byLine.Begin(h, &pushed));
+                    for (unsigned y = 0; y < arrive; ++y) byLine.AddLine(lines.data() + y * bpl);
+                    byLine.FillRest();
+                    EXPECT_EQ(byLine.Page().GetBufferLength(), 0);
+                    ASSERT_TRUE(SameImage(expect, pushed))
+                        << "AddLine: " << bpp << " bits, " << w << " wide, " << bpl << " bytes";
                     ++n;
                 }
             }

@@ -28,7 +28,7 @@ app_start() {
     rm -f "$W/run/dotforge-app.sock"
     setpriv --pdeathsig TERM true 2>/dev/null && deathsig=(setpriv --pdeathsig TERM)
     "${deathsig[@]}" "$APP" server -o server-port="$PORT" -o log-file="$W/app.log" -o log-level=debug \
-        -o spool-directory="$W/appspool" -o state-file="$W/state" "$@" > "$W/app.out" 2>&1 &
+        -o spool-directory="$W/appspool" -o state-file="$W/state" "$@" >> "$W/app.out" 2>&1 &
     APP_PID=$!
     for i in $(seq 200); do
         [ -S "$W/run/dotforge-app.sock" ] && break
@@ -182,4 +182,15 @@ same_bytes() {
     echo "FAIL $1: the printer got $(stat -c %s "$2" 2>/dev/null) bytes, the filter writes $(stat -c %s "$3")"
     cmp "$2" "$3" | head -n 2
     return 1
+}
+
+# app_clean: true unless the server reported a sanitizer error (its output
+# keeps them; a leak report at exit counts too, libpappl's own excepted).
+app_clean() {
+    if grep -q -e 'ERROR: AddressSanitizer' -e 'ERROR: LeakSanitizer' -e 'runtime error:' "$W/app.out" 2>/dev/null; then
+        echo "FAIL the server reported a sanitizer error:"
+        grep -A 12 -e 'ERROR: ' -e 'runtime error:' "$W/app.out" | head -n 40
+        return 1
+    fi
+    return 0
 }

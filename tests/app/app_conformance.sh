@@ -58,5 +58,6 @@ if grep -E '\[Job [0-9]+\] .*(aborted|Aborted)' "$W/app.log" | head -n 5 | grep 
     FAILED=$((FAILED + 1))
 fi
 app_stop
+app_clean || FAILED=$((FAILED + 1))
 echo "$FAILED failed"
 [ "$FAILED" = 0 ]

@@ -57,5 +57,6 @@ done
 cancel -h "$CUPS" -a Label 2>/dev/null
 stop_cupsd
 app_stop
+app_clean || FAILED=$((FAILED + 1))
 echo "$FAILED failed"
 [ "$FAILED" = 0 ]

@@ -142,5 +142,6 @@ same_bytes "next job" "$W/net/conn-$CONN.bin" "$W/expect/good.bin" || FAILED=$((
 [ "$(wait_job ok "$id")" = completed ] || bad "next job did not complete"
 
 app_stop
+app_clean || FAILED=$((FAILED + 1))
 echo "$FAILED failed"
 [ "$FAILED" = 0 ]

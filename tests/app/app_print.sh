@@ -85,6 +85,11 @@ paperang-57|ATTR keyword print-content-optimize photo;ATTR keyword dotforge-dith
 peripage-57|ATTR integer print-darkness 30;ATTR integer print-speed 7620;ATTR keyword dotforge-sound-after every-document;ATTR keyword dotforge-sound-before every-page;ATTR keyword dotforge-compression on|Darkness=4 zePrintRate=3 EndPrintSound=EveryDoc BeginPrintSound=EveryPage ImageCompress=1
 EOT
 
+say "Apple raster"
+"$PWGMAKE" "$W/docs/apple.urf" 400 240 203 2 || fail "pwgmake urf"
+id=$(ipp_job tspl-203 "$W/docs/apple.urf" image/urf "ATTR keyword media om_label-50x30_50x30mm")
+check tspl-203-urf "$id" tspl-203 tspl-203 "$W/docs/apple.urf" ""
+
 say "Media tracking and type from media-col"
 col='ATTR collection media-col { MEMBER collection media-size { MEMBER integer x-dimension 5000 MEMBER integer y-dimension 3000 } MEMBER keyword media-tracking mark }'
 id=$(ipp_job tspl-203 "$W/docs/tspl-203.pwg" image/pwg-raster "$col")
@@ -99,6 +104,32 @@ say "Printer defaults set with dotforge-app modify"
 out=$("$APP" submit -d tspl-203 -o media=om_label-50x30_50x30mm "$W/docs/tspl-203.pwg" 2>&1)
 check tspl-203-modified "${out##*-}" tspl-203 tspl-203 "$W/docs/tspl-203.pwg" "Darkness=12 ImageFilter=5 FeedOffset=10"
 
+say "Three printers printing at the same time"
+# Each on a fake printer of its own; the jobs' state is their own, so each
+# still gets exactly the filter's bytes.
+for drv in tspl-300 escpos-80 peripage-57; do
+    port=$(dfstream freeport)
+    start_printer "$port" "$W/par-$drv"
+    "$APP" add -d "par-$drv" -m "$drv" -v "socket://127.0.0.1:$port" >/dev/null || fail "add par-$drv"
+    "$PWGMAKE" "$W/docs/par-$drv.pwg" $(case $drv in tspl-300) echo 591 354 300 ;; escpos-80) echo 576 800 203 ;;
+        *) echo 384 400 203 ;; esac) 6 || fail pwgmake
+    expect_filter "$drv" "" "$W/docs/par-$drv.pwg" "$W/expect/par-$drv.bin"
+done
+submits=()
+for drv in tspl-300 escpos-80 peripage-57; do
+    "$APP" submit -d "par-$drv" -o media="$(cat "$W/docs/$drv.media")" "$W/docs/par-$drv.pwg" >/dev/null 2>&1 &
+    submits+=($!)
+done
+for drv in tspl-300 escpos-80 peripage-57; do
+    if wait_conn "$W/par-$drv" 1; then
+        same_bytes "par-$drv" "$W/par-$drv/conn-1.bin" "$W/expect/par-$drv.bin" || FAILED=$((FAILED + 1))
+    else
+        echo "FAIL par-$drv: nothing reached the printer"
+        FAILED=$((FAILED + 1))
+    fi
+done
+wait "${submits[@]}"
+
 say "Raw pass-through"
 printf 'SIZE 50 mm,30 mm\r\nCLS\r\nPRINT 1\r\n' > "$W/docs/raw.tspl"
 id=$(ipp_job tspl-203 "$W/docs/raw.tspl" application/vnd.dotforge-tspl)
@@ -111,5 +142,6 @@ else
 fi
 
 app_stop
+app_clean || FAILED=$((FAILED + 1))
 echo "$FAILED failed"
 [ "$FAILED" = 0 ]

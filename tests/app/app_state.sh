@@ -67,5 +67,6 @@ same_bytes "label after the restart" "$W/net/conn-3.bin" "$W/expect/label.bin" |
 same_bytes "receipt after the restart" "$W/net/conn-4.bin" "$W/expect/till.bin" || FAILED=$((FAILED + 1))
 
 app_stop
+app_clean || FAILED=$((FAILED + 1))
 echo "$FAILED failed"
 [ "$FAILED" = 0 ]

@@ -1,5 +1,6 @@
 // pwgmake: writes the test pages the app tests print, as PWG raster (what a
-// driverless client sends) with libcups's own writer, 8-bit sgray.
+// driverless client sends) with libcups's own writer, 8-bit sgray; as Apple
+// raster when OUT ends in .urf.
 //   pwgmake OUT WIDTH HEIGHT DPI PAGES [LINES [PAD]]
 // Each page has a grey ramp (so dithers differ from a threshold), a black
 // bar whose place depends on the page number, and fine stripes. LINES < HEIGHT
@@ -28,7 +29,10 @@ int main(int argc, char** argv) {
     const unsigned lines = argc > 6 ? atoi(argv[6]) : total;
     const int fd = open(argv[1], O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) return 1;
-    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
+    // OUT ending in .urf: Apple raster, what iOS and macOS send.
+    const size_t len = strlen(argv[1]);
+    const bool apple = len > 4 && !strcmp(argv[1] + len - 4, ".urf");
+    cups_raster_t* ras = cupsRasterOpen(fd, apple ? CUPS_RASTER_WRITE_APPLE : CUPS_RASTER_WRITE_PWG);
     std::vector<unsigned char> row(width);
     bool ok = ras != nullptr;
     for (unsigned p = 0; ok && p < pages; p++) {
@@ -47,9 +51,9 @@ int main(int argc, char** argv) {
                     row[x] = 255;
                     continue;
                 }
-                unsigned char v = static_cast<unsigned char>(x * 255 / (width ? width : 1));  // ramp
+                unsigned char v = static_cast<unsigned char>(x * 255 / (width ? width : 1));           // ramp
                 if (y < height / 4 && x >= (p % 3) * width / 4 && x < (p % 3 + 1) * width / 4) v = 0;  // bar
-                if (y > height * 3 / 4 && ((x / 3 + y / 5) % 2)) v = 40;                           // stripes
+                if (y > height * 3 / 4 && ((x / 3 + y / 5) % 2)) v = 40;  // stripes
                 row[x] = v;
             }
             ok = cupsRasterWritePixels(ras, row.data(), width) == width;
