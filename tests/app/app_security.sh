@@ -242,5 +242,6 @@ case "$id" in
 esac
 
 app_stop
+app_clean || FAILED=$((FAILED + 1))
 echo "$FAILED failed"
 [ "$FAILED" = 0 ]

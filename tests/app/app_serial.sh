@@ -104,5 +104,6 @@ expect_printers=$("$APP" printers 2>/dev/null | grep -c '^bad$')
 [ "$expect_printers" = 0 ] || bad "a refused printer is listed"
 
 app_stop
+app_clean || FAILED=$((FAILED + 1))
 echo "$FAILED failed"
 [ "$FAILED" = 0 ]
