@@ -39,13 +39,14 @@ app_start() {
     [ -S "$W/run/dotforge-app.sock" ] || fail "dotforge-app did not come up"
 }
 
-# app_stop: asks the server to shut down, then makes sure it is gone.
+# app_stop: stops the server the way a service manager does (SIGTERM), then
+# makes sure it is gone. (PAPPL 1.3.1's `shutdown` sub-command can leave the
+# requesting client's thread logging into the freed system object.)
 app_stop() {
     local i
     [ -n "$APP_PID" ] || return 0
-    timeout 10 "$APP" shutdown >/dev/null 2>&1
-    for i in $(seq 100); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.05; done
-    kill -TERM "$APP_PID" 2>/dev/null && sleep 0.2
+    kill -TERM "$APP_PID" 2>/dev/null
+    for i in $(seq 200); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.05; done
     kill -KILL "$APP_PID" 2>/dev/null
     wait "$APP_PID" 2>/dev/null
     APP_PID=
