@@ -188,6 +188,8 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
     d->mode_supported = PAPPL_LABEL_MODE_TEAR_OFF;
     d->mode_configured = PAPPL_LABEL_MODE_TEAR_OFF;
     if (m.modelNumber == 20) {
+        d->mode_supported |=
+            PAPPL_LABEL_MODE_PEEL_OFF | PAPPL_LABEL_MODE_CUTTER | PAPPL_LABEL_MODE_CUTTER_DELAYED;
         d->tear_offset_supported[0] = 0;
         d->tear_offset_supported[1] = 3000;
     }

@@ -62,6 +62,13 @@ const char* DfAppEnglishStrings() {
 "dotforge-compression.on" = "On (faster on printers that support it)";
 "dotforge-feed-offset" = "Feed after each page (mm)";
 "dotforge-feed-offset.0" = "None";
+"dotforge-cut-media" = "Cut the paper";
+"dotforge-cut-media.none" = "Never";
+"dotforge-cut-media.every-page" = "After every page";
+"dotforge-cut-media.end-of-job" = "Once, after the last page";
+"dotforge-cut-type" = "Kind of cut";
+"dotforge-cut-type.partial" = "Partial (a tab holds the receipt)";
+"dotforge-cut-type.full" = "Full";
 "dotforge-cash-drawer" = "Cash drawer";
 "dotforge-cash-drawer.none" = "Do not open";
 "dotforge-cash-drawer.before-print" = "Open before printing each page";
