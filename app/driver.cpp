@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "app/devicelist.h"
 #include "app/ippsettings.h"
 #include "app/job.h"
 #include "app/models.h"
 #include "app/vendor.h"
+#include "app/webui.h"
 
 namespace {
 
@@ -103,8 +105,13 @@ pappl_pr_driver_t* DfAppDriverList(int* count) {
     return list.data();
 }
 
-bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const char*, const char*,
+bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const char* device_uri, const char*,
                          pappl_pr_driver_data_t* d, ipp_t** attrs, void*) {
+    std::string uriError;
+    if (!DfAppCheckDeviceUri(device_uri, uriError)) {
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "%s", uriError.c_str());
+        return false;
+    }
     const DfAppModel* found = DfAppFindModel(driver_name);
     if (!found) {
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "No driver named '%s'.", driver_name ? driver_name : "");
@@ -120,6 +127,7 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
     d->rendjob_cb = DfAppEndJob;
     d->identify_cb = Identify;
     d->status_cb = Status;
+    d->testpage_cb = DfAppTestPage;
     d->format = m.format;
     Copy(d->make_and_model, sizeof(d->make_and_model), m.makeModel);
     d->ppm = 10;
@@ -180,6 +188,8 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
     d->mode_supported = PAPPL_LABEL_MODE_TEAR_OFF;
     d->mode_configured = PAPPL_LABEL_MODE_TEAR_OFF;
     if (m.modelNumber == 20) {
+        d->mode_supported |=
+            PAPPL_LABEL_MODE_PEEL_OFF | PAPPL_LABEL_MODE_CUTTER | PAPPL_LABEL_MODE_CUTTER_DELAYED;
         d->tear_offset_supported[0] = 0;
         d->tear_offset_supported[1] = 3000;
     }

@@ -1,5 +1,6 @@
 // IPP job options to PPD choices. Standard attributes first (media tracking
-// and type, darkness, speed, colour mode, content, tear-off offset), then
+// and type, darkness, speed, colour mode, content, label mode, tear-off
+// offset), then
 // the vendor attributes, then the model's PPD defaults.
 #include "app/ippsettings.h"
 
@@ -76,6 +77,26 @@ bool DfIppSettings::Choice(const char* keyword, std::string& value) {
             return true;
         }
     }
+    // Tear-off is what a TSPL printer does unless told otherwise, so it
+    // sends nothing, as the PPD's "PrinterDefault"; the other modes send
+    // their SET lines.
+    if (k == "LabelMode") {
+        switch (m_labelMode) {
+            case PAPPL_LABEL_MODE_PEEL_OFF:
+                value = "PeelOff";
+                break;
+            case PAPPL_LABEL_MODE_CUTTER:
+                value = "CutEveryLabel";
+                break;
+            case PAPPL_LABEL_MODE_CUTTER_DELAYED:
+                value = "CutEndOfJob";
+                break;
+            default:
+                value = def;
+                break;
+        }
+        return true;
+    }
     if (k == "FeedOffset" && m_model.modelNumber == 20 && m_tearOffset > 0) {
         static const int kTear[] = {0, 1, 2, 3, 4, 5, 6, 8, 10, 12, 15, 20, 25, 30};
         value = std::to_string(Nearest(kTear, 14, (m_tearOffset + 50) / 100));
@@ -103,6 +124,7 @@ bool DfIppSettings::Attribute(const char* name, std::string& value) {
     const char* v = nullptr;
     if (!strcmp(name, "DensityCommand")) v = m_model.densityCommand;
     if (!strcmp(name, "ImageMaxLength")) v = m_model.imageMaxLength;
+    if (!strcmp(name, "dotforgeHeadDots")) v = m_model.headDots;
     if (!v) return false;
     value = v;
     return true;

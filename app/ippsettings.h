@@ -21,6 +21,9 @@ public:
     DfIppSettings(const DfAppModel& model, const pappl_pr_options_t& options, int tearOffset,
                   ipp_t* printerAttrs)
         : m_model(model), m_options(options), m_tearOffset(tearOffset), m_printerAttrs(printerAttrs) {}
+    // label-mode-configured of the printer (TSPL's LabelMode).
+    void SetLabelMode(pappl_label_mode_t mode) { m_labelMode = mode; }
+
     bool Choice(const char* keyword, std::string& value) override;
     bool Attribute(const char* name, std::string& value) override;
 
@@ -32,4 +35,5 @@ private:
     const pappl_pr_options_t& m_options;
     int m_tearOffset;
     ipp_t* m_printerAttrs;
+    pappl_label_mode_t m_labelMode = PAPPL_LABEL_MODE_TEAR_OFF;
 };

@@ -127,6 +127,7 @@ bool DfAppStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
     }
 
     DfAppJob* j = new DfAppJob(model, *options, data.tear_offset_configured, job, device);
+    j->settings.SetLabelMode(data.mode_configured);
     CBaseRender* render = DfCreateRender(model.modelNumber);
     if (!render) {
         delete j;

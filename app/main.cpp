@@ -10,7 +10,11 @@
 #include <cstring>
 #include <string>
 
+#include "app/auth.h"
+#include "app/devicelist.h"
 #include "app/driver.h"
+#include "app/serialdevice.h"
+#include "app/webui.h"
 #include "base/log.h"
 
 #ifndef DF_APP_VERSION
@@ -52,7 +56,9 @@ void Usage(void*) {
         "              options, printers, server, shutdown, status, submit\n"
         "Server options (-o NAME=VALUE): server-port (default 8632), listen-hostname\n"
         "  (default localhost; '*' for every address), server-name, log-file ('-' = stderr),\n"
-        "  log-level (fatal, error, warn, info, debug), spool-directory, state-file.\n"
+        "  log-level (fatal, error, warn, info, debug), spool-directory, state-file,\n"
+        "  auth-service (PAM service for remote configuration, default dotforge-app; none),\n"
+        "  admin-group (default lpadmin).\n"
         "Drivers: tspl-203, tspl-300, escpos-58, escpos-80, cpcl-203, paperang-57, peripage-57\n"
         "  (dotforge-app drivers).");
 }
@@ -80,10 +86,14 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     // No certificate can name the loopback address, so it is served without TLS.
     pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE;
     if (loopback) soptions |= PAPPL_SOPTIONS_NO_TLS;
+    static DfAppAuth auth;
+    auth = DfAppAuthFromOptions(num_options, options);
     pappl_system_t* system =
         papplSystemCreate(soptions, "dotforge", port, "_print,_universal", spool, logFile ? logFile : "-",
-                          LogLevel(cupsGetOption("log-level", num_options, options)), nullptr, false);
+                          LogLevel(cupsGetOption("log-level", num_options, options)),
+                          auth.service.empty() ? nullptr : auth.service.c_str(), false);
     if (!system) return nullptr;
+    if (!auth.warning.empty() && !loopback) papplLog(system, PAPPL_LOGLEVEL_WARN, "%s", auth.warning.c_str());
 
     // "localhost" is both loopback addresses, whichever of them exists here.
     bool listening;
@@ -108,8 +118,11 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     pappl_pr_driver_t* drivers = DfAppDriverList(&count);
     papplSystemSetPrinterDrivers(system, count, drivers, nullptr, nullptr, DfAppDriverCallback, nullptr);
     papplSystemSetFooterHTML(system, "dotforge printer application");
+    DfAppWebSetup(system, spool);
     if (access(stateFile.c_str(), R_OK) == 0 && !papplSystemLoadState(system, stateFile.c_str()))
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to load the state file '%s'.", stateFile.c_str());
+    // After the state: it carries an admin group of its own.
+    DfAppAuthInstall(system, auth);
     papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),
                                const_cast<char*>(stateFile.c_str()));
     return system;
@@ -119,6 +132,12 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
 
 int main(int argc, char* argv[]) {
     DfSetLogSink(QuietLog);
+    // PAPPL adds its built-in schemes (socket, usb, dnssd, ...) only to an
+    // empty table: have it do so before ours goes in.
+    papplDeviceIsSupported("socket://localhost");
+    DfRegisterSerialScheme();
+    if (argc >= 2 && !strcmp(argv[1], "devices"))
+        return DfAppListDevices(argc >= 3 && !strcmp(argv[2], "-v"));
     int count;
     pappl_pr_driver_t* drivers = DfAppDriverList(&count);
     return papplMainloop(argc, argv, DF_APP_VERSION, nullptr, count, drivers, nullptr, DfAppDriverCallback,

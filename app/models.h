@@ -26,6 +26,7 @@ struct DfAppModel {
     DfAppOption options[24];     // options offered and their defaults (nullptr ends)
     const char* densityCommand;  // model attributes, or nullptr
     const char* imageMaxLength;
+    const char* headDots;  // *dotforgeHeadDots: the print head's width in dots
 };
 
 const DfAppModel* DfAppModels(size_t* count);

@@ -10,6 +10,7 @@ app_setup() {
     [ -x "$APP" ] || fail "dotforge-app $APP not built"
     [ -x "$FILTER" ] || fail "filter $FILTER not built"
     make_workdir "$5"
+    export ASAN_OPTIONS=$ASAN_OPTIONS:suppressions=$(readlink -f "${BASH_SOURCE[0]%/*}/asan.supp")
     mkdir -p "$W/run" "$W/appspool" "$W/docs" "$W/expect" "$W/tests"
     # The main loop's sub-commands find the server by a socket under SNAP_COMMON.
     export SNAP_COMMON=$W/run

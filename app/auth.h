@@ -1,0 +1,29 @@
+// Who may change the printer application's configuration. Loopback clients
+// are trusted (PAPPL lets every 127.x/::1 client in); a client on another
+// machine must log in with HTTP Basic over TLS as a PAM user in the admin
+// group. Jobs need no login, as IPP Everywhere clients expect.
+#pragma once
+
+#include <pappl/pappl.h>
+#include <sys/types.h>
+
+#include <string>
+
+struct DfAppAuth {
+    std::string service;  // PAM service, empty: remote configuration refused
+    std::string group;    // admin group (empty with it)
+    gid_t gid = 0;
+    std::string warning;  // why remote configuration is off, when it is
+};
+
+// Reads auth-service (default "dotforge-app"; "none" turns remote
+// configuration off) and admin-group (default "lpadmin"). A group that does
+// not exist turns it off too, rather than admitting any PAM user.
+DfAppAuth DfAppAuthFromOptions(int num_options, cups_option_t* options);
+
+// Installs the check on a system created with AUTH's service; AUTH must
+// outlive the system.
+void DfAppAuthInstall(pappl_system_t* system, const DfAppAuth& auth);
+
+// True when USER's primary or supplementary groups include GID.
+bool DfAppUserInGroup(const char* user, gid_t gid);

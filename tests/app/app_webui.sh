@@ -1,0 +1,124 @@
+#!/bin/bash
+# The web interface in a real browser: headless Chromium renders every
+# driver's Printing Defaults and Media pages, and the DOM must show our
+# settings, their values and the media sizes in words, never as raw
+# dotforge-* keywords. "Print Test Page" prints the test label at the ready
+# media's size for every driver, and this machine's own clients change the
+# configuration without a login. A screenshot of a printer's page is taken
+# too (copied to $SCREENSHOT_OUT when set, which is how the README's picture
+# is made).
+#
+# Usage: app_webui.sh APP FILTER PPD_DIR PWGMAKE
+set -u
+. "${BASH_SOURCE[0]%/*}/../cups/common.sh"
+. "${BASH_SOURCE[0]%/*}/app_common.sh"
+
+require_programs curl
+CHROMIUM=$(command -v chromium || command -v chromium-browser) ||
+    skip "chromium is not installed (Debian package chromium)"
+app_setup "$@" dotforge-app-webui
+NETPORT=$(dfstream freeport)
+start_printer "$NETPORT" "$W/net"
+app_start
+BASE=http://127.0.0.1:$PORT
+
+DRIVERS="tspl-203 tspl-300 escpos-58 escpos-80 cpcl-203 paperang-57 peripage-57"
+for drv in $DRIVERS; do
+    "$APP" add -d "$drv" -m "$drv" -v "socket://127.0.0.1:$NETPORT" > "$W/add-$drv.txt" 2>&1 ||
+        { cat "$W/add-$drv.txt"; fail "could not add printer $drv"; }
+done
+
+# browse ARGS...: headless Chromium with a profile of its own (root needs --no-sandbox).
+browse() {
+    timeout 90 "$CHROMIUM" --headless --no-sandbox --disable-gpu --user-data-dir="$W/chromium" "$@" \
+        2>> "$W/chromium.err"
+}
+
+FAILED=0
+bad() { echo "FAIL $*"; FAILED=$((FAILED + 1)); }
+
+say "Pages in Chromium: settings in words"
+# driver | page | texts the rendered DOM must contain (';' between)
+while IFS='|' read -r drv page words; do
+    dom=$W/dom-$drv-$page.html
+    browse --dump-dom "$BASE/$drv/$page" > "$dom"
+    [ -s "$dom" ] || { bad "$drv/$page: Chromium rendered nothing"; tail -n 3 "$W/chromium.err"; continue; }
+    missing=
+    IFS=';' read -ra list <<< "$words"
+    for w in "${list[@]}"; do grep -qF -- "$w" "$dom" || missing="$missing [$w]"; done
+    raw=$(grep -o '>[^<]*dotforge-[a-z][^<]*<' "$dom" | head -n 3 | tr '\n' ' ')
+    if [ -n "$missing" ]; then
+        bad "$drv/$page lacks$missing"
+    elif [ -n "$raw" ]; then
+        bad "$drv/$page shows raw keywords: $raw"
+    else
+        echo "ok   $drv/$page: ${#list[@]} texts"
+    fi
+done <<'EOT'
+tspl-203|printing|Black and white method:;value="burkes" selected="">Burkes dither;Print method:;Direct thermal (no ribbon);Compress bitmaps:;Rotate page:;No rotation;Label 100 x 150 mm
+tspl-300|printing|Black and white method:;Ordered dither, Bayer 8x8;Threshold level;Horizontal shift;Feed after each page (mm):
+escpos-58|printing|Cash drawer:;value="none" selected="">Do not open;Open after printing each page;Trim blank space at the bottom (mm):;57-58 mm roll, 200 mm pages
+escpos-80|printing|Cash drawer:;Trim blank space at the left (mm):;80 mm roll, 200 mm pages
+cpcl-203|printing|Black and white method:;Floyd-Steinberg dither;Label 100 x 150 mm
+paperang-57|printing|Trim blank space at the top (mm):;Jarvis-Judice-Ninke dither;57-58 mm roll, 100 mm pages
+peripage-57|printing|Sound before printing:;Sound after printing:;After every document;Compress bitmaps:
+tspl-203|media|Label 50 x 30 mm;Label 4 x 6 in;Label 57 x 32 mm
+peripage-57|media|57-58 mm roll, 30 mm pages;57-58 mm roll, 200 mm pages
+EOT
+
+say "Print Test Page, every driver"
+# token PATH: the form token of a page.
+token() { curl -s --max-time 10 "$BASE/$1" | sed -n 's/.*name="session" value="\([0-9a-f]*\)".*/\1/p' | head -n 1; }
+CONN=0
+# driver | label size in dots at the driver's default media | resolution
+while IFS='|' read -r drv size dpi; do
+    code=$(curl -s --max-time 20 -o /dev/null -w '%{http_code}' \
+        -d "session=$(token "$drv")&action=print-test-page" "$BASE/$drv/")
+    CONN=$((CONN + 1))
+    if [ "$code" != 200 ]; then
+        bad "$drv test page: HTTP $code"
+    elif ! wait_conn "$W/net" "$CONN"; then
+        bad "$drv test page: nothing reached the printer"
+    elif [ "$(stat -c %s "$W/net/conn-$CONN.bin")" -lt 1000 ]; then
+        bad "$drv test page: only $(stat -c %s "$W/net/conn-$CONN.bin") bytes"
+    elif ! grep -q "\[Printer $drv\] Test page $size dots at $dpi dpi" "$W/app.log"; then
+        bad "$drv test page: not $size dots at $dpi dpi: $(grep -o "\[Printer $drv\] Test page.*" "$W/app.log")"
+    else
+        echo "ok   $drv test page: $size dots, $(stat -c %s "$W/net/conn-$CONN.bin") bytes to the printer"
+    fi
+done <<'EOT'
+tspl-203|799x1198|203
+tspl-300|1181x1771|300
+escpos-58|383x1598|203
+escpos-80|575x1598|203
+cpcl-203|799x1198|203
+paperang-57|383x799|203
+peripage-57|383x799|203
+EOT
+ls "$W/appspool"/dotforge-testpage-* > /dev/null 2>&1 && bad "test labels left in the spool directory"
+
+say "This machine is trusted"
+code=$(curl -s --max-time 10 -o /dev/null -w '%{http_code}' \
+    -d "session=$(token config)&dns_sd_name=dotforge&location=bench-2&geo_location_lat=0&geo_location_lon=0" \
+    "$BASE/config")
+shown=$(curl -s --max-time 10 "$BASE/" | grep -c 'bench-2')
+if [ "$code" = 200 ] && [ "$shown" -gt 0 ]; then
+    echo "ok   configuration saved from 127.0.0.1 without a login"
+else
+    bad "configuration from 127.0.0.1: HTTP $code, location shown $shown times"
+fi
+
+say "Screenshot"
+browse --hide-scrollbars --window-size=1000,1100 --screenshot="$W/page.png" "$BASE/tspl-203/printing" > /dev/null
+if [ "$(head -c 8 "$W/page.png" 2>/dev/null | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] &&
+    [ "$(stat -c %s "$W/page.png")" -gt 10000 ]; then
+    echo "ok   screenshot of tspl-203/printing: $(stat -c %s "$W/page.png") bytes"
+    [ -n "${SCREENSHOT_OUT:-}" ] && cp "$W/page.png" "$SCREENSHOT_OUT"
+else
+    bad "no screenshot"
+fi
+
+app_stop
+app_clean || FAILED=$((FAILED + 1))
+echo "$FAILED failed"
+[ "$FAILED" = 0 ]

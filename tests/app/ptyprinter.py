@@ -1,0 +1,56 @@
+#!/usr/bin/env python3
+"""A serial printer on a pseudo-terminal, for the printer application's tests.
+
+ptyprinter.py DIR: opens a pty, writes the slave's path to DIR/path, keeps
+every byte written to the slave in DIR/data.bin and, after each chunk, the
+line settings the writer gave the terminal to DIR/termios as
+"ospeed=B115200 bits=8 parity=none stop=1 rtscts=0 ixon=0". Runs until killed.
+A slave descriptor of its own stays open, so the writer may close and reopen.
+"""
+import os
+import select
+import sys
+import termios
+import tty
+
+SPEEDS = {getattr(termios, n): n for n in dir(termios) if n.startswith("B") and n[1:].isdigit()}
+BITS = {termios.CS5: 5, termios.CS6: 6, termios.CS7: 7, termios.CS8: 8}
+
+
+def settings(fd):
+    iflag, _, cflag, _, _, ospeed, _ = termios.tcgetattr(fd)[:7]
+    parity = "none"
+    if cflag & termios.PARENB:
+        parity = "odd" if cflag & termios.PARODD else "even"
+    return "ospeed=%s bits=%d parity=%s stop=%d rtscts=%d ixon=%d" % (
+        SPEEDS.get(ospeed, str(ospeed)), BITS[cflag & termios.CSIZE], parity,
+        2 if cflag & termios.CSTOPB else 1, 1 if cflag & termios.CRTSCTS else 0,
+        1 if iflag & termios.IXON else 0)
+
+
+def main():
+    out = sys.argv[1]
+    master, slave = os.openpty()
+    tty.setraw(master)
+    path = os.ttyname(slave)
+    with open(os.path.join(out, "path.tmp"), "w") as f:
+        f.write(path + "\n")
+    os.rename(os.path.join(out, "path.tmp"), os.path.join(out, "path"))
+    data = open(os.path.join(out, "data.bin"), "ab")
+    while True:
+        ready, _, _ = select.select([master], [], [], 1.0)
+        if not ready:
+            continue
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:
+            continue
+        data.write(chunk)
+        data.flush()
+        with open(os.path.join(out, "termios.tmp"), "w") as f:
+            f.write(settings(slave) + "\n")
+        os.rename(os.path.join(out, "termios.tmp"), os.path.join(out, "termios"))
+
+
+if __name__ == "__main__":
+    main()
