@@ -12,6 +12,20 @@ namespace {
         "AdjustVertical", "0"                                                                            \
     }
 
+// The two TSPL drivers and the two ESC/POS drivers differ in resolution
+// and width only.
+#define DF_TSPL_OPTIONS                                                                               \
+    DF_IMAGE_OPTIONS, {"zeMediaTracking", "Gap"}, {"MediaMethod", "Direct"}, {"Darkness", "Default"}, \
+        {"zePrintRate", "Default"}, {"FeedOffset", "0"}, {"ImageCompress", "0"}, {                    \
+        "LabelMode", "PrinterDefault"                                                                 \
+    }
+
+#define DF_ESCPOS_OPTIONS                                                                                 \
+    DF_IMAGE_OPTIONS, {"FeedOffset", "10"}, {"MoneyBox", "None"}, {"CutMedia", "None"},                   \
+        {"CutType", "Partial"}, {"CropEdgeTop", "-1"}, {"CropEdgeBottom", "-1"}, {"CropEdgeLeft", "0"}, { \
+        "CropEdgeRight", "0"                                                                              \
+    }
+
 #define DF_LABEL_MEDIA                                                                                      \
     "om_label-40x30_40x30mm", "om_label-50x30_50x30mm", "om_label-57x32_57x32mm", "om_label-60x40_60x40mm", \
         "om_label-100x50_100x50mm", "om_label-100x100_100x100mm", "om_label-100x150_100x150mm",             \
@@ -33,14 +47,7 @@ const DfAppModel kModels[] = {
      true,
      16,
      {1, 2, 3, 4, 5, 6, 8, 10, 12},
-     {DF_IMAGE_OPTIONS,
-      {"zeMediaTracking", "Gap"},
-      {"MediaMethod", "Direct"},
-      {"Darkness", "Default"},
-      {"zePrintRate", "Default"},
-      {"FeedOffset", "0"},
-      {"ImageCompress", "0"},
-      {"LabelMode", "PrinterDefault"}},
+     {DF_TSPL_OPTIONS},
      nullptr,
      nullptr,
      "832"},
@@ -55,14 +62,7 @@ const DfAppModel kModels[] = {
      true,
      16,
      {1, 2, 3, 4, 5, 6, 8, 10, 12},
-     {DF_IMAGE_OPTIONS,
-      {"zeMediaTracking", "Gap"},
-      {"MediaMethod", "Direct"},
-      {"Darkness", "Default"},
-      {"zePrintRate", "Default"},
-      {"FeedOffset", "0"},
-      {"ImageCompress", "0"},
-      {"LabelMode", "PrinterDefault"}},
+     {DF_TSPL_OPTIONS},
      nullptr,
      nullptr,
      "1248"},
@@ -78,15 +78,7 @@ const DfAppModel kModels[] = {
      false,
      0,
      {0},
-     {DF_IMAGE_OPTIONS,
-      {"FeedOffset", "10"},
-      {"MoneyBox", "None"},
-      {"CutMedia", "None"},
-      {"CutType", "Partial"},
-      {"CropEdgeTop", "-1"},
-      {"CropEdgeBottom", "-1"},
-      {"CropEdgeLeft", "0"},
-      {"CropEdgeRight", "0"}},
+     {DF_ESCPOS_OPTIONS},
      nullptr,
      nullptr,
      "384"},
@@ -102,15 +94,7 @@ const DfAppModel kModels[] = {
      false,
      0,
      {0},
-     {DF_IMAGE_OPTIONS,
-      {"FeedOffset", "10"},
-      {"MoneyBox", "None"},
-      {"CutMedia", "None"},
-      {"CutType", "Partial"},
-      {"CropEdgeTop", "-1"},
-      {"CropEdgeBottom", "-1"},
-      {"CropEdgeLeft", "0"},
-      {"CropEdgeRight", "0"}},
+     {DF_ESCPOS_OPTIONS},
      nullptr,
      nullptr,
      "576"},

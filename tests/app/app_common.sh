@@ -76,10 +76,10 @@ wait_conn() {
     return 1
 }
 
-# ipp_job PRINTER FILE FORMAT [ATTR LINES]: a Print-Job through ipptool with
-# the given job attributes (ipptool ATTR lines); prints the job id.
-ipp_job() {
-    local printer=$1 file=$2 format=$3 attrs=${4:-} t
+# print_request FILE FORMAT STATUS ATTR-LINES [DISPLAY]: writes an ipptool
+# Print-Job request for FILE that expects STATUS and prints its file name.
+print_request() {
+    local t
     t=$(mktemp "$W/tests/print.XXXXXX")
     cat > "$t" <<EOT
 {
@@ -90,39 +90,28 @@ ipp_job() {
   ATTR naturalLanguage attributes-natural-language en
   ATTR uri printer-uri \$uri
   ATTR name requesting-user-name test
-  ATTR mimeMediaType document-format $format
+  ATTR mimeMediaType document-format $2
   GROUP job-attributes-tag
-$attrs
-  FILE $file
-  STATUS successful-ok
-  DISPLAY job-id
+$4
+  FILE $1
+  STATUS $3
+${5:+  DISPLAY $5}
 }
 EOT
-    ipptool -c "ipp://$SRV/ipp/print/$printer" "$t" 2>&1 | tail -n 1
+    echo "$t"
+}
+
+# ipp_job PRINTER FILE FORMAT [ATTR LINES]: a Print-Job through ipptool with
+# the given job attributes (ipptool ATTR lines); prints the job id.
+ipp_job() {
+    ipptool -c "ipp://$SRV/ipp/print/$1" "$(print_request "$2" "$3" successful-ok "${4:-}" job-id)" 2>&1 |
+        tail -n 1
 }
 
 # ipp_refused PRINTER FILE FORMAT STATUS [ATTR LINES]: true when the printer
 # answers the Print-Job with that IPP status.
 ipp_refused() {
-    local printer=$1 file=$2 format=$3 status=$4 attrs=${5:-} t
-    t=$(mktemp "$W/tests/status.XXXXXX")
-    cat > "$t" <<EOT
-{
-  NAME "refused"
-  OPERATION Print-Job
-  GROUP operation-attributes-tag
-  ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en
-  ATTR uri printer-uri \$uri
-  ATTR name requesting-user-name test
-  ATTR mimeMediaType document-format $format
-  GROUP job-attributes-tag
-$attrs
-  FILE $file
-  STATUS $status
-}
-EOT
-    ipptool -q "ipp://$SRV/ipp/print/$printer" "$t"
+    ipptool -q "ipp://$SRV/ipp/print/$1" "$(print_request "$2" "$3" "$4" "${5:-}")"
 }
 
 # last_job PRINTER: the id of the printer's newest job.

@@ -28,16 +28,6 @@
 
 namespace {
 
-class MemorySink : public DfSink {
-public:
-    std::vector<uint8_t> bytes;
-    bool Write(const void* data, size_t len) override {
-        const uint8_t* p = static_cast<const uint8_t*>(data);
-        bytes.insert(bytes.end(), p, p + len);
-        return true;
-    }
-};
-
 const pappl_media_tracking_t kTracking[] = {PAPPL_MEDIA_TRACKING_CONTINUOUS, PAPPL_MEDIA_TRACKING_GAP,
                                             PAPPL_MEDIA_TRACKING_MARK, PAPPL_MEDIA_TRACKING_WEB};
 const pappl_label_mode_t kModes[] = {PAPPL_LABEL_MODE_TEAR_OFF, PAPPL_LABEL_MODE_PEEL_OFF,
@@ -82,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     DfIppSettings settings(model, options, (data[1] >> 2) * 100, nullptr);
     settings.SetLabelMode(kModes[(data[1] >> 6) & 3]);
-    MemorySink sink;
+    FuzzMemorySink sink;
     CBaseRender* render = DfCreateRender(model.modelNumber);
     FUZZ_CHECK(render != nullptr);
     render->SetSettings(&settings);

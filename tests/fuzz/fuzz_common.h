@@ -5,8 +5,12 @@
 #include <cups/ppd.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
+
+#include "base/sink.h"
 
 #define FUZZ_CHECK(cond)                                                                \
     do {                                                                                \
@@ -24,3 +28,14 @@ void FuzzQuietLog();
 // PPDs through a file descriptor (a memory stream has none), so the text
 // goes into an anonymous memory file; nothing touches the file system.
 ppd_file_t* FuzzOpenPpd(const char* text, size_t len);
+
+// Keeps every printer byte a target's job sends.
+class FuzzMemorySink : public DfSink {
+public:
+    std::vector<uint8_t> bytes;
+    bool Write(const void* data, size_t len) override {
+        const uint8_t* p = static_cast<const uint8_t*>(data);
+        bytes.insert(bytes.end(), p, p + len);
+        return true;
+    }
+};

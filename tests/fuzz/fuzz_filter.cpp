@@ -23,16 +23,6 @@
 
 namespace {
 
-class MemorySink : public DfSink {
-public:
-    std::vector<uint8_t> bytes;
-    bool Write(const void* data, size_t len) override {
-        const uint8_t* p = static_cast<const uint8_t*>(data);
-        bytes.insert(bytes.end(), p, p + len);
-        return true;
-    }
-};
-
 int MemoryFile(const void* data, size_t len) {
     int fd = memfd_create("fuzz-job", MFD_CLOEXEC);
     if (fd < 0) return -1;
@@ -79,7 +69,8 @@ bool SmallPages(const uint8_t* data, size_t size) {
     while (small && cupsRasterReadHeader2(ras, &h)) {
         const uint64_t bytes = static_cast<uint64_t>(h.cupsBytesPerLine) * h.cupsHeight;
         const uint64_t pixels = static_cast<uint64_t>(h.cupsWidth) * h.cupsHeight;
-        if (!CCupsInstance::PageRejection(h) && (bytes > (256u << 10) || pixels > (256u << 10) || ++pages > 4))
+        if (!CCupsInstance::PageRejection(h) &&
+            (bytes > (256u << 10) || pixels > (256u << 10) || ++pages > 4))
             small = false;
         for (uint64_t left = bytes; small && left > 0;) {
             const unsigned n = static_cast<unsigned>(left < chunk.size() ? left : chunk.size());
@@ -112,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char arg0[] = "dotforge", id[] = "1", user[] = "fuzz", title[] = "fuzz", copies[] = "1";
     char* argv[] = {arg0, id, user, title, copies, &options[0], &rasPath[0], nullptr};
 
-    MemorySink sink;
+    FuzzMemorySink sink;
     CCupsInstance::SetOutput(&sink);
     CCupsInstance instance;
     const int status = instance.Run(7, argv);
