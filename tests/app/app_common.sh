@@ -127,24 +127,7 @@ conns() {
 
 # job_info PRINTER ID: "STATE,REASONS" of a job (ipptool's CSV line).
 job_info() {
-    local t=$W/tests/jobinfo.test
-    [ -e "$t" ] || cat > "$t" <<'EOT'
-{
-  NAME "job"
-  OPERATION Get-Job-Attributes
-  GROUP operation-attributes-tag
-  ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en
-  ATTR uri printer-uri $uri
-  ATTR integer job-id $job_id
-  ATTR name requesting-user-name test
-  ATTR keyword requested-attributes job-state,job-state-reasons
-  STATUS successful-ok
-  DISPLAY job-state
-  DISPLAY job-state-reasons
-}
-EOT
-    ipptool -c -d job_id="$2" "ipp://$SRV/ipp/print/$1" "$t" 2>/dev/null | tail -n 1
+    get_job "ipp://$SRV/ipp/print/$1" "$2" job-state,job-state-reasons
 }
 
 # wait_job PRINTER ID: waits for the job to end; prints its job-state keyword.

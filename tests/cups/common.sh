@@ -241,25 +241,45 @@ start_listener() {
     fail "the listener on port $port did not start"
 }
 
-# job_state QUEUE ID: the IPP job-state number (3 pending ... 7 canceled, 8 aborted, 9 completed).
-job_state() {
-    local s
-    [ -e "$W/jobstate.test" ] || cat > "$W/jobstate.test" <<'EOF'
+# require_socket_queues: what a private scheduler with socket:// queues
+# needs beyond its programs: CUPS's socket backend and the user lp that runs
+# filters. Sets SYS_SB to CUPS's server directory.
+require_socket_queues() {
+    SYS_SB=$(cups-config --serverbin)
+    [ -e "$SYS_SB/backend/socket" ] || [ -e "$SYS_SB/backend-available/socket" ] ||
+        skip "CUPS's socket backend is not installed"
+    id lp >/dev/null 2>&1 || skip "there is no user lp to run filters as"
+}
+
+# get_job URI ID ATTRS: the job's attributes ATTRS (comma-separated) as
+# ipptool's CSV line, asked of the printer at URI.
+get_job() {
+    local t="$W/getjob-${3//,/-}.test" d="" a
+    [ -e "$t" ] || {
+        for a in ${3//,/ }; do d="$d  DISPLAY $a
+"; done
+        cat > "$t" <<EOT
 {
-  NAME "job state"
+  NAME "job"
   OPERATION Get-Job-Attributes
   GROUP operation-attributes-tag
   ATTR charset attributes-charset utf-8
   ATTR naturalLanguage attributes-natural-language en
-  ATTR uri printer-uri $uri
-  ATTR integer job-id $job_id
+  ATTR uri printer-uri \$uri
+  ATTR integer job-id \$job_id
   ATTR name requesting-user-name root
-  ATTR keyword requested-attributes job-state
+  ATTR keyword requested-attributes $3
   STATUS successful-ok
-  DISPLAY job-state
+$d}
+EOT
+    }
+    ipptool -c -d job_id="$2" "$1" "$t" 2>/dev/null | tail -n 1
 }
-EOF
-    s=$(ipptool -c -d job_id="$2" "ipp://$SRV/printers/$1" "$W/jobstate.test" 2>/dev/null | tail -n 1)
+
+# job_state QUEUE ID: the IPP job-state number (3 pending ... 7 canceled, 8 aborted, 9 completed).
+job_state() {
+    local s
+    s=$(get_job "ipp://$SRV/printers/$1" "$2" job-state)
     case "$s" in
         pending) echo 3 ;; pending-held) echo 4 ;; processing) echo 5 ;; processing-stopped) echo 6 ;;
         canceled) echo 7 ;; aborted) echo 8 ;; completed) echo 9 ;; *) echo 0 ;;

@@ -18,10 +18,7 @@ require_root
 require_programs cupsd lpadmin lp lpstat cancel ipptool cups-config ppdc gs python3
 [ -x "$FILTER" ] || fail "filter $FILTER not built"
 [ -x "$PREVIEW" ] || fail "dotforge-preview $PREVIEW not built"
-SYS_SB=$(cups-config --serverbin)
-[ -e "$SYS_SB/backend/socket" ] || [ -e "$SYS_SB/backend-available/socket" ] ||
-    skip "CUPS's socket backend is not installed"
-id lp >/dev/null 2>&1 || skip "there is no user lp to run filters as"
+require_socket_queues
 
 make_workdir dotforge-cupsd
 make_scheduler_dirs

@@ -26,10 +26,7 @@ require_root
 require_programs cupsd lpadmin lp lpstat cancel ipptool cups-config gs python3 md5sum
 [ -x "$FILTER" ] || fail "filter $FILTER not built"
 [ -x "$PREVIEW" ] || fail "dotforge-preview $PREVIEW not built"
-SYS_SB=$(cups-config --serverbin)
-[ -e "$SYS_SB/backend/socket" ] || [ -e "$SYS_SB/backend-available/socket" ] ||
-    skip "CUPS's socket backend is not installed"
-id lp >/dev/null 2>&1 || skip "there is no user lp to run filters as"
+require_socket_queues
 
 T0=$(date +%s.%N)
 elapsed() { python3 -c "import sys; print('%.1f' % (float(sys.argv[2]) - float(sys.argv[1])))" "$T0" "$(date +%s.%N)"; }
