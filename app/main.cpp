@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/auth.h"
+#include "app/bledevice.h"
 #include "app/devicelist.h"
 #include "app/driver.h"
 #include "app/serialdevice.h"
@@ -136,6 +137,7 @@ int main(int argc, char* argv[]) {
     // empty table: have it do so before ours goes in.
     papplDeviceIsSupported("socket://localhost");
     DfRegisterSerialScheme();
+    DfRegisterBleScheme();
     if (argc >= 2 && !strcmp(argv[1], "devices"))
         return DfAppListDevices(argc >= 3 && !strcmp(argv[2], "-v"));
     int count;
