@@ -607,7 +607,7 @@ bool ListCb(pappl_device_cb_t cb, void* data, pappl_deverror_cb_t err_cb, void* 
     }
     for (const BluezObject& o : objects) {
         if (!o.device || o.address.empty() || !LooksLikePrinter(o)) continue;
-        const std::string uri = "ble://" + o.address;
+        const std::string uri = DfBleUriFor(o.address);
         const std::string name = o.name.empty() ? o.address : o.name;
         const std::string info = name + " (Bluetooth LE " + o.address + ")";
         const std::string id = "MFG:" + std::string(strncasecmp(name.c_str(), "Paperang", 8) ? "PeriPage" : "Paperang") +

@@ -37,11 +37,12 @@ bool ParseUnsigned(const std::string& text, unsigned max, unsigned& value) {
     return value >= 1 && value <= max;
 }
 
+// Six hex pairs, all separated by ':' or all by '-'.
 bool ValidAddress(const std::string& a) {
-    if (a.size() != 17) return false;
+    if (a.size() != 17 || (a[2] != ':' && a[2] != '-')) return false;
     for (size_t i = 0; i < 17; i++) {
-        const bool colon = i % 3 == 2;
-        if (colon ? a[i] != ':' : !isxdigit(static_cast<unsigned char>(a[i]))) return false;
+        const bool separator = i % 3 == 2;
+        if (separator ? a[i] != a[2] : !isxdigit(static_cast<unsigned char>(a[i]))) return false;
     }
     return true;
 }
@@ -112,7 +113,7 @@ bool DfParseBleUri(const char* uri, DfBleSettings& s, std::string& error) {
         error = "the address must look like AA:BB:CC:DD:EE:FF, not \"" + address + "\"";
         return false;
     }
-    for (char& c : address) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    for (char& c : address) c = c == '-' ? ':' : static_cast<char>(toupper(static_cast<unsigned char>(c)));
     s.address = address;
     if (q == std::string::npos) return true;
     size_t at = q + 1;
@@ -129,6 +130,20 @@ bool DfParseBleUri(const char* uri, DfBleSettings& s, std::string& error) {
         at = end + 1;
     }
     return true;
+}
+
+std::string DfBleCanonicalUri(const char* uri) {
+    std::string text = uri ? uri : "";
+    if (text.compare(0, 6, "ble://") == 0 && ValidAddress(text.substr(6, 17)) &&
+        (text.size() == 23 || text[23] == '?' || text[23] == '/'))
+        for (size_t i = 8; i < 23; i += 3) text[i] = '-';
+    return text;
+}
+
+std::string DfBleUriFor(const std::string& address) {
+    std::string text = address;
+    for (char& c : text) c = c == ':' ? '-' : static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return "ble://" + text;
 }
 
 const DfBleProfile* DfBleProfileFor(int modelNumber) {

@@ -1,9 +1,12 @@
 // The "ble:" device scheme's pure parts: the URI, the pocket printers' GATT
 // profiles, the flow-control grants some of them send, chunk sizes and the
 // words a user sees when the link fails. Nothing here touches the bus.
-//   ble://AA:BB:CC:DD:EE:FF
-//   ble://AA:BB:CC:DD:EE:FF?service=ff00&write=ff02&notify=ff01&flow=ff03
-//   ble://AA:BB:CC:DD:EE:FF?chunk=100&timeout=10
+//   ble://AA-BB-CC-DD-EE-FF
+//   ble://AA-BB-CC-DD-EE-FF?service=ff00&write=ff02&notify=ff01&flow=ff03
+//   ble://AA-BB-CC-DD-EE-FF?chunk=100&timeout=10
+// The address is written with dashes: colons after "//" would read as a host
+// and port, and libcups (so PAPPL and every IPP client) refuses such a URI.
+// The colon form is understood where a user types it.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +25,11 @@ struct DfBleSettings {
 // Reads a ble: URI. False with a readable reason for anything it does not
 // understand.
 bool DfParseBleUri(const char* uri, DfBleSettings& settings, std::string& error);
+
+// The URI with the address's colons turned into dashes (anything else as is).
+std::string DfBleCanonicalUri(const char* uri);
+// "ble://AA-BB-CC-DD-EE-FF" for an address as BlueZ writes it.
+std::string DfBleUriFor(const std::string& address);
 
 // "ff00", "0000FF00", or a full UUID in any case, as a lower-case 128-bit
 // UUID; false for anything else.

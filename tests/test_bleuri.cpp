@@ -32,7 +32,9 @@ TEST(BleUri, Settings) {
          "AA:BB:CC:DD:EE:FF", kIssc, "", "", true, 100, 5, ""},
         {"ble:AA:BB:CC:DD:EE:FF", false, "", "", "", "", false, 0, 0, "not a ble://"},
         {"ble://AA:BB:CC:DD:EE", false, "", "", "", "", false, 0, 0, "AA:BB:CC:DD:EE:FF"},
-        {"ble://AA-BB-CC-DD-EE-FF", false, "", "", "", "", false, 0, 0, "AA:BB:CC:DD:EE:FF"},
+        {"ble://aa-bb-cc-dd-ee-ff?chunk=20", true, "AA:BB:CC:DD:EE:FF", "", "", "", false, 20, 0, ""},
+        {"ble://AA-BB:CC-DD-EE-FF", false, "", "", "", "", false, 0, 0, "AA:BB:CC:DD:EE:FF"},
+        {"ble://AA_BB_CC_DD_EE_FF", false, "", "", "", "", false, 0, 0, "AA:BB:CC:DD:EE:FF"},
         {"ble://AA:BB:CC:DD:EE:GG", false, "", "", "", "", false, 0, 0, "AA:BB:CC:DD:EE:FF"},
         {"ble://AA:BB:CC:DD:EE:FF/../x", false, "", "", "", "", false, 0, 0, "address"},
         {"ble://AA:BB:CC:DD:EE:FF?service=ff0", false, "", "", "", "", false, 0, 0, "UUID"},
@@ -64,6 +66,28 @@ TEST(BleUri, Settings) {
         EXPECT_EQ(s.chunk, c.chunk);
         EXPECT_EQ(s.timeout, c.timeout);
     }
+}
+
+// What `add` and the device list write: dashes, which libcups takes as a
+// host name (colons would read as a port); anything not ours passes as is.
+TEST(BleUri, Canonical) {
+    struct Case {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"ble://aa:bb:cc:dd:ee:ff", "ble://aa-bb-cc-dd-ee-ff"},
+        {"ble://AA:BB:CC:DD:EE:FF?service=ff00", "ble://AA-BB-CC-DD-EE-FF?service=ff00"},
+        {"ble://AA-BB-CC-DD-EE-FF", "ble://AA-BB-CC-DD-EE-FF"},
+        {"ble://AA:BB:CC:DD:EE:FF:00", "ble://AA:BB:CC:DD:EE:FF:00"},
+        {"ble://AA:BB:CC", "ble://AA:BB:CC"},
+        {"socket://10.0.0.1:9100", "socket://10.0.0.1:9100"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(DfBleCanonicalUri(c.in), c.out);
+    EXPECT_EQ(DfBleUriFor("11:22:33:44:aa:0f"), "ble://11-22-33-44-AA-0F");
+    DfBleSettings s;
+    std::string error;
+    EXPECT_TRUE(DfParseBleUri(DfBleUriFor("11:22:33:44:aa:0f").c_str(), s, error)) << error;
+    EXPECT_EQ(s.address, "11:22:33:44:AA:0F");
 }
 
 // The URI's own UUIDs win; a foreign service takes nothing from a profile;
