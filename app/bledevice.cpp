@@ -45,8 +45,8 @@ std::map<std::string, int>& Notes() {
 struct BluezObject {
     std::string path;
     bool adapter = false, device = false, service = false, characteristic = false;
-    bool powered = false;                                   // Adapter1
-    std::string address, name, adapterPath;                 // Device1
+    bool powered = false;                    // Adapter1
+    std::string address, name, adapterPath;  // Device1
     bool paired = false, connected = false, resolved = false;
     std::vector<std::string> uuids;
     std::string uuid, owner;  // GattService1 (Device) / GattCharacteristic1 (Service)
@@ -203,7 +203,8 @@ std::string FindCharacteristic(const std::vector<BluezObject>& objects, const st
     if (uuid.empty()) return "";
     for (const BluezObject& o : objects) {
         std::string normal;
-        if (o.characteristic && o.owner == servicePath && DfBleNormalizeUuid(o.uuid, normal) && normal == uuid) {
+        if (o.characteristic && o.owner == servicePath && DfBleNormalizeUuid(o.uuid, normal) &&
+            normal == uuid) {
             if (found) *found = &o;
             return o.path;
         }
@@ -218,14 +219,14 @@ struct BleLink {
     std::vector<sd_bus_slot*> slots;
     std::string devicePath, writePath, notifyPath, flowPath;
     bool weConnected = false, paired = false;
-    int writeFd = -1;              // AcquireWrite's socket, or -1 for WriteValue
-    bool command = true;           // write without response
+    int writeFd = -1;     // AcquireWrite's socket, or -1 for WriteValue
+    bool command = true;  // write without response
     unsigned mtu = 23;
-    std::string inbox;             // notification bytes not yet read
-    unsigned credits = 0;          // writes the printer still takes (flow control)
-    unsigned grantChunk = 0;       // largest write it granted (0: not said)
+    std::string inbox;        // notification bytes not yet read
+    unsigned credits = 0;     // writes the printer still takes (flow control)
+    unsigned grantChunk = 0;  // largest write it granted (0: not said)
     bool lost = false;
-    std::string reason;            // the last failure, for the job
+    std::string reason;  // the last failure, for the job
 };
 
 // A value or connection change from BlueZ: notifications go to the inbox,
@@ -317,7 +318,9 @@ bool Refuse(pappl_device_t* device, BleLink* link, const std::string& reason) {
 std::string Describe(DfBleFailure failure, const sd_bus_error& error) {
     std::string text = DfBleFailureText(failure);
     if (failure == DfBleFailure::Other || failure == DfBleFailure::NoConnect) {
-        if (error.name) text += std::string(" [") + error.name + (error.message ? std::string(": ") + error.message : "") + "]";
+        if (error.name)
+            text += std::string(" [") + error.name +
+                    (error.message ? std::string(": ") + error.message : "") + "]";
     }
     return text;
 }
@@ -338,13 +341,14 @@ bool Locate(pappl_device_t* device, BleLink* link, unsigned seconds, std::vector
     if (!adapter->powered) return Refuse(device, link, DfBleFailureText(DfBleFailure::AdapterOff));
     if (dev) return true;
     const std::string adapterPath = adapter->path;
-    const bool scanning = Call(link->bus, adapterPath, "org.bluez.Adapter1", "StartDiscovery", seconds * kUsec,
-                               &error) >= 0;
+    const bool scanning =
+        Call(link->bus, adapterPath, "org.bluez.Adapter1", "StartDiscovery", seconds * kUsec, &error) >= 0;
     sd_bus_error_free(&error);
     const auto end = Clock::now() + std::chrono::seconds(seconds < 10 ? seconds : 10);
     while (!dev && Clock::now() < end) {
         Pump(*link, 500, nullptr);
-        if (GetObjects(link->bus, seconds * kUsec, objects, &error)) dev = FindDevice(objects, link->settings.address);
+        if (GetObjects(link->bus, seconds * kUsec, objects, &error))
+            dev = FindDevice(objects, link->settings.address);
         sd_bus_error_free(&error);
     }
     if (scanning) {
@@ -421,7 +425,8 @@ bool OpenCb(pappl_device_t* device, const char* uri, const char*) {
             return Refuse(device, link, DfBleFailureText(DfBleFailure::Lost));
         }
         dev = FindDevice(objects, s.address);
-        if (!dev || (!dev->connected && link->weConnected)) return Refuse(device, link, DfBleFailureText(DfBleFailure::Lost));
+        if (!dev || (!dev->connected && link->weConnected))
+            return Refuse(device, link, DfBleFailureText(DfBleFailure::Lost));
         if (dev->resolved) break;
         if (Clock::now() >= end) return Refuse(device, link, "the printer's services did not appear in time");
         usleep(100000);
@@ -443,15 +448,18 @@ bool OpenCb(pappl_device_t* device, const char* uri, const char*) {
     }
     if (servicePath.empty())
         return Refuse(device, link,
-                      s.service.empty() ? "the printer offers no service this driver knows (give service= in the URI)"
-                                        : "the printer has no service " + s.service);
+                      s.service.empty()
+                          ? "the printer offers no service this driver knows (give service= in the URI)"
+                          : "the printer has no service " + s.service);
     const BluezObject* writeChar = nullptr;
     link->writePath = FindCharacteristic(objects, servicePath, s.write, &writeChar);
-    if (!writeChar) return Refuse(device, link, "the printer has no characteristic " + s.write + " to write to");
+    if (!writeChar)
+        return Refuse(device, link, "the printer has no characteristic " + s.write + " to write to");
     link->notifyPath = FindCharacteristic(objects, servicePath, s.notify);
     link->flowPath = s.noFlow ? "" : FindCharacteristic(objects, servicePath, s.flow);
     if (!s.flow.empty() && link->flowPath.empty())
-        papplDeviceError(device, "Bluetooth printer %s has no flow-control characteristic %s: writing without.",
+        papplDeviceError(device,
+                         "Bluetooth printer %s has no flow-control characteristic %s: writing without.",
                          s.address.c_str(), s.flow.c_str());
     if (writeChar->mtu >= 23) link->mtu = writeChar->mtu;
     bool noResponse = false;
@@ -466,7 +474,8 @@ bool OpenCb(pappl_device_t* device, const char* uri, const char*) {
             // Without grants the flow cannot be honoured; without status the
             // job still prints.
             if (*path == link->flowPath) return Refuse(device, link, "no flow control: " + why);
-            papplDeviceError(device, "Bluetooth printer %s: no notifications (%s).", s.address.c_str(), why.c_str());
+            papplDeviceError(device, "Bluetooth printer %s: no notifications (%s).", s.address.c_str(),
+                             why.c_str());
             link->notifyPath.clear();
         }
     }
@@ -497,7 +506,8 @@ void CloseCb(pappl_device_t* device) {
 ssize_t ReadCb(pappl_device_t* device, void* buffer, size_t bytes) {
     BleLink* link = static_cast<BleLink*>(papplDeviceGetData(device));
     if (!link) return -1;
-    if (!Pump(*link, 100, [link] { return !link->inbox.empty() || link->lost; }) || (link->inbox.empty() && link->lost))
+    if (!Pump(*link, 100, [link] { return !link->inbox.empty() || link->lost; }) ||
+        (link->inbox.empty() && link->lost))
         return -1;
     const size_t n = bytes < link->inbox.size() ? bytes : link->inbox.size();
     memcpy(buffer, link->inbox.data(), n);
@@ -513,19 +523,21 @@ bool WriteChunk(pappl_device_t* device, BleLink& link, const uint8_t* data, size
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
                 struct pollfd p = {link.writeFd, POLLOUT, 0};
-                if (poll(&p, 1, static_cast<int>(kDfBleStallSeconds) * 1000) > 0 && !(p.revents & (POLLERR | POLLHUP)))
+                if (poll(&p, 1, static_cast<int>(kDfBleStallSeconds) * 1000) > 0 &&
+                    !(p.revents & (POLLERR | POLLHUP)))
                     continue;
             }
             link.lost = true;
             link.reason = DfBleFailureText(DfBleFailure::Lost);
-            papplDeviceError(device, "Bluetooth printer %s: %s.", link.settings.address.c_str(), link.reason.c_str());
+            papplDeviceError(device, "Bluetooth printer %s: %s.", link.settings.address.c_str(),
+                             link.reason.c_str());
             return false;
         }
     }
     sd_bus_error error = SD_BUS_ERROR_NULL;
     const char* type = link.command ? "command" : "request";
-    const int r = Call(link.bus, link.writePath, kCharIface, "WriteValue", kDfBleStallSeconds * kUsec, &error, nullptr,
-                       [&](sd_bus_message* m) {
+    const int r = Call(link.bus, link.writePath, kCharIface, "WriteValue", kDfBleStallSeconds * kUsec, &error,
+                       nullptr, [&](sd_bus_message* m) {
                            int r = sd_bus_message_append_array(m, 'y', data, size);
                            if (r >= 0) r = sd_bus_message_open_container(m, 'a', "{sv}");
                            if (r >= 0) r = sd_bus_message_append(m, "{sv}", "type", "s", type);
@@ -536,8 +548,8 @@ bool WriteChunk(pappl_device_t* device, BleLink& link, const uint8_t* data, size
     if (f != DfBleFailure::NotPaired) f = DfBleFailure::Lost;
     link.lost = f == DfBleFailure::Lost;
     link.reason = DfBleFailureText(f);
-    papplDeviceError(device, "Bluetooth printer %s: %s (%s).", link.settings.address.c_str(), link.reason.c_str(),
-                     error.message ? error.message : strerror(-r));
+    papplDeviceError(device, "Bluetooth printer %s: %s (%s).", link.settings.address.c_str(),
+                     link.reason.c_str(), error.message ? error.message : strerror(-r));
     sd_bus_error_free(&error);
     return false;
 }
@@ -555,12 +567,15 @@ ssize_t WriteCb(pappl_device_t* device, const void* buffer, size_t bytes) {
                                 [link, flow] { return link->lost || !flow || link->credits > 0; });
         if (!ready || link->lost) {
             link->reason = DfBleFailureText(DfBleFailure::Lost);
-            papplDeviceError(device, "Bluetooth printer %s: %s.", link->settings.address.c_str(), link->reason.c_str());
+            papplDeviceError(device, "Bluetooth printer %s: %s.", link->settings.address.c_str(),
+                             link->reason.c_str());
             return -1;
         }
         if (flow && link->credits == 0) {
-            link->reason = "the printer granted no data for " + std::to_string(kDfBleStallSeconds) + " seconds";
-            papplDeviceError(device, "Bluetooth printer %s: %s.", link->settings.address.c_str(), link->reason.c_str());
+            link->reason =
+                "the printer granted no data for " + std::to_string(kDfBleStallSeconds) + " seconds";
+            papplDeviceError(device, "Bluetooth printer %s: %s.", link->settings.address.c_str(),
+                             link->reason.c_str());
             return -1;
         }
         size_t n = DfBleChunkSize(link->mtu, link->settings.chunk, link->grantChunk);
@@ -578,19 +593,27 @@ pappl_preason_t StatusCb(pappl_device_t* device) {
     return link && link->lost ? PAPPL_PREASON_OFFLINE : PAPPL_PREASON_NONE;
 }
 
-bool LooksLikePrinter(const BluezObject& o) {
+// The family a device advertises a service of, else the one its name
+// starts with; nullptr for anything else.
+const DfBleProfile* PrinterProfile(const BluezObject& o) {
     for (const std::string& u : o.uuids) {
         std::string uuid;
-        if (DfBleNormalizeUuid(u, uuid) && DfBleProfileForService(uuid)) return true;
+        if (DfBleNormalizeUuid(u, uuid) && DfBleProfileForService(uuid)) return DfBleProfileForService(uuid);
     }
-    return strncasecmp(o.name.c_str(), "PeriPage", 8) == 0 || strncasecmp(o.name.c_str(), "Paperang", 8) == 0;
+    for (int model : {23, 24}) {
+        const DfBleProfile* p = DfBleProfileFor(model);
+        if (strncasecmp(o.name.c_str(), p->name, strlen(p->name)) == 0) return p;
+    }
+    return nullptr;
 }
 
 // The printers BlueZ knows of (paired, connected or seen in a scan).
 bool ListCb(pappl_device_cb_t cb, void* data, pappl_deverror_cb_t err_cb, void* err_data) {
     sd_bus* bus = nullptr;
     if (sd_bus_open_system(&bus) < 0) {
-        if (err_cb) (*err_cb)("Bluetooth LE printers are not listed: no system bus (D-Bus is not running).", err_data);
+        if (err_cb)
+            (*err_cb)("Bluetooth LE printers are not listed: no system bus (D-Bus is not running).",
+                      err_data);
         return false;
     }
     std::vector<BluezObject> objects;
@@ -606,12 +629,12 @@ bool ListCb(pappl_device_cb_t cb, void* data, pappl_deverror_cb_t err_cb, void* 
         return false;
     }
     for (const BluezObject& o : objects) {
-        if (!o.device || o.address.empty() || !LooksLikePrinter(o)) continue;
+        const DfBleProfile* profile = o.device && !o.address.empty() ? PrinterProfile(o) : nullptr;
+        if (!profile) continue;
         const std::string uri = DfBleUriFor(o.address);
         const std::string name = o.name.empty() ? o.address : o.name;
         const std::string info = name + " (Bluetooth LE " + o.address + ")";
-        const std::string id = "MFG:" + std::string(strncasecmp(name.c_str(), "Paperang", 8) ? "PeriPage" : "Paperang") +
-                               ";MDL:" + name + ";";
+        const std::string id = std::string("MFG:") + profile->name + ";MDL:" + name + ";";
         if ((*cb)(info.c_str(), uri.c_str(), id.c_str(), data)) return true;
     }
     return false;
@@ -633,6 +656,6 @@ std::string DfBleDeviceReason(pappl_job_t* job, pappl_device_t* device) {
 }
 
 void DfRegisterBleScheme() {
-    papplDeviceAddScheme("ble", PAPPL_DEVTYPE_CUSTOM_LOCAL, ListCb, OpenCb, CloseCb, ReadCb, WriteCb, StatusCb,
-                         nullptr);
+    papplDeviceAddScheme("ble", PAPPL_DEVTYPE_CUSTOM_LOCAL, ListCb, OpenCb, CloseCb, ReadCb, WriteCb,
+                         StatusCb, nullptr);
 }

@@ -48,11 +48,11 @@ bool ValidAddress(const std::string& a) {
 }
 
 bool SetOption(DfBleSettings& s, const std::string& name, const std::string& value, std::string& error) {
-    std::string* uuid = name == "service" ? &s.service
-                        : name == "write" ? &s.write
+    std::string* uuid = name == "service"  ? &s.service
+                        : name == "write"  ? &s.write
                         : name == "notify" ? &s.notify
-                        : name == "flow" ? &s.flow
-                                         : nullptr;
+                        : name == "flow"   ? &s.flow
+                                           : nullptr;
     if (uuid) {
         if (name == "flow" && value == "none") {
             s.noFlow = true;
@@ -188,16 +188,18 @@ size_t DfBleChunkSize(unsigned mtu, unsigned uriChunk, unsigned grantChunk) {
 DfBleFailure DfBleClassifyError(const char* dbusError, const char* message, bool paired) {
     const std::string name = dbusError ? dbusError : "";
     const std::string text = Lower(message ? message : "");
-    if (name == "org.freedesktop.DBus.Error.ServiceUnknown" || name == "org.freedesktop.DBus.Error.NameHasNoOwner")
+    if (name == "org.freedesktop.DBus.Error.ServiceUnknown" ||
+        name == "org.freedesktop.DBus.Error.NameHasNoOwner")
         return DfBleFailure::NoBluez;
     if (name == "org.bluez.Error.NotReady") return DfBleFailure::AdapterOff;
-    if (name == "org.freedesktop.DBus.Error.UnknownObject" || name == "org.freedesktop.DBus.Error.UnknownMethod" ||
-        name == "org.bluez.Error.DoesNotExist")
+    if (name == "org.freedesktop.DBus.Error.UnknownObject" ||
+        name == "org.freedesktop.DBus.Error.UnknownMethod" || name == "org.bluez.Error.DoesNotExist")
         return DfBleFailure::NotFound;
     if (!paired &&
         (name == "org.bluez.Error.AuthenticationFailed" || name == "org.bluez.Error.AuthenticationRejected" ||
          name == "org.bluez.Error.AuthenticationCanceled" || name == "org.bluez.Error.NotAuthorized" ||
-         name == "org.bluez.Error.NotPermitted" || text.find("insufficient authentication") != std::string::npos ||
+         name == "org.bluez.Error.NotPermitted" ||
+         text.find("insufficient authentication") != std::string::npos ||
          text.find("insufficient encryption") != std::string::npos))
         return DfBleFailure::NotPaired;
     if (name == "org.freedesktop.DBus.Error.NoReply" || name == "org.freedesktop.DBus.Error.Timeout" ||
@@ -210,15 +212,24 @@ DfBleFailure DfBleClassifyError(const char* dbusError, const char* message, bool
 
 const char* DfBleFailureText(DfBleFailure failure) {
     switch (failure) {
-        case DfBleFailure::None: return "";
-        case DfBleFailure::NoBus: return "no system bus (D-Bus is not running)";
-        case DfBleFailure::NoBluez: return "Bluetooth is not running (no BlueZ on the system bus)";
-        case DfBleFailure::AdapterOff: return "Bluetooth adapter off";
-        case DfBleFailure::NotFound: return "printer not found (off, out of range, or not yet seen by a scan)";
-        case DfBleFailure::NotPaired: return "not paired (pair the printer with bluetoothctl)";
-        case DfBleFailure::NoConnect: return "printer did not connect (off, out of range, or busy with another host)";
-        case DfBleFailure::Lost: return "connection to the printer lost";
-        case DfBleFailure::Other: break;
+        case DfBleFailure::None:
+            return "";
+        case DfBleFailure::NoBus:
+            return "no system bus (D-Bus is not running)";
+        case DfBleFailure::NoBluez:
+            return "Bluetooth is not running (no BlueZ on the system bus)";
+        case DfBleFailure::AdapterOff:
+            return "Bluetooth adapter off";
+        case DfBleFailure::NotFound:
+            return "printer not found (off, out of range, or not yet seen by a scan)";
+        case DfBleFailure::NotPaired:
+            return "not paired (pair the printer with bluetoothctl)";
+        case DfBleFailure::NoConnect:
+            return "printer did not connect (off, out of range, or busy with another host)";
+        case DfBleFailure::Lost:
+            return "connection to the printer lost";
+        case DfBleFailure::Other:
+            break;
     }
     return "Bluetooth error";
 }

@@ -33,8 +33,8 @@ public:
             papplLogJob(m_job, PAPPL_LOGLEVEL_ERROR, "Unable to send %lu bytes to the printer.",
                         static_cast<unsigned long>(len));
             const std::string why = DfBleDeviceReason(m_job, m_device);
-            papplJobSetMessage(m_job, "Unable to send print data to the printer%s%s.", why.empty() ? "" : ": ",
-                               why.c_str());
+            papplJobSetMessage(m_job, "Unable to send print data to the printer%s%s.",
+                               why.empty() ? "" : ": ", why.c_str());
             return false;
         }
         return true;

@@ -26,10 +26,10 @@ TEST(BleUri, Settings) {
     } cases[] = {
         {"ble://AA:BB:CC:DD:EE:FF", true, "AA:BB:CC:DD:EE:FF", "", "", "", false, 0, 0, ""},
         {"ble://aa:bb:cc:dd:ee:0f/", true, "AA:BB:CC:DD:EE:0F", "", "", "", false, 0, 0, ""},
-        {"ble://AA:BB:CC:DD:EE:FF?service=FF00&write=ff02&flow=0000FF03", true, "AA:BB:CC:DD:EE:FF", kFF00, kFF02,
-         kFF03, false, 0, 0, ""},
-        {"ble://AA:BB:CC:DD:EE:FF?service=49535343-FE7D-4AE5-8FA9-9FAFD205E455&flow=none&chunk=100&timeout=5", true,
-         "AA:BB:CC:DD:EE:FF", kIssc, "", "", true, 100, 5, ""},
+        {"ble://AA:BB:CC:DD:EE:FF?service=FF00&write=ff02&flow=0000FF03", true, "AA:BB:CC:DD:EE:FF", kFF00,
+         kFF02, kFF03, false, 0, 0, ""},
+        {"ble://AA:BB:CC:DD:EE:FF?service=49535343-FE7D-4AE5-8FA9-9FAFD205E455&flow=none&chunk=100&timeout=5",
+         true, "AA:BB:CC:DD:EE:FF", kIssc, "", "", true, 100, 5, ""},
         {"ble:AA:BB:CC:DD:EE:FF", false, "", "", "", "", false, 0, 0, "not a ble://"},
         {"ble://AA:BB:CC:DD:EE", false, "", "", "", "", false, 0, 0, "AA:BB:CC:DD:EE:FF"},
         {"ble://aa-bb-cc-dd-ee-ff?chunk=20", true, "AA:BB:CC:DD:EE:FF", "", "", "", false, 20, 0, ""},
@@ -38,8 +38,8 @@ TEST(BleUri, Settings) {
         {"ble://AA:BB:CC:DD:EE:GG", false, "", "", "", "", false, 0, 0, "AA:BB:CC:DD:EE:FF"},
         {"ble://AA:BB:CC:DD:EE:FF/../x", false, "", "", "", "", false, 0, 0, "address"},
         {"ble://AA:BB:CC:DD:EE:FF?service=ff0", false, "", "", "", "", false, 0, 0, "UUID"},
-        {"ble://AA:BB:CC:DD:EE:FF?write=49535343-FE7D-4AE5-8FA9-9FAFD205E45", false, "", "", "", "", false, 0, 0,
-         "UUID"},
+        {"ble://AA:BB:CC:DD:EE:FF?write=49535343-FE7D-4AE5-8FA9-9FAFD205E45", false, "", "", "", "", false, 0,
+         0, "UUID"},
         {"ble://AA:BB:CC:DD:EE:FF?notify=zz00", false, "", "", "", "", false, 0, 0, "UUID"},
         {"ble://AA:BB:CC:DD:EE:FF?chunk=0", false, "", "", "", "", false, 0, 0, "chunk"},
         {"ble://AA:BB:CC:DD:EE:FF?chunk=513", false, "", "", "", "", false, 0, 0, "chunk"},
@@ -126,12 +126,8 @@ TEST(BleUri, GrantsAndChunks) {
         bool ok;
         unsigned writes, chunk;
     } grants[] = {
-        {{2}, true, 2, 0},
-        {{2, 100, 0}, true, 2, 100},
-        {{1, 0x04, 0x01}, true, 1, 260},
-        {{}, false, 0, 0},
-        {{2, 100}, false, 0, 0},
-        {{0xFF, 0x01, 0x00, 0x00}, false, 0, 0},
+        {{2}, true, 2, 0}, {{2, 100, 0}, true, 2, 100}, {{1, 0x04, 0x01}, true, 1, 260},
+        {{}, false, 0, 0}, {{2, 100}, false, 0, 0},     {{0xFF, 0x01, 0x00, 0x00}, false, 0, 0},
     };
     for (const Grant& g : grants) {
         unsigned writes = 99, chunk = 99;
@@ -145,8 +141,8 @@ TEST(BleUri, GrantsAndChunks) {
         unsigned mtu, uri, grant;
         size_t size;
     } chunks[] = {
-        {0, 0, 0, 20},    {23, 0, 0, 20},   {185, 0, 0, 182}, {247, 0, 100, 100},
-        {247, 50, 100, 50}, {185, 300, 0, 182}, {10, 0, 0, 20},  {517, 0, 0, 514},
+        {0, 0, 0, 20},      {23, 0, 0, 20},     {185, 0, 0, 182}, {247, 0, 100, 100},
+        {247, 50, 100, 50}, {185, 300, 0, 182}, {10, 0, 0, 20},   {517, 0, 0, 514},
     };
     for (const Chunk& c : chunks)
         EXPECT_EQ(DfBleChunkSize(c.mtu, c.uri, c.grant), c.size) << c.mtu << " " << c.uri << " " << c.grant;
@@ -160,14 +156,20 @@ TEST(BleUri, FailureReasons) {
         DfBleFailure failure;
         const char* text;  // part of what the user reads
     } cases[] = {
-        {"org.freedesktop.DBus.Error.ServiceUnknown", "", false, DfBleFailure::NoBluez, "Bluetooth is not running"},
-        {"org.bluez.Error.NotReady", "Resource Not Ready", true, DfBleFailure::AdapterOff, "Bluetooth adapter off"},
+        {"org.freedesktop.DBus.Error.ServiceUnknown", "", false, DfBleFailure::NoBluez,
+         "Bluetooth is not running"},
+        {"org.bluez.Error.NotReady", "Resource Not Ready", true, DfBleFailure::AdapterOff,
+         "Bluetooth adapter off"},
         {"org.freedesktop.DBus.Error.UnknownObject", "", false, DfBleFailure::NotFound, "printer not found"},
         {"org.bluez.Error.AuthenticationFailed", "", false, DfBleFailure::NotPaired, "not paired"},
-        {"org.bluez.Error.Failed", "Insufficient Authentication (0x05)", false, DfBleFailure::NotPaired, "bluetoothctl"},
-        {"org.bluez.Error.Failed", "Insufficient Authentication (0x05)", true, DfBleFailure::NoConnect, "did not connect"},
-        {"org.bluez.Error.Failed", "le-connection-abort-by-local", false, DfBleFailure::NoConnect, "did not connect"},
-        {"org.freedesktop.DBus.Error.NoReply", "Method call timed out", false, DfBleFailure::NoConnect, "out of range"},
+        {"org.bluez.Error.Failed", "Insufficient Authentication (0x05)", false, DfBleFailure::NotPaired,
+         "bluetoothctl"},
+        {"org.bluez.Error.Failed", "Insufficient Authentication (0x05)", true, DfBleFailure::NoConnect,
+         "did not connect"},
+        {"org.bluez.Error.Failed", "le-connection-abort-by-local", false, DfBleFailure::NoConnect,
+         "did not connect"},
+        {"org.freedesktop.DBus.Error.NoReply", "Method call timed out", false, DfBleFailure::NoConnect,
+         "out of range"},
         {"org.bluez.Error.NotSupported", "", false, DfBleFailure::Other, "Bluetooth error"},
         {nullptr, nullptr, false, DfBleFailure::Other, "Bluetooth error"},
     };
