@@ -53,6 +53,10 @@ class Obj(dbus.service.Object):
     def Get(self, iface, name):
         return self.props[iface][name]
 
+    @dbus.service.method(PROPS, in_signature="ssv")
+    def Set(self, iface, name, value):
+        self.set(iface, name, value)
+
     @dbus.service.method(PROPS, in_signature="s", out_signature="a{sv}")
     def GetAll(self, iface):
         return self.props.get(iface, {})
