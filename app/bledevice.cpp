@@ -16,6 +16,7 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -222,11 +223,11 @@ struct BleLink {
     int writeFd = -1;     // AcquireWrite's socket, or -1 for WriteValue
     bool command = true;  // write without response
     unsigned mtu = 23;
-    std::string inbox;        // notification bytes not yet read
-    unsigned credits = 0;     // writes the printer still takes (flow control)
-    unsigned grantChunk = 0;  // largest write it granted (0: not said)
-    bool lost = false;
-    std::string reason;  // the last failure, for the job
+    std::string inbox;              // notification bytes not yet read
+    unsigned credits = 0;           // writes the printer still takes (flow control)
+    unsigned grantChunk = 0;        // largest write it granted (0: not said)
+    std::atomic<bool> lost{false};  // also read by the status callback
+    std::string reason;             // the last failure, for the job
 };
 
 // A value or connection change from BlueZ: notifications go to the inbox,
@@ -317,7 +318,8 @@ bool Refuse(pappl_device_t* device, BleLink* link, const std::string& reason) {
 
 std::string Describe(DfBleFailure failure, const sd_bus_error& error) {
     std::string text = DfBleFailureText(failure);
-    if (failure == DfBleFailure::Other || failure == DfBleFailure::NoConnect) {
+    if (failure == DfBleFailure::Other || failure == DfBleFailure::NoConnect ||
+        failure == DfBleFailure::NoBluez) {
         if (error.name)
             text += std::string(" [") + error.name +
                     (error.message ? std::string(": ") + error.message : "") + "]";
@@ -331,7 +333,8 @@ bool Locate(pappl_device_t* device, BleLink* link, unsigned seconds, std::vector
     sd_bus_error error = SD_BUS_ERROR_NULL;
     if (!GetObjects(link->bus, seconds * kUsec, objects, &error)) {
         const DfBleFailure f = DfBleClassifyError(error.name, error.message, false);
-        const std::string why = Describe(f == DfBleFailure::NotFound ? DfBleFailure::NoBluez : f, error);
+        // Anything but a switched-off adapter means BlueZ is not there to ask.
+        const std::string why = Describe(f == DfBleFailure::AdapterOff ? f : DfBleFailure::NoBluez, error);
         sd_bus_error_free(&error);
         return Refuse(device, link, why);
     }
@@ -404,11 +407,7 @@ bool OpenCb(pappl_device_t* device, const char* uri, const char*) {
     if (!dev->connected) {
         if (Call(link->bus, link->devicePath, kDeviceIface, "Connect", seconds * kUsec, &berr) < 0) {
             const DfBleFailure f = DfBleClassifyError(berr.name, berr.message, link->paired);
-            const std::string why =
-                Describe(f == DfBleFailure::Other && sd_bus_error_has_name(&berr, SD_BUS_ERROR_TIMEOUT)
-                             ? DfBleFailure::NoConnect
-                             : f,
-                         berr);
+            const std::string why = Describe(f, berr);
             sd_bus_error_free(&berr);
             // BlueZ would go on trying: call the attempt off.
             Call(link->bus, link->devicePath, kDeviceIface, "Disconnect", 2 * kUsec, &berr);
@@ -425,8 +424,10 @@ bool OpenCb(pappl_device_t* device, const char* uri, const char*) {
             return Refuse(device, link, DfBleFailureText(DfBleFailure::Lost));
         }
         dev = FindDevice(objects, s.address);
-        if (!dev || (!dev->connected && link->weConnected))
+        if (!dev || (!dev->connected && link->weConnected)) {
+            link->lost = true;
             return Refuse(device, link, DfBleFailureText(DfBleFailure::Lost));
+        }
         if (dev->resolved) break;
         if (Clock::now() >= end) return Refuse(device, link, "the printer's services did not appear in time");
         usleep(100000);

@@ -20,6 +20,8 @@ PY=/usr/bin/python3
     skip "python3-dbus and python3-gi are not installed"
 app_setup "$@" dotforge-app-ble
 require_programs curl
+start_bus "$W/empty"  # a bus without BlueZ on it
+EMPTY_BUS=$DBUS_SYSTEM_BUS_ADDRESS
 start_bus "$W/bus"
 mkdir -p "$W/bluez"
 "$PY" "${BASH_SOURCE[0]%/*}/fakebluez.py" "$W/bluez" > "$W/bluez.out" 2>&1 &
@@ -51,6 +53,7 @@ while IFS='|' read -r address reason; do
     fi
 done << EOT
 unix:path=$W/none.sock|no system bus
+$EMPTY_BUS|Bluetooth is not running
 EOT
 
 app_start
