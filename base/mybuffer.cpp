@@ -5,7 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-CMyBuffer::CMyBuffer() : m_nLength(0), m_pBuffer(nullptr), m_nBufferSize(0), m_nMaxBufferSize(104857600) {
+CMyBuffer::CMyBuffer()
+    : m_nLength(0), m_pBuffer(nullptr), m_nBufferSize(0), m_nMaxBufferSize(104857600), m_bFailed(false) {
     SetBufferSize(1024);
     InitBuffer(0);
 }
@@ -32,33 +33,48 @@ void CMyBuffer::InitBuffer(int n) {
     if (n > 0 && !SetBufferSize(n)) n = 0;
     if (m_pBuffer) memset(m_pBuffer, 0, static_cast<size_t>(m_nBufferSize));
     m_nLength = n > 0 ? n : 0;
+    m_bFailed = false;
 }
 
-void CMyBuffer::AddBuffer(const void* p, int n) {
-    if (n <= 0 || !p) return;
+bool CMyBuffer::AddBuffer(const void* p, int n) {
+    if (n <= 0) return true;
+    if (!p) return Fail();
     long long need = static_cast<long long>(m_nLength) + n;
+    bool dropped = false;
     if (need > m_nBufferSize) {
         if (m_nMaxBufferSize > 0 && need > m_nMaxBufferSize) {
             // Over the limit: the content is dropped and the new block starts
             // afresh. A block larger than the storage still gets room.
             InitBuffer(0);
             need = n;
+            dropped = true;
         }
-        if (need > 0x7fffffff) return;
-        if (need > m_nBufferSize && !SetBufferSize(static_cast<int>(need))) return;
+        if (need > 0x7fffffff) return Fail();
+        if (need > m_nBufferSize && !SetBufferSize(static_cast<int>(need))) return Fail();
     }
     memcpy(m_pBuffer + m_nLength, p, static_cast<size_t>(n));
     m_nLength += n;
+    return dropped ? Fail() : true;
 }
 
-void CMyBuffer::AddByte(unsigned char b) { AddBuffer(&b, 1); }
-
-void CMyBuffer::AddStringA(const char* s) {
-    if (s) AddBuffer(s, static_cast<int>(strlen(s)));
+bool CMyBuffer::AddBuffer(const CMyBuffer& from) {
+    const bool stored = AddBuffer(from.GetBuffer(), from.GetBufferLength());
+    return from.Failed() ? Fail() : stored;
 }
 
-void CMyBuffer::AddInt(int v) {
+bool CMyBuffer::Fail() {
+    m_bFailed = true;
+    return false;
+}
+
+bool CMyBuffer::AddByte(unsigned char b) { return AddBuffer(&b, 1); }
+
+bool CMyBuffer::AddStringA(const char* s) {
+    return !s || AddBuffer(s, static_cast<int>(strlen(s)));
+}
+
+bool CMyBuffer::AddInt(int v) {
     char text[16];
     int n = snprintf(text, sizeof(text), "%d", v);
-    AddBuffer(text, n);
+    return AddBuffer(text, n);
 }

@@ -41,7 +41,7 @@ void CPrinterCPCL::cmdBegin() {
     b.AddStringA(" 200 200 ");
     b.AddInt(PageHeight());
     b.AddStringA(" 1\r\n");
-    WriteSpool(b.GetBuffer(), b.GetBufferLength());
+    SpoolCommands(b);
 }
 
 void CPrinterCPCL::cmdPageWidth() {
@@ -49,7 +49,7 @@ void CPrinterCPCL::cmdPageWidth() {
     b.AddStringA("PAGE-WIDTH ");
     b.AddInt(PageWidth());
     b.AddStringA("\r\n");
-    WriteSpool(b.GetBuffer(), b.GetBufferLength());
+    SpoolCommands(b);
 }
 
 // The command line and the bitmap are two writes; the bitmap is every stored
@@ -63,10 +63,11 @@ void CPrinterCPCL::cmdCG() {
     b.AddStringA(" ");
     b.AddInt(height);
     b.AddStringA(" 0 0\r\n");
-    WriteSpool(b.GetBuffer(), b.GetBufferLength());
+    const bool headed = !b.Failed();
+    SpoolCommands(b);
 
     const long long len = static_cast<long long>(effWidth) * height;
-    if (len > 0 && len <= INT_MAX) WriteSpool(m_image.GetBits(0), static_cast<int>(len));
+    if (headed && len > 0 && len <= INT_MAX) WriteSpool(m_image.GetBits(0), static_cast<int>(len));
 }
 
 // Gap labels and black-line media are advanced to the next mark.
@@ -74,11 +75,11 @@ void CPrinterCPCL::cmdFORM() {
     if (m_reg.iMediaType != 1 && m_reg.iMediaType != 2) return;
     CMyBuffer b;
     b.AddStringA("FORM\r\n");
-    WriteSpool(b.GetBuffer(), b.GetBufferLength());
+    SpoolCommands(b);
 }
 
 void CPrinterCPCL::cmdPrint() {
     CMyBuffer b;
     b.AddStringA("PRINT\r\n");
-    WriteSpool(b.GetBuffer(), b.GetBufferLength());
+    SpoolCommands(b);
 }

@@ -25,8 +25,7 @@ void CPrinterESCPOS::OnDestroy() {
     if (m_reg.iCutMedia != 2 || m_pagesPainted == 0) return;
     m_cmdBuffer.InitBuffer(0);
     AppendCut();
-    WriteSpool(m_cmdBuffer.GetBuffer(), m_cmdBuffer.GetBufferLength());
-    m_cmdBuffer.InitBuffer(0);
+    SpoolCommands(m_cmdBuffer);
 }
 
 void CPrinterESCPOS::AppendCut() {
@@ -43,18 +42,19 @@ int CPrinterESCPOS::PageEffWidth() {
     return m_image.IsValid() ? static_cast<int>(m_image.GetEffWidth()) : 0;
 }
 
-void CPrinterESCPOS::CollectRows(int bytesPerRow, CMyBuffer& out) {
+bool CPrinterESCPOS::CollectRows(int bytesPerRow, CMyBuffer& out) {
     out.SetMaxBufferSize(0);
     out.InitBuffer(0);
     const int rows = PageHeight();
     const long long reserve = static_cast<long long>(PageEffWidth()) * rows;
     if (reserve > 0 && reserve <= INT_MAX) out.SetBufferSize(static_cast<int>(reserve));
-    if (bytesPerRow <= 0 || bytesPerRow > PageEffWidth()) return;
+    if (bytesPerRow <= 0 || bytesPerRow > PageEffWidth()) return true;
     for (int row = 0; row < rows; row++) {
         const unsigned char* bits = m_image.GetBits(static_cast<unsigned>(row));
         if (!bits) break;
-        out.AddBuffer(bits, bytesPerRow);
+        if (!out.AddBuffer(bits, bytesPerRow)) return false;
     }
+    return true;
 }
 
 void CPrinterESCPOS::OnPaintBmp() {
@@ -68,7 +68,11 @@ void CPrinterESCPOS::OnPaintBmp() {
     // Only the dots of the page go out, not the 4-byte row padding.
     const int bytesPerRow = static_cast<int>((static_cast<long long>(PageWidth()) + 7) / 8);
     CMyBuffer bitmap;
-    CollectRows(bytesPerRow, bitmap);
+    if (!CollectRows(bytesPerRow, bitmap)) {
+        SetPageError("out of memory while collecting its rows");
+        m_cmdBuffer.InitBuffer(0);
+        return;
+    }
     PrintBMP(m_iDpi, m_iDpi, bytesPerRow, PageHeight(), bitmap.GetBuffer(), bitmap.GetBufferLength());
 
     // The cutter sits above the print line: the feed brings the last rows
@@ -79,29 +83,28 @@ void CPrinterESCPOS::OnPaintBmp() {
     if (m_reg.iMoneyBox == 2) cmdOpenMoneyBox();
     m_pagesPainted++;
 
-    WriteSpool(m_cmdBuffer.GetBuffer(), m_cmdBuffer.GetBufferLength());
-    m_cmdBuffer.InitBuffer(0);
+    SpoolCommands(m_cmdBuffer);
 }
 
 void CPrinterESCPOS::cmdInit() {
     CMyBuffer b;
     const unsigned char cmd[] = {0x1B, 0x40, 0x00};
     b.AddBuffer(cmd, sizeof(cmd));
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
 }
 
 void CPrinterESCPOS::cmdAlignCenter() {
     CMyBuffer b;
     const unsigned char cmd[] = {0x1B, 0x61, 0x01};
     b.AddBuffer(cmd, sizeof(cmd));
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
 }
 
 void CPrinterESCPOS::cmdCutPaper(int n) {
     CMyBuffer b;
     const unsigned char cmd[] = {0x1D, 0x56, static_cast<unsigned char>(n == 0 ? 0x30 : 0x31)};
     b.AddBuffer(cmd, sizeof(cmd));
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
 }
 
 // ESC J feeds at most 255 dots, so longer feeds are a run of full steps and
@@ -123,7 +126,7 @@ void CPrinterESCPOS::PrintAndFeedPaper(int mm) {
             b.AddBuffer(rest, sizeof(rest));
         }
     }
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
 }
 
 unsigned char CPrinterESCPOS::RasterMode(int xDpi, int yDpi) {
@@ -160,7 +163,7 @@ bool CPrinterESCPOS::AppendRaster(unsigned char mode, int bytesPerRow, int rows,
                                       static_cast<unsigned char>(n & 0xFF),
                                       static_cast<unsigned char>((n >> 8) & 0xFF)};
         b.AddBuffer(head, sizeof(head));
-        m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+        m_cmdBuffer.AddBuffer(b);
         if (len > 0) m_cmdBuffer.AddBuffer(data + offset, len);
         offset += len;
         start += n;
@@ -179,5 +182,5 @@ void CPrinterESCPOS::cmdOpenMoneyBox() {
     CMyBuffer b;
     const unsigned char cmd[] = {0x1B, 0x70, 0x00, 0x80, 0x80};
     b.AddBuffer(cmd, sizeof(cmd));
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
 }

@@ -41,8 +41,9 @@ protected:
     bool AppendRaster(unsigned char mode, int bytesPerRow, int rows, const unsigned char* data, int dataLen);
 
     // Copies the first bytesPerRow bytes of every row of the page image,
-    // top row first, into out (which is cleared first).
-    void CollectRows(int bytesPerRow, CMyBuffer& out);
+    // top row first, into out (which is cleared first). False when out of
+    // memory: out then holds no usable bitmap.
+    bool CollectRows(int bytesPerRow, CMyBuffer& out);
 
     // Page image dimensions; an image without pixels counts as 0 x 0.
     int PageWidth();

@@ -2,6 +2,8 @@
 // renderer.
 #include "printers/paperang.h"
 
+#include <zlib.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,24 +11,6 @@
 #include "printers/hfmcode.h"
 
 namespace {
-
-// The standard reflected CRC-32 table (polynomial 0xEDB88320).
-struct CrcTable {
-    uint32_t v[256];
-};
-
-constexpr CrcTable BuildCrcTable() {
-    CrcTable t{};
-    for (uint32_t i = 0; i < 256; ++i) {
-        uint32_t c = i;
-        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        t.v[i] = c;
-    }
-    return t;
-}
-
-constexpr CrcTable kCrcTable = BuildCrcTable();
-static_assert(kCrcTable.v[1] == 0x77073096u, "reflected CRC-32 table");
 
 // The protocol's CRC starts from this seed instead of 0.
 constexpr uint32_t kCrcSeed = 0x35769521u;
@@ -57,17 +41,15 @@ void PutLe32(unsigned char* p, uint32_t v) {
 }  // namespace
 
 CPrinterPaperang::CPrinterPaperang() : m_bPageFailed(false) {
-    memcpy(m_crcTable, kCrcTable.v, sizeof(m_crcTable));
     m_cmdBuffer.SetMaxBufferSize(104857600);
 }
 
 CPrinterPaperang::~CPrinterPaperang() {}
 
+// zlib's CRC-32 started from the seed is exactly the protocol's checksum.
 uint32_t CPrinterPaperang::MakeCrc32(const unsigned char* data, unsigned int length) {
-    uint32_t reg = ~kCrcSeed;
-    if (data)
-        for (unsigned int i = 0; i < length; ++i) reg = m_crcTable[(reg ^ data[i]) & 0xFF] ^ (reg >> 8);
-    return ~reg;
+    if (!data) length = 0;
+    return static_cast<uint32_t>(crc32(kCrcSeed, data, length));
 }
 
 bool CPrinterPaperang::AddToBuffer(const void* data, int length) {
@@ -80,8 +62,7 @@ bool CPrinterPaperang::AddToBuffer(const void* data, int length) {
         m_bPageFailed = true;
         return false;
     }
-    m_cmdBuffer.AddBuffer(data, length);
-    if (m_cmdBuffer.GetBufferLength() != before + length) {
+    if (!m_cmdBuffer.AddBuffer(data, length)) {
         m_bPageFailed = true;
         return false;
     }
@@ -89,6 +70,10 @@ bool CPrinterPaperang::AddToBuffer(const void* data, int length) {
 }
 
 bool CPrinterPaperang::AddToBuffer(CMyBuffer& buffer) {
+    if (buffer.Failed()) {
+        m_bPageFailed = true;
+        return false;
+    }
     return AddToBuffer(buffer.GetBuffer(), buffer.GetBufferLength());
 }
 
@@ -107,9 +92,7 @@ bool CPrinterPaperang::SendRecord(unsigned char code, const unsigned char* paylo
     CMyBuffer record;
     unsigned char head[5] = {0x05, code, 0x03, 0, 0};
     PutLe16(head + 3, static_cast<unsigned>(length));
-    record.AddBuffer(head, 5);
-    record.AddBuffer(payload, length);
-    if (record.GetBufferLength() != length + 5) {
+    if (!record.AddBuffer(head, 5) || !record.AddBuffer(payload, length)) {
         m_bPageFailed = true;
         return false;
     }
@@ -158,9 +141,7 @@ bool CPrinterPaperang::cmdBitmap(int index, bool coded, unsigned char* data, int
     head[8] = 0x00;
     head[9] = coded ? 0x01 : 0x00;
     PutLe16(head + 10, static_cast<unsigned>(d));
-    payload.AddBuffer(head, 12);
-    payload.AddBuffer(data, d);
-    if (payload.GetBufferLength() != d + 12) {
+    if (!payload.AddBuffer(head, 12) || !payload.AddBuffer(data, d)) {
         m_bPageFailed = true;
         return false;
     }
@@ -288,6 +269,5 @@ void CPrinterPaperang::OnPaintBmp() {
         QueuePage(false);
         if (m_bPageFailed) m_cmdBuffer.InitBuffer(0);
     }
-    WriteSpool(m_cmdBuffer.GetBuffer(), m_cmdBuffer.GetBufferLength());
-    m_cmdBuffer.InitBuffer(0);
+    SpoolCommands(m_cmdBuffer);
 }

@@ -53,7 +53,6 @@ protected:
     // positioning frame of the medium.
     void QueuePage(bool withBitmap);
 
-    uint32_t m_crcTable[256];
     CMyBuffer m_cmdBuffer;
     // Set when a frame of the current page could not be queued; the page is
     // then replaced by its start, end and positioning frames.

@@ -17,10 +17,11 @@ void AddBytes(CMyBuffer& to, std::initializer_list<unsigned char> bytes) {
     to.AddBuffer(bytes.begin(), static_cast<int>(bytes.size()));
 }
 
+}  // namespace
+
 // One deflate stream as the printer wants it: 1 KiB window, default level and
-// strategy. Returns the malloc'd output (header included) and its length, or
-// null on any zlib failure.
-unsigned char* Deflate(const unsigned char* data, int len, unsigned long* outLen) {
+// strategy.
+unsigned char* CPrinterPeriPage::Deflate(const unsigned char* data, int len, unsigned long* outLen) {
     z_stream strm = {};
     strm.zalloc = Z_NULL;
     strm.zfree = Z_NULL;
@@ -48,8 +49,6 @@ unsigned char* Deflate(const unsigned char* data, int len, unsigned long* outLen
     return out;
 }
 
-}  // namespace
-
 CPrinterPeriPage::CPrinterPeriPage() {
     AddLog("new CPrinterPeriPage()");
 }
@@ -59,15 +58,13 @@ CPrinterPeriPage::~CPrinterPeriPage() {}
 void CPrinterPeriPage::OnStartDoc(unsigned long) {
     if (m_reg.BeginPrintSound != 2) return;
     cmdBeginPrintSound();
-    WriteSpool(m_cmdBuffer.GetBuffer(), m_cmdBuffer.GetBufferLength());
-    m_cmdBuffer.InitBuffer(0);
+    SpoolCommands(m_cmdBuffer);
 }
 
 void CPrinterPeriPage::OnEndDoc() {
     if (m_reg.EndPrintSound == 2) {
         cmdEndPrintSound();
-        WriteSpool(m_cmdBuffer.GetBuffer(), m_cmdBuffer.GetBufferLength());
-        m_cmdBuffer.InitBuffer(0);
+        SpoolCommands(m_cmdBuffer);
     }
     OnDestroy();
 }
@@ -93,7 +90,11 @@ void CPrinterPeriPage::OnPaintBmp() {
     // 312 above. Wider rows lose their right-hand part.
     if (m_halftone.ImageCompress) bytesPerRow = std::min(bytesPerRow, m_iDpi <= 203 ? 208 : 312);
     CMyBuffer bitmap;
-    CollectRows(bytesPerRow, bitmap);
+    if (!CollectRows(bytesPerRow, bitmap)) {
+        SetPageError("out of memory while collecting its rows");
+        m_cmdBuffer.InitBuffer(0);
+        return;
+    }
     PrintBMP(m_iDpi, m_iDpi, bytesPerRow, PageHeight(), bitmap.GetBuffer(), bitmap.GetBufferLength());
 
     // Labels, marks and perforations: on to the next one.
@@ -104,8 +105,7 @@ void CPrinterPeriPage::OnPaintBmp() {
     cmdEndPrint();
     if (m_reg.iMoneyBox == 2) cmdOpenMoneyBox();
 
-    WriteSpool(m_cmdBuffer.GetBuffer(), m_cmdBuffer.GetBufferLength());
-    m_cmdBuffer.InitBuffer(0);
+    SpoolCommands(m_cmdBuffer);
 }
 
 void CPrinterPeriPage::cmdInit() {
@@ -132,14 +132,14 @@ void CPrinterPeriPage::cmdInit() {
     }
     if (k >= 0) AddBytes(b, {0x10, 0xFF, 0x10, 0x03, static_cast<unsigned char>(k)});
     AddBytes(b, {0x1B, 0x40, 0x00});
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
 }
 
 void CPrinterPeriPage::cmdSpead(int s) {
     if (s < 0) return;
     CMyBuffer b;
     AddBytes(b, {0x1F, 0x1E, 0x1C, 0x03, static_cast<unsigned char>(s <= 8 ? s : 8)});
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
 }
 
 // Two generations of firmware: the extended command takes levels 0-15 (out
@@ -151,25 +151,25 @@ void CPrinterPeriPage::cmdDENSITY(int d) {
         AddBytes(b, {0x1F, 0x1E, 0x1C, 0x02, static_cast<unsigned char>(d <= 15 ? d : 8)});
     else
         AddBytes(b, {0x10, 0xFF, 0x10, 0x00, static_cast<unsigned char>(d <= 5 ? d : 5)});
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
 }
 
 void CPrinterPeriPage::cmdBeginPrintSound() {
     CMyBuffer b;
     AddBytes(b, {0x1F, 0x1B, 0x1F, 0x56, 0x08, 0x09, 0xA0, 0x22});
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
 }
 
 void CPrinterPeriPage::cmdEndPrintSound() {
     CMyBuffer b;
     AddBytes(b, {0x1F, 0x1B, 0x1F, 0x56, 0x08, 0x09, 0xA0, 0x99});
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
 }
 
 void CPrinterPeriPage::cmdEndPrint() {
     CMyBuffer b;
     AddBytes(b, {0x10, 0xFF, 0xFE, 0x45});
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
 }
 
 // Frame: 1F 00, bytes per row and rows (16 bits each), the length N (32 bits),
@@ -208,7 +208,8 @@ bool CPrinterPeriPage::AppendCompressedFrames(int bytesPerRow, int rows, const u
         offset += len;
         start += n;
     } while (start < rows);
-    m_cmdBuffer.AddBuffer(frames.GetBuffer(), frames.GetBufferLength());
+    if (frames.Failed()) return false;
+    m_cmdBuffer.AddBuffer(frames);
     return true;
 }
 
@@ -216,7 +217,9 @@ void CPrinterPeriPage::PrintBMP(int xDpi, int yDpi, int bytesPerRow, int rows, c
                                 int dataLen) {
     const unsigned char* bits = static_cast<const unsigned char*>(data);
     if (m_halftone.ImageCompress) {
-        AppendCompressedFrames(bytesPerRow, rows, bits, dataLen);
+        // The page cannot go out without its bitmap unnoticed.
+        if (!AppendCompressedFrames(bytesPerRow, rows, bits, dataLen))
+            SetPageError("its bitmap could not be compressed");
         return;
     }
     const unsigned char mode = RasterMode(xDpi, yDpi);

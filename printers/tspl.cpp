@@ -96,8 +96,7 @@ void CPrinterTSPL::OnPaintBmp() {
 
     cmdPRINT(1, 1);
 
-    WriteSpool(m_cmdBuffer.GetBuffer(), m_cmdBuffer.GetBufferLength());
-    m_cmdBuffer.InitBuffer(0);
+    SpoolCommands(m_cmdBuffer);
 }
 
 void CPrinterTSPL::cmdSIZE(double width, double height, int u) {
@@ -109,7 +108,7 @@ void CPrinterTSPL::cmdSIZE(double width, double height, int u) {
     AddFixed2(b, height);
     AddUnit(b, u);
     AddCRLF(b);
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
 }
 
 void CPrinterTSPL::cmdSetRibbon(bool on) {
@@ -117,7 +116,7 @@ void CPrinterTSPL::cmdSetRibbon(bool on) {
     b.AddStringA("SET RIBBON ");
     b.AddStringA(on ? "ON" : "OFF");
     AddCRLF(b);
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
 }
 
 void CPrinterTSPL::cmdLabelMode(int mode) {
@@ -135,7 +134,7 @@ void CPrinterTSPL::cmdLabelMode(int mode) {
         b.AddStringA(line);
         AddCRLF(b);
     }
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
 }
 
 // GAP and BLINE share one form: the mark (or gap) height and its offset.
@@ -152,13 +151,13 @@ static void AddDistancePair(CMyBuffer& b, const char* command, int a, int c, int
 void CPrinterTSPL::cmdGAP(int a, int c, int u) {
     CMyBuffer b;
     AddDistancePair(b, "GAP ", a, c, u);
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
 }
 
 void CPrinterTSPL::cmdBLINE(int a, int c, int u) {
     CMyBuffer b;
     AddDistancePair(b, "BLINE ", a, c, u);
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
 }
 
 void CPrinterTSPL::cmdOFFSET(int a, int u) {
@@ -167,7 +166,7 @@ void CPrinterTSPL::cmdOFFSET(int a, int u) {
     b.AddInt(a);
     AddUnit(b, u);
     AddCRLF(b);
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
 }
 
 void CPrinterTSPL::cmdDENSITY(int d) {
@@ -176,7 +175,7 @@ void CPrinterTSPL::cmdDENSITY(int d) {
     b.AddStringA("DENSITY ");
     b.AddInt(d);
     AddCRLF(b);
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
 }
 
 // The printers know speeds 1 to 12; 0 and anything faster fall back to 4.
@@ -186,14 +185,14 @@ void CPrinterTSPL::cmdSPEED(int s) {
     b.AddStringA("SPEED ");
     b.AddInt(s >= 1 && s <= 12 ? s : 4);
     AddCRLF(b);
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
 }
 
 void CPrinterTSPL::cmdCLS() {
     CMyBuffer b;
     b.AddStringA("CLS");
     AddCRLF(b);
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
 }
 
 // Mode 3 carries a zlib stream of the inverted rows (1 = black, padding 0);
@@ -225,7 +224,7 @@ void CPrinterTSPL::cmdBITMAP(int x, int y, int widthBytes, int rows, const void*
                 b.AddStringA("3,");
                 b.AddInt(static_cast<int>(packedLen));
                 b.AddStringA(",");
-                m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+                m_cmdBuffer.AddBuffer(b);
                 m_cmdBuffer.AddBuffer(packed, static_cast<int>(packedLen));
                 free(packed);
                 AddCRLF(m_cmdBuffer);
@@ -240,7 +239,7 @@ void CPrinterTSPL::cmdBITMAP(int x, int y, int widthBytes, int rows, const void*
     }
 
     b.AddStringA("1,");
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
     m_cmdBuffer.AddBuffer(data, len);
     AddCRLF(m_cmdBuffer);
 }
@@ -252,5 +251,5 @@ void CPrinterTSPL::cmdPRINT(int sets, int copies) {
     b.AddStringA(",");
     b.AddInt(copies);
     AddCRLF(b);
-    m_cmdBuffer.AddBuffer(b.GetBuffer(), b.GetBufferLength());
+    m_cmdBuffer.AddBuffer(b);
 }

@@ -67,6 +67,14 @@ void CBaseRender::WriteSpool(const void* data, int len) {
     if (!m_sink->Write(data, static_cast<size_t>(len))) m_bSpoolFailed = true;
 }
 
+void CBaseRender::SpoolCommands(CMyBuffer& commands) {
+    if (commands.Failed())
+        SetPageError("out of memory while composing its printer commands");
+    else
+        WriteSpool(commands.GetBuffer(), commands.GetBufferLength());
+    commands.InitBuffer(0);
+}
+
 static void SetFirst(std::string& record, const char* format, va_list ap) {
     if (!record.empty()) return;
     char text[512];

@@ -90,6 +90,10 @@ protected:
     // The same for a page warning and a page note; the first of each stands.
     void SetPageWarning(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void SetPageNote(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Writes a composed command buffer to the spool and clears it. A buffer
+    // that lost bytes while it was composed is not sent: the page gets an
+    // error instead, as a printer must never get half a command.
+    void SpoolCommands(CMyBuffer& commands);
 
     bool m_bSpoolFailed;
     DfSink* m_sink;

@@ -2,36 +2,19 @@
 // CBaseRender::GetPrinterParameters and read-only afterwards.
 #pragma once
 
-#include <cstdint>
-
 struct tagREGSTRUCT {
-    int64_t reserved0 = 1;
-    bool reserved1 = false;
-    bool reserved2 = false;
     int iSpeed = 14;           // "zePrintRate"; -1: send no speed command
     int iDensity = 8;          // "Darkness"; -1: send no density command
     int iDensityCommand = 0;   // attribute "DensityCommand"
     int iReference[2] = {0, 0};  // "AdjustHoriaontal"/"AdjustVertical", times 8
     int iRotate = 0;           // 1: 180, 2: 90, 3: 270 degrees
-    bool reserved3 = false;
-    bool reserved4 = false;
-    int reserved5 = 100;
     bool iDottedline = false;  // "AutoDotted"; stored and logged only
-    bool reserved6 = true;
-    bool reserved7 = true;
     int iMediaType = 0;        // "zeMediaTracking"
     int iGapHeight = 3;
     int iGapOffset = 0;
     int iOffset = 0;           // "FeedOffset", TSPL OFFSET
-    int reserved8 = 0;
-    int reserved9 = 0;
     int iPrinttype = 0;        // "MediaMethod": 0 direct thermal, 1 ribbon
-    int reserved10 = 0;
-    int reserved11 = 0;
-    int reserved12 = 0;
-    int reserved13 = 0;
     int iFeedOffset = 0;       // "FeedOffset", paper feed after the page
-    int reserved14 = 0;
     int iMoneyBox = -1;        // "MoneyBox": 0 none, 1 before, 2 after
     int iImageMaxLength = 0;   // attribute "ImageMaxLength"
     int BeginPrintSound = -1;  // 0 none, 1 every page, 2 every document

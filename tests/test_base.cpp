@@ -68,12 +68,18 @@ TEST(MyBuffer, LimitDropsOldContentWhenCapacityIsExceeded) {
     d.SetMaxBufferSize(1030);
     std::vector<unsigned char> fill(1020, 7);
     d.AddBuffer(fill.data(), 1020);
-    d.AddBuffer("ABCDEFGHIJ", 10);
+    EXPECT_TRUE(d.AddBuffer("ABCDEFGHIJ", 10));
     EXPECT_EQ(d.GetBufferLength(), 1030);
     EXPECT_EQ(d.GetBufferSize(), 1030);
-    d.AddBuffer("12345678", 8);
+    EXPECT_FALSE(d.AddBuffer("12345678", 8));  // the loss is reported and stays marked
     EXPECT_TRUE(SameBytes(Bytes(std::string("12345678")), Content(d)));
     EXPECT_EQ(d.GetBufferSize(), 1030);
+    EXPECT_TRUE(d.AddByte(1) && d.Failed());
+    CMyBuffer e;  // appending a buffer that lost bytes carries the loss along
+    EXPECT_FALSE(e.AddBuffer(d));
+    EXPECT_TRUE(e.Failed() && !d.AddBuffer(nullptr, 1));
+    e.InitBuffer(0);
+    EXPECT_FALSE(e.Failed());
 }
 
 TEST(MyBuffer, BlockLargerThanStorageAfterDropStillFits) {
