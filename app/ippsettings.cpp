@@ -112,8 +112,7 @@ bool DfIppSettings::Choice(const char* keyword, std::string& value) {
                 ipp = text;
             }
         }
-        const char* ppd = ipp ? DfVendorPpdChoice(*attr, ipp) : nullptr;
-        value = ppd ? ppd : def;
+        if (!DfVendorAccept(*attr, ipp, value)) value = def;
         return true;
     }
     value = def;

@@ -105,8 +105,9 @@ std::string UnsupportedOption(const DfAppModel& model, const pappl_pr_driver_dat
     for (int i = 0; i < options.num_vendor; i++) {
         const cups_option_t& o = options.vendor[i];
         bool known = false;
+        std::string choice;
         for (size_t k = 0; k < n && !known; k++)
-            known = !strcmp(attrs[k]->name, o.name) && DfVendorPpdChoice(*attrs[k], o.value);
+            known = !strcmp(attrs[k]->name, o.name) && DfVendorAccept(*attrs[k], o.value, choice);
         if (!known) return std::string(o.name) + " " + o.value;
     }
     return std::string();

@@ -3,6 +3,9 @@
 #include "app/vendor.h"
 
 #include <cstring>
+#include <vector>
+
+#include "render/optionrules.h"
 
 namespace {
 
@@ -179,4 +182,19 @@ const char* DfVendorPpdChoice(const DfVendorAttr& attr, const char* ippValue) {
         if (ippValue && !strcmp(v.ipp, ippValue)) return v.ppd;
     }
     return nullptr;
+}
+
+bool DfVendorAccept(const DfVendorAttr& attr, const char* ippValue, std::string& ppdChoice) {
+    if (!ippValue) return false;
+    if (const char* ppd = DfVendorPpdChoice(attr, ippValue)) {
+        ppdChoice = ppd;
+        return true;
+    }
+    if (!attr.integer) return false;
+    std::vector<std::string> choices;
+    for (const DfVendorValue& v : attr.values) {
+        if (!v.ipp) break;
+        choices.push_back(v.ppd);
+    }
+    return DfAcceptValue(attr.keyword, choices, ippValue, ppdChoice);
 }

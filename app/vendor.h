@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 struct DfVendorValue {
     const char* ipp;  // IPP keyword, or the integer as text
@@ -24,3 +25,7 @@ size_t DfVendorAttrs(int modelNumber, const DfVendorAttr** out, size_t max);
 const char* DfVendorIppValue(const DfVendorAttr& attr, const char* ppdChoice);
 // The PPD choice for an IPP value, or nullptr when the value is not offered.
 const char* DfVendorPpdChoice(const DfVendorAttr& attr, const char* ippValue);
+// The PPD choice a job's IPP value stands for, checked as the filter checks
+// its options (DfAcceptValue): an offered value, or for a number any whole
+// number between the offered ones. False when the value is refused.
+bool DfVendorAccept(const DfVendorAttr& attr, const char* ippValue, std::string& ppdChoice);

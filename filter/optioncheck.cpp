@@ -29,30 +29,6 @@ bool IsCupsOption(const char* name) {
     return false;
 }
 
-// The accepted values, as the warning lists them.
-std::string Choices(ppd_option_t* option) {
-    const bool numeric = DfIsNumericOption(option->keyword);
-    std::string list;
-    int lo = 0, hi = 0, n;
-    bool any = false;
-    for (int i = 0; i < option->num_choices; i++) {
-        const char* c = option->choices[i].choice;
-        if (numeric && DfWholeNumber(c, n)) {
-            if (!any || n < lo) lo = n;
-            if (!any || n > hi) hi = n;
-            any = true;
-            continue;
-        }
-        if (!list.empty()) list += ", ";
-        list += c;
-    }
-    if (any) {
-        if (!list.empty()) list += " or ";
-        list += "a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
-    }
-    return list;
-}
-
 }  // namespace
 
 void DfCheckJobOptions(ppd_file_t* ppd, int numOptions, cups_option_t* options,
@@ -75,8 +51,8 @@ void DfCheckJobOptions(ppd_file_t* ppd, int numOptions, cups_option_t* options,
             int number;
             if (ppdFindChoice(option, value) || DfPpdSettings::NumericValue(option, value, number)) continue;
             ppd_choice_t* marked = ppdFindMarkedChoice(ppd, name);
-            warn(std::string(name) + "=" + value + " is not a value this printer accepts (" +
-                 Choices(option) + "); " + (marked ? marked->choice : "its default") + " is used.");
+            warn(DfRefusedValue(name, value, DfPpdSettings::ChoiceNames(option),
+                                marked ? marked->choice : "its default"));
             continue;
         }
         if (IsCupsOption(name)) continue;

@@ -2,24 +2,21 @@
 // job values between the named choices of numeric options.
 #include "filter/ppdsettings.h"
 
-#include <climits>
 #include <cstring>
 
 #include "base/log.h"
 #include "render/optionrules.h"
 
+std::vector<std::string> DfPpdSettings::ChoiceNames(ppd_option_t* option) {
+    std::vector<std::string> names;
+    for (int i = 0; option && i < option->num_choices; i++) names.push_back(option->choices[i].choice);
+    return names;
+}
+
 bool DfPpdSettings::NumericValue(ppd_option_t* option, const char* given, int& value) {
-    if (!option || !given || !DfIsNumericOption(option->keyword)) return false;
-    int v = 0, lo = INT_MAX, hi = INT_MIN, n;
-    if (!DfWholeNumber(given, v)) return false;
-    for (int i = 0; i < option->num_choices; i++) {
-        if (!DfWholeNumber(option->choices[i].choice, n)) continue;
-        if (n < lo) lo = n;
-        if (n > hi) hi = n;
-    }
-    if (lo > hi || v < lo || v > hi) return false;
-    value = v;
-    return true;
+    std::string choice;
+    return option && given && DfAcceptValue(option->keyword, ChoiceNames(option), given, choice) &&
+           DfWholeNumber(choice, value);
 }
 
 bool DfPpdSettings::Choice(const char* keyword, std::string& value) {

@@ -5,6 +5,9 @@
 
 #include <cups/ppd.h>
 
+#include <string>
+#include <vector>
+
 #include "render/settingsource.h"
 
 class DfPpdSettings : public DfSettingsSource {
@@ -16,7 +19,10 @@ public:
 
     // The whole number the job gives for a numeric option when it lies
     // between the option's smallest and largest numeric choice in the PPD.
+    // (The check itself is DfAcceptValue's, shared with the app.)
     static bool NumericValue(ppd_option_t* option, const char* given, int& value);
+    // The option's choice names in PPD order.
+    static std::vector<std::string> ChoiceNames(ppd_option_t* option);
 
 private:
     ppd_file_t* m_ppd;  // not owned

@@ -48,6 +48,60 @@ bool DfWholeNumber(const std::string& text, int& value) {
 
 namespace {
 
+// The smallest and largest numeric choice; false when there is none.
+bool NumericRange(const std::vector<std::string>& choices, int& lo, int& hi) {
+    bool any = false;
+    int n;
+    for (const std::string& c : choices) {
+        if (!DfWholeNumber(c, n)) continue;
+        if (!any || n < lo) lo = n;
+        if (!any || n > hi) hi = n;
+        any = true;
+    }
+    return any;
+}
+
+}  // namespace
+
+bool DfAcceptValue(const std::string& keyword, const std::vector<std::string>& choices, const std::string& value,
+                   std::string& choice) {
+    if (std::find(choices.begin(), choices.end(), value) != choices.end()) {
+        choice = value;
+        return true;
+    }
+    int v, lo = 0, hi = 0;
+    if (!DfIsNumericOption(keyword) || !DfWholeNumber(value, v) || !NumericRange(choices, lo, hi) || v < lo ||
+        v > hi)
+        return false;
+    choice = std::to_string(v);
+    return true;
+}
+
+std::string DfAcceptedValues(const std::string& keyword, const std::vector<std::string>& choices) {
+    const bool numeric = DfIsNumericOption(keyword);
+    std::string list;
+    int n;
+    for (const std::string& c : choices) {
+        if (numeric && DfWholeNumber(c, n)) continue;
+        if (!list.empty()) list += ", ";
+        list += c;
+    }
+    int lo = 0, hi = 0;
+    if (numeric && NumericRange(choices, lo, hi)) {
+        if (!list.empty()) list += " or ";
+        list += "a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
+    }
+    return list;
+}
+
+std::string DfRefusedValue(const std::string& keyword, const std::string& value,
+                           const std::vector<std::string>& choices, const std::string& used) {
+    return keyword + "=" + value + " is not a value this printer accepts (" + DfAcceptedValues(keyword, choices) +
+           "); " + used + " is used.";
+}
+
+namespace {
+
 // Edit distance with transpositions, letters compared without case.
 size_t Distance(const std::string& a, const std::string& b) {
     const size_t n = a.size(), m = b.size();

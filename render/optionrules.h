@@ -16,6 +16,23 @@ const std::vector<std::string>& DfOptionKeywords();
 // feed), with the same meaning as a named choice of that number.
 bool DfIsNumericOption(const std::string& keyword);
 
+// The one check of a job's value for one of our options, whichever front
+// end it came through: a named choice among choices (the printer's, in
+// order) is taken as it is; for a numeric option any whole number between
+// the smallest and largest numeric choice is taken as that number. Sets
+// choice to the choice to use; false when the value is neither.
+bool DfAcceptValue(const std::string& keyword, const std::vector<std::string>& choices, const std::string& value,
+                   std::string& choice);
+
+// The values DfAcceptValue takes, as the warnings list them: "0, 1, 2, 3",
+// "Default or a whole number from 0 to 15".
+std::string DfAcceptedValues(const std::string& keyword, const std::vector<std::string>& choices);
+
+// The warning for a refused value: "KEY=VALUE is not a value this printer
+// accepts (ACCEPTED); USED is used."
+std::string DfRefusedValue(const std::string& keyword, const std::string& value,
+                           const std::vector<std::string>& choices, const std::string& used);
+
 // Parses an optional sign and decimal digits, nothing else, into value
 // (within int). False for anything else.
 bool DfWholeNumber(const std::string& text, int& value);

@@ -96,7 +96,11 @@ TEST(AppModels, LabelModesAndCutsOntoPpdChoices) {
                 {"dotforge-cut-media", "end-of-job", "CutMedia", "EndOfJob"},
                 {"dotforge-cut-media", "none", "CutMedia", "None"},
                 {"dotforge-cut-type", "full", "CutType", "Full"},
-                {"dotforge-cut-type", "partial", "CutType", "Partial"}};
+                {"dotforge-cut-type", "partial", "CutType", "Partial"},
+                // Whole numbers in range are taken as the filter takes them.
+                {"dotforge-threshold", "140", "Threshold", "140"},
+                {"dotforge-feed-offset", "33", "FeedOffset", "33"},
+                {"dotforge-threshold", "226", "Threshold", "175"}};
     for (const auto& c : cuts) {
         SCOPED_TRACE(std::string(c.name) + "=" + c.value);
         pappl_pr_options_t job = options;

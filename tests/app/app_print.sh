@@ -79,6 +79,7 @@ done <<'EOT'
 tspl-203|ATTR keyword print-color-mode bi-level;ATTR integer dotforge-threshold 128;ATTR integer print-darkness 23;ATTR integer print-speed 10160;ATTR keyword dotforge-rotation half-turn;ATTR keyword dotforge-print-method ribbon|ImageFilter=0 Threshold=128 Darkness=11 zePrintRate=4 Rotate=1 MediaMethod=Ribbon
 tspl-300|ATTR keyword dotforge-dither-method stucki;ATTR integer dotforge-brightness -40;ATTR integer dotforge-contrast 25;ATTR keyword dotforge-compression on;ATTR integer dotforge-shift-horizontal 1|ImageFilter=4 Brightness=-40 Contrast=25 ImageCompress=1 AdjustHoriaontal=1
 escpos-58|ATTR keyword dotforge-cash-drawer after-print;ATTR integer dotforge-feed-offset 20;ATTR integer dotforge-crop-bottom 0;ATTR keyword dotforge-dither-method floyd-steinberg|MoneyBox=AfterPrint FeedOffset=20 CropEdgeBottom=0 ImageFilter=1
+escpos-58|ATTR keyword dotforge-dither-method threshold;ATTR integer dotforge-threshold 140;ATTR integer dotforge-feed-offset 33|ImageFilter=0 Threshold=140 FeedOffset=33
 escpos-80|ATTR keyword print-content-optimize text;ATTR integer dotforge-crop-left -1;ATTR integer dotforge-crop-right -1;ATTR integer dotforge-shift-vertical -1|ImageFilter=0 CropEdgeLeft=-1 CropEdgeRight=-1 AdjustVertical=-1
 cpcl-203|ATTR keyword dotforge-dither-method bayer-8x8;ATTR keyword dotforge-rotation quarter-turn-cw|ImageFilter=9 Rotate=3
 paperang-57|ATTR keyword print-content-optimize photo;ATTR keyword dotforge-dither-method sierra;ATTR integer dotforge-crop-top -1|ImageFilter=6 CropEdgeTop=-1
