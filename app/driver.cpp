@@ -23,14 +23,15 @@ void Copy(char* dst, size_t size, const char* src) {
     dst[size - 1] = '\0';
 }
 
-// A TSPL printer can beep on request; the other families only log it.
+// A family that can signal does so (a TSPL printer beeps); the others only
+// log it.
 void Identify(pappl_printer_t* printer, pappl_identify_actions_t, const char*) {
     pappl_pr_driver_data_t data;
     if (!papplPrinterGetDriverData(printer, &data) || !data.extension) return;
     const DfAppModel& model = *static_cast<const DfAppModel*>(data.extension);
-    if (model.modelNumber == 20) {
+    if (const char* signal = model.family->identify) {
         if (pappl_device_t* device = papplPrinterOpenDevice(printer)) {
-            papplDevicePuts(device, "SOUND 5,200\r\n");
+            papplDevicePuts(device, signal);
             papplDeviceFlush(device);
             papplPrinterCloseDevice(printer);
             return;
@@ -61,8 +62,7 @@ void AddVendor(const DfAppModel& model, pappl_pr_driver_data_t* d, ipp_t* attrs)
         const std::string supported = std::string(a.name) + "-supported";
         const std::string deflt = std::string(a.name) + "-default";
         const char* value = DfVendorIppValue(a, DfAppDefaultChoice(model, a.keyword));
-        int count = 0;
-        while (count < 16 && a.values[count].ipp) count++;
+        const int count = static_cast<int>(a.values.size() < 16 ? a.values.size() : 16);
         if (a.integer) {
             int numbers[16];
             for (int k = 0; k < count; k++) numbers[k] = atoi(a.values[k].ipp);
@@ -133,7 +133,7 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
     d->format = m.format;
     Copy(d->make_and_model, sizeof(d->make_and_model), m.makeModel);
     d->ppm = 10;
-    d->kind = m.modelNumber == 21 ? PAPPL_KIND_RECEIPT : m.labels ? PAPPL_KIND_LABEL : PAPPL_KIND_ROLL;
+    d->kind = m.family->kind == DfKind::Receipt ? PAPPL_KIND_RECEIPT : PAPPL_KIND_LABEL;
     d->has_supplies = true;
     d->orient_default = IPP_ORIENT_PORTRAIT;
     d->color_supported = PAPPL_COLOR_MODE_BI_LEVEL | PAPPL_COLOR_MODE_MONOCHROME;
@@ -154,9 +154,9 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
     d->left_right = d->bottom_top = 0;
 
     d->num_media = 0;
-    for (const char* name : m.media) {
-        if (!name || d->num_media >= PAPPL_MAX_MEDIA) break;
-        d->media[d->num_media++] = name;
+    for (const std::string& name : m.media) {
+        if (d->num_media >= PAPPL_MAX_MEDIA) break;
+        d->media[d->num_media++] = name.c_str();
     }
     d->num_source = 1;
     d->source[0] = "main-roll";
@@ -169,19 +169,16 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
     d->num_type = 0;
     d->type[d->num_type++] = "labels";
     d->type[d->num_type++] = "continuous";
-    if (m.modelNumber == 24) {
-        d->type[d->num_type++] = "recording";
-        d->type[d->num_type++] = "perforated";
-        d->type[d->num_type++] = "tattoo";
-    }
+    for (const DfMediaType& t : m.family->mediaTypes)
+        if (d->num_type < PAPPL_MAX_TYPE) d->type[d->num_type++] = t.ipp;
 
     pappl_media_col_t& ready = d->media_ready[0];
     memset(&ready, 0, sizeof(ready));
-    if (pwg_media_t* pwg = pwgMediaForPWG(m.mediaDefault)) {
+    if (pwg_media_t* pwg = pwgMediaForPWG(m.mediaDefault.c_str())) {
         ready.size_width = pwg->width;
         ready.size_length = pwg->length;
     }
-    Copy(ready.size_name, sizeof(ready.size_name), m.mediaDefault);
+    Copy(ready.size_name, sizeof(ready.size_name), m.mediaDefault.c_str());
     Copy(ready.source, sizeof(ready.source), "main-roll");
     Copy(ready.type, sizeof(ready.type), gapDefault ? "labels" : "continuous");
     ready.tracking = gapDefault ? PAPPL_MEDIA_TRACKING_GAP : PAPPL_MEDIA_TRACKING_CONTINUOUS;
@@ -189,11 +186,12 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
 
     d->mode_supported = PAPPL_LABEL_MODE_TEAR_OFF;
     d->mode_configured = PAPPL_LABEL_MODE_TEAR_OFF;
-    if (m.modelNumber == 20) {
+    if (m.family->labelModes) {
         d->mode_supported |=
             PAPPL_LABEL_MODE_PEEL_OFF | PAPPL_LABEL_MODE_CUTTER | PAPPL_LABEL_MODE_CUTTER_DELAYED;
+        const std::vector<int> steps = DfAppNumbers(m, "FeedOffset");
         d->tear_offset_supported[0] = 0;
-        d->tear_offset_supported[1] = 3000;
+        d->tear_offset_supported[1] = steps.empty() ? 0 : steps.back() * 100;
     }
     d->tear_offset_configured = 0;
     int maxSpeed = 0;

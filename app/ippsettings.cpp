@@ -32,13 +32,13 @@ bool DfIppSettings::Choice(const char* keyword, std::string& value) {
 
     if (k == "zeMediaTracking") {
         const char* type = m_options.media.type;
-        if (m_model.modelNumber == 24 && !strcmp(type, "recording"))
-            value = "Recording";
-        else if (m_model.modelNumber == 24 && !strcmp(type, "perforated"))
-            value = "Perforated";
-        else if (m_model.modelNumber == 24 && !strcmp(type, "tattoo"))
-            value = "Tattoo";
-        else if (m_options.media.tracking == PAPPL_MEDIA_TRACKING_GAP)
+        for (const DfMediaType& t : m_model.family->mediaTypes) {
+            if (!strcmp(type, t.ipp)) {
+                value = t.choice;
+                return true;
+            }
+        }
+        if (m_options.media.tracking == PAPPL_MEDIA_TRACKING_GAP)
             value = "Gap";
         else if (m_options.media.tracking == PAPPL_MEDIA_TRACKING_MARK)
             value = "BLine";
@@ -63,10 +63,9 @@ bool DfIppSettings::Choice(const char* keyword, std::string& value) {
         if (m_options.print_speed <= 0) {
             value = "Default";
         } else {
-            int count = 0;
-            while (count < 10 && m_model.speeds[count]) count++;
             // print-speed is in hundredths of a millimetre per second.
-            value = std::to_string(Nearest(m_model.speeds, count, (m_options.print_speed + 1270) / 2540));
+            value = std::to_string(Nearest(m_model.speeds.data(), static_cast<int>(m_model.speeds.size()),
+                                           (m_options.print_speed + 1270) / 2540));
         }
         return true;
     }
@@ -97,9 +96,12 @@ bool DfIppSettings::Choice(const char* keyword, std::string& value) {
         }
         return true;
     }
-    if (k == "FeedOffset" && m_model.modelNumber == 20 && m_tearOffset > 0) {
-        static const int kTear[] = {0, 1, 2, 3, 4, 5, 6, 8, 10, 12, 15, 20, 25, 30};
-        value = std::to_string(Nearest(kTear, 14, (m_tearOffset + 50) / 100));
+    // label-tear-offset, in hundredths of millimetres, on the nearest step.
+    if (k == "FeedOffset" && m_model.family->labelModes && m_tearOffset > 0) {
+        const std::vector<int> steps = DfAppNumbers(m_model, "FeedOffset");
+        value = steps.empty() ? def
+                              : std::to_string(Nearest(steps.data(), static_cast<int>(steps.size()),
+                                                       (m_tearOffset + 50) / 100));
         return true;
     }
     if (const DfVendorAttr* attr = VendorFor(m_model.modelNumber, keyword)) {
@@ -120,11 +122,15 @@ bool DfIppSettings::Choice(const char* keyword, std::string& value) {
 }
 
 bool DfIppSettings::Attribute(const char* name, std::string& value) {
-    const char* v = nullptr;
-    if (!strcmp(name, "DensityCommand")) v = m_model.densityCommand;
-    if (!strcmp(name, "ImageMaxLength")) v = m_model.imageMaxLength;
-    if (!strcmp(name, "dotforgeHeadDots")) v = m_model.headDots;
-    if (!v) return false;
-    value = v;
-    return true;
+    if (!strcmp(name, "dotforgeHeadDots")) {
+        value = m_model.headDots;
+        return true;
+    }
+    for (const auto& a : m_model.family->attributes) {
+        if (!strcmp(name, a.first)) {
+            value = a.second;
+            return true;
+        }
+    }
+    return false;
 }

@@ -1,10 +1,12 @@
-// The vendor IPP attributes: every PPD option that has no standard IPP
-// attribute, with its IPP values and the PPD choice each one stands for.
-// PAPPL offers them as NAME (job), NAME-default and NAME-supported.
+// The vendor IPP attributes: every option of a family's descriptor that has
+// no standard IPP attribute, with its IPP values and the PPD choice each one
+// stands for. PAPPL offers them as NAME (job), NAME-default and
+// NAME-supported.
 #pragma once
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 struct DfVendorValue {
     const char* ipp;  // IPP keyword, or the integer as text
@@ -15,8 +17,7 @@ struct DfVendorAttr {
     const char* name;     // IPP attribute name
     const char* keyword;  // PPD option keyword
     bool integer;         // integer values (else keywords)
-    unsigned models;      // bit (model number - 20) per family that has it
-    DfVendorValue values[16];
+    std::vector<DfVendorValue> values;
 };
 
 // The vendor attributes of one model number, in a fixed order.

@@ -1,5 +1,5 @@
-// The renderer for a printer model number (20 TSPL, 21 ESC/POS, 22 CPCL,
-// 23 Paperang, 24 PeriPage), shared by every front end.
+// The renderer for a printer model number, shared by every front end; the
+// family descriptors (printers/family.h) know which.
 #pragma once
 
 #include "render/baserender.h"

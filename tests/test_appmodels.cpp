@@ -1,69 +1,14 @@
-// The printer application's copy of the PPDs: every driver offers the same
-// options with the same defaults and the same model attributes as the PPD
-// built from the .drv (a default changed in one place only would make the
-// app print other bytes than the filter), and the IPP label mode and cut
-// attributes land on the PPD choices the renderers read.
+// The IPP label mode, cut and number attributes land on the PPD choices the
+// renderers read.
 #include <gtest/gtest.h>
 
-#include <cups/ppd.h>
-
 #include <cstring>
-#include <set>
 #include <string>
 
 #include "app/ippsettings.h"
 #include "app/models.h"
 
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-
 namespace {
-
-// Options CUPS itself answers from the page header; the app takes them from
-// media-col and the driver's resolution instead.
-const std::set<std::string> kPageOptions = {"PageSize",   "PageRegion", "Resolution",
-                                            "ColorModel", "InputSlot",  "MediaType"};
-
-TEST(AppModels, MatchTheirPpds) {
-    size_t count = 0;
-    const DfAppModel* models = DfAppModels(&count);
-    ASSERT_EQ(count, 7u);
-    for (size_t i = 0; i < count; i++) {
-        const DfAppModel& m = models[i];
-        SCOPED_TRACE(m.driver);
-        const std::string path = std::string(DF_BUILD_DIR) + "/ppd/dotforge-" + m.driver + ".ppd";
-        ppd_file_t* ppd = ppdOpenFile(path.c_str());
-        ASSERT_NE(ppd, nullptr) << path;
-        EXPECT_EQ(ppd->model_number, m.modelNumber);
-
-        std::set<std::string> inPpd;
-        for (ppd_option_t* o = ppdFirstOption(ppd); o; o = ppdNextOption(ppd)) {
-            if (kPageOptions.count(o->keyword)) continue;
-            inPpd.insert(o->keyword);
-            const char* app = DfAppDefaultChoice(m, o->keyword);
-            EXPECT_NE(app, nullptr) << o->keyword << " is not offered by the app";
-            if (app) {
-                EXPECT_STREQ(app, o->defchoice) << o->keyword;
-            }
-        }
-        for (const DfAppOption& o : m.options) {
-            if (!o.keyword) break;
-            EXPECT_TRUE(inPpd.count(o.keyword)) << o.keyword << " is not in the PPD";
-        }
-
-        pappl_pr_options_t options;
-        memset(&options, 0, sizeof(options));
-        DfIppSettings settings(m, options, 0, nullptr);
-        for (const char* name : {"DensityCommand", "ImageMaxLength", "dotforgeHeadDots"}) {
-            ppd_attr_t* attr = ppdFindAttr(ppd, name, nullptr);
-            std::string value;
-            EXPECT_EQ(settings.Attribute(name, value), attr != nullptr) << name;
-            if (attr) {
-                EXPECT_EQ(value, attr->value ? attr->value : "") << name;
-            }
-        }
-        ppdClose(ppd);
-    }
-}
 
 TEST(AppModels, LabelModesAndCutsOntoPpdChoices) {
     pappl_pr_options_t options;

@@ -5,6 +5,10 @@
 #include <cstring>
 #include <strings.h>
 
+#include <string>
+#include <vector>
+
+#include "printers/family.h"
 #include "tools/preview/decode_internal.h"
 
 std::string VPrintf(const char* format, va_list ap) {
@@ -71,79 +75,127 @@ void DecodeContext::AddPage(PreviewPage&& page, size_t offset) {
          p.height, p.dpi ? Printf(" at %d dpi", p.dpi).c_str() : "");
 }
 
-const char* FamilyName(PreviewFamily family) {
-    switch (family) {
-    case PreviewFamily::TSPL: return "TSPL";
-    case PreviewFamily::ESCPOS: return "ESC/POS";
-    case PreviewFamily::CPCL: return "CPCL";
-    case PreviewFamily::Paperang: return "Paperang";
-    case PreviewFamily::PeriPage: return "PeriPage";
-    default: return "unknown";
-    }
-}
+namespace {
 
-PreviewFamily ParseFamily(const char* text) {
-    static const struct {
-        const char* number;
-        const char* name;
-        PreviewFamily family;
-    } kNames[] = {
-        {"20", "tspl", PreviewFamily::TSPL},         {"21", "escpos", PreviewFamily::ESCPOS},
-        {"22", "cpcl", PreviewFamily::CPCL},         {"23", "paperang", PreviewFamily::Paperang},
-        {"24", "peripage", PreviewFamily::PeriPage},
-    };
-    if (!text) return PreviewFamily::Unknown;
-    for (const auto& n : kNames)
-        if (!strcmp(text, n.number) || !strcasecmp(text, n.name)) return n.family;
-    if (!strcasecmp(text, "esc/pos")) return PreviewFamily::ESCPOS;
-    // PPD names such as escpos-58 or tspl-203: the family before the dash.
-    if (const char* dash = strchr(text, '-')) {
-        const std::string family(text, dash);
-        for (const auto& n : kNames)
-            if (!strcasecmp(family.c_str(), n.name)) return n.family;
-    }
-    return PreviewFamily::Unknown;
-}
-
-static bool StartsWith(const uint8_t* data, size_t len, std::initializer_list<uint8_t> prefix) {
+bool StartsWith(const uint8_t* data, size_t len, std::initializer_list<uint8_t> prefix) {
     if (len < prefix.size()) return false;
     return std::equal(prefix.begin(), prefix.end(), data);
 }
 
-PreviewFamily DetectFamily(const uint8_t* data, size_t len) {
-    if (!data || !len) return PreviewFamily::Unknown;
-    if (StartsWith(data, len, {0xA5, 0x01})) return PreviewFamily::Paperang;
-    if (StartsWith(data, len, {'!', ' '})) return PreviewFamily::CPCL;
-    // Both ESC/POS-like families may open with a drawer pulse (ESC p m t1 t2).
-    const uint8_t* p = data;
-    size_t n = len;
-    while (n >= 5 && p[0] == 0x1B && p[1] == 0x70) {
+// Both ESC/POS-like families may open with drawer pulses (ESC p m t1 t2).
+const uint8_t* SkipPulses(const uint8_t* p, size_t* n) {
+    while (*n >= 5 && p[0] == 0x1B && p[1] == 0x70) {
         p += 5;
-        n -= 5;
+        *n -= 5;
     }
-    if (StartsWith(p, n, {0x10, 0xFF}) || StartsWith(p, n, {0x1F, 0x1B}) || StartsWith(p, n, {0x1F, 0x1E}) ||
-        StartsWith(p, n, {0x1F, 0x00}))
-        return PreviewFamily::PeriPage;
-    if (StartsWith(p, n, {0x1B, 0x40}) || StartsWith(p, n, {0x1B, 0x61}) || StartsWith(p, n, {0x1D, 0x76, 0x30}))
-        return PreviewFamily::ESCPOS;
-    if (p != data && n == 0) return PreviewFamily::ESCPOS;  // nothing but drawer pulses
-    // TSPL: a command word in capitals, then a space or the line end.
+    return p;
+}
+
+// TSPL: a command word in capitals, then a space or the line end.
+bool IsTspl(const uint8_t* data, size_t len) {
     size_t i = 0;
     while (i < len && i < 16 && data[i] >= 'A' && data[i] <= 'Z') i++;
-    if (i >= 3 && i < len && (data[i] == ' ' || data[i] == '\r' || data[i] == '\n')) return PreviewFamily::TSPL;
+    return i >= 3 && i < len && (data[i] == ' ' || data[i] == '\r' || data[i] == '\n');
+}
+
+bool IsEscPos(const uint8_t* data, size_t len) {
+    const uint8_t* p = SkipPulses(data, &len);
+    if (p != data && len == 0) return true;  // nothing but drawer pulses
+    return StartsWith(p, len, {0x1B, 0x40}) || StartsWith(p, len, {0x1B, 0x61}) ||
+           StartsWith(p, len, {0x1D, 0x76, 0x30});
+}
+
+bool IsCpcl(const uint8_t* data, size_t len) {
+    return StartsWith(data, len, {'!', ' '});
+}
+
+bool IsPaperang(const uint8_t* data, size_t len) {
+    return StartsWith(data, len, {0xA5, 0x01});
+}
+
+bool IsPeriPage(const uint8_t* data, size_t len) {
+    const uint8_t* p = SkipPulses(data, &len);
+    return StartsWith(p, len, {0x10, 0xFF}) || StartsWith(p, len, {0x1F, 0x1B}) ||
+           StartsWith(p, len, {0x1F, 0x1E}) || StartsWith(p, len, {0x1F, 0x00});
+}
+
+bool EscPos(DecodeContext& ctx) {
+    return DecodeEscPos(ctx, false);
+}
+
+bool PeriPage(DecodeContext& ctx) {
+    return DecodeEscPos(ctx, true);
+}
+
+// The decoders, one line each; detection asks them in this order.
+std::vector<PreviewDecoder>& Decoders() {
+    static std::vector<PreviewDecoder> list = {
+        {23, "Paperang", "paperang", IsPaperang, DecodePaperang},
+        {22, "CPCL", "cpcl", IsCpcl, DecodeCpcl},
+        {24, "PeriPage", "peripage", IsPeriPage, PeriPage},
+        {21, "ESC/POS", "escpos", IsEscPos, EscPos},
+        {20, "TSPL", "tspl", IsTspl, DecodeTspl},
+    };
+    return list;
+}
+
+const PreviewDecoder* Find(PreviewFamily family) {
+    for (const PreviewDecoder& d : Decoders())
+        if (d.modelNumber == static_cast<int>(family)) return &d;
+    return nullptr;
+}
+
+}  // namespace
+
+bool RegisterPreviewDecoder(const PreviewDecoder& decoder) {
+    if (Find(static_cast<PreviewFamily>(decoder.modelNumber)) || !decoder.decode) return false;
+    Decoders().push_back(decoder);
+    return true;
+}
+
+const char* FamilyName(PreviewFamily family) {
+    const PreviewDecoder* d = Find(family);
+    return d ? d->name : "unknown";
+}
+
+PreviewFamily ParseFamily(const char* text) {
+    if (!text) return PreviewFamily::Unknown;
+    for (const PreviewDecoder& d : Decoders())
+        if (std::to_string(d.modelNumber) == text || !strcasecmp(text, d.key))
+            return static_cast<PreviewFamily>(d.modelNumber);
+    if (!strcasecmp(text, "esc/pos")) return PreviewFamily::ESCPOS;
+    // Driver names such as escpos-58 or tspl-203: the family before the dash.
+    if (const char* dash = strchr(text, '-')) {
+        const std::string family(text, dash);
+        for (const PreviewDecoder& d : Decoders())
+            if (!strcasecmp(family.c_str(), d.key)) return static_cast<PreviewFamily>(d.modelNumber);
+    }
     return PreviewFamily::Unknown;
 }
 
+PreviewFamily DetectFamily(const uint8_t* data, size_t len) {
+    if (!data || !len) return PreviewFamily::Unknown;
+    for (const PreviewDecoder& d : Decoders())
+        if (d.detect && d.detect(data, len)) return static_cast<PreviewFamily>(d.modelNumber);
+    return PreviewFamily::Unknown;
+}
+
+int FamilyHeadDots(PreviewFamily family) {
+    const DfFamily* f = DfFindFamily(static_cast<int>(family));
+    int dots = 0;
+    for (size_t i = 0; f && i < f->drivers.size(); i++) {
+        if (i && f->drivers[i].headDots != dots) return 0;
+        dots = f->drivers[i].headDots;
+    }
+    return dots;
+}
+
 int ParseHeadDots(const char* text) {
-    static const struct {
-        const char* name;
-        int dots;
-    } kHeads[] = {{"escpos-58", 384}, {"escpos-80", 576}, {"peripage-57", 384}, {"peripage", 384},
-                  {"24", 384},        {"paperang-57", 384}, {"paperang", 384},  {"23", 384}};
     if (!text) return 0;
-    for (const auto& h : kHeads)
-        if (!strcasecmp(text, h.name)) return h.dots;
-    return 0;
+    for (const DfFamily* f : DfFamilies())
+        for (const DfDriver& d : f->drivers)
+            if (!strcasecmp(text, d.name)) return d.headDots;
+    return strchr(text, '-') ? 0 : FamilyHeadDots(ParseFamily(text));
 }
 
 bool DecodePrinterStream(const uint8_t* data, size_t len, PreviewFamily family, PreviewResult* result,
@@ -158,15 +210,10 @@ bool DecodePrinterStream(const uint8_t* data, size_t len, PreviewFamily family, 
             return ctx.Fail(0, "cannot tell the printer family from the first bytes (%s); name it with --model",
                             HexBytes(data, len).c_str());
     }
+    const PreviewDecoder* decoder = Find(family);
+    if (!decoder) return ctx.Fail(0, "unknown printer family");
     result->family = family;
-    switch (family) {
-    case PreviewFamily::TSPL: return DecodeTspl(ctx);
-    case PreviewFamily::ESCPOS: return DecodeEscPos(ctx, false);
-    case PreviewFamily::PeriPage: return DecodeEscPos(ctx, true);
-    case PreviewFamily::CPCL: return DecodeCpcl(ctx);
-    case PreviewFamily::Paperang: return DecodePaperang(ctx);
-    default: return ctx.Fail(0, "unknown printer family");
-    }
+    return decoder->decode(ctx);
 }
 
 bool DecodeContext::CommandLine(size_t pos, size_t* next, std::string* line) {

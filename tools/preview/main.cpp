@@ -103,11 +103,9 @@ int main(int argc, char** argv) {
     }
 
     PreviewResult result;
-    // Every PeriPage model has a 384-dot head, so its streams tell it.
-    if (!headDots && (family == PreviewFamily::PeriPage ||
-                      (family == PreviewFamily::Unknown &&
-                       DetectFamily(data.data(), data.size()) == PreviewFamily::PeriPage)))
-        headDots = 384;
+    // A family whose drivers all have the same head tells it (PeriPage).
+    if (!headDots)
+        headDots = FamilyHeadDots(family != PreviewFamily::Unknown ? family : DetectFamily(data.data(), data.size()));
     bool ok = DecodePrinterStream(data.data(), data.size(), family, &result, headDots);
     if (result.family != PreviewFamily::Unknown)
         printf("%s stream, %zu bytes (%s)\n", FamilyName(result.family), data.size(),

@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-// The PPD model numbers of the five command families.
+// The PPD model numbers of the command families (a registered decoder's
+// model number is a family too).
 enum class PreviewFamily {
     Unknown = 0,
     TSPL = 20,
@@ -66,14 +67,32 @@ PreviewFamily DetectFamily(const uint8_t* data, size_t len);
 // "TSPL", "ESC/POS", ... for messages.
 const char* FamilyName(PreviewFamily family);
 
-// Accepts a model number (20-24) or a family name (tspl, escpos, cpcl,
-// paperang, peripage; any case). Unknown when the text is neither.
+// Accepts a model number or a family name (tspl, escpos, cpcl, paperang,
+// peripage; any case), or a driver name (escpos-58). Unknown when the text
+// is none of them.
 PreviewFamily ParseFamily(const char* text);
 
-// The print head's width in dots for a model named by its PPD (escpos-58,
-// escpos-80, peripage-57, ...; also the bare family names of the 57 mm mini
-// printers), or 0 when the name does not tell it.
+// The print head's width in dots for a driver (escpos-58, peripage-57, ...)
+// or a family whose drivers all have the same head (peripage, 24), as the
+// family descriptors give it; 0 when the name does not tell it.
 int ParseHeadDots(const char* text);
+// The same for a family.
+int FamilyHeadDots(PreviewFamily family);
+
+class DecodeContext;
+
+// One family's decoder. The built-in ones are listed in decode.cpp;
+// RegisterPreviewDecoder adds another (the test build's fake family).
+struct PreviewDecoder {
+    int modelNumber;
+    const char* name;  // "ESC/POS", for messages
+    const char* key;   // "escpos": what --model takes besides the number
+    // Whether a stream's first bytes are this family's; may be null.
+    bool (*detect)(const uint8_t* data, size_t len);
+    bool (*decode)(DecodeContext& ctx);
+};
+// False when the model number has a decoder already.
+bool RegisterPreviewDecoder(const PreviewDecoder& decoder);
 
 // Decodes len bytes of a stream of the given family (Unknown: detect it).
 // headDots: the print head's width when known (0: unknown). ESC/POS and

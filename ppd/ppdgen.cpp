@@ -1,0 +1,23 @@
+// dotforge-ppdgen: writes the PPD compiler source of every driver from the
+// family descriptors to standard output; ppdc makes the PPDs from it at
+// build time (ppd/CMakeLists.txt). With "drivers" it lists the PPD file
+// names instead, one a line.
+#include <cstdio>
+#include <cstring>
+
+#include "printers/family.h"
+#include "printers/ppdsource.h"
+
+int main(int argc, char** argv) {
+    if (argc > 1 && !strcmp(argv[1], "drivers")) {
+        for (const DfFamily* f : DfFamilies())
+            for (const DfDriver& d : f->drivers) printf("dotforge-%s.ppd\n", d.name);
+        return 0;
+    }
+    if (argc > 1) {
+        fprintf(stderr, "Usage: dotforge-ppdgen [drivers]\n");
+        return 2;
+    }
+    DfWritePpdSource(stdout);
+    return 0;
+}

@@ -1,0 +1,35 @@
+// The CPCL family's descriptor: CPCL printers (model number 22), 4-inch head at 203 dpi.
+#include "printers/family.h"
+#include "printers/cpcl.h"
+
+namespace {
+
+CBaseRender* Create() {
+    return new CPrinterCPCL();
+}
+
+DfFamily Make() {
+    DfFamily f;
+    f.modelNumber = 22;
+    f.name = "CPCL";
+    f.comment = "CPCL printers (model number 22), 4-inch head at 203 dpi.";
+    f.create = Create;
+    f.format = "application/vnd.dotforge-cpcl";
+    f.kind = DfKind::Label;
+    f.options = {{"zeMediaTracking",
+                  "Media sensing",
+                  kDfPrinterSettings,
+                  20,
+                  "Gap",
+                  {{"Continuous", "Continuous roll (no sensing)"},
+                   {"Gap", "Labels with gaps"},
+                   {"BLine", "Labels or tags with black marks"}}}};
+    f.drivers = {{"cpcl-203", "CPCL Label Printer 203dpi", "CPCL Label Printer 203dpi",
+                  "dotforge CPCL 4-inch Label Printer, 203 dpi", 203, 832, DfLabelMedia(), kDfLabelDefault,
+                  kDfLabelMinSize, kDfLabelMaxSize}};
+    return f;
+}
+
+}  // namespace
+
+extern const DfFamily kDfCpcl = Make();

@@ -1,0 +1,152 @@
+// The ESC/POS family's descriptor: ESC/POS receipt printers (model number 21), 203 dpi. Receipts trim blank
+// space at the top and bottom by default, so a page made for larger paper starts at its first line and ends
+// after its last.
+#include "printers/family.h"
+#include "printers/escpos.h"
+
+namespace {
+
+CBaseRender* Create() {
+    return new CPrinterESCPOS();
+}
+
+DfFamily Make() {
+    DfFamily f;
+    f.modelNumber = 21;
+    f.name = "ESC/POS";
+    f.comment =
+        "ESC/POS receipt printers (model number 21), 203 dpi. Receipts trim blank space at the top and "
+        "bottom by default, so a page made for larger paper starts at its first line and ends after its "
+        "last.";
+    f.create = Create;
+    f.format = "application/vnd.dotforge-escpos";
+    f.kind = DfKind::Receipt;
+    f.options = {{"FeedOffset",
+                  "Feed after each page",
+                  kDfPrinterSettings,
+                  20,
+                  "10",
+                  {{"0", "None", nullptr, kDfAsText},
+                   {"5", "5 mm"},
+                   {"10", "10 mm"},
+                   {"15", "15 mm"},
+                   {"20", "20 mm"},
+                   {"25", "25 mm"},
+                   {"30", "30 mm"},
+                   {"40", "40 mm"},
+                   {"50", "50 mm"}},
+                  "dotforge-feed-offset",
+                  true,
+                  "Feed after each page (mm)"},
+                 {"MoneyBox",
+                  "Cash drawer",
+                  kDfPrinterSettings,
+                  21,
+                  "None",
+                  {{"None", "Do not open", "none", kDfAsText},
+                   {"BeforePrint", "Open before printing each page", "before-print", kDfAsText},
+                   {"AfterPrint", "Open after printing each page", "after-print", kDfAsText}},
+                  "dotforge-cash-drawer",
+                  false,
+                  kDfAsText},
+                 {"CutMedia",
+                  "Cut the paper",
+                  kDfPrinterSettings,
+                  22,
+                  "None",
+                  {{"None", "Never", "none", kDfAsText},
+                   {"EveryPage", "After every page", "every-page", kDfAsText},
+                   {"EndOfJob", "Once, after the last page", "end-of-job", kDfAsText}},
+                  "dotforge-cut-media",
+                  false,
+                  kDfAsText},
+                 {"CutType",
+                  "Kind of cut",
+                  kDfPrinterSettings,
+                  23,
+                  "Partial",
+                  {{"Partial", "Partial (a tab holds the receipt)", "partial", kDfAsText},
+                   {"Full", "Full", "full", kDfAsText}},
+                  "dotforge-cut-type",
+                  false,
+                  kDfAsText},
+                 {"CropEdgeTop",
+                  "Trim blank space at the top",
+                  kDfTrim,
+                  50,
+                  "-1",
+                  {{"0", "Keep", nullptr, kDfAsText},
+                   {"2", "Up to 2 mm"},
+                   {"5", "Up to 5 mm"},
+                   {"10", "Up to 10 mm"},
+                   {"20", "Up to 20 mm"},
+                   {"-1", "All of it (the print starts at its first line)", nullptr, "All of it"}},
+                  "dotforge-crop-top",
+                  true,
+                  "Trim blank space at the top (mm)"},
+                 {"CropEdgeBottom",
+                  "Trim blank space at the bottom",
+                  kDfTrim,
+                  51,
+                  "-1",
+                  {{"0", "Keep", nullptr, kDfAsText},
+                   {"2", "Up to 2 mm"},
+                   {"5", "Up to 5 mm"},
+                   {"10", "Up to 10 mm"},
+                   {"20", "Up to 20 mm"},
+                   {"-1", "All of it (saves paper)", nullptr, kDfAsText}},
+                  "dotforge-crop-bottom",
+                  true,
+                  "Trim blank space at the bottom (mm)"},
+                 {"CropEdgeLeft",
+                  "Trim blank space at the left",
+                  kDfTrim,
+                  52,
+                  "0",
+                  {{"0", "Keep", nullptr, kDfAsText},
+                   {"2", "Up to 2 mm"},
+                   {"5", "Up to 5 mm"},
+                   {"10", "Up to 10 mm"},
+                   {"-1", "All of it (centres the content)", nullptr, kDfAsText}},
+                  "dotforge-crop-left",
+                  true,
+                  "Trim blank space at the left (mm)"},
+                 {"CropEdgeRight",
+                  "Trim blank space at the right",
+                  kDfTrim,
+                  53,
+                  "0",
+                  {{"0", "Keep", nullptr, kDfAsText},
+                   {"2", "Up to 2 mm"},
+                   {"5", "Up to 5 mm"},
+                   {"10", "Up to 10 mm"},
+                   {"-1", "All of it (centres the content)", nullptr, kDfAsText}},
+                  "dotforge-crop-right",
+                  true,
+                  "Trim blank space at the right (mm)"}};
+    f.drivers = {{"escpos-58",
+                  "ESC/POS Receipt Printer 58mm",
+                  "ESC/POS Receipt 58mm",
+                  "dotforge ESC/POS 58 mm Receipt Printer",
+                  203,
+                  384,
+                  {"w136h142", "w136h283", "w136h425", "w136h567", "w136h842"},
+                  "w136h567",
+                  {"10mm", "10mm"},
+                  {"48mm", "3000mm"}},
+                 {"escpos-80",
+                  "ESC/POS Receipt Printer 80mm",
+                  "ESC/POS Receipt 80mm",
+                  "dotforge ESC/POS 80 mm Receipt Printer",
+                  203,
+                  576,
+                  {"w204h283", "w204h425", "w204h567", "w204h842"},
+                  "w204h567",
+                  {"10mm", "10mm"},
+                  {"72mm", "3000mm"}}};
+    return f;
+}
+
+}  // namespace
+
+extern const DfFamily kDfEscpos = Make();

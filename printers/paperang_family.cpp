@@ -1,0 +1,70 @@
+// The Paperang family's descriptor: Paperang mini printers (model number 23), 57 mm paper, 203 dpi.
+#include "printers/family.h"
+#include "printers/paperang.h"
+
+namespace {
+
+CBaseRender* Create() {
+    return new CPrinterPaperang();
+}
+
+DfFamily Make() {
+    DfFamily f;
+    f.modelNumber = 23;
+    f.name = "Paperang";
+    f.comment = "Paperang mini printers (model number 23), 57 mm paper, 203 dpi.";
+    f.create = Create;
+    f.format = "application/vnd.dotforge-paperang";
+    f.kind = DfKind::Label;
+    f.options = {{"zeMediaTracking",
+                  "Paper",
+                  kDfPrinterSettings,
+                  20,
+                  "Continuous",
+                  {{"Continuous", "Continuous roll"},
+                   {"Gap", "Labels with gaps"},
+                   {"BLine", "Paper with black marks"}}},
+                 {"CropEdgeTop",
+                  "Trim blank space at the top",
+                  kDfTrim,
+                  50,
+                  "-1",
+                  {{"0", "Keep", nullptr, kDfAsText},
+                   {"2", "Up to 2 mm"},
+                   {"5", "Up to 5 mm"},
+                   {"10", "Up to 10 mm"},
+                   {"20", "Up to 20 mm"},
+                   {"-1", "All of it (the print starts at its first line)", nullptr, "All of it"}},
+                  "dotforge-crop-top",
+                  true,
+                  "Trim blank space at the top (mm)"},
+                 {"CropEdgeBottom",
+                  "Trim blank space at the bottom",
+                  kDfTrim,
+                  51,
+                  "-1",
+                  {{"0", "Keep", nullptr, kDfAsText},
+                   {"2", "Up to 2 mm"},
+                   {"5", "Up to 5 mm"},
+                   {"10", "Up to 10 mm"},
+                   {"20", "Up to 20 mm"},
+                   {"-1", "All of it (saves paper)", nullptr, kDfAsText}},
+                  "dotforge-crop-bottom",
+                  true,
+                  "Trim blank space at the bottom (mm)"}};
+    f.drivers = {{"paperang-57",
+                  "Paperang Mini Printer 57mm",
+                  "Paperang Mini 57mm",
+                  "dotforge Paperang 57 mm Mini Printer",
+                  203,
+                  384,
+                  DfMiniRollMedia(),
+                  kDfMiniRollDefault,
+                  {"48mm", "10mm"},
+                  {"48mm", "2000mm"}}};
+    return f;
+}
+
+}  // namespace
+
+extern const DfFamily kDfPaperang = Make();
