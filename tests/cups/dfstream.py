@@ -365,7 +365,7 @@ WORDS = {
     "CutType": {"Partial", "Full"},
     "LabelMode": {"PrinterDefault", "TearOff", "PeelOff", "CutEveryLabel", "CutEndOfJob"},
 }
-RANGES = {"ImageFilter": (0, 10), "Threshold": (1, 254), "Brightness": (-100, 100), "Contrast": (-99, 100),
+RANGES = {"ImageFilter": (0, 11), "Threshold": (1, 254), "Brightness": (-100, 100), "Contrast": (-99, 100),
           "Rotate": (0, 3), "AdjustHoriaontal": (-10, 10), "AdjustVertical": (-10, 10), "FeedOffset": (0, 60),
           "ImageCompress": (0, 1), "CropEdgeTop": (-1, 50), "CropEdgeBottom": (-1, 50),
           "CropEdgeLeft": (-1, 50), "CropEdgeRight": (-1, 50)}
