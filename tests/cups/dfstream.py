@@ -326,7 +326,7 @@ def cmd_prefix(a):
 FAMILY = {20: "tspl", 21: "escpos", 22: "cpcl", 23: "paperang", 24: "peripage"}
 
 # Options each family must offer, with the choice the PPD must make the default.
-COMMON = {"ImageFilter": "3", "Threshold": "175", "Brightness": "0", "Contrast": "0", "Rotate": "0",
+COMMON = {"ImageFilter": "11", "Threshold": "175", "Brightness": "0", "Contrast": "0", "Rotate": "0",
           "AdjustHoriaontal": "0", "AdjustVertical": "0", "ColorModel": "Gray"}
 # Receipts and mini printers start at their first line and end after their last.
 TRIM = {"CropEdgeTop": "-1", "CropEdgeBottom": "-1"}
