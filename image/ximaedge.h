@@ -18,7 +18,8 @@ constexpr int kReach = 2;
 // pixels, after their share of error.
 constexpr int kMid = 128;
 // Burkes's kernel for the rest: offset right (dx) and down (dy), and the
-// share in 32nds of the error.
+// weight in 32nds; a diffused pixel's error goes to the neighbours that are
+// diffused too, each its weight's part of their weights' sum.
 struct Tap {
     int dx, dy, w;
 };

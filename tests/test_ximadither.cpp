@@ -3,6 +3,7 @@
 // description (kernel taps, clamping at each update, truncating division).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <random>
@@ -106,8 +107,9 @@ const int kS16[16][16] = {
 
 // Method 10 pixel by pixel: solid pixels (near full black or white) and
 // pixels with both kinds within reach are thresholded from their own level;
-// the others take Burkes's kernel, the error summed without clamping and
-// given only to neighbours on the page that are diffused themselves.
+// the others read their level and the shares they were given, clamped to
+// 0..255, and share their whole error among the kernel's neighbours on the
+// page that are diffused themselves, in proportion to the kernel's weights.
 void RefEdgeKeeping(const CxImage& img, CxImage& out) {
     using namespace ximaedge;
     const long w = static_cast<long>(img.GetWidth()), h = static_cast<long>(img.GetHeight());
@@ -133,14 +135,17 @@ void RefEdgeKeeping(const CxImage& img, CxImage& out) {
                 out.SetPixelIndex(x, y, level(x, y) > kMid ? 1 : 0);
                 continue;
             }
-            const int v = level(x, y) + err[i];
+            const int v = std::min(255, std::max(0, level(x, y) + err[i]));
             const int bit = v > kMid ? 1 : 0;
             const int e = v - 255 * bit;
-            for (const ximaedge::Tap& t : kTaps) {
+            auto open = [&](const ximaedge::Tap& t) {
                 const long nx = x + t.dx, ny = y + t.dy;
-                if (img.IsInside(nx, ny) && !kept[static_cast<size_t>(ny * w + nx)])
-                    err[static_cast<size_t>(ny * w + nx)] += e * t.w / kDiv;
-            }
+                return img.IsInside(nx, ny) && !kept[static_cast<size_t>(ny * w + nx)];
+            };
+            int total = 0;
+            for (const ximaedge::Tap& t : kTaps) total += open(t) ? t.w : 0;
+            for (const ximaedge::Tap& t : kTaps)
+                if (open(t)) err[static_cast<size_t>((y + t.dy) * w + x + t.dx)] += e * t.w / total;
             out.SetPixelIndex(x, y, static_cast<uint8_t>(bit));
         }
 }
@@ -485,9 +490,12 @@ TEST(Dither, EdgeKeepingThresholdsSolidsAndEdges) {
         {"near black and near white are solid",
          {static_cast<uint8_t>(kNear), 255 - kNear, static_cast<uint8_t>(kNear), 255 - kNear},
          {0, 1, 0, 1}},
-        // 120 is diffused (no black near): black with error 120, of which
-        // 8/32 (30) turns the next 120 into 150, white.
+        // 120 is diffused (no black near): black with error 120, all of it
+        // to the next 120 (its only diffused neighbour on a one-row page).
         {"grey beside white only is diffused", {255, 255, 255, 120, 120}, {1, 1, 1, 0, 1}},
+        // The first 100's only diffused neighbour gets its whole error (not
+        // the kernel's 8/32 of it): 200, white.
+        {"the whole error goes to diffused neighbours", {100, 100, 255}, {0, 1, 1}},
         // The grey's error would darken the near-white pixels after it; they
         // are solid and stay white.
         {"no error into solid white", {100, 250, 250, 250}, {0, 1, 1, 1}},
