@@ -57,8 +57,9 @@ struct Work {
     // Shares of the whole kernel by the value a diffused pixel reads (its
     // level and the shares it was given), index value + kSpan: the same as
     // for that value clamped to 0..255, with no clamping on the way from one
-    // pixel to the next. Eight to a row so that the row is found by a shift.
-    int16_t share[256 + 2 * kSpan][8];
+    // pixel to the next. Eight to a row so that the row is found by a shift;
+    // 32 KiB, so on the heap.
+    int16_t (*share)[8] = nullptr;
     // Sum of the weights of the taps whose bits are clear, by tap bits.
     int weight[128];
 
@@ -68,6 +69,7 @@ struct Work {
         std::free(kept.mem);
         std::free(flags);
         std::free(err);
+        std::free(share);
     }
 };
 
@@ -88,7 +90,7 @@ void Spread(const uint64_t* m, uint64_t* d, size_t nw) {
 }
 
 // Row r's masks into its ring slot: solid pixels, and the black and white
-// solids spread sideways. Rows past the page are empty.
+// solids spread sideways. Rows past the page are never read.
 void EnterRow(Work& wk, const uint8_t* grey, size_t gStride, long r, long h) {
     if (r >= h) return;  // never read
     const size_t slot = static_cast<size_t>(r % kSlots) * 3;
@@ -246,7 +248,8 @@ bool Reduce(const uint8_t* grey, size_t gStride, uint8_t* out, size_t oStride, l
     wk.kept.mem = static_cast<uint64_t*>(std::calloc(2 * wk.kept.words, sizeof(uint64_t)));
     wk.flags = static_cast<uint8_t*>(std::malloc(2 * wk.fw));
     wk.err = static_cast<int16_t*>(std::calloc(2 * ew, sizeof(int16_t)));
-    if (!wk.raw.mem || !wk.ring.mem || !wk.kept.mem || !wk.flags || !wk.err) return false;
+    wk.share = static_cast<int16_t(*)[8]>(std::malloc((256 + 2 * kSpan) * sizeof(*wk.share)));
+    if (!wk.raw.mem || !wk.ring.mem || !wk.kept.mem || !wk.flags || !wk.err || !wk.share) return false;
     // A pixel's error is what it reads, less 255 when it turns white: within
     // -127..128. A pixel is given at most seven shares, so the sums stay far
     // inside 16 bits.
