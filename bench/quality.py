@@ -405,7 +405,9 @@ def report(pages, sources, full, scan, text, tone, elapsed):
         "pixels at 203 dpi, 3, 3.7 and 5 pixels at 300 dpi, module edges anti-aliased) on a 100 x 50 mm label, "
         "as vector PDF through cupsfilter for the 203 and the 300 dpi TSPL PPDs and as PNG pictures through "
         "cupsfilter (imagetoraster; the 300 dpi ones scaled to 203 dpi); %d code pages in all. Every page goes "
-        "through the filter with each method and back to the printer's dots with dotforge-preview.\n"
+        "through the filter with each method and back to the printer's dots with dotforge-preview. CUPS renders "
+        "the vector pages without anti-aliasing, so their rasters are pure black and white and every method "
+        "prints them alike; the pictures bring the grey edges.\n"
         % (elapsed, n))
     add("Codes: decoded by zbarimg (dmtxread for DataMatrix) on the dots at full resolution, and through a "
         "scanner model (Gaussian blur of sigma %.2f mm, then resampled to %d dpi). Photos: mean absolute "
