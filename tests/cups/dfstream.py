@@ -326,7 +326,7 @@ def cmd_prefix(a):
 FAMILY = {20: "tspl", 21: "escpos", 22: "cpcl", 23: "paperang", 24: "peripage"}
 
 # Options each family must offer, with the choice the PPD must make the default.
-COMMON = {"ImageFilter": "3", "Threshold": "175", "Brightness": "0", "Contrast": "0", "Rotate": "0",
+COMMON = {"ImageFilter": "11", "Threshold": "175", "Brightness": "0", "Contrast": "0", "Rotate": "0",
           "AdjustHoriaontal": "0", "AdjustVertical": "0", "ColorModel": "Gray"}
 # Receipts and mini printers start at their first line and end after their last.
 TRIM = {"CropEdgeTop": "-1", "CropEdgeBottom": "-1"}
@@ -365,7 +365,7 @@ WORDS = {
     "CutType": {"Partial", "Full"},
     "LabelMode": {"PrinterDefault", "TearOff", "PeelOff", "CutEveryLabel", "CutEndOfJob"},
 }
-RANGES = {"ImageFilter": (0, 10), "Threshold": (1, 254), "Brightness": (-100, 100), "Contrast": (-99, 100),
+RANGES = {"ImageFilter": (0, 11), "Threshold": (1, 254), "Brightness": (-100, 100), "Contrast": (-99, 100),
           "Rotate": (0, 3), "AdjustHoriaontal": (-10, 10), "AdjustVertical": (-10, 10), "FeedOffset": (0, 60),
           "ImageCompress": (0, 1), "CropEdgeTop": (-1, 50), "CropEdgeBottom": (-1, 50),
           "CropEdgeLeft": (-1, 50), "CropEdgeRight": (-1, 50)}
