@@ -12,6 +12,7 @@
 
 #include "app/auth.h"
 #include "app/devicelist.h"
+#include "app/docfilter.h"
 #include "app/driver.h"
 #include "app/serialdevice.h"
 #include "app/webui.h"
@@ -117,6 +118,7 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     int count;
     pappl_pr_driver_t* drivers = DfAppDriverList(&count);
     papplSystemSetPrinterDrivers(system, count, drivers, nullptr, nullptr, DfAppDriverCallback, nullptr);
+    DfAppAddDocumentFilters(system);
     papplSystemSetFooterHTML(system, "dotforge printer application");
     DfAppWebSetup(system, spool);
     if (access(stateFile.c_str(), R_OK) == 0 && !papplSystemLoadState(system, stateFile.c_str()))
