@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/ippsettings.h"
+#include "app/mediafit.h"
 #include "app/models.h"
 #include "app/vendor.h"
 #include "base/objref.h"
@@ -171,6 +172,15 @@ bool DfAppStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
     if (j->header.cupsBitsPerPixel != 8 || j->header.cupsBitsPerColor != 8) {
         return Abort(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
                      "Page " + std::to_string(page) + " is not 8-bit grey.");
+    }
+    const std::string tooLarge =
+        DfPageTooLarge(j->header.cupsWidth, options->header.cupsHeight, DfHeaderInt(j->header.HWResolution[0]),
+                       DfHeaderInt(j->header.HWResolution[1]), options->media.size_width,
+                       options->media.size_length,
+                       tracking == PAPPL_MEDIA_TRACKING_GAP || tracking == PAPPL_MEDIA_TRACKING_MARK);
+    if (!tooLarge.empty()) {
+        return Abort(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR,
+                     "Page " + std::to_string(page) + " was not printed: " + tooLarge + ".");
     }
     if (const char* why = DfPageIntake::Rejection(j->header)) {
         return Abort(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR,
