@@ -9,8 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/auth.h"
+#include "app/cliargs.h"
 #include "app/devicelist.h"
 #include "app/docfilter.h"
 #include "app/driver.h"
@@ -140,8 +142,12 @@ int main(int argc, char* argv[]) {
     DfRegisterSerialScheme();
     if (argc >= 2 && !strcmp(argv[1], "devices"))
         return DfAppListDevices(argc >= 3 && !strcmp(argv[2], "-v"));
+    std::vector<std::string> fixed = DfAppFixArgs(argc, argv);
+    std::vector<char*> args;
+    for (std::string& a : fixed) args.push_back(&a[0]);
+    args.push_back(nullptr);
     int count;
     pappl_pr_driver_t* drivers = DfAppDriverList(&count);
-    return papplMainloop(argc, argv, DF_APP_VERSION, nullptr, count, drivers, nullptr, DfAppDriverCallback,
-                         nullptr, nullptr, CreateSystem, Usage, nullptr);
+    return papplMainloop(static_cast<int>(fixed.size()), args.data(), DF_APP_VERSION, nullptr, count, drivers,
+                         nullptr, DfAppDriverCallback, nullptr, nullptr, CreateSystem, Usage, nullptr);
 }

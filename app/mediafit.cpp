@@ -20,9 +20,10 @@ std::string DfPageTooLarge(unsigned pageWidth, unsigned pageHeight, int xdpi, in
     if (!wide && !longer) return std::string();
     char text[200];
     if (labels)
-        snprintf(text, sizeof(text), "the %.1f x %.1f mm page is larger than the %.1f x %.1f mm label", wMm, hMm,
-                 mediaWidth / 100.0, mediaLength / 100.0);
+        snprintf(text, sizeof(text), "the %.1f x %.1f mm page is larger than the %.1f x %.1f mm label", wMm,
+                 hMm, mediaWidth / 100.0, mediaLength / 100.0);
     else
-        snprintf(text, sizeof(text), "the %.1f mm wide page is wider than the %.1f mm roll", wMm, mediaWidth / 100.0);
+        snprintf(text, sizeof(text), "the %.1f mm wide page is wider than the %.1f mm roll", wMm,
+                 mediaWidth / 100.0);
     return text;
 }

@@ -1,6 +1,7 @@
-// The printer application's own decoders: damaged pictures fail fast with a
+// Documents in the printer application: damaged pictures fail fast with a
 // reason, sound ones come out grey and reduced, placement follows
-// print-scaling, and PDF pages render at the printer's resolution.
+// print-scaling, PDF pages render at the printer's resolution, pages larger
+// than the medium are caught, and submit's copies reach the job.
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 #include <png.h>
@@ -11,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "app/cliargs.h"
+#include "app/mediafit.h"
 #include "app/pdfdoc.h"
 #include "app/picture.h"
 
@@ -356,6 +359,51 @@ TEST(Picture, PdfPagesRenderAtThePrinterResolution) {
         std::string error;
         EXPECT_FALSE(doc.Open(path, error) && doc.Pages() > 0);
         remove(path.c_str());
+    }
+}
+
+TEST(MediaFit, PagesLargerThanTheMediumAreNamed) {
+    struct Case {
+        unsigned w, h;
+        int mediaW, mediaL;
+        bool labels;
+        const char* why;  // nullptr: fits
+    } cases[] = {
+        {799, 1199, 10000, 15000, true, nullptr},  // 100 x 150 mm label at 203 dpi
+        {812, 1218, 10160, 15240, true, nullptr},  // 4 x 6 in on 4 x 6 in
+        {805, 1205, 10000, 15000, true, nullptr},  // within a millimetre
+        {400, 240, 10000, 15000, true, nullptr},   // smaller: padded, not refused
+        {1726, 2233, 10000, 15000, true,
+         "the 216.0 x 279.4 mm page is larger than the 100.0 x 150.0 mm label"},
+        {799, 1300, 10000, 15000, true,
+         "the 100.0 x 162.7 mm page is larger than the 100.0 x 150.0 mm label"},
+        {384, 5000, 4800, 20000, false, nullptr},  // rolls take any length
+        {464, 800, 4800, 20000, false, "the 58.1 mm wide page is wider than the 48.0 mm roll"},
+    };
+    for (const Case& c : cases) {
+        const std::string why = DfPageTooLarge(c.w, c.h, 203, 203, c.mediaW, c.mediaL, c.labels);
+        EXPECT_EQ(why, c.why ? c.why : "") << c.w << "x" << c.h;
+    }
+}
+
+TEST(SubmitArgs, CopiesBecomeTheCopiesOption) {
+    struct Case {
+        std::vector<const char*> in;
+        std::vector<std::string> out;
+    } cases[] = {
+        {{"app", "submit", "-n", "2", "f.png"}, {"app", "submit", "-o", "copies=2", "f.png"}},
+        {{"app", "submit", "-c", "3", "-d", "x", "f.png"},
+         {"app", "submit", "-o", "copies=3", "-d", "x", "f.png"}},
+        {{"app", "submit", "-n4", "f.png"}, {"app", "submit", "-o", "copies=4", "f.png"}},
+        // A printer named -n is a value, not an option.
+        {{"app", "submit", "-d", "-n", "f.png"}, {"app", "submit", "-d", "-n", "f.png"}},
+        {{"app", "submit", "--", "-n"}, {"app", "submit", "--", "-n"}},
+        {{"app", "jobs", "-n", "2"}, {"app", "jobs", "-n", "2"}},
+        {{"app"}, {"app"}},
+    };
+    for (const Case& c : cases) {
+        const std::vector<std::string> got = DfAppFixArgs(static_cast<int>(c.in.size()), c.in.data());
+        EXPECT_EQ(got, c.out) << c.in.size() << " arguments, " << (c.in.size() > 2 ? c.in[2] : "");
     }
 }
 
