@@ -143,6 +143,11 @@ int main(int argc, char* argv[]) {
     if (argc >= 2 && !strcmp(argv[1], "devices"))
         return DfAppListDevices(argc >= 3 && !strcmp(argv[2], "-v"));
     std::vector<std::string> fixed = DfAppFixArgs(argc, argv);
+    const std::string mediaProblem = DfAppSubmitMediaProblem(fixed);
+    if (!mediaProblem.empty()) {
+        fprintf(stderr, "dotforge-app: %s\n", mediaProblem.c_str());
+        return 1;
+    }
     std::vector<char*> args;
     for (std::string& a : fixed) args.push_back(&a[0]);
     args.push_back(nullptr);

@@ -15,7 +15,7 @@ std::string DfPageTooLarge(unsigned pageWidth, unsigned pageHeight, int xdpi, in
                            int mediaLength, bool labels) {
     if (xdpi <= 0 || ydpi <= 0 || mediaWidth <= 0) return std::string();
     const double wMm = Mm(pageWidth, xdpi), hMm = Mm(pageHeight, ydpi);
-    const bool wide = wMm > mediaWidth / 100.0 + 1;
+    const bool wide = wMm > mediaWidth / 100.0 + (labels ? 1 : 11);
     const bool longer = labels && mediaLength > 0 && hMm > mediaLength / 100.0 + 1;
     if (!wide && !longer) return std::string();
     char text[200];

@@ -378,7 +378,8 @@ TEST(MediaFit, PagesLargerThanTheMediumAreNamed) {
         {799, 1300, 10000, 15000, true,
          "the 100.0 x 162.7 mm page is larger than the 100.0 x 150.0 mm label"},
         {384, 5000, 4800, 20000, false, nullptr},  // rolls take any length
-        {464, 800, 4800, 20000, false, "the 58.1 mm wide page is wider than the 48.0 mm roll"},
+        {464, 800, 4800, 20000, false, nullptr},   // the paper's width: its edges are cut
+        {1678, 2374, 4800, 20000, false, "the 210.0 mm wide page is wider than the 48.0 mm roll"},
     };
     for (const Case& c : cases) {
         const std::string why = DfPageTooLarge(c.w, c.h, 203, 203, c.mediaW, c.mediaL, c.labels);
@@ -404,6 +405,30 @@ TEST(SubmitArgs, CopiesBecomeTheCopiesOption) {
     for (const Case& c : cases) {
         const std::vector<std::string> got = DfAppFixArgs(static_cast<int>(c.in.size()), c.in.data());
         EXPECT_EQ(got, c.out) << c.in.size() << " arguments, " << (c.in.size() > 2 ? c.in[2] : "");
+    }
+}
+
+TEST(SubmitArgs, MediaNoDriverTakesIsRefused) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* problem;  // the start of it; nullptr: none
+    } cases[] = {
+        {{"app", "submit", "-o", "media=iso_a4_210x297mm", "f.pdf"},
+         "No printer here takes media 'iso_a4_210x297mm'"},
+        {{"app", "submit", "-o", "copies=2 media=na_letter_8.5x11in", "f.pdf"},
+         "No printer here takes media"},
+        {{"app", "submit", "-o", "media=no_such_thing", "f.pdf"}, "Unknown media 'no_such_thing'"},
+        {{"app", "submit", "-o", "media=om_label-50x30_50x30mm", "f.pdf"}, nullptr},
+        {{"app", "submit", "-o", "media=custom_label_60x200mm", "f.pdf"}, nullptr},
+        {{"app", "submit", "-o", "media=na_index-4x6_4x6in", "f.pdf"}, nullptr},
+        {{"app", "modify", "-o", "media=iso_a4_210x297mm"}, nullptr},
+    };
+    for (const Case& c : cases) {
+        const std::string got = DfAppSubmitMediaProblem(c.args);
+        if (c.problem)
+            EXPECT_EQ(got.rfind(c.problem, 0), 0u) << c.args[3] << ": " << got;
+        else
+            EXPECT_EQ(got, "") << c.args[3];
     }
 }
 
