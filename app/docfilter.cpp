@@ -164,7 +164,9 @@ bool DfAppFilterDocument(pappl_job_t* job, pappl_device_t* device, void*) {
     }
     file.reset();
 
+    // The pages are sent once per copy here, so the raster callbacks make none.
     const unsigned copies = o->copies > 1 ? static_cast<unsigned>(o->copies) : 1;
+    o->copies = 1;
     unsigned first = 1, last = pages;
     if (o->first_page >= 1 && o->first_page <= pages) first = o->first_page;
     if (o->last_page >= first && o->last_page < last) last = o->last_page;

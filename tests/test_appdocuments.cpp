@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/cliargs.h"
+#include "app/copysink.h"
 #include "app/mediafit.h"
 #include "app/pdfdoc.h"
 #include "app/picture.h"
@@ -429,6 +430,48 @@ TEST(SubmitArgs, MediaNoDriverTakesIsRefused) {
             EXPECT_EQ(got.rfind(c.problem, 0), 0u) << c.args[3] << ": " << got;
         else
             EXPECT_EQ(got, "") << c.args[3];
+    }
+}
+
+// A device that keeps what it gets and fails from its n-th write on.
+class MemorySink : public DfSink {
+public:
+    explicit MemorySink(int failAt = -1) : m_failAt(failAt) {}
+    bool Write(const void* data, size_t len) override {
+        if (m_writes++ == m_failAt) return false;
+        bytes.append(static_cast<const char*>(data), len);
+        return true;
+    }
+    std::string bytes;
+
+private:
+    int m_failAt, m_writes = 0;
+};
+
+TEST(CopySink, FurtherCopiesRepeatThePagesOnly) {
+    struct Case {
+        int copies, failAt;
+        bool ok;
+        const char* device;
+    } cases[] = {
+        {1, -1, true, "<doc>p1p2</doc>"},
+        {2, -1, true, "<doc>p1p2p1p2</doc>"},
+        {3, -1, true, "<doc>p1p2p1p2p1p2</doc>"},
+        {0, -1, true, "<doc>p1p2</doc>"},
+        {2, 3, false, "<doc>p1p2"},  // the device fails on the copy
+    };
+    for (const Case& c : cases) {
+        MemorySink device(c.failAt);
+        DfCopySink sink(&device, c.copies);
+        sink.Write("<doc>", 5);
+        sink.StartPages();
+        sink.Write("p1", 2);
+        sink.Write("p2", 2);
+        std::string why;
+        EXPECT_EQ(sink.SendCopies(why), c.ok) << c.copies;
+        EXPECT_TRUE(why.empty());
+        if (c.ok) sink.Write("</doc>", 6);
+        EXPECT_EQ(device.bytes, c.device) << c.copies;
     }
 }
 

@@ -98,6 +98,26 @@ chmod 644 "$W"/docs/*
 lp_plain Label l100x150.pdf "$W/net" $((CONN + 1)) tspl --pages 1 --size 100x150 --size-tol 0.6
 lp_plain Label a4.pdf "$W/net" $((CONN + 2)) tspl --pages 1 --size 100x150 --size-tol 0.6
 lp_plain Till a4.pdf "$W/till" 1 escpos --width-bytes 48
+
+# Two collated copies of two different pages come out 1, 2, 1, 2.
+cat > "$W/docs/two.ps" <<'EOT'
+%!PS
+<< /PageSize [141.7 85] >> setpagedevice
+0 setgray 0 63.75 70.85 21.25 rectfill showpage
+0 setgray 70.85 63.75 70.85 21.25 rectfill showpage
+EOT
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$W/docs/two.pdf" "$W/docs/two.ps" || fail "gs two.pdf"
+chmod 644 "$W/docs/two.pdf"
+n=$((CONN + 3))
+if lp -h "$CUPS" -d Label -n 2 -o collate=true -o media=om_label-50x30_50x30mm "$W/docs/two.pdf" > /dev/null &&
+    { wait_conn "$W/net" $n || { sleep 10; wait_conn "$W/net" $n; }; }; then
+    order=$(dfstream tsplorder "$W/net/conn-$n.bin" 2>&1)
+    [ "$order" = "A B A B" ] && echo "ok   lp -n 2 on two pages, collated: $order" ||
+        { echo "FAIL lp -n 2 -o collate=true: pages $order, not A B A B"; FAILED=$((FAILED + 1)); }
+else
+    echo "FAIL lp -n 2: nothing reached the printer"
+    FAILED=$((FAILED + 1))
+fi
 cancel -h "$CUPS" -a Label Till 2>/dev/null
 stop_cupsd
 app_stop

@@ -131,6 +131,25 @@ if printed "2 collated copies of a 2-page PDF" "$D/two.pdf" -o media=$M -n 2; th
     [ "$order" = "A B A B" ] && echo "ok   -n 2 on two pages, collated: $order" || bad "copies: pages $order, not A B A B"
 fi
 
+# PWG raster: PAPPL hands each page once; the copies are collated too.
+"$PWGMAKE" "$D/two.pwg" 400 240 203 2 || fail pwgmake
+id=$(ipp_job label "$D/two.pwg" image/pwg-raster "ATTR keyword media $M
+ATTR integer copies 2")
+CONN=$((CONN + 1))
+if wait_conn "$W/net" $CONN && [ "$(wait_job label "$id")" = completed ]; then
+    order=$(dfstream tsplorder "$W/net/conn-$CONN.bin" 2>&1)
+    [ "$order" = "A B A B" ] && echo "ok   raster, copies 2, collated: $order" || bad "raster copies: pages $order, not A B A B"
+else
+    bad "raster copies: job $id is '$(job_info label "$id")'"
+fi
+
+# A medium no printer here has is refused, not silently replaced.
+if out=$("$APP" submit -d label -o media=iso_a4_210x297mm "$D/label.pdf" 2>&1); then
+    bad "submit with A4 media: accepted ($out)"
+else
+    case "$out" in *iso_a4_210x297mm*) echo "ok   submit with A4 media refused: $out" ;; *) bad "A4 media: '$out'" ;; esac
+fi
+
 # The same PDF through CUPS's chain and the filter, when cupsfilter is here.
 if command -v cupsfilter >/dev/null && [ "$(id -u)" = 0 ] && [ -s "$W/app-pdf.bin" ]; then
     make_serverbin "$W/sb" "$FILTER"
