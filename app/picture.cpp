@@ -305,7 +305,7 @@ bool DfDecodeJpeg(FILE* file, unsigned boxWidth, unsigned boxHeight, DfGreyImage
     jpeg_create_decompress(&info);
     // Progressive pictures keep every coefficient until the end; without
     // backing store libjpeg refuses one that would need more than this.
-    info.mem->max_memory_to_use = 128l * 1024 * 1024;
+    info.mem->max_memory_to_use = 64l * 1024 * 1024;
     jpeg_stdio_src(&info, file);
     JpegJob job{&info, &row, &grey, &reducer, boxWidth, boxHeight, &out, &error};
     const bool ok = JpegRead(&job, &err);
@@ -314,8 +314,8 @@ bool DfDecodeJpeg(FILE* file, unsigned boxWidth, unsigned boxHeight, DfGreyImage
     if (!ok) {
         if (error.empty()) error = "damaged JPEG data";
         if (error.find("Backing store") != std::string::npos)  // over max_memory_to_use
-            error =
-                "the picture is too large to decode (" + SizeText(declaredWidth, declaredHeight) + " pixels)";
+            error = "the picture is too large to decode (" + SizeText(declaredWidth, declaredHeight) +
+                    " pixels, progressive: more than 64 MiB)";
         error = "JPEG: " + error;
         out = DfGreyImage();
     }
