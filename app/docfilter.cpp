@@ -157,6 +157,7 @@ bool DfAppFilterDocument(pappl_job_t* job, pappl_device_t* device, void*) {
         const bool ok = !strcmp(format, "image/png")
                             ? DfDecodePng(file.get(), width, height, decoded, error)
                             : DfDecodeJpeg(file.get(), width, height, decoded, error);
+        if (ok && DfTurnsToMedium(decoded.width, decoded.height, width, height)) DfTurnPicture(decoded);
         if (!ok || !DfFitPicture(decoded, width, height, scaling, picture)) {
             FormatError(job, (error.empty() ? std::string("The picture has no pixels") : error) + ".");
             return false;

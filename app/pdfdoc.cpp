@@ -64,12 +64,16 @@ bool DfPdfDocument::RenderPage(int index, unsigned pageWidth, unsigned pageHeigh
     double wPt = box.width(), hPt = box.height();
     const poppler::page::orientation_enum o = page->orientation();
     if (o == poppler::page::landscape || o == poppler::page::seascape) std::swap(wPt, hPt);
+    // A landscape page on a portrait medium (or the other way round) is
+    // turned a quarter anticlockwise first, as CUPS's chain does.
+    const bool turn = DfTurnsToMedium(wPt, hPt, pageWidth, pageHeight);
+    if (turn) std::swap(wPt, hPt);
     if (!(wPt > 0) || !(hPt > 0) || wPt > 14400 * 72 || hPt > 14400 * 72) {
         error = "PDF: page " + std::to_string(index + 1) + " has no usable size";
         return false;
     }
     // The page in dots at the printer's resolution, then its place on the medium.
-    const double wDots = wPt * xdpi / 72, hDots = hPt * ydpi / 72;
+    const double wDots = wPt * xdpi / 72, hDots = hPt * ydpi / 72;  // as it lands on the medium
     const unsigned natW = std::max(1u, static_cast<unsigned>(std::lround(wDots)));
     const unsigned natH = std::max(1u, static_cast<unsigned>(std::lround(hDots)));
     DfPlacement p = DfPlacePicture(natW, natH, pageWidth, pageHeight, scaling);
@@ -98,9 +102,9 @@ bool DfPdfDocument::RenderPage(int index, unsigned pageWidth, unsigned pageHeigh
     renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
     renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
     renderer.set_paper_color(0xffffffff);
-    const poppler::image img =
-        renderer.render_page(page.get(), xdpi * scale, ydpi * scale, static_cast<int>(sx),
-                             static_cast<int>(sy), static_cast<int>(sw), static_cast<int>(sh));
+    const poppler::image img = renderer.render_page(
+        page.get(), xdpi * scale, ydpi * scale, static_cast<int>(sx), static_cast<int>(sy),
+        static_cast<int>(sw), static_cast<int>(sh), turn ? poppler::rotate_270 : poppler::rotate_0);
     if (!img.is_valid() || img.format() != poppler::image::format_gray8) {
         error = "PDF: page " + std::to_string(index + 1) + " could not be rendered";
         return false;

@@ -322,6 +322,25 @@ bool DfDecodeJpeg(FILE* file, unsigned boxWidth, unsigned boxHeight, DfGreyImage
     return ok;
 }
 
+bool DfTurnsToMedium(double width, double height, unsigned pageWidth, unsigned pageHeight) {
+    if (width == height || pageWidth == pageHeight) return false;
+    return (width > height) != (pageWidth > pageHeight);
+}
+
+void DfTurnPicture(DfGreyImage& picture) {
+    const unsigned w = picture.width, h = picture.height;
+    if (picture.pixels.size() < static_cast<size_t>(w) * h) return;
+    std::vector<unsigned char> turned(static_cast<size_t>(w) * h);
+    // Anticlockwise: the top row becomes the left column, read bottom up.
+    for (unsigned y = 0; y < h; y++) {
+        const unsigned char* src = &picture.pixels[static_cast<size_t>(y) * w];
+        for (unsigned x = 0; x < w; x++) turned[static_cast<size_t>(w - 1 - x) * h + y] = src[x];
+    }
+    picture.pixels.swap(turned);
+    picture.width = h;
+    picture.height = w;
+}
+
 DfPlacement DfPlacePicture(unsigned width, unsigned height, unsigned pageWidth, unsigned pageHeight,
                            DfScaling scaling) {
     DfPlacement p;

@@ -36,6 +36,12 @@ const char* DfSniffFormat(const unsigned char* data, size_t len);
 bool DfDecodePng(FILE* file, unsigned boxWidth, unsigned boxHeight, DfGreyImage& out, std::string& error);
 bool DfDecodeJpeg(FILE* file, unsigned boxWidth, unsigned boxHeight, DfGreyImage& out, std::string& error);
 
+// Whether a width x height picture or page is turned a quarter to lie as the
+// medium lies (landscape on portrait or the reverse; squares never turn).
+bool DfTurnsToMedium(double width, double height, unsigned pageWidth, unsigned pageHeight);
+// The picture turned a quarter anticlockwise.
+void DfTurnPicture(DfGreyImage& picture);
+
 // Where a picture of width x height goes on a page of pageWidth x pageHeight
 // dots: its scaled size and the offset of its top left corner (negative when
 // it overhangs the page and is cropped).

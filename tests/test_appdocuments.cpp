@@ -363,6 +363,42 @@ TEST(Picture, PdfPagesRenderAtThePrinterResolution) {
     }
 }
 
+TEST(Picture, LandscapeTurnsOntoPortraitMedia) {
+    struct Case {
+        double w, h;
+        unsigned pw, ph;
+        bool turns;
+    } cases[] = {
+        {150, 100, 799, 1199, true}, {100, 150, 799, 1199, false}, {100, 100, 799, 1199, false},
+        {100, 150, 1199, 799, true}, {150, 100, 800, 800, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(DfTurnsToMedium(c.w, c.h, c.pw, c.ph), c.turns) << c.w << "x" << c.h;
+
+    // 3 x 2, anticlockwise: the top row becomes the left column, bottom up.
+    DfGreyImage pic;
+    pic.width = 3;
+    pic.height = 2;
+    pic.pixels = {1, 2, 3, 4, 5, 6};
+    DfTurnPicture(pic);
+    EXPECT_EQ(pic.width, 2u);
+    EXPECT_EQ(pic.height, 3u);
+    EXPECT_EQ(pic.pixels, (std::vector<unsigned char>{3, 6, 2, 5, 1, 4}));
+
+    // A landscape PDF page on a portrait medium: its left half ends at the bottom.
+    const std::string path = WriteTemp(MakePdf(100, 50));
+    DfPdfDocument doc;
+    std::string error;
+    ASSERT_TRUE(doc.Open(path, error)) << error;
+    DfGreyImage page;
+    ASSERT_TRUE(doc.RenderPage(0, 141, 282, 203, 203, DfScaling::Auto, page, error)) << error;
+    for (unsigned x = 2; x + 2 < 141; x++) {
+        EXPECT_GT(page.pixels[70 * 141 + x], 200) << "top, column " << x;
+        EXPECT_LT(page.pixels[210 * 141 + x], 60) << "bottom, column " << x;
+    }
+    remove(path.c_str());
+}
+
 TEST(MediaFit, PagesLargerThanTheMediumAreNamed) {
     struct Case {
         unsigned w, h;

@@ -4,8 +4,8 @@
 #     a bad CRC, a truncated JPEG) end the job within seconds with
 #     document-format-error, nothing reaches the printer, the next job prints;
 #   - a JPEG without a JFIF or EXIF segment is recognised by its bytes;
-#   - `submit label.pdf` prints, and a PDF made for the label prints as
-#     cupsfilter's chain prints it, within a few dots;
+#   - `submit label.pdf` prints, and a PDF made for the label prints byte for
+#     byte as cupsfilter's chain prints it, a landscape one turned as there;
 #   - copies are collated: -n 2 on a 2-page PDF prints 1,2,1,2;
 #   - a picture is fitted, whole and centred, by default.
 #
@@ -114,12 +114,19 @@ if printed "JPEG without JFIF" "$D/bare.jpg" -o media=$M; then
     dfstream tspl "$OUT" --pages 1 --size 50x30 --size-tol 0.6 --ink 0,0,0.5,0.25 > "$W/c.txt" 2>&1 &&
         echo "ok   JPEG without JFIF: $(head -n 1 "$W/c.txt")" || { bad "JPEG without JFIF:"; cat "$W/c.txt"; }
 fi
-# A 40 x 20 mm picture on the 100 x 150 mm label: enlarged to the label's
-# width and centred, its black bar over the left half, a quarter of its height.
-make_doc "$D/small.png" 40 20 1 203
+# A 20 x 40 mm picture on the 100 x 150 mm label: enlarged to the label's
+# length and centred (75 mm wide), its black bar over the left half of its
+# top quarter. A 40 x 20 mm one is turned anticlockwise first, as CUPS turns
+# pictures: its bar ends at the bottom left.
+make_doc "$D/small.png" 20 40 1 203
+make_doc "$D/landscape.png" 40 20 1 203
 if printed "picture, default scaling" "$D/small.png"; then
-    dfstream tspl "$OUT" --pages 1 --size 100x150 --size-tol 0.6 --ink 0,0.333,0.5,0.417 > "$W/c.txt" 2>&1 &&
+    dfstream tspl "$OUT" --pages 1 --size 100x150 --size-tol 0.6 --ink 0.125,0,0.5,0.25 > "$W/c.txt" 2>&1 &&
         echo "ok   picture fitted whole and centred: $(head -n 1 "$W/c.txt")" || { bad "picture fit:"; cat "$W/c.txt"; }
+fi
+if printed "landscape picture" "$D/landscape.png"; then
+    dfstream tspl "$OUT" --pages 1 --size 100x150 --size-tol 0.6 --ink 0.125,0.5,0.3125,1 > "$W/c.txt" 2>&1 &&
+        echo "ok   landscape picture turned and fitted: $(head -n 1 "$W/c.txt")" || { bad "landscape picture:"; cat "$W/c.txt"; }
 fi
 if printed "PDF" "$D/label.pdf" -o media=$M; then
     dfstream tspl "$OUT" --pages 1 --size 50x30 --size-tol 0.6 --ink 0,0,0.5,0.25 > "$W/c.txt" 2>&1 &&
@@ -156,12 +163,27 @@ if command -v cupsfilter >/dev/null && [ "$(id -u)" = 0 ] && [ -s "$W/app-pdf.bi
     echo "ServerBin $W/sb" > "$W/files.conf"
     cupsfilter -c "$W/files.conf" -p "$PPDDIR/dotforge-tspl-203.ppd" -m printer/dotforge -e -o PageSize=w142h85 \
         "$D/label.pdf" > "$W/filter-pdf.bin" 2> "$W/filter-pdf.err"
+    # A landscape page on the portrait 100 x 150 mm label: turned, as CUPS's chain turns it.
+    make_doc "$D/wide.pdf" 150 100 1
+    cupsfilter -c "$W/files.conf" -p "$PPDDIR/dotforge-tspl-203.ppd" -m printer/dotforge -e -o PageSize=w283h425 \
+        "$D/wide.pdf" > "$W/filter-wide.bin" 2> "$W/filter-wide.err"
+    printed "landscape PDF" "$D/wide.pdf" -o media=om_label-100x150_100x150mm && cp "$OUT" "$W/app-wide.bin"
     if cmp -s "$W/app-pdf.bin" "$W/filter-pdf.bin"; then
-        echo "ok   PDF: byte-identical to cupsfilter's output"
+        echo "ok   label.pdf: byte-identical to cupsfilter's output"
     else
-        n=$(dfstream tspldiff "$W/app-pdf.bin" "$W/filter-pdf.bin" 2>&1)
-        echo "note PDF: differs from cupsfilter's output: $n"
+        bad "label.pdf differs from cupsfilter's output: $(dfstream tspldiff "$W/app-pdf.bin" "$W/filter-pdf.bin" 2>&1)"
     fi
+    # The PPD's 100 x 150 mm size is 283 x 425 whole points, so CUPS's chain
+    # fits the turned 425.2 pt page to it and its ink lands a row higher: a
+    # row of the bar (200 dots at each end) may differ, no more.
+    d=$(dfstream tspldiff "$W/app-wide.bin" "$W/filter-wide.bin" 2>&1)
+    case "$d" in
+        "page 1: "[0-9]*" of "*" dots differ (120000 and 120000 black)")
+            n=${d#page 1: }
+            n=${n%% *}
+            [ "$n" -le 400 ] && echo "ok   wide.pdf turned as cupsfilter turns it: $d" || bad "wide.pdf: $d" ;;
+        *) bad "wide.pdf against cupsfilter: $d" ;;
+    esac
 fi
 
 app_stop
