@@ -173,7 +173,6 @@ TEST(Picture, DamagedPicturesFailFastWithAReason) {
         EXPECT_EQ(d.error.rfind(c.jpeg ? "JPEG: " : "PNG: ", 0), 0u) << c.name << ": " << d.error;
         EXPECT_LT(d.seconds, 1.0) << c.name;
         EXPECT_TRUE(d.image.pixels.empty()) << c.name;
-        printf("  %-40s %s (%.3f s)\n", c.name, d.error.c_str(), d.seconds);
     }
 }
 

@@ -1,7 +1,7 @@
 #!/bin/bash
 # Documents the printer application reads itself (PNG, JPEG, PDF):
-#   - damaged pictures (truncated, PWG raster declared as PNG, a huge header,
-#     a bad CRC, a truncated JPEG) end the job within seconds with
+#   - damaged pictures (truncated, PWG raster declared as PNG, a truncated
+#     JPEG; the decoders' unit tests have the rest) end the job at once with
 #     document-format-error, nothing reaches the printer, the next job prints;
 #   - a JPEG without a JFIF or EXIF segment is recognised by its bytes;
 #   - `submit label.pdf` prints, and a PDF made for the label prints byte for
@@ -35,22 +35,11 @@ gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$D/two.pdf" "$D/
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeggray -r203 -sOutputFile="$D/label.jpg" "$D/label.ps" || fail "gs jpeg"
 "$PWGMAKE" "$D/page.pwg" 400 240 203 1 || fail pwgmake
 python3 - "$D" <<'EOT' || fail "could not make the damaged pictures"
-import struct, sys, zlib
+import struct, sys
 d = sys.argv[1]
 png = open(d + "/label.png", "rb").read()
 jpg = open(d + "/label.jpg", "rb").read()
-def ihdr(w, h):
-    b = bytearray(png)
-    struct.pack_into(">II", b, 16, w, h)
-    struct.pack_into(">I", b, 29, zlib.crc32(bytes(b[12:29])))
-    return bytes(b)
-bad = bytearray(png)
-idat = png.index(b"IDAT")
-bad[idat + 4 + struct.unpack(">I", png[idat - 4:idat])[0] // 2] ^= 0x55
 open(d + "/cut.png", "wb").write(png[:300])
-open(d + "/huge.png", "wb").write(ihdr(100000, 100000))
-open(d + "/wide.png", "wb").write(ihdr(16385, 1))
-open(d + "/crc.png", "wb").write(bytes(bad))
 open(d + "/cut.jpg", "wb").write(jpg[:len(jpg) // 3])
 # The same picture without its JFIF segment (FF E0 after SOI).
 assert jpg[2:4] == b"\xff\xe0"
@@ -90,9 +79,6 @@ refused() {
 say "Damaged pictures"
 refused "truncated PNG (submit)" "$D/cut.png" submit
 refused "PWG raster declared as PNG" "$D/page.pwg" image/png
-refused "100000x100000 PNG header" "$D/huge.png" image/png
-refused "16385 wide PNG" "$D/wide.png" image/png
-refused "PNG with a bad CRC" "$D/crc.png" image/png
 refused "truncated JPEG" "$D/cut.jpg" image/jpeg
 kill -0 "$APP_PID" 2>/dev/null || bad "the server died"
 
