@@ -177,7 +177,10 @@ bool DfAppFilterDocument(pappl_job_t* job, pappl_device_t* device, void*) {
     DfGreyImage page;
     for (unsigned c = 0; c < copies; c++) {
         for (unsigned p = first; p <= last; p++) {
-            if (papplJobIsCanceled(job)) return DfAppEndJob(job, o, device) || true;
+            if (papplJobIsCanceled(job)) {
+                DfAppEndJob(job, o, device);
+                return true;
+            }
             if (pdf &&
                 !doc.RenderPage(static_cast<int>(p - 1), width, height, xdpi, ydpi, scaling, page, error)) {
                 FormatError(job, error + ".");
