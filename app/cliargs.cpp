@@ -28,7 +28,7 @@ std::vector<std::string> DfAppFixArgs(int argc, const char* const* argv) {
         } else {
             out.push_back(a);
             // Options whose value is the next argument: it is no option itself.
-            if (a[0] == '-' && a[1] && !a[2] && strchr("adhjmouv", a[1]) && i + 1 < argc)
+            if (a[0] == '-' && a[1] && !a[2] && strchr("dhjmouv", a[1]) && i + 1 < argc)
                 out.push_back(argv[++i]);
         }
     }

@@ -184,11 +184,10 @@ bool DfAppStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
         return Abort(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
                      "Page " + std::to_string(page) + " is not 8-bit grey.");
     }
-    const std::string tooLarge =
-        DfPageTooLarge(j->header.cupsWidth, options->header.cupsHeight, DfHeaderInt(j->header.HWResolution[0]),
-                       DfHeaderInt(j->header.HWResolution[1]), options->media.size_width,
-                       options->media.size_length,
-                       tracking == PAPPL_MEDIA_TRACKING_GAP || tracking == PAPPL_MEDIA_TRACKING_MARK);
+    const std::string tooLarge = DfPageTooLarge(
+        j->header.cupsWidth, options->header.cupsHeight, DfHeaderInt(j->header.HWResolution[0]),
+        DfHeaderInt(j->header.HWResolution[1]), options->media.size_width, options->media.size_length,
+        tracking == PAPPL_MEDIA_TRACKING_GAP || tracking == PAPPL_MEDIA_TRACKING_MARK);
     if (!tooLarge.empty()) {
         return Abort(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR,
                      "Page " + std::to_string(page) + " was not printed: " + tooLarge + ".");

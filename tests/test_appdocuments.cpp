@@ -435,6 +435,7 @@ TEST(SubmitArgs, CopiesBecomeTheCopiesOption) {
         // A printer named -n is a value, not an option.
         {{"app", "submit", "-d", "-n", "f.png"}, {"app", "submit", "-d", "-n", "f.png"}},
         {{"app", "submit", "--", "-n"}, {"app", "submit", "--", "-n"}},
+        {{"app", "submit", "-a", "-n", "2", "f"}, {"app", "submit", "-a", "-o", "copies=2", "f"}},
         {{"app", "jobs", "-n", "2"}, {"app", "jobs", "-n", "2"}},
         {{"app"}, {"app"}},
     };
