@@ -7,7 +7,8 @@
 #   - `submit label.pdf` prints, and a PDF made for the label prints byte for
 #     byte as cupsfilter's chain prints it, a landscape one turned as there;
 #   - copies are collated: -n 2 on a 2-page PDF prints 1,2,1,2;
-#   - a picture is fitted, whole and centred, by default.
+#   - a picture is fitted, whole and centred, by default;
+#   - a raster page larger than the label is refused with a reason.
 #
 # Usage: app_documents.sh APP FILTER PPD_DIR PWGMAKE
 set -u
@@ -135,6 +136,17 @@ if wait_conn "$W/net" $CONN && [ "$(wait_job label "$id")" = completed ]; then
 else
     bad "raster copies: job $id is '$(job_info label "$id")'"
 fi
+
+# A Letter page on the 100 x 150 mm label is refused, not cut at the head.
+"$PWGMAKE" "$D/letter.pwg" 1726 2233 203 1 || fail pwgmake
+id=$(ipp_job label "$D/letter.pwg" image/pwg-raster "ATTR keyword media om_label-100x150_100x150mm")
+wait_job label "$id" >/dev/null
+info=$(get_job "ipp://$SRV/ipp/print/label" "$id" job-state,job-state-reasons,job-state-message)
+CONN=$((CONN + 1))
+case "$info" in
+    aborted,document-unprintable-error,*"larger than the 100.0 x 150.0 mm label"*) echo "ok   Letter raster on a label: $info" ;;
+    *) bad "Letter raster on a label: '$info'" ;;
+esac
 
 # A medium no printer here has is refused, not silently replaced.
 if out=$("$APP" submit -d label -o media=iso_a4_210x297mm "$D/label.pdf" 2>&1); then
