@@ -140,7 +140,8 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
     d->color_default = PAPPL_COLOR_MODE_MONOCHROME;
     d->content_default = PAPPL_CONTENT_AUTO;
     d->quality_default = IPP_QUALITY_NORMAL;
-    d->scaling_default = PAPPL_SCALING_AUTO;
+    // Pictures are fitted: the whole picture on the label, centred.
+    d->scaling_default = PAPPL_SCALING_FIT;
     d->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
     d->force_raster_type = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
     d->duplex = PAPPL_DUPLEX_NONE;
@@ -150,8 +151,11 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
     d->num_resolution = 1;
     d->x_resolution[0] = d->y_resolution[0] = m.dpi;
     d->x_default = d->y_default = m.dpi;
-    d->borderless = true;
-    d->left_right = d->bottom_top = 0;
+    // Margins of 0.01 mm, not borderless: CUPS's driverless PPD names a size
+    // with no margins "4x6.Borderless" but defaults to "4x6", which it then
+    // cannot find, and its queues print on Letter.
+    d->borderless = false;
+    d->left_right = d->bottom_top = 1;
 
     d->num_media = 0;
     for (const std::string& name : m.media) {
@@ -179,6 +183,8 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
         ready.size_length = pwg->length;
     }
     Copy(ready.size_name, sizeof(ready.size_name), m.mediaDefault.c_str());
+    ready.left_margin = ready.right_margin = d->left_right;
+    ready.bottom_margin = ready.top_margin = d->bottom_top;
     Copy(ready.source, sizeof(ready.source), "main-roll");
     Copy(ready.type, sizeof(ready.type), gapDefault ? "labels" : "continuous");
     ready.tracking = gapDefault ? PAPPL_MEDIA_TRACKING_GAP : PAPPL_MEDIA_TRACKING_CONTINUOUS;

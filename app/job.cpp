@@ -14,7 +14,9 @@
 #include <string>
 
 #include "app/bledevice.h"
+#include "app/copysink.h"
 #include "app/ippsettings.h"
+#include "app/mediafit.h"
 #include "app/models.h"
 #include "app/vendor.h"
 #include "base/objref.h"
@@ -50,11 +52,13 @@ struct DfAppJob {
              pappl_device_t* device)
         : printerAttrs(papplPrinterGetDriverAttributes(papplJobGetPrinter(job))),
           settings(model, options, tearOffset, printerAttrs),
-          sink(job, device) {}
+          sink(job, device),
+          copies(&sink, options.copies) {}
     ~DfAppJob() { ippDelete(printerAttrs); }
     ipp_t* printerAttrs;  // a copy, for the vendor defaults
     DfIppSettings settings;
     DfDeviceSink sink;
+    DfCopySink copies;  // the renderer writes here
     CStdRefPtr<CBaseRender> render;
     std::unique_ptr<DfPageIntake> intake;  // the page being received
     cups_page_header2_t header;
@@ -75,11 +79,18 @@ void Fail(pappl_job_t* job, pappl_jreason_t reason, const std::string& text) {
 // Ends the job's document and frees its state. PAPPL 1.3 does not call the
 // end-of-job callback for a job a page callback has failed, so every failing
 // path ends the job itself.
-bool EndJobData(pappl_job_t* job) {
+bool EndJobData(pappl_job_t* job, bool whole = false) {
     DfAppJob* j = JobData(job);
     if (!j) return false;
+    // Further copies only of a document that printed whole.
+    bool copied = true;
+    if (whole && !j->render->SpoolFailed() && !papplJobIsCanceled(job)) {
+        std::string why;
+        copied = j->copies.SendCopies(why);
+        if (!why.empty()) Fail(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, why);
+    }
     if (!j->render->SpoolFailed()) j->render->OnEndDoc();
-    const bool ok = !j->render->SpoolFailed();
+    const bool ok = !j->render->SpoolFailed() && copied;
     j->render->SetSettings(nullptr);
     papplJobSetData(job, nullptr);
     delete j;
@@ -140,13 +151,14 @@ bool DfAppStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
     }
     j->render = MakeRefPtr<CBaseRender>(render);
     render->SetSettings(&j->settings);
-    render->SetSink(&j->sink);
+    render->SetSink(&j->copies);
     render->GetPrinterParameters();
     render->SetModelName(model.makeModel);
     papplJobSetData(job, j);
     render->OnStartDoc(0);
     if (render->SpoolFailed())
         return Abort(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "The printer connection failed.");
+    j->copies.StartPages();
     return true;
 }
 
@@ -175,6 +187,14 @@ bool DfAppStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
     if (j->header.cupsBitsPerPixel != 8 || j->header.cupsBitsPerColor != 8) {
         return Abort(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
                      "Page " + std::to_string(page) + " is not 8-bit grey.");
+    }
+    const std::string tooLarge = DfPageTooLarge(
+        j->header.cupsWidth, options->header.cupsHeight, DfHeaderInt(j->header.HWResolution[0]),
+        DfHeaderInt(j->header.HWResolution[1]), options->media.size_width, options->media.size_length,
+        tracking == PAPPL_MEDIA_TRACKING_GAP || tracking == PAPPL_MEDIA_TRACKING_MARK);
+    if (!tooLarge.empty()) {
+        return Abort(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR,
+                     "Page " + std::to_string(page) + " was not printed: " + tooLarge + ".");
     }
     if (const char* why = DfPageIntake::Rejection(j->header)) {
         return Abort(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR,
@@ -237,7 +257,7 @@ bool DfAppEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsign
 }
 
 bool DfAppEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
-    return EndJobData(job);
+    return EndJobData(job, true);
 }
 
 bool DfAppPrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
