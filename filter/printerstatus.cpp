@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "printers/statusrun.h"
 
@@ -69,15 +70,24 @@ void DfFilterStatus::Check() {
         fprintf(m_report, "DEBUG: PrinterStatus: model \"%s\", firmware \"%s\".\n", status.model.c_str(),
                 status.firmware.c_str());
     m_identityAsked = true;
+    // The first answer of a job also clears what an earlier job reported:
+    // the scheduler keeps a queue's reasons from job to job.
     size_t n;
     const DfStatusReason* reasons = DfStatusReasons(&n);
+    std::string added, removed;
     unsigned now = 0;
     for (size_t i = 0; i < n; i++) {
         const bool on = (status.conditions & reasons[i].condition) != 0;
         const bool was = (m_reported & reasons[i].condition) != 0;
         if (on) now |= reasons[i].condition;
-        if (on != was) fprintf(m_report, "STATE: %c%s\n", on ? '+' : '-', reasons[i].keyword);
+        if (!m_first && on == was) continue;
+        std::string& list = on ? added : removed;
+        if (!list.empty()) list += ',';
+        list += reasons[i].keyword;
     }
+    if (!removed.empty()) fprintf(m_report, "STATE: -%s\n", removed.c_str());
+    if (!added.empty()) fprintf(m_report, "STATE: +%s\n", added.c_str());
+    m_first = false;
     if (status.battery >= 0) fprintf(m_report, "DEBUG: PrinterStatus: battery %d %%.\n", status.battery);
     m_reported = now;
 }

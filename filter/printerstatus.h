@@ -35,4 +35,5 @@ private:
     bool m_identityAsked = false;
     unsigned m_skip = 0;
     unsigned m_reported = 0;  // conditions announced with STATE: +
+    bool m_first = true;      // no answer yet in this job
 };
