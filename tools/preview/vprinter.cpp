@@ -206,6 +206,14 @@ bool VirtualPrinter::OpenListener() {
         return false;
     }
     freeaddrinfo(res);
+    // The port the system gave, for a PORT of 0.
+    sockaddr_storage bound;
+    socklen_t len = sizeof(bound);
+    if (!getsockname(m_listen, reinterpret_cast<sockaddr*>(&bound), &len)) {
+        const int p = bound.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port)
+                                                  : ntohs(reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+        port = std::to_string(p);
+    }
     printf("listening on %s port %s\n", host.c_str(), port.c_str());
     return true;
 }
