@@ -41,6 +41,15 @@ paperang-57 battery=55
 EOT
 virtual silent silent
 "$APP" add -d silent -m escpos-58 -v "socket://127.0.0.1:$VP_PORT" > /dev/null 2>&1 || fail "could not add printer silent"
+# A serial printer: the virtual printer on a pseudo-terminal.
+mkdir -p "$W/serial"
+echo cover-open > "$W/serial/status"
+"$PREVIEW" --pty --status-file "$W/serial/status" -o "$W/serial/job" > "$W/serial/log" 2>&1 &
+LISTENER_PIDS+=($!)
+for i in $(seq 100); do grep -q "^pty " "$W/serial/log" && break; sleep 0.05; done
+PTY=$(awk '/^pty / {print $2; exit}' "$W/serial/log")
+"$APP" add -d serial -m escpos-58 -v "serial:$PTY?baud=115200" > "$W/add-serial.txt" 2>&1 ||
+    { cat "$W/add-serial.txt"; fail "could not add printer serial"; }
 uri() { echo "ipp://$SRV/ipp/print/$1"; }
 
 # submit PRINTER: a receipt job through ipptool in the background (PAPPL
@@ -71,6 +80,7 @@ escpos-58 media-empty
 tspl-203 cover-open
 cpcl-203 media-empty
 peripage-57 media-empty
+serial cover-open
 EOT
 for p in peripage-57:40 paperang-57:55; do
     supply=$(get_printer "$(uri "${p%:*}")" printer-supply)
@@ -108,11 +118,19 @@ sleep 0.5
 [ -e "$W/escpos-58/job-2.prn" ] && bad "a cancelled job reached the printer"
 
 say "A printer that never answers"
+# The time a job takes on a printer that answers at once, to compare.
+echo ready > "$W/escpos-58/status"
+start=$(date +%s%N)
+id=$(submit escpos-58) || fail "no job"
+wait_job escpos-58 "$id" > /dev/null
+base=$((($(date +%s%N) - start) / 1000000))
 start=$(date +%s%N)
 id=$(submit silent) || fail "no job"
 state=$(wait_job silent "$id")
 ms=$((($(date +%s%N) - start) / 1000000))
-[ "$state" = completed ] && echo "ok   printed in $ms ms" || bad "the job ended $state"
+[ "$state" = completed ] && echo "ok   printed in $ms ms (a printer that answers: $base ms)" ||
+    bad "the job ended $state"
+[ "$ms" -le $((base + 1000)) ] || bad "the job took $ms ms, $base ms on a printer that answers"
 reasons=$(get_printer "$(uri silent)" printer-state-reasons)
 [ "$reasons" = none ] && echo "ok   no reason set" || bad "reasons $reasons"
 sleep 0.5
