@@ -55,7 +55,9 @@ void DfFilterStatus::Check() {
     if (!m_enabled) return;
     BackChannelLink link(m_out, m_back);
     DfStatusOptions options;
-    options.waitMs = waitMs;
+    // The back end may still be connecting to the printer when the job's
+    // first query goes out: that one gets a longer wait.
+    options.waitMs = m_first && firstWaitMs > waitMs ? firstWaitMs : waitMs;
     options.identity = !m_identityAsked;
     options.skip = &m_skip;
     DfPrinterStatus status;

@@ -24,7 +24,8 @@ public:
     // leaves a query unanswered is not asked again during this job.
     void Check();
 
-    int waitMs = 300;  // for each reply
+    int waitMs = 300;        // for each reply
+    int firstWaitMs = 1000;  // for the job's first
 
 private:
     int m_model;

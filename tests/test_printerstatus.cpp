@@ -136,7 +136,7 @@ TEST(FilterPrinterStatus, StateLines) {
         FILE* report = open_memstream(&text, &size);
         {
             DfFilterStatus status(c.model, ppd, &sink, back[0], report);
-            status.waitMs = 50;
+            status.waitMs = status.firstWaitMs = 50;
             for (const std::string& s : c.checks) {
                 std::string bad;
                 ASSERT_TRUE(ParseVirtualStatus(s, &sink.status, &bad)) << bad;

@@ -2,7 +2,10 @@
 # PrinterStatus through a private cupsd: a socket:// queue to dotforge-
 # preview's virtual printer. With -o PrinterStatus=On, paper out reaches the
 # queue's printer-state-reasons and goes again once the paper is back;
-# without it the printer gets exactly the filter's bytes and no query.
+# without it the printer gets exactly the filter's bytes and no query. (The
+# bytes of an On job are not compared: a query between pages that a loaded
+# machine leaves unanswered for 300 ms stays in the stream, where a printer
+# takes it as a query but the virtual printer cannot tell it from the job.)
 #
 # Usage: status_test.sh FILTER PPD_DIR PREVIEW
 set -u
@@ -67,9 +70,5 @@ PPD="$PPDDIR/dotforge-escpos-58.ppd" "$FILTER" 1 root r 1 "" "$W/docs/r.ras" > "
 cmp -s "$W/vp/job-3.prn" "$W/expect.bin" && echo "ok   $(stat -c %s "$W/expect.bin") bytes as the filter writes them" ||
     bad "the printer got other bytes than the filter writes"
 [ "$(grep -c "^query" "$W/vp/log")" = "$queries" ] && echo "ok   no query" || bad "Off asked the printer"
-# With On, the queries between pages are told apart: the job is the same.
-cmp -s "$W/vp/job-2.prn" "$W/expect.bin" && echo "ok   On: the same job bytes after the queries" ||
-    bad "On: the job's bytes differ from the filter's"
-
 [ "$FAILED" -eq 0 ] || fail "$FAILED check(s) failed"
 echo "PASS"
