@@ -47,8 +47,7 @@ bool Exists(const std::string& path) {
 // Runs the built tool with args, feeding stdinBytes on standard input.
 ToolRun RunPreview(const std::vector<std::string>& args, const ByteVec& stdinBytes = ByteVec()) {
     ToolRun run;
-    const std::string in = TempPath("preview-in"), out = TempPath("preview-out"),
-                      err = TempPath("preview-err");
+    const std::string in = TempPath("preview-in"), out = TempPath("preview-out"), err = TempPath("preview-err");
     {
         std::ofstream f(in, std::ios::binary);
         f.write((const char*)stdinBytes.data(), (std::streamsize)stdinBytes.size());
@@ -109,12 +108,12 @@ bool ReadPng(const std::string& path, Png* png) {
 // The Paperang protocol's example page: one row of 64 dots,
 // 00 00 00 FF 0F 00 00 00.
 const ByteVec kPaperangPage = Bytes({
-    0xA5, 0x01, 0x05, 0x00, 0x05, 0x19, 0x03, 0x00, 0x00, 0x57, 0x1F, 0xE7, 0xA5, 0x5A, 0xA5, 0x01,
-    0x19, 0x00, 0x05, 0x1C, 0x03, 0x14, 0x00, 0x01, 0x01, 0x00, 0x01, 0x0F, 0x00, 0xFF, 0x00, 0x00,
-    0x00, 0x0F, 0x00, 0x00, 0x01, 0xFF, 0x00, 0x01, 0x01, 0x00, 0x00, 0x6A, 0x81, 0x8F, 0x30, 0x5A,
-    0xA5, 0x01, 0x14, 0x00, 0x05, 0x1B, 0x03, 0x0F, 0x00, 0x00, 0x00, 0x0B, 0x00, 0x01, 0x08, 0x00,
-    0x00, 0x00, 0x01, 0x03, 0x00, 0x06, 0xE9, 0xC0, 0x2D, 0x10, 0xDD, 0xDA, 0x5A, 0xA5, 0x01, 0x05,
-    0x00, 0x05, 0x1A, 0x03, 0x00, 0x00, 0xB9, 0xB0, 0x52, 0xB7, 0x5A,
+    0xA5, 0x01, 0x05, 0x00, 0x05, 0x19, 0x03, 0x00, 0x00, 0x57, 0x1F, 0xE7, 0xA5, 0x5A,
+    0xA5, 0x01, 0x19, 0x00, 0x05, 0x1C, 0x03, 0x14, 0x00, 0x01, 0x01, 0x00, 0x01, 0x0F, 0x00, 0xFF, 0x00,
+    0x00, 0x00, 0x0F, 0x00, 0x00, 0x01, 0xFF, 0x00, 0x01, 0x01, 0x00, 0x00, 0x6A, 0x81, 0x8F, 0x30, 0x5A,
+    0xA5, 0x01, 0x14, 0x00, 0x05, 0x1B, 0x03, 0x0F, 0x00, 0x00, 0x00, 0x0B, 0x00, 0x01, 0x08, 0x00, 0x00,
+    0x00, 0x01, 0x03, 0x00, 0x06, 0xE9, 0xC0, 0x2D, 0x10, 0xDD, 0xDA, 0x5A,
+    0xA5, 0x01, 0x05, 0x00, 0x05, 0x1A, 0x03, 0x00, 0x00, 0xB9, 0xB0, 0x52, 0xB7, 0x5A,
 });
 const size_t kTreeFrame = 14, kBitmapFrame = 48, kEndFrame = 77;
 
@@ -135,8 +134,7 @@ TEST(PreviewCli, WritesOnePngPerPageAndListsTheCommands) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_NE(r.out.find("Paperang stream, 182 bytes (detected)"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("      48  frame 0x1B bitmap chunk 0, 3 bytes, CRC ok (Huffman, 1 row)"),
-              std::string::npos)
+    EXPECT_NE(r.out.find("      48  frame 0x1B bitmap chunk 0, 3 bytes, CRC ok (Huffman, 1 row)"), std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("page 2: 64 x 1 dots -> " + prefix + "-2.png"), std::string::npos) << r.out;
     ExpectExamplePng(prefix + "-1.png");
@@ -163,7 +161,7 @@ TEST(PreviewCli, RendererPagesFromStandardInputReadBackExactly) {
             uint8_t* row = r.m_image.GetBits(y);
             memset(row, 0xFF, r.m_image.GetEffWidth());
             for (int x = 0; x < s[0]; x++)
-                if ((pic[(size_t)y * s[0] + x] = rng() % 2)) row[x / 8] &= (uint8_t) ~(0x80 >> (x % 8));
+                if ((pic[(size_t)y * s[0] + x] = rng() % 2)) row[x / 8] &= (uint8_t)~(0x80 >> (x % 8));
         }
         pics.push_back(pic);
         r.OnPaintBmp();
@@ -194,8 +192,8 @@ TEST(PreviewCli, DamagedStreamsReportOffsetAndKeepEarlierPages) {
     };
     const size_t p2 = kPaperangPage.size();
     const Case cases[] = {
-        {"flipped CRC byte", [&](ByteVec& s) { s[p2 + kBitmapFrame + 4 + 20 + 2] ^= 0x10; },
-         p2 + kBitmapFrame + 24, "bad CRC: the frame says DACD102D, its 20-byte record gives DADD102D", 1},
+        {"flipped CRC byte", [&](ByteVec& s) { s[p2 + kBitmapFrame + 4 + 20 + 2] ^= 0x10; }, p2 + kBitmapFrame + 24,
+         "bad CRC: the frame says DACD102D, its 20-byte record gives DADD102D", 1},
         {"truncated frame", [&](ByteVec& s) { s.resize(p2 + kTreeFrame + 20); }, p2 + kTreeFrame + 2,
          "frame length 25 runs past the end of the stream: the frame needs 34 bytes, 20 are left", 1},
         {"length field past the end", [&](ByteVec& s) { s[p2 + kEndFrame + 2] = 0x40; }, p2 + kEndFrame + 2,
@@ -219,9 +217,7 @@ TEST(PreviewCli, DamagedStreamsReportOffsetAndKeepEarlierPages) {
         ExpectExamplePng(prefix + "-1.png");
         if (c.pages == 2) {
             ExpectExamplePng(prefix + "-2.png");
-            EXPECT_NE(r.out.find("page 2: 64 x 1 dots -> " + prefix + "-2.png (unfinished)"),
-                      std::string::npos)
-                << r.out;
+            EXPECT_NE(r.out.find("page 2: 64 x 1 dots -> " + prefix + "-2.png (unfinished)"), std::string::npos) << r.out;
         }
         EXPECT_EQ(Exists(prefix + "-2.png"), c.pages == 2);
         EXPECT_FALSE(Exists(prefix + "-3.png"));
@@ -238,15 +234,9 @@ TEST(PreviewCli, BadInputAndArguments) {
         int status;
         const char* message;
     } cases[] = {
-        {{},
-         Bytes("hello"),
-         1,
-         "cannot tell the printer family from the first bytes (68 65 6C 6C 6F); name it with --model"},
+        {{}, Bytes("hello"), 1, "cannot tell the printer family from the first bytes (68 65 6C 6C 6F); name it with --model"},
         {{}, ByteVec(), 1, "the stream is empty"},
-        {{"--model", "21"},
-         Bytes({0x1B, 0x40, 0x00, 0x1B, 0x07}),
-         1,
-         "offset 3 (0x3): unknown command 1B 07"},
+        {{"--model", "21"}, Bytes({0x1B, 0x40, 0x00, 0x1B, 0x07}), 1, "offset 3 (0x3): unknown command 1B 07"},
         {{"--model", "99"}, ByteVec(), 2, "unknown model \"99\""},
         {{"--frobnicate"}, ByteVec(), 2, "unknown option --frobnicate"},
         {{"-o"}, ByteVec(), 2, "-o needs a value"},
