@@ -82,6 +82,10 @@ cpcl-203 media-empty
 peripage-57 media-empty
 serial cover-open
 EOT
+if command -v curl > /dev/null; then
+    curl -s "http://$SRV/escpos-58" | grep -q "Out of paper" && echo "ok   the web page says: Out of paper" ||
+        bad "the printer's web page does not show paper out"
+fi
 for p in peripage-57:40 paperang-57:55; do
     supply=$(get_printer "$(uri "${p%:*}")" printer-supply)
     case "$supply" in *"level=${p#*:}"*) echo "ok   ${p%:*}: battery ${p#*:} % in printer-supply" ;;
