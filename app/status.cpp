@@ -6,11 +6,13 @@
 #include "app/status.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -44,6 +46,39 @@ PrinterMemo Memo(pappl_printer_t* printer) {
 void SetMemo(pappl_printer_t* printer, const PrinterMemo& memo) {
     std::lock_guard<std::mutex> hold(g_lock);
     g_memo[papplPrinterGetID(printer)] = memo;
+}
+
+// PAPPL 1.3.1 bug: a server told to stop (SIGTERM, SIGINT) waits for its
+// processing jobs and gives them no sign of it (papplSystemIsShutdown stays
+// false), so a job waiting for paper would hold the server for good. The
+// first job that waits puts a handler in front of PAPPL's own that notes
+// the request and passes it on.
+std::atomic<bool> g_stopping{false};
+struct sigaction g_previous[2];
+
+void OnStopSignal(int sig) {
+    g_stopping = true;
+    const struct sigaction& prev = g_previous[sig == SIGINT ? 1 : 0];
+    if (prev.sa_flags & SA_SIGINFO) {
+        if (prev.sa_sigaction) prev.sa_sigaction(sig, nullptr, nullptr);
+    } else if (prev.sa_handler == SIG_DFL) {
+        signal(sig, SIG_DFL);
+        raise(sig);
+    } else if (prev.sa_handler != SIG_IGN && prev.sa_handler) {
+        prev.sa_handler(sig);
+    }
+}
+
+void WatchStopSignals() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction sa;
+        memset(&sa, 0, sizeof(sa));
+        sa.sa_handler = OnStopSignal;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGTERM, &sa, &g_previous[0]);
+        sigaction(SIGINT, &sa, &g_previous[1]);
+    });
 }
 
 const DfAppModel* ModelOf(pappl_printer_t* printer) {
@@ -230,14 +265,24 @@ bool DfAppWaitForPrinter(pappl_job_t* job, pappl_device_t* device) {
         const std::string why = DfStatusDescribe(blocking);
         if (!waited) {
             papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Waiting for the printer: %s.", why.c_str());
+            WatchStopSignals();
             papplJobSetReasons(job, PAPPL_JREASON_PRINTER_STOPPED, PAPPL_JREASON_NONE);
             waited = true;
         }
         papplJobSetMessage(job, "Waiting for the printer: %s.", why.c_str());
-        // Asked again every second; a cancel is seen within a tenth.
+        // Asked again every second; a cancel, the printer's deletion or the
+        // server's shutdown (which waits for the job) is seen within a tenth.
         for (int i = 0; i < 10; i++) {
             if (papplJobIsCanceled(job)) {
                 papplJobSetReasons(job, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED);
+                return false;
+            }
+            pappl_system_t* system = papplPrinterGetSystem(printer);
+            if (g_stopping || papplPrinterIsDeleted(printer) || papplSystemIsShutdown(system)) {
+                papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Stopped while waiting for the printer: %s.",
+                            why.c_str());
+                papplJobSetMessage(job, "Stopped while waiting for the printer: %s.", why.c_str());
+                papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_PRINTER_STOPPED);
                 return false;
             }
             usleep(100000);

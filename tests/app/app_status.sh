@@ -142,6 +142,16 @@ same_bytes "silent printer" "$W/silent/job-1.prn" "$W/expect/receipt.bin" || FAI
 n=$(grep -c "^query" "$W/silent/log")
 [ "$n" -le 1 ] && echo "ok   asked $n time(s)" || bad "a silent printer was asked $n times"
 
+say "Stopping the server while a job waits"
+echo paper-out > "$W/escpos-58/status"
+id=$(submit escpos-58) || fail "no job"
+sleep 1.5
+start=$(date +%s%N)
+kill -TERM "$APP_PID"
+for i in $(seq 100); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.05; done
+ms=$((($(date +%s%N) - start) / 1000000))
+kill -0 "$APP_PID" 2>/dev/null && bad "the server still runs $ms ms after SIGTERM" || echo "ok   stopped in $ms ms"
+app_stop
 app_clean || FAILED=$((FAILED + 1))
 [ "$FAILED" -eq 0 ] || fail "$FAILED check(s) failed"
 echo "PASS"
