@@ -74,55 +74,26 @@ TEST(FilterPrinterStatus, StateLines) {
         std::string report;               // what the filter says, in order
         int queries;
     } cases[] = {
+        // clang-format off
         {"default is Off", "escpos-58", 21, nullptr, {"paper-out", "paper-out"}, "", 0},
         {"Off", "escpos-58", 21, "Off", {"paper-out"}, "", 0},
-        {"paper out, then back",
-         "escpos-58",
-         21,
-         "On",
-         {"paper-out", "paper-out", "ready"},
-         escposId + ClearedBut({"media-empty-error"}) +
-             "STATE: +media-empty-error\nSTATE: -media-empty-error\n",
+        {"paper out, then back", "escpos-58", 21, "On", {"paper-out", "paper-out", "ready"},
+         escposId + ClearedBut({"media-empty-error"}) + "STATE: +media-empty-error\nSTATE: -media-empty-error\n",
          6 + 4 + 4},
-        {"label printer",
-         "tspl-203",
-         20,
-         "On",
-         {"cover-open ribbon-out", "ribbon-out jam"},
+        {"label printer", "tspl-203", 20, "On", {"cover-open ribbon-out", "ribbon-out jam"},
          ClearedBut({"cover-open-error", "marker-supply-empty-error"}) +
-             "STATE: +cover-open-error,marker-supply-empty-error\n"
-             "STATE: -cover-open-error\nSTATE: +media-jam-error\n",
-         2},
-        {"CPCL",
-         "cpcl-203",
-         22,
-         "On",
-         {"paper-low", "ready"},
-         ClearedBut({"media-low-report"}) + "STATE: +media-low-report\nSTATE: -media-low-report\n",
-         4},
-        {"overheat",
-         "peripage-57",
-         24,
-         "On",
-         {"overheat battery=80"},
-         "DEBUG: PrinterStatus: model \"virtual printer\", firmware \"V1.0\".\n" +
-             ClearedBut({"other-warning"}) + "STATE: +other-warning\nDEBUG: PrinterStatus: battery 80 %.\n",
-         4},
-        {"battery",
-         "paperang-57",
-         23,
-         "On",
-         {"battery=55"},
+         "STATE: +cover-open-error,marker-supply-empty-error\nSTATE: -cover-open-error\nSTATE: +media-jam-error\n", 2},
+        {"CPCL", "cpcl-203", 22, "On", {"paper-low", "ready"},
+         ClearedBut({"media-low-report"}) + "STATE: +media-low-report\nSTATE: -media-low-report\n", 4},
+        {"overheat", "peripage-57", 24, "On", {"overheat battery=80"},
+         "DEBUG: PrinterStatus: model \"virtual printer\", firmware \"V1.0\".\n" + ClearedBut({"other-warning"}) +
+         "STATE: +other-warning\nDEBUG: PrinterStatus: battery 80 %.\n", 4},
+        {"battery", "paperang-57", 23, "On", {"battery=55"},
          "DEBUG: PrinterStatus: model \"\", firmware \"1.0.0\".\n" + ClearedBut({}) +
-             "DEBUG: PrinterStatus: battery 55 %.\n",
-         2},
-        {"silent: asked once",
-         "escpos-58",
-         21,
-         "On",
-         {"silent", "paper-out"},
-         "DEBUG: PrinterStatus: no answer; the printer's status is unknown and not asked again.\n",
-         1},
+         "DEBUG: PrinterStatus: battery 55 %.\n", 2},
+        {"silent: asked once", "escpos-58", 21, "On", {"silent", "paper-out"},
+         "DEBUG: PrinterStatus: no answer; the printer's status is unknown and not asked again.\n", 1},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -270,41 +270,19 @@ TEST(StatusRun, ScriptedPrinters) {
         size_t queries;
         unsigned skip;
     } cases[] = {
+        // clang-format off
         {"ESC/POS ready", 21, {}, {{0x16}, {0x12}, {0x12}, {0x12}}, false, DfStatusResult::Answered, 0, 4, 0},
-        // A late paper-out answer waiting in the input is not taken for the
-        // new query's.
-        {"ESC/POS stale",
-         21,
-         {0x72},
-         {{0x16}, {0x12}, {0x12}, {0x12}},
-         false,
-         DfStatusResult::Answered,
-         0,
-         4,
-         0},
-        {"ESC/POS paper out",
-         21,
-         {},
-         {{0x16}, {0x32}, {0x12}, {0x72}},
-         false,
-         DfStatusResult::Answered,
-         kDfStMediaEmpty,
-         4,
-         0},
+        // A late paper-out answer waiting in the input is not taken for the new query's.
+        {"ESC/POS stale", 21, {0x72}, {{0x16}, {0x12}, {0x12}, {0x12}}, false, DfStatusResult::Answered, 0, 4, 0},
+        {"ESC/POS paper out", 21, {}, {{0x16}, {0x32}, {0x12}, {0x72}}, false, DfStatusResult::Answered,
+         kDfStMediaEmpty, 4, 0},
         {"ESC/POS silent", 21, {}, {}, false, DfStatusResult::Unknown, 0, 1, 0},
         // The identity queries are optional: no answer skips them next time.
-        {"ESC/POS no GS I",
-         21,
-         {},
-         {{0x16}, {0x12}, {0x12}, {0x12}},
-         true,
-         DfStatusResult::Answered,
-         0,
-         6,
-         0x30},
+        {"ESC/POS no GS I", 21, {}, {{0x16}, {0x12}, {0x12}, {0x12}}, true, DfStatusResult::Answered, 0, 6, 0x30},
         {"TSPL jam", 20, {}, {{0x02}}, false, DfStatusResult::Answered, kDfStMediaJam, 1, 0},
         {"CPCL old firmware", 22, {}, {{0x04}}, false, DfStatusResult::Answered, kDfStCoverOpen, 2, 0x2},
         {"PeriPage", 24, {}, {{0x04}, {0x00, 0x50}}, false, DfStatusResult::Answered, kDfStMediaEmpty, 2, 0},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
