@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/bleuri.h"
 #include "app/serialdevice.h"
 
 namespace {
@@ -43,6 +44,12 @@ int DfAppListDevices(bool verbose) {
 }
 
 bool DfAppCheckDeviceUri(const char* uri, std::string& error) {
+    if (uri && !strncmp(uri, "ble:", 4)) {
+        DfBleSettings settings;
+        if (DfParseBleUri(uri, settings, error)) return true;
+        error = std::string("Bad Bluetooth device URI '") + uri + "': " + error;
+        return false;
+    }
     if (!uri || strncmp(uri, "serial:", 7)) return true;
     DfSerialSettings settings;
     if (DfParseSerialUri(uri, settings, error)) return true;

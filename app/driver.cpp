@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/bledevice.h"
 #include "app/devicelist.h"
 #include "app/ippsettings.h"
 #include "app/job.h"
@@ -106,6 +107,7 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
         return false;
     }
     const DfAppModel& m = *found;
+    DfBleNotePrinter(device_uri, m.modelNumber);
     d->extension = const_cast<DfAppModel*>(found);
     d->printfile_cb = DfAppPrintRaw;
     d->rstartjob_cb = DfAppStartJob;

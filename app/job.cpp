@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "app/bledevice.h"
 #include "app/ippsettings.h"
 #include "app/models.h"
 #include "app/status.h"
@@ -32,7 +33,9 @@ public:
         if (papplDeviceWrite(m_device, data, len) < 0) {
             papplLogJob(m_job, PAPPL_LOGLEVEL_ERROR, "Unable to send %lu bytes to the printer.",
                         static_cast<unsigned long>(len));
-            papplJobSetMessage(m_job, "Unable to send print data to the printer.");
+            const std::string why = DfBleDeviceReason(m_job, m_device);
+            papplJobSetMessage(m_job, "Unable to send print data to the printer%s%s.",
+                               why.empty() ? "" : ": ", why.c_str());
             return false;
         }
         return true;
@@ -251,7 +254,9 @@ bool DfAppPrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device
     bool ok = true;
     while (ok && (n = read(fd, buffer, sizeof(buffer))) > 0) {
         if (papplDeviceWrite(device, buffer, static_cast<size_t>(n)) < 0) {
-            Fail(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to send print data to the printer.");
+            const std::string why = DfBleDeviceReason(job, device);
+            Fail(job, PAPPL_JREASON_ABORTED_BY_SYSTEM,
+                 "Unable to send print data to the printer" + (why.empty() ? "" : ": " + why) + ".");
             ok = false;
         }
     }

@@ -9,8 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/auth.h"
+#include "app/bledevice.h"
+#include "app/bleuri.h"
 #include "app/devicelist.h"
 #include "app/driver.h"
 #include "app/serialdevice.h"
@@ -136,6 +139,12 @@ int main(int argc, char* argv[]) {
     // empty table: have it do so before ours goes in.
     papplDeviceIsSupported("socket://localhost");
     DfRegisterSerialScheme();
+    DfRegisterBleScheme();
+    // `add -v ble://AA:BB:...`: the colon form would be refused as a URI.
+    std::vector<std::string> bleUris;
+    bleUris.reserve(static_cast<size_t>(argc));
+    for (int i = 1; i < argc; i++)
+        if (!strncmp(argv[i], "ble://", 6)) argv[i] = &bleUris.emplace_back(DfBleCanonicalUri(argv[i]))[0];
     if (argc >= 2 && !strcmp(argv[1], "devices"))
         return DfAppListDevices(argc >= 3 && !strcmp(argv[2], "-v"));
     int count;
