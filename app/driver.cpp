@@ -13,6 +13,7 @@
 #include "app/ippsettings.h"
 #include "app/job.h"
 #include "app/models.h"
+#include "app/status.h"
 #include "app/vendor.h"
 #include "app/webui.h"
 
@@ -38,19 +39,6 @@ void Identify(pappl_printer_t* printer, pappl_identify_actions_t, const char*) {
         }
     }
     papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify-Printer: this printer has no way to signal.");
-}
-
-// Paper or labels, level unknown: thermal printers report no supply levels.
-bool Status(pappl_printer_t* printer) {
-    pappl_supply_t supply;
-    memset(&supply, 0, sizeof(supply));
-    supply.color = PAPPL_SUPPLY_COLOR_NO_COLOR;
-    Copy(supply.description, sizeof(supply.description), "Thermal paper");
-    supply.is_consumed = true;
-    supply.level = -1;
-    supply.type = PAPPL_SUPPLY_TYPE_OTHER;
-    papplPrinterSetSupplies(printer, 1, &supply);
-    return true;
 }
 
 void AddVendor(const DfAppModel& model, pappl_pr_driver_data_t* d, ipp_t* attrs) {
@@ -128,7 +116,7 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
     d->rendpage_cb = DfAppEndPage;
     d->rendjob_cb = DfAppEndJob;
     d->identify_cb = Identify;
-    d->status_cb = Status;
+    d->status_cb = DfAppStatus;
     d->testpage_cb = DfAppTestPage;
     d->format = m.format;
     Copy(d->make_and_model, sizeof(d->make_and_model), m.makeModel);

@@ -18,6 +18,7 @@
 #include "app/ippsettings.h"
 #include "app/mediafit.h"
 #include "app/models.h"
+#include "app/status.h"
 #include "app/vendor.h"
 #include "base/objref.h"
 #include "base/sink.h"
@@ -140,6 +141,7 @@ bool DfAppStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
         Fail(job, PAPPL_JREASON_ERRORS_DETECTED, "Unsupported value: " + bad + ".");
         return false;
     }
+    if (!DfAppWaitForPrinter(job, device)) return false;
 
     DfAppJob* j = new DfAppJob(model, *options, data.tear_offset_configured, job, device);
     j->settings.SetLabelMode(data.mode_configured);
@@ -261,6 +263,7 @@ bool DfAppEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
 }
 
 bool DfAppPrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+    if (!DfAppWaitForPrinter(job, device)) return false;
     const int fd = open(papplJobGetFilename(job), O_RDONLY);
     if (fd < 0) {
         Fail(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to open the print file.");

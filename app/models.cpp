@@ -72,7 +72,7 @@ const DfAppModel* DfAppFindModel(const char* driver) {
 
 const char* DfAppDefaultChoice(const DfAppModel& model, const char* keyword) {
     const DfOption* option = DfFindOption(*model.family, keyword);
-    return option ? option->deflt : nullptr;
+    return option && !option->filterOnly ? option->deflt : nullptr;
 }
 
 std::vector<int> DfAppNumbers(const DfAppModel& model, const char* keyword) {

@@ -1,6 +1,7 @@
 // The CPCL family's descriptor: CPCL printers (model number 22), 4-inch head at 203 dpi.
 #include "printers/family.h"
 #include "printers/cpcl.h"
+#include "printers/status.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ DfFamily Make() {
     f.drivers = {{"cpcl-203", "CPCL Label Printer 203dpi", "CPCL Label Printer 203dpi",
                   "dotforge CPCL 4-inch Label Printer, 203 dpi", 203, 832, DfLabelMedia(), kDfLabelDefault,
                   kDfLabelMinSize, kDfLabelMaxSize}};
+    f.statusSteps = DfCpclStatusSteps;
     return f;
 }
 

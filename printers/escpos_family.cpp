@@ -3,6 +3,7 @@
 // after its last.
 #include "printers/family.h"
 #include "printers/escpos.h"
+#include "printers/status.h"
 
 namespace {
 
@@ -144,6 +145,7 @@ DfFamily Make() {
                   "w204h567",
                   {"10mm", "10mm"},
                   {"72mm", "3000mm"}}};
+    f.statusSteps = DfEscPosStatusSteps;
     return f;
 }
 

@@ -24,7 +24,7 @@ const std::vector<DfOption>& DfImageOptions() {
           {"8", "Ordered dither, generated 4x4", "ordered-4x4", kDfAsText},
           {"9", "Ordered dither, Bayer 8x8", "bayer-8x8", kDfAsText},
           {"10", "Ordered dither, 16x16 screen", "screen-16x16", kDfAsText},
-         {"11", "Edge-keeping (sharp codes and text, shaded greys)", "edge-keeping", kDfAsText}},
+          {"11", "Edge-keeping (sharp codes and text, shaded greys)", "edge-keeping", kDfAsText}},
          "dotforge-dither-method",
          false,
          kDfAsText},
@@ -118,7 +118,21 @@ const std::vector<DfOption>& DfImageOptions() {
           {"3", "24 mm down", nullptr, kDfAsText}},
          "dotforge-shift-vertical",
          true,
-         "Vertical shift (steps of 8 mm, below 0 up)"}};
+         "Vertical shift (steps of 8 mm, below 0 up)"},
+        // With On, the filter asks the printer for its status before the job
+        // and after each page, on the back channel of the socket, usb and
+        // serial back ends; printers that do not answer print as with Off.
+        // The app always asks its printers (app/status.cpp).
+        {"PrinterStatus",
+         "Read the printer's status",
+         kDfStatusGroup,
+         45,
+         "Off",
+         {{"Off", "Off"}, {"On", "On (paper out, cover open, jams)"}},
+         nullptr,
+         false,
+         nullptr,
+         true}};
     return options;
 }
 
@@ -219,6 +233,7 @@ const DfDriver* DfFindDriver(const char* name, const DfFamily** family) {
     return nullptr;
 }
 
+// (filterOnly options included: the caller decides.)
 const DfOption* DfFindOption(const DfFamily& family, const char* keyword) {
     if (!keyword) return nullptr;
     for (const DfOption& o : DfImageOptions())

@@ -11,6 +11,7 @@
 #include <vector>
 
 class CBaseRender;
+struct DfStatusStep;
 
 // A web page text that is the PPD's words.
 extern const char kDfAsText[];
@@ -21,6 +22,7 @@ extern const char kDfAsText[];
 #define kDfPrinterSettings "PrinterSettings/Printer Settings"
 #define kDfTrim "Trim/Blank space"
 #define kDfSounds "Sound/Sounds"
+#define kDfStatusGroup "Status/Printer status"
 
 // One choice of an option.
 struct DfChoice {
@@ -43,6 +45,9 @@ struct DfOption {
     const char* ipp = nullptr;  // vendor attribute name, or nullptr
     bool integer = false;       // its values are integers (else keywords)
     const char* web = nullptr;  // the web page's words for the attribute
+    // Only the filter reads it: the app does the same its own way and does
+    // not offer it.
+    bool filterOnly = false;
 };
 
 // A page size: the PPD's name and words, the size, the PWG name the app
@@ -94,9 +99,13 @@ struct DfFamily {
     // Model attributes every driver's PPD carries: name and value pairs.
     std::vector<std::pair<const char*, const char*>> attributes = {};
     const char* identify = nullptr;  // bytes that make the printer signal, or nullptr
+    // The queries of a status check and their reply parsers (printers/status.h),
+    // or nullptr when the printers cannot tell their status.
+    std::vector<DfStatusStep> (*statusSteps)() = nullptr;
 };
 
-// The image options every family has (ImageFilter ... AdjustVertical).
+// The options every family has: image preparation (ImageFilter ...
+// AdjustVertical) and PrinterStatus.
 const std::vector<DfOption>& DfImageOptions();
 
 // Every page size a driver may name.

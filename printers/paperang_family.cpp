@@ -1,6 +1,7 @@
 // The Paperang family's descriptor: Paperang mini printers (model number 23), 57 mm paper, 203 dpi.
 #include "printers/family.h"
 #include "printers/paperang.h"
+#include "printers/status.h"
 
 namespace {
 
@@ -62,6 +63,7 @@ DfFamily Make() {
                   kDfMiniRollDefault,
                   {"48mm", "10mm"},
                   {"48mm", "2000mm"}}};
+    f.statusSteps = DfPaperangStatusSteps;
     return f;
 }
 

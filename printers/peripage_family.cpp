@@ -1,6 +1,7 @@
 // The PeriPage family's descriptor: PeriPage mini printers (model number 24), 57 mm paper, 203 dpi.
 #include "printers/family.h"
 #include "printers/peripage.h"
+#include "printers/status.h"
 
 namespace {
 
@@ -165,6 +166,7 @@ DfFamily Make() {
                   {"48mm", "2000mm"}}};
     f.mediaTypes = {{"recording", "Recording"}, {"perforated", "Perforated"}, {"tattoo", "Tattoo"}};
     f.attributes = {{"DensityCommand", "0"}, {"ImageMaxLength", "255"}};
+    f.statusSteps = DfPeriPageStatusSteps;
     return f;
 }
 

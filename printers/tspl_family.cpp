@@ -1,6 +1,7 @@
 // The TSPL family's descriptor: TSPL label printers (model number 20), 4-inch print head.
 #include "printers/family.h"
 #include "printers/tspl.h"
+#include "printers/status.h"
 
 namespace {
 
@@ -121,6 +122,7 @@ DfFamily Make() {
                   kDfLabelMinSize, kDfLabelMaxSize}};
     f.labelModes = true;
     f.identify = "SOUND 5,200\r\n";
+    f.statusSteps = DfTsplStatusSteps;
     return f;
 }
 

@@ -278,6 +278,41 @@ EOT
     ipptool -c -d job_id="$2" "$1" "$t" 2>/dev/null | tail -n 1
 }
 
+# get_printer URI ATTRS: the printer's attributes (comma-separated names) as
+# ipptool's CSV line.
+get_printer() {
+    local t="$W/getprinter-${2//,/-}.test" d="" a
+    [ -e "$t" ] || {
+        for a in ${2//,/ }; do d="$d  DISPLAY $a
+"; done
+        cat > "$t" <<EOT
+{
+  NAME "printer"
+  OPERATION Get-Printer-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri \$uri
+  ATTR name requesting-user-name root
+  ATTR keyword requested-attributes $2
+  STATUS successful-ok
+$d}
+EOT
+    }
+    ipptool -c "$1" "$t" 2>/dev/null | tail -n 1
+}
+
+# wait_reason URI KEYWORD [SECONDS]: waits until printer-state-reasons holds
+# the keyword (10 s unless told); false when it never does.
+wait_reason() {
+    local i
+    for i in $(seq $((${3:-10} * 4))); do
+        case ",$(get_printer "$1" printer-state-reasons | tr -d '"')," in *",$2,"*) return 0 ;; esac
+        sleep 0.25
+    done
+    return 1
+}
+
 # job_state QUEUE ID: the IPP job-state number (3 pending ... 7 canceled, 8 aborted, 9 completed).
 job_state() {
     local s

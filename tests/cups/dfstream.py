@@ -584,9 +584,41 @@ def cmd_raster(a):
             f.write(page)
 
 
+# The status queries of the five families, as the printer application and the
+# filter ask them (a Paperang query is a framed command, see query_len).
+STATUS_QUERIES = [bytes([0x10, 0x04, n]) for n in (1, 2, 3, 4)] + [
+    bytes([0x1D, 0x49, n]) for n in (1, 2, 3, 65, 66, 67, 68)] + [
+    b"\x1b!?", b"\x1b!S", b"\x1bh", b"\x1bi", b"\x10\xff\x40", b"\x10\xff\x50\xf1",
+    b"\x10\xff\x20\xf0", b"\x10\xff\x20\xf1", b"\x10\xff\x20\xf2"]
+
+
+def query_len(data):
+    """Length of the status query at the start of data, 0 when there is none."""
+    if len(data) >= 10 and data[0] == 0x02:
+        n = data[3] | data[4] << 8
+        if n <= 64 and len(data) >= 10 + n and data[9 + n] == 0x03:
+            return 10 + n
+    for q in STATUS_QUERIES:
+        if data.startswith(q):
+            return len(q)
+    return 0
+
+
+def strip_queries(data):
+    """(queries, job): the status queries a sender wrote before its job."""
+    pos = 0
+    while True:
+        n = query_len(data[pos:])
+        if not n:
+            return data[:pos], data[pos:]
+        pos += n
+
+
 def cmd_listen(a):
     """Accepts connections one after the other and stores each in
-    DIR/conn-N.bin. With --rate, reads at most that many bytes per second
+    DIR/conn-N.bin; status queries before a job's first byte are kept apart
+    in DIR/queries.bin (never answered), and a connection that carried
+    nothing else counts as none. With --rate, reads at most that many bytes per second
     (and keeps the receive window small), so a job stays in flight. With
     --drop-first N, the first connection is reset after N bytes and kept as
     DIR/conn-1.dropped."""
@@ -629,6 +661,17 @@ def cmd_listen(a):
                 if a.rate and not os.path.exists(os.path.join(a.dir, "fast")):
                     time.sleep(len(chunk) / a.rate)
         conn.close()
+        with open(path + ".part", "rb") as f:
+            queries, job = strip_queries(f.read())
+        if queries:
+            with open(os.path.join(a.dir, "queries.bin"), "ab") as f:
+                f.write(queries)
+            if not job and not dropped:
+                os.unlink(path + ".part")
+                n -= 1
+                continue
+            with open(path + ".part", "wb") as f:
+                f.write(job)
         os.rename(path + ".part", path[:-4] + ".dropped" if dropped else path)
 
 
