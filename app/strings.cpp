@@ -22,10 +22,12 @@ void Words(std::string& out, std::set<std::string>& seen, const std::vector<DfOp
     for (const DfOption& o : options) {
         if (!o.ipp) continue;
         Line(out, seen, o.ipp, o.web == kDfAsText || !o.web ? o.text : o.web);
+        // A keyword always has words (the PPD's, unless the web page has its
+        // own); a number shows as itself unless it has words of its own.
         for (const DfChoice& c : o.choices)
-            if (c.web)
+            if (c.web || c.ipp)
                 Line(out, seen, std::string(o.ipp) + "." + (c.ipp ? c.ipp : c.name),
-                     c.web == kDfAsText ? c.text : c.web);
+                     c.web && c.web != kDfAsText ? c.web : c.text);
     }
 }
 

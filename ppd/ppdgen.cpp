@@ -4,6 +4,7 @@
 // names instead, one a line.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "printers/family.h"
 #include "printers/ppdsource.h"
@@ -18,6 +19,6 @@ int main(int argc, char** argv) {
         fprintf(stderr, "Usage: dotforge-ppdgen [drivers]\n");
         return 2;
     }
-    DfWritePpdSource(stdout);
-    return 0;
+    const std::string source = DfPpdSource();
+    return !source.empty() && fwrite(source.data(), 1, source.size(), stdout) == source.size() && fflush(stdout) == 0 ? 0 : 1;
 }

@@ -13,21 +13,20 @@ const std::vector<DfOption>& DfImageOptions() {
          kDfImageGroup,
          30,
          "11",
-         {{"0", "Threshold (sharp edges, best for barcodes and text)", "threshold", kDfAsText},
-          {"1", "Floyd-Steinberg dither", "floyd-steinberg", kDfAsText},
-          {"2", "Ordered dither, Bayer 4x4", "bayer-4x4", kDfAsText},
-          {"3", "Burkes dither", "burkes", kDfAsText},
-          {"4", "Stucki dither", "stucki", kDfAsText},
-          {"5", "Jarvis-Judice-Ninke dither", "jarvis-judice-ninke", kDfAsText},
-          {"6", "Sierra dither", "sierra", kDfAsText},
-          {"7", "Stevenson-Arce dither", "stevenson-arce", kDfAsText},
-          {"8", "Ordered dither, generated 4x4", "ordered-4x4", kDfAsText},
-          {"9", "Ordered dither, Bayer 8x8", "bayer-8x8", kDfAsText},
-          {"10", "Ordered dither, 16x16 screen", "screen-16x16", kDfAsText},
-          {"11", "Edge-keeping (sharp codes and text, shaded greys)", "edge-keeping", kDfAsText}},
+         {{"0", "Threshold (sharp edges, best for barcodes and text)", "threshold"},
+          {"1", "Floyd-Steinberg dither", "floyd-steinberg"},
+          {"2", "Ordered dither, Bayer 4x4", "bayer-4x4"},
+          {"3", "Burkes dither", "burkes"},
+          {"4", "Stucki dither", "stucki"},
+          {"5", "Jarvis-Judice-Ninke dither", "jarvis-judice-ninke"},
+          {"6", "Sierra dither", "sierra"},
+          {"7", "Stevenson-Arce dither", "stevenson-arce"},
+          {"8", "Ordered dither, generated 4x4", "ordered-4x4"},
+          {"9", "Ordered dither, Bayer 8x8", "bayer-8x8"},
+          {"10", "Ordered dither, 16x16 screen", "screen-16x16"},
+          {"11", "Edge-keeping (sharp codes and text, shaded greys)", "edge-keeping"}},
          "dotforge-dither-method",
-         false,
-         kDfAsText},
+         false},
         {"Threshold",
          "Threshold level (Threshold method only)",
          kDfImageGroup,
@@ -82,13 +81,12 @@ const std::vector<DfOption>& DfImageOptions() {
          kDfImageGroup,
          34,
          "0",
-         {{"0", "No rotation", "none", kDfAsText},
-          {"1", "Half turn (180 degrees)", "half-turn", kDfAsText},
-          {"2", "Quarter turn counter-clockwise", "quarter-turn-ccw", kDfAsText},
-          {"3", "Quarter turn clockwise", "quarter-turn-cw", kDfAsText}},
+         {{"0", "No rotation", "none"},
+          {"1", "Half turn (180 degrees)", "half-turn"},
+          {"2", "Quarter turn counter-clockwise", "quarter-turn-ccw"},
+          {"3", "Quarter turn clockwise", "quarter-turn-cw"}},
          "dotforge-rotation",
-         false,
-         kDfAsText},
+         false},
         {"AdjustHoriaontal",
          "Horizontal shift",
          kDfPosition,
@@ -219,17 +217,6 @@ bool DfRegisterFamily(const DfFamily* family) {
 const DfFamily* DfFindFamily(int modelNumber) {
     for (const DfFamily* f : List())
         if (f->modelNumber == modelNumber) return f;
-    return nullptr;
-}
-
-const DfDriver* DfFindDriver(const char* name, const DfFamily** family) {
-    if (!name) return nullptr;
-    for (const DfFamily* f : List())
-        for (const DfDriver& d : f->drivers)
-            if (!strcmp(d.name, name)) {
-                if (family) *family = f;
-                return &d;
-            }
     return nullptr;
 }
 

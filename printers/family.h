@@ -126,8 +126,6 @@ const std::vector<const char*>& DfMiniRollMedia();
 // The families, in model number order.
 const std::vector<const DfFamily*>& DfFamilies();
 const DfFamily* DfFindFamily(int modelNumber);
-// The driver of that name and its family; nullptr when there is none.
-const DfDriver* DfFindDriver(const char* name, const DfFamily** family = nullptr);
 // An option of a family, image options included; nullptr when it has none.
 const DfOption* DfFindOption(const DfFamily& family, const char* keyword);
 // Adds a family to the list (the test build's fake family); false when its

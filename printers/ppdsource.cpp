@@ -1,7 +1,9 @@
-// DfWritePpdSource: the PPD compiler source of every driver, written from
+// DfPpdSource: the PPD compiler source of every driver, written from
 // the family descriptors; ppdc makes the PPDs from it (ppd/CMakeLists.txt).
 #include "printers/ppdsource.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "printers/family.h"
@@ -45,7 +47,11 @@ void Driver(FILE* out, const DfFamily& f, const DfDriver& d) {
 
 }  // namespace
 
-void DfWritePpdSource(FILE* out) {
+std::string DfPpdSource() {
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    if (!out) return std::string();
     fprintf(out,
             "// Driver information for the dotforge thermal printer filter, written by\n"
             "// dotforge-ppdgen from the family descriptors (printers/*_family.cpp);\n"
@@ -79,4 +85,8 @@ void DfWritePpdSource(FILE* out) {
         fprintf(out, "  }\n");
     }
     fprintf(out, "}\n");
+    fclose(out);
+    std::string source(text ? text : "", size);
+    free(text);
+    return source;
 }

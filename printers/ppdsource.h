@@ -1,7 +1,7 @@
 // The PPD compiler source of every driver, from the family descriptors.
 #pragma once
 
-#include <cstdio>
+#include <string>
 
-// Writes the source (ppdc's driver information format) to out.
-void DfWritePpdSource(FILE* out);
+// The source, in ppdc's driver information format.
+std::string DfPpdSource();

@@ -99,11 +99,6 @@ TEST(Paperang, Checksum) {
     const unsigned char abc[] = {'a', 'b', 'c'};
     EXPECT_EQ(r.MakeCrc32(abc, 3), 0xB9FBC776u);
     EXPECT_EQ(r.MakeCrc32(abc, 0), 0x35769521u);
-    // The same as the common CRC-32 update started from the seed.
-    std::mt19937 rng(5);
-    ByteVec data = RandomBytes(rng, 1000, 256);
-    for (unsigned n : {1u, 7u, 1000u})
-        EXPECT_EQ(r.MakeCrc32(data.data(), n), crc32(0x35769521UL, data.data(), n)) << n;
 }
 
 TEST(Paperang, SixtyFourDotPageFrames) {
