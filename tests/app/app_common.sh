@@ -3,6 +3,10 @@
 # socket, state file and spool, fake network printers, IPP job helpers and
 # the filter run that gives the expected bytes.
 
+# The drivers the build made (one PPD each in PPDDIR, from the family
+# descriptors), one a line.
+app_drivers() { (cd "$PPDDIR" && ls dotforge-*.ppd) | sed 's/^dotforge-//; s/\.ppd$//'; }
+
 # app_setup APP FILTER PPDDIR PWGMAKE PREFIX: checks and the work directory.
 app_setup() {
     APP=$(readlink -f "$1") FILTER=$(readlink -f "$2") PPDDIR=$(readlink -f "$3") PWGMAKE=$(readlink -f "$4")

@@ -36,11 +36,11 @@ gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeggray -r50 -sOutputFile=gray.jpg sam
 
 app_start
 FAILED=0
-for drv in tspl-203 tspl-300 escpos-58 escpos-80 cpcl-203 paperang-57 peripage-57; do
+for drv in $(app_drivers); do
     "$APP" add -d "$drv" -m "$drv" -v "socket://127.0.0.1:$NETPORT" > /dev/null 2>&1 || fail "could not add $drv"
 done
 sleep 1.1  # printer-up-time must be above 0
-for drv in tspl-203 tspl-300 escpos-58 escpos-80 cpcl-203 paperang-57 peripage-57; do
+for drv in $(app_drivers); do
     out="$W/result-$drv.txt"
     if ipptool -t -f pwg-raster-samples-300dpi/sgray-8/onepage-a4-sgray-8-300dpi.pwg -d filetype=image/pwg-raster \
         "ipp://$SRV/ipp/print/$drv" ipp-everywhere.test > "$out" 2>&1; then

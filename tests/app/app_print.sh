@@ -62,7 +62,7 @@ peripage-57 384 400 203 om_roll-58-50_48x50mm
 EOT
 
 say "Defaults, through dotforge-app submit"
-for drv in tspl-203 tspl-300 escpos-58 escpos-80 cpcl-203 paperang-57 peripage-57; do
+for drv in $(app_drivers); do
     out=$("$APP" submit -d "$drv" -o media="$(cat "$W/docs/$drv.media")" "$W/docs/$drv.pwg" 2>&1)
     id=${out##*-}
     check "$drv-defaults" "$id" "$drv" "$drv" "$W/docs/$drv.pwg" ""

@@ -22,7 +22,7 @@ start_printer "$NETPORT" "$W/net"
 app_start
 BASE=http://127.0.0.1:$PORT
 
-DRIVERS="tspl-203 tspl-300 escpos-58 escpos-80 cpcl-203 paperang-57 peripage-57"
+DRIVERS=$(app_drivers)
 for drv in $DRIVERS; do
     "$APP" add -d "$drv" -m "$drv" -v "socket://127.0.0.1:$NETPORT" > "$W/add-$drv.txt" 2>&1 ||
         { cat "$W/add-$drv.txt"; fail "could not add printer $drv"; }

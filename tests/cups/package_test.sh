@@ -20,7 +20,6 @@ require_programs dpkg dpkg-deb dpkg-shlibdeps dpkg-buildflags file cmake cpack r
 id lp >/dev/null 2>&1 || skip "there is no user lp to run filters as"
 
 PKGS="printer-driver-dotforge dotforge-app"
-MODELS="tspl-203 tspl-300 escpos-58 escpos-80 cpcl-203 paperang-57 peripage-57"
 SYS_SB=$(cups-config --serverbin)
 ARCH=$(dpkg --print-architecture)
 
@@ -52,6 +51,9 @@ if [ -n "$APP_DEB" ]; then
         skip "a user dotforge-app or /var/lib/dotforge-app exists without the package; purging would delete it"
 fi
 ls -l "${DEBS[@]}"
+# The drivers the build made, as the family descriptors list them.
+MODELS=$("$PKGBUILD/ppd/dotforge-ppdgen" drivers | sed 's/^dotforge-//; s/\.ppd$//')
+[ -n "$MODELS" ] || fail "dotforge-ppdgen lists no drivers"
 
 FAILED=0
 bad() { echo "FAIL $*"; FAILED=$((FAILED + 1)); }

@@ -10,12 +10,12 @@ set -u
 PPDDIR=${1:?ppd dir}
 require_programs cupstestppd ppdc python3
 
+# Every PPD the build made from the family descriptors.
 PPDS=()
-for p in tspl-203 tspl-300 escpos-58 escpos-80 cpcl-203 paperang-57 peripage-57; do
-    f="$PPDDIR/dotforge-$p.ppd"
-    [ -f "$f" ] || fail "$f not built (is ppdc installed?)"
-    PPDS+=("$f")
+for f in "$PPDDIR"/dotforge-*.ppd; do
+    [ -f "$f" ] && PPDS+=("$f")
 done
+[ ${#PPDS[@]} -gt 0 ] || fail "no PPD built in $PPDDIR (is ppdc installed?)"
 
 FAILED=0
 for f in "${PPDS[@]}"; do
