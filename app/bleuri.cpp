@@ -5,17 +5,26 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
+
+#include "printers/family.h"
 
 namespace {
 
 const char kBaseUuidTail[] = "-0000-1000-8000-00805f9b34fb";
 
-const DfBleProfile kProfiles[] = {
-    {23, "Paperang", "49535343-fe7d-4ae5-8fa9-9fafd205e455", "49535343-8841-43f4-a8d4-ecbe34729bb3",
-     "49535343-1e4d-4bd9-ba61-23c647249616", nullptr},
-    {24, "PeriPage", "0000ff00-0000-1000-8000-00805f9b34fb", "0000ff02-0000-1000-8000-00805f9b34fb",
-     "0000ff01-0000-1000-8000-00805f9b34fb", "0000ff03-0000-1000-8000-00805f9b34fb"},
-};
+// The families' layouts, from their descriptors; made once.
+const std::vector<DfBleProfile>& Profiles() {
+    static const std::vector<DfBleProfile> profiles = [] {
+        std::vector<DfBleProfile> list;
+        for (const DfFamily* f : DfFamilies())
+            if (f->ble.service)
+                list.push_back(
+                    {f->modelNumber, f->name, f->ble.service, f->ble.write, f->ble.notify, f->ble.flow});
+        return list;
+    }();
+    return profiles;
+}
 
 bool IsHex(const std::string& s) {
     if (s.empty()) return false;
@@ -147,13 +156,13 @@ std::string DfBleUriFor(const std::string& address) {
 }
 
 const DfBleProfile* DfBleProfileFor(int modelNumber) {
-    for (const DfBleProfile& p : kProfiles)
+    for (const DfBleProfile& p : Profiles())
         if (p.modelNumber == modelNumber) return &p;
     return nullptr;
 }
 
 const DfBleProfile* DfBleProfileForService(const std::string& uuid) {
-    for (const DfBleProfile& p : kProfiles)
+    for (const DfBleProfile& p : Profiles())
         if (uuid == p.service) return &p;
     return nullptr;
 }

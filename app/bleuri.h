@@ -35,8 +35,8 @@ std::string DfBleUriFor(const std::string& address);
 // UUID; false for anything else.
 bool DfBleNormalizeUuid(const std::string& text, std::string& uuid);
 
-// A family's GATT layout: service, write, notify and flow-control
-// characteristics (flow may be null).
+// A family's GATT layout (its descriptor's ble): service, write, notify and
+// flow-control characteristics (flow may be null).
 struct DfBleProfile {
     int modelNumber;  // the command family, as in the model table
     const char* name;
@@ -46,7 +46,7 @@ struct DfBleProfile {
     const char* flow;
 };
 
-// The profile of a command family (23 Paperang, 24 PeriPage), or nullptr.
+// The profile of a command family, or nullptr when it has none.
 const DfBleProfile* DfBleProfileFor(int modelNumber);
 // The profile whose service is this (normalised) UUID, or nullptr.
 const DfBleProfile* DfBleProfileForService(const std::string& uuid);

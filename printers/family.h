@@ -83,6 +83,15 @@ struct DfMediaType {
     const char* choice;  // zeMediaTracking choice, "Recording"
 };
 
+// The GATT layout of a family's Bluetooth LE printers: service, write,
+// notify and flow-control characteristics (UUIDs; flow may be null).
+struct DfGatt {
+    const char* service = nullptr;
+    const char* write = nullptr;
+    const char* notify = nullptr;
+    const char* flow = nullptr;
+};
+
 struct DfFamily {
     int modelNumber;  // the PPD's ModelNumber, which picks the renderer
     const char* name;
@@ -102,6 +111,7 @@ struct DfFamily {
     // The queries of a status check and their reply parsers (printers/status.h),
     // or nullptr when the printers cannot tell their status.
     std::vector<DfStatusStep> (*statusSteps)() = nullptr;
+    DfGatt ble;  // no service: no Bluetooth LE printers
 };
 
 // The options every family has: image preparation (ImageFilter ...

@@ -64,6 +64,8 @@ DfFamily Make() {
                   {"48mm", "10mm"},
                   {"48mm", "2000mm"}}};
     f.statusSteps = DfPaperangStatusSteps;
+    f.ble = {"49535343-fe7d-4ae5-8fa9-9fafd205e455", "49535343-8841-43f4-a8d4-ecbe34729bb3",
+             "49535343-1e4d-4bd9-ba61-23c647249616", nullptr};
     return f;
 }
 

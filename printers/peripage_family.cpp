@@ -166,6 +166,8 @@ DfFamily Make() {
     f.mediaTypes = {{"recording", "Recording"}, {"perforated", "Perforated"}, {"tattoo", "Tattoo"}};
     f.attributes = {{"DensityCommand", "0"}, {"ImageMaxLength", "255"}};
     f.statusSteps = DfPeriPageStatusSteps;
+    f.ble = {"0000ff00-0000-1000-8000-00805f9b34fb", "0000ff02-0000-1000-8000-00805f9b34fb",
+             "0000ff01-0000-1000-8000-00805f9b34fb", "0000ff03-0000-1000-8000-00805f9b34fb"};
     return f;
 }
 
