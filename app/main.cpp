@@ -13,6 +13,7 @@
 #include "app/auth.h"
 #include "app/devicelist.h"
 #include "app/driver.h"
+#include "app/housekeeping.h"
 #include "app/serialdevice.h"
 #include "app/webui.h"
 #include "base/log.h"
@@ -88,10 +89,12 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     if (loopback) soptions |= PAPPL_SOPTIONS_NO_TLS;
     static DfAppAuth auth;
     auth = DfAppAuthFromOptions(num_options, options);
+    logFile = DfAppLogBeforeCreate(logFile ? logFile : "-");
     pappl_system_t* system =
-        papplSystemCreate(soptions, "dotforge", port, "_print,_universal", spool, logFile ? logFile : "-",
+        papplSystemCreate(soptions, "dotforge", port, "_print,_universal", spool, logFile,
                           LogLevel(cupsGetOption("log-level", num_options, options)),
                           auth.service.empty() ? nullptr : auth.service.c_str(), false);
+    DfAppHousekeeping(system, logFile);
     if (!system) return nullptr;
     if (!auth.warning.empty() && !loopback) papplLog(system, PAPPL_LOGLEVEL_WARN, "%s", auth.warning.c_str());
 

@@ -14,6 +14,7 @@ namespace {
 
 std::string gSpool;
 std::atomic<unsigned> gTestPageCount{0};
+std::atomic<bool> gServing{false};
 
 // A test label longer than this would only waste roll paper.
 const int kMaxTestLengthHmm = 30000;
@@ -24,6 +25,11 @@ const int kRollTestLengthHmm = 10000;
 void DfAppWebSetup(pappl_system_t* system, const char* spool) {
     gSpool = spool && *spool ? spool : "";
     papplSystemAddStringsData(system, "/en.strings", "en", DfAppEnglishStrings());
+    gServing = true;
+}
+
+bool DfAppWebServing() {
+    return gServing;
 }
 
 void DfAppTestPageSize(int widthHmm, int lengthHmm, int dpi, int* width, int* height) {
