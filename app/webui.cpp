@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/testpage.h"
+#include "app/webselect.h"
 
 namespace {
 
@@ -26,6 +27,8 @@ void DfAppWebSetup(pappl_system_t* system, const char* spool) {
     gSpool = spool && *spool ? spool : "";
     papplSystemAddStringsData(system, "/en.strings", "en", DfAppEnglishStrings());
     gServing = true;
+    if (!DfAppWebSelectsReady())
+        papplLog(system, PAPPL_LOGLEVEL_WARN, "The web pages' darkness and speed selects may not show the current values.");
 }
 
 bool DfAppWebServing() {

@@ -108,6 +108,52 @@ else
     bad "configuration from 127.0.0.1: HTTP $code, location shown $shown times"
 fi
 
+say "Printing Defaults saved unchanged: the next job is the same to the byte"
+FORMPORT=$(dfstream freeport)
+start_printer "$FORMPORT" "$W/form"
+"$PWGMAKE" "$W/docs/form.pwg" 400 240 203 1 || fail pwgmake
+FORMCONN=0
+# form_job PRINTER: prints the page; JOBFILE is the file the printer got.
+form_job() {
+    local id
+    id=$(ipp_job "$1" "$W/docs/form.pwg" image/pwg-raster)
+    [ "$(wait_job "$1" "$id")" = completed ] || return 1
+    FORMCONN=$((FORMCONN + 1))
+    JOBFILE=$W/form/conn-$FORMCONN.bin
+    wait_conn "$W/form" "$FORMCONN"
+}
+# driver | modify options before the save (none: the driver's own defaults)
+N=0
+while IFS='|' read -r drv opts; do
+    N=$((N + 1))
+    p=form$N
+    "$APP" add -d $p -m "$drv" -v "socket://127.0.0.1:$FORMPORT" > /dev/null || { bad "add $p $drv"; continue; }
+    # shellcheck disable=SC2086
+    [ -n "$opts" ] && { "$APP" modify -d $p $opts > /dev/null || { bad "$drv: modify $opts"; continue; }; }
+    form_job $p || { bad "$drv $opts: the first job failed"; continue; }
+    before=$JOBFILE
+    code=$(python3 "${BASH_SOURCE[0]%/*}/webform.py" post "$BASE/$p/printing")
+    form_job $p || { bad "$drv $opts: the job after the save failed"; continue; }
+    after=$JOBFILE
+    shown=$(python3 "${BASH_SOURCE[0]%/*}/webform.py" selects "$BASE/$p/printing" | grep '^print-darkness' |
+        grep -o '\*[0-9]*' | head -n 1)
+    if [ "$code" != 200 ]; then
+        bad "$drv $opts: saving the form gave HTTP $code"
+    elif ! cmp -s "$before" "$after"; then
+        bad "$drv ${opts:-defaults}: an unchanged save changed the job ($(stat -c %s "$before") -> $(stat -c %s "$after") bytes, darkness shown ${shown:-none})"
+    else
+        echo "ok   $drv ${opts:-defaults}: unchanged save, same $(stat -c %s "$after") bytes (darkness shown ${shown:-none})"
+    fi
+done <<'EOT'
+tspl-203|
+tspl-203|-o printer-darkness-configured=70
+tspl-203|-o printer-darkness-configured=73 -o print-speed-default=5000
+escpos-58|
+peripage-57|-o printer-darkness-configured=30
+EOT
+grep -q "Printer's own setting" <<< "$(curl -s "$BASE/tspl-203/printing")" ||
+    bad "tspl-203/printing offers no \"Printer's own setting\" darkness"
+
 say "Screenshot"
 browse --hide-scrollbars --window-size=1000,1100 --screenshot="$W/page.png" "$BASE/tspl-203/printing" > /dev/null
 if [ "$(head -c 8 "$W/page.png" 2>/dev/null | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] &&
