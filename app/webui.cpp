@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/jobvalues.h"
 #include "app/testpage.h"
 #include "app/webselect.h"
 
@@ -27,8 +28,11 @@ void DfAppWebSetup(pappl_system_t* system, const char* spool) {
     gSpool = spool && *spool ? spool : "";
     papplSystemAddStringsData(system, "/en.strings", "en", DfAppEnglishStrings());
     gServing = true;
+    if (!DfAppJobValuesReady())
+        papplLog(system, PAPPL_LOGLEVEL_WARN, "Job options sent as names (CUPS raw queues) will be refused.");
     if (!DfAppWebSelectsReady())
-        papplLog(system, PAPPL_LOGLEVEL_WARN, "The web pages' darkness and speed selects may not show the current values.");
+        papplLog(system, PAPPL_LOGLEVEL_WARN,
+                 "The web pages' darkness and speed selects may not show the current values.");
 }
 
 bool DfAppWebServing() {
