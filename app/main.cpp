@@ -15,6 +15,7 @@
 #include "app/driver.h"
 #include "app/housekeeping.h"
 #include "app/serialdevice.h"
+#include "app/startup.h"
 #include "app/webui.h"
 #include "base/log.h"
 
@@ -141,6 +142,8 @@ int main(int argc, char* argv[]) {
     DfRegisterSerialScheme();
     if (argc >= 2 && !strcmp(argv[1], "devices"))
         return DfAppListDevices(argc >= 3 && !strcmp(argv[2], "-v"));
+    const int status = DfAppBeforeMainloop(argc, argv);
+    if (status >= 0) return status;
     int count;
     pappl_pr_driver_t* drivers = DfAppDriverList(&count);
     return papplMainloop(argc, argv, DF_APP_VERSION, nullptr, count, drivers, nullptr, DfAppDriverCallback,
