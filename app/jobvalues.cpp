@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/devicestate.h"
 #include "app/vendor.h"
 
 namespace {
@@ -96,5 +97,15 @@ extern "C" bool _papplClientProcessIPP(pappl_client_t* client) {
     const ipp_op_t op = request ? ippGetOperation(request) : IPP_OP_CUPS_NONE;
     if (op == IPP_OP_PRINT_JOB || op == IPP_OP_CREATE_JOB || op == IPP_OP_VALIDATE_JOB)
         DfAppRetypeJobValues(request);
-    return real(client);
+    // printer-state-message says why a printer is stopped (app/devicestate.cpp).
+    pappl_printer_t* printer = nullptr;
+    if (op == IPP_OP_GET_PRINTER_ATTRIBUTES) {
+        ipp_attribute_t* uri = ippFindAttribute(request, "printer-uri", IPP_TAG_URI);
+        printer =
+            DfAppPrinterForUri(papplClientGetSystem(client), uri ? ippGetString(uri, 0, nullptr) : nullptr);
+    }
+    DfAppSetRequestPrinter(printer);
+    const bool ok = real(client);
+    DfAppSetRequestPrinter(nullptr);
+    return ok;
 }

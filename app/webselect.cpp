@@ -1,5 +1,6 @@
 // The current value in the darkness and speed selects of the web
-// interface's "Printing Defaults" page.
+// interface's "Printing Defaults" page, and the reason a printer is stopped
+// on its status line.
 //
 // PAPPL 1.3.1 offers print-darkness as the percent steps of the head's levels
 // (0%, 6%, 13%, ...) and print-speed in whole inches per second, and marks an
@@ -10,7 +11,9 @@
 // speed Auto). PAPPL writes these options with papplClientHTMLPrintf(); the
 // definition below comes before libpappl's in symbol lookup, formats exactly
 // as PAPPL's does, and closes those two selects with the current value (and
-// "Printer's own setting" for darkness) when PAPPL selected nothing.
+// "Printer's own setting" for darkness) when PAPPL selected nothing. A
+// stopped printer's status line ("Stopped, 1 job") ends with the error that
+// stopped it (app/devicestate.cpp).
 #include <pappl/pappl.h>
 
 #include <dlfcn.h>
@@ -19,7 +22,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "app/devicestate.h"
 #include "app/ippsettings.h"
 #include "app/webselect.h"
 
@@ -29,6 +34,10 @@ const char* const kDarknessSelect = "<select name=\"print-darkness\">";
 const char* const kDarknessOption = "<option value=\"%d\"%s>%d%%</option>";
 const char* const kSpeedSelect = "<select name=\"print-speed\">";
 const char* const kSpeedOption = "<option value=\"%d\"%s>%s</option>";
+// A printer's status line on its page and the home page: icon class, printer
+// path, state, jobs, ... then the end with the make and model.
+const char* const kStatusLine = "<p><img class=\"%s\" src=\"%s/icon-md.png\">%s, %s";
+const char* const kStatusEnd = ".<br>%s</p>";
 
 enum class Open { None, Darkness, Speed };
 
@@ -36,6 +45,8 @@ enum class Open { None, Darkness, Speed };
 // one of its options.
 thread_local Open tOpen = Open::None;
 thread_local bool tSelected = false;
+// The reason a stopped printer's status line is to end with.
+thread_local std::string tStopReason;
 
 using PutsFn = void (*)(pappl_client_t*, const char*);
 
@@ -129,6 +140,12 @@ void papplClientHTMLPuts(pappl_client_t* client, const char* s) {
 void papplClientHTMLPrintf(pappl_client_t* client, const char* format, ...) {
     if (tOpen == Open::Darkness && strcmp(format, kDarknessOption) != 0) CloseSelect(client);
     if (tOpen == Open::Speed && strcmp(format, kSpeedOption) != 0) CloseSelect(client);
+    if (!tStopReason.empty() && !strncmp(format, kStatusEnd, strlen(kStatusEnd))) {
+        Raw(client, ": ");
+        papplClientHTMLEscape(client, tStopReason.c_str(), 0);
+        tStopReason.clear();
+    }
+    std::vector<std::string> strings;  // the %s arguments
 
     va_list ap;
     va_start(ap, format);
@@ -155,6 +172,7 @@ void papplClientHTMLPrintf(pappl_client_t* client, const char* format, ...) {
         if (conv == 's') {
             const char* s = va_arg(ap, const char*);
             if (!s) s = "(null)";
+            strings.push_back(s);
             if (!strcmp(s, " selected")) selectedOption = true;
             if (!literal.empty()) Raw(client, literal.c_str());
             literal.clear();
@@ -194,6 +212,11 @@ void papplClientHTMLPrintf(pappl_client_t* client, const char* format, ...) {
     va_end(ap);
     if (!literal.empty()) Raw(client, literal.c_str());
 
+    if (strstr(format, kStatusLine) && strings.size() >= 2 && strings[0] == "stopped") {
+        pappl_printer_t* printer = DfAppPrinterForUri(papplClientGetSystem(client), strings[1].c_str());
+        tStopReason = printer ? DfAppDeviceError(papplPrinterGetDeviceURI(printer)) : "";
+        while (!tStopReason.empty() && tStopReason.back() == '.') tStopReason.pop_back();
+    }
     if (strstr(format, kDarknessSelect)) {
         tOpen = Open::Darkness;
         tSelected = false;

@@ -147,6 +147,29 @@ job_info() {
     get_job "ipp://$SRV/ipp/print/$1" "$2" job-state,job-state-reasons
 }
 
+# printer_info PRINTER ATTRS: the printer's attributes ATTRS (comma-separated)
+# as ipptool's CSV line.
+printer_info() {
+    local t="$W/tests/getprinter-${2//,/-}.test" d="" a
+    [ -e "$t" ] || {
+        for a in ${2//,/ }; do d="$d  DISPLAY $a
+"; done
+        cat > "$t" <<EOT
+{
+  NAME "printer"
+  OPERATION Get-Printer-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri \$uri
+  ATTR keyword requested-attributes $2
+  STATUS successful-ok
+$d}
+EOT
+    }
+    ipptool -c "ipp://$SRV/ipp/print/$1" "$t" 2>/dev/null | tail -n 1
+}
+
 # wait_job PRINTER ID: waits for the job to end; prints its job-state keyword.
 wait_job() {
     local i s

@@ -5,6 +5,8 @@
 #     printers are not searched and lists the serial ports; the server lives;
 #   - stopping (SIGTERM or `dotforge-app shutdown`) ends within a few seconds
 #     in each of these states;
+#   - a printer that cannot be reached: printer-state-message, its page and
+#     the home page say why it stopped;
 #   - a log that must be rotated: stderr sent to a file over the size limit,
 #     a log file in a directory the server's user cannot write, and a
 #     writable one (rotated to FILE.O).
@@ -113,6 +115,40 @@ gone|TERM
 gone|shutdown
 running|shutdown
 EOT
+
+say "A printer that cannot be reached says why it stopped"
+rm -f "$W/state"
+app_start
+"$APP" add -d gone -m tspl-203 -v socket://127.0.0.1:1 > /dev/null || bad "add gone"
+"$PWGMAKE" "$W/docs/gone.pwg" 100 100 203 1 || fail pwgmake
+ipp_job gone "$W/docs/gone.pwg" image/pwg-raster > /dev/null
+for i in $(seq 100); do
+    [[ "$(printer_info gone printer-state)" == stopped* ]] && break
+    sleep 0.1
+done
+reason="Unable to connect to '127.0.0.1:1'"
+msg=$(printer_info gone printer-state-message)
+# page | where the reason must show
+while IFS='|' read -r what page; do
+    if [ "$what" = ipp ]; then
+        got=$msg
+    else
+        got=$(curl -s --max-time 10 "http://$SRV$page" | grep -o 'class="stopped".*' | head -n 1)
+    fi
+    if grep -qF "$reason" <<< "$got"; then
+        echo "ok   $what: the reason is there"
+    else
+        bad "$what lacks the reason: ${got:0:200}"
+    fi
+done <<'EOT'
+ipp|
+printer page|/gone
+home page|/
+EOT
+# (A job still waiting for the device holds PAPPL's shutdown for 30 s and
+# more: it is cancelled first.)
+timeout 10 "$APP" cancel -d gone -a > /dev/null 2>&1
+stop_within 10 TERM || bad "SIGTERM with a stopped printer"
 
 say "Log rotation never wedges the server"
 MIB=1048576
