@@ -13,7 +13,9 @@
 // as PAPPL's does, and closes those two selects with the current value (and
 // "Printer's own setting" for darkness) when PAPPL selected nothing. A
 // stopped printer's status line ("Stopped, 1 job") ends with the error that
-// stopped it (app/devicestate.cpp).
+// stopped it (app/devicestate.cpp). Integer vendor options show our texts
+// ("All of it" rather than "-1"), the custom size's minimums are millimetres
+// like the rest of it, and a supply of unknown level gets no (empty) bar.
 #include <pappl/pappl.h>
 
 #include <dlfcn.h>
@@ -38,6 +40,16 @@ const char* const kSpeedOption = "<option value=\"%d\"%s>%s</option>";
 // path, state, jobs, ... then the end with the make and model.
 const char* const kStatusLine = "<p><img class=\"%s\" src=\"%s/icon-md.png\">%s, %s";
 const char* const kStatusEnd = ".<br>%s</p>";
+// A select of an integer vendor attribute and its options, which PAPPL shows
+// as bare numbers ("-1"): their texts come from our strings instead.
+const char* const kVendorSelect = "<select name=\"%s\">";
+const char* const kIntOption = "<option value=\"%d\"%s>%d</option>";
+// The media page's custom size in millimetres: PAPPL writes both minimums in
+// inches ("0.39" for 10 mm) next to millimetre maximums and values.
+const char* const kCustomMm = "value=\"mm\" checked>";
+// A supply's bar on the supplies page: name, colour, width, level, ... A
+// level below 0 is one the printer does not report: no bar is drawn for it.
+const char* const kSupplyBar = "<tr><th>%s</th><td colspan=\"4\"><span class=\"bar\"";
 
 enum class Open { None, Darkness, Speed };
 
@@ -47,6 +59,8 @@ thread_local Open tOpen = Open::None;
 thread_local bool tSelected = false;
 // The reason a stopped printer's status line is to end with.
 thread_local std::string tStopReason;
+// The dotforge-* select being written, if any.
+thread_local std::string tVendorSelect;
 
 using PutsFn = void (*)(pappl_client_t*, const char*);
 
@@ -146,6 +160,35 @@ void papplClientHTMLPrintf(pappl_client_t* client, const char* format, ...) {
         tStopReason.clear();
     }
     std::vector<std::string> strings;  // the %s arguments
+    if (!tVendorSelect.empty() && !strcmp(format, kIntOption)) {
+        va_list ap;
+        va_start(ap, format);
+        const int value = va_arg(ap, int);
+        const char* selected = va_arg(ap, const char*);
+        va_end(ap);
+        const std::string key = tVendorSelect + "." + std::to_string(value);
+        const char* text = papplClientGetLocString(client, key.c_str());
+        const std::string shown = text && key != text ? text : std::to_string(value);
+        const std::string head =
+            "<option value=\"" + std::to_string(value) + "\"" + (selected ? selected : "") + ">";
+        Raw(client, head.c_str());
+        papplClientHTMLEscape(client, shown.c_str(), 0);
+        Raw(client, "</option>");
+        return;
+    }
+    if (!tVendorSelect.empty()) tVendorSelect.clear();
+    if (!strncmp(format, kSupplyBar, strlen(kSupplyBar))) {
+        va_list ap;
+        va_start(ap, format);
+        va_arg(ap, const char*);
+        va_arg(ap, const char*);
+        va_arg(ap, double);
+        const int level = va_arg(ap, int);
+        va_end(ap);
+        if (level < 0) return;
+    }
+    const bool customMm = strstr(format, kCustomMm) != nullptr;
+    int doubles = 0;
 
     va_list ap;
     va_start(ap, format);
@@ -201,7 +244,10 @@ void papplClientHTMLPrintf(pappl_client_t* client, const char* format, ...) {
                      : snprintf(buffer, sizeof(buffer), spec.c_str(), v);
             }
         } else if (strchr("eEfFgGaA", conv)) {
-            const double v = va_arg(ap, double);
+            double v = va_arg(ap, double);
+            // min of width (first) and of length (fourth) to millimetres
+            if (customMm && (doubles == 0 || doubles == 3)) v *= 25.4;
+            doubles++;
             star ? snprintf(buffer, sizeof(buffer), spec.c_str(), starValue, v)
                  : snprintf(buffer, sizeof(buffer), spec.c_str(), v);
         } else if (conv == 'p') {
@@ -217,6 +263,8 @@ void papplClientHTMLPrintf(pappl_client_t* client, const char* format, ...) {
         tStopReason = printer ? DfAppDeviceError(papplPrinterGetDeviceURI(printer)) : "";
         while (!tStopReason.empty() && tStopReason.back() == '.') tStopReason.pop_back();
     }
+    if (strstr(format, kVendorSelect) && !strings.empty() && !strncmp(strings.back().c_str(), "dotforge-", 9))
+        tVendorSelect = strings.back();
     if (strstr(format, kDarknessSelect)) {
         tOpen = Open::Darkness;
         tSelected = false;

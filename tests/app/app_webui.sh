@@ -57,12 +57,12 @@ while IFS='|' read -r drv page words; do
 done <<'EOT'
 tspl-203|printing|Black and white method:;value="burkes" selected="">Burkes dither;Print method:;Direct thermal (no ribbon);Compress bitmaps:;Rotate page:;No rotation;Label 100 x 150 mm
 tspl-300|printing|Black and white method:;Ordered dither, Bayer 8x8;Threshold level;Horizontal shift;Feed after each page (mm):
-escpos-58|printing|Cash drawer:;value="none" selected="">Do not open;Open after printing each page;Trim blank space at the bottom (mm):;57-58 mm roll, 200 mm pages
+escpos-58|printing|Cash drawer:;value="none" selected="">Do not open;Open after printing each page;Trim blank space at the bottom (mm):;57-58 mm roll, 200 mm pages;value="-1" selected="">All of it (saves paper)<;value="0">Keep<
 escpos-80|printing|Cash drawer:;Trim blank space at the left (mm):;80 mm roll, 200 mm pages
 cpcl-203|printing|Black and white method:;Floyd-Steinberg dither;Label 100 x 150 mm
 paperang-57|printing|Trim blank space at the top (mm):;Jarvis-Judice-Ninke dither;57-58 mm roll, 100 mm pages
 peripage-57|printing|Sound before printing:;Sound after printing:;After every document;Compress bitmaps:
-tspl-203|media|Label 50 x 30 mm;Label 4 x 6 in;Label 57 x 32 mm
+tspl-203|media|Label 50 x 30 mm;Label 4 x 6 in;Label 57 x 32 mm;name="ready0-custom-width" min="10.00" max="104.00"
 peripage-57|media|57-58 mm roll, 30 mm pages;57-58 mm roll, 200 mm pages
 EOT
 
@@ -96,6 +96,9 @@ paperang-57|383x799|203
 peripage-57|383x799|203
 EOT
 ls "$W/appspool"/dotforge-testpage-* > /dev/null 2>&1 && bad "test labels left in the spool directory"
+# After a job the printer has reported its supplies: none of known level.
+grep -q 'class="bar"' <<< "$(curl -s --max-time 10 "$BASE/tspl-203/supplies")" &&
+    bad "tspl-203/supplies draws a bar for a level nobody knows"
 
 say "This machine is trusted"
 code=$(curl -s --max-time 10 -o /dev/null -w '%{http_code}' \
