@@ -102,6 +102,11 @@ while IFS='|' read -r avahi how; do
         *) want='avahi-daemon is not running, network printers are not searched' ;;
     esac
     grep -q "$want" <<< "$page" || bad "$avahi/$how: the Add Printer page lacks [$want]"
+    # Serial ports come with a choice of line speed (where this machine has one).
+    port=$(grep -o '>Serial port [A-Za-z0-9]*' <<< "$page" | head -n 1 | cut -c 14-)
+    if [ -n "$port" ] && ! grep -q "value=\"serial:/dev/$port?baud=115200|\">Serial port $port, 115200 baud" <<< "$page"; then
+        bad "$avahi/$how: serial port $port is offered without line speeds"
+    fi
     if stop_within 5 "$how"; then
         echo "ok   avahi $avahi: page shown, $how stopped the server within 5 s"
     else
