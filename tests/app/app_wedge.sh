@@ -126,7 +126,9 @@ rm -f "$W/state"
 app_start
 "$APP" add -d gone -m tspl-203 -v socket://127.0.0.1:1 > /dev/null || bad "add gone"
 "$PWGMAKE" "$W/docs/gone.pwg" 100 100 203 1 || fail pwgmake
-ipp_job gone "$W/docs/gone.pwg" image/pwg-raster > /dev/null
+# The raster streams to the printer as it comes: the request waits with it.
+ipp_job gone "$W/docs/gone.pwg" image/pwg-raster > /dev/null 2>&1 &
+JOBCLIENT=$!
 for i in $(seq 100); do
     [[ "$(printer_info gone printer-state)" == stopped* ]] && break
     sleep 0.1
@@ -153,6 +155,8 @@ EOT
 # (A job still waiting for the device holds PAPPL's shutdown for 30 s and
 # more: it is cancelled first.)
 timeout 10 "$APP" cancel -d gone -a > /dev/null 2>&1
+kill "$JOBCLIENT" 2> /dev/null
+wait "$JOBCLIENT" 2> /dev/null
 stop_within 10 TERM || bad "SIGTERM with a stopped printer"
 
 say "Log rotation never wedges the server"
