@@ -2,13 +2,17 @@
 # machine as root; everything else is plain CMake.
 
 DEB_PACKAGES := cmake g++ make pkg-config libcups2-dev libcupsimage2-dev zlib1g-dev libpng-dev \
+	libjpeg62-turbo-dev libpoppler-cpp-dev \
 	libgtest-dev libpappl-dev libavahi-client-dev libpam0g-dev cups-ppdc cups cups-client cups-filters cups-ipp-utils ghostscript \
-	poppler-utils python3 dpkg-dev file chromium curl iproute2 clang libclang-rt-14-dev
+	poppler-utils python3 dpkg-dev file chromium curl iproute2 clang libclang-rt-14-dev \
+	libsystemd-dev dbus-daemon python3-dbus python3-gi
 # `make package` also checks the packages it builds.
 PACKAGE_DEB_PACKAGES := lintian
 
-# `make bench` only: the peers it times against.
-BENCH_PACKAGES := netpbm imagemagick time
+# `make bench` only: the peers it times against, and what its quality corpus is
+# made and read with (barcode makers, decoders, OCR, Debian's numpy and PIL).
+BENCH_PACKAGES := netpbm imagemagick time zbar-tools dmtx-utils qrencode barcode tesseract-ocr tesseract-ocr-eng \
+                  python3-numpy python3-pil
 
 BUILD      ?= build
 BENCH_BUILD ?= build-bench
@@ -62,7 +66,7 @@ bench: deps
 	fi
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
 	  -DDOTFORGE_TESTS=OFF >/dev/null
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target dotforge ppds
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target dotforge ppds dotforge-preview
 	python3 bench/bench.py $(BENCH_BUILD) $(BENCH_ARGS)
 
 # Debian packages for this machine's architecture in $(PKG_BUILD)/packages/,

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/bleuri.h"
 #include "app/dnssd.h"
 #include "app/serialdevice.h"
 
@@ -35,6 +36,12 @@ int DfAppListDevices(bool verbose) {
 bool DfAppCheckDeviceUri(const char* uri, std::string& error) {
     if (uri && !strcmp(uri, kDfDnssdOffUri)) {
         error = std::string("No printer chosen: ") + DfAppDnssdOffReason();
+        return false;
+    }
+    if (uri && !strncmp(uri, "ble:", 4)) {
+        DfBleSettings settings;
+        if (DfParseBleUri(uri, settings, error)) return true;
+        error = std::string("Bad Bluetooth device URI '") + uri + "': " + error;
         return false;
     }
     if (!uri || strncmp(uri, "serial:", 7)) return true;

@@ -12,7 +12,9 @@
 
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -21,16 +23,30 @@ std::map<std::string, std::string> gErrors;  // device URI -> last error
 // The device URI of the printer whose request this thread answers.
 thread_local std::string tDevice;
 
-struct Capture {
+// PAPPL keeps a device's error callback and its data for the device's whole
+// life (errors while printing go there too), so what papplDeviceOpen() is
+// given instead must outlive the device: one forwarder per callback and data
+// pair (PAPPL uses one per system), kept until exit.
+struct Forward {
     pappl_deverror_cb_t cb;
     void* data;
-    std::string message;
 };
+std::vector<std::unique_ptr<Forward>> gForwards;
+// Where the error of the papplDeviceOpen() this thread is in goes.
+thread_local std::string* tOpenError = nullptr;
+
+Forward* ForwardFor(pappl_deverror_cb_t cb, void* data) {
+    std::lock_guard<std::mutex> lock(gMutex);
+    for (const auto& f : gForwards)
+        if (f->cb == cb && f->data == data) return f.get();
+    gForwards.push_back(std::unique_ptr<Forward>(new Forward{cb, data}));
+    return gForwards.back().get();
+}
 
 void Record(const char* message, void* data) {
-    Capture* c = static_cast<Capture*>(data);
-    if (message) c->message = message;
-    if (c->cb) c->cb(message, c->data);
+    if (tOpenError && message) *tOpenError = message;
+    const Forward* f = static_cast<const Forward*>(data);
+    if (f && f->cb) f->cb(message, f->data);
 }
 
 }  // namespace
@@ -75,14 +91,17 @@ pappl_device_t* papplDeviceOpen(const char* device_uri, const char* name, pappl_
     using Real = pappl_device_t* (*)(const char*, const char*, pappl_deverror_cb_t, void*);
     static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "papplDeviceOpen"));
     if (!real) return nullptr;
-    Capture capture{err_cb, err_data, ""};
-    pappl_device_t* device = real(device_uri, name, Record, &capture);
+    if (!err_cb) return real(device_uri, name, err_cb, err_data);
+    std::string message;
+    tOpenError = &message;
+    pappl_device_t* device = real(device_uri, name, Record, ForwardFor(err_cb, err_data));
+    tOpenError = nullptr;
     if (device_uri) {
         std::lock_guard<std::mutex> lock(gMutex);
         if (device)
             gErrors.erase(device_uri);
         else
-            gErrors[device_uri] = capture.message.empty() ? "the printer cannot be reached" : capture.message;
+            gErrors[device_uri] = message.empty() ? "the printer cannot be reached" : message;
     }
     return device;
 }

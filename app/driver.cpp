@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "app/bledevice.h"
 #include "app/devicelist.h"
 #include "app/ippsettings.h"
 #include "app/job.h"
 #include "app/models.h"
+#include "app/status.h"
 #include "app/vendor.h"
 #include "app/webui.h"
 
@@ -36,19 +38,6 @@ void Identify(pappl_printer_t* printer, pappl_identify_actions_t, const char*) {
         }
     }
     papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify-Printer: this printer has no way to signal.");
-}
-
-// Paper or labels, level unknown: thermal printers report no supply levels.
-bool Status(pappl_printer_t* printer) {
-    pappl_supply_t supply;
-    memset(&supply, 0, sizeof(supply));
-    supply.color = PAPPL_SUPPLY_COLOR_NO_COLOR;
-    Copy(supply.description, sizeof(supply.description), "Thermal paper");
-    supply.is_consumed = true;
-    supply.level = -1;
-    supply.type = PAPPL_SUPPLY_TYPE_OTHER;
-    papplPrinterSetSupplies(printer, 1, &supply);
-    return true;
 }
 
 void AddVendor(const DfAppModel& model, pappl_pr_driver_data_t* d, ipp_t* attrs) {
@@ -118,6 +107,7 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
         return false;
     }
     const DfAppModel& m = *found;
+    DfBleNotePrinter(device_uri, m.modelNumber);
     d->extension = const_cast<DfAppModel*>(found);
     d->printfile_cb = DfAppPrintRaw;
     d->rstartjob_cb = DfAppStartJob;
@@ -126,7 +116,7 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
     d->rendpage_cb = DfAppEndPage;
     d->rendjob_cb = DfAppEndJob;
     d->identify_cb = Identify;
-    d->status_cb = Status;
+    d->status_cb = DfAppStatus;
     d->testpage_cb = DfAppTestPage;
     d->format = m.format;
     Copy(d->make_and_model, sizeof(d->make_and_model), m.makeModel);
@@ -138,7 +128,8 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
     d->color_default = PAPPL_COLOR_MODE_MONOCHROME;
     d->content_default = PAPPL_CONTENT_AUTO;
     d->quality_default = IPP_QUALITY_NORMAL;
-    d->scaling_default = PAPPL_SCALING_AUTO;
+    // Pictures are fitted: the whole picture on the label, centred.
+    d->scaling_default = PAPPL_SCALING_FIT;
     d->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
     d->force_raster_type = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
     d->duplex = PAPPL_DUPLEX_NONE;
@@ -148,8 +139,11 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
     d->num_resolution = 1;
     d->x_resolution[0] = d->y_resolution[0] = m.dpi;
     d->x_default = d->y_default = m.dpi;
-    d->borderless = true;
-    d->left_right = d->bottom_top = 0;
+    // Margins of 0.01 mm, not borderless: CUPS's driverless PPD names a size
+    // with no margins "4x6.Borderless" but defaults to "4x6", which it then
+    // cannot find, and its queues print on Letter.
+    d->borderless = false;
+    d->left_right = d->bottom_top = 1;
 
     d->num_media = 0;
     for (const char* name : m.media) {
@@ -180,6 +174,8 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
         ready.size_length = pwg->length;
     }
     Copy(ready.size_name, sizeof(ready.size_name), m.mediaDefault);
+    ready.left_margin = ready.right_margin = d->left_right;
+    ready.bottom_margin = ready.top_margin = d->bottom_top;
     Copy(ready.source, sizeof(ready.source), "main-roll");
     Copy(ready.type, sizeof(ready.type), gapDefault ? "labels" : "continuous");
     ready.tracking = gapDefault ? PAPPL_MEDIA_TRACKING_GAP : PAPPL_MEDIA_TRACKING_CONTINUOUS;

@@ -77,6 +77,11 @@ bool DfIppSettings::Choice(const char* keyword, std::string& value) {
             return true;
         }
     }
+    // Photos keep Burkes's diffusion (the edge-keeping default thresholds the
+    // highlights near white) unless the job names a method or the printer's
+    // default is another one.
+    const bool photoDefault = k == "ImageFilter" && m_options.print_content_optimize == PAPPL_CONTENT_PHOTO &&
+                              !cupsGetOption("dotforge-dither-method", m_options.num_vendor, m_options.vendor);
     // Tear-off is what a TSPL printer does unless told otherwise, so it
     // sends nothing, as the PPD's "PrinterDefault"; the other modes send
     // their SET lines.
@@ -114,6 +119,7 @@ bool DfIppSettings::Choice(const char* keyword, std::string& value) {
         }
         const char* ppd = ipp ? DfVendorPpdChoice(*attr, ipp) : nullptr;
         value = ppd ? ppd : def;
+        if (photoDefault && value == def) value = "3";
         return true;
     }
     value = def;

@@ -13,8 +13,12 @@
 #include <memory>
 #include <string>
 
+#include "app/bledevice.h"
+#include "app/copysink.h"
 #include "app/ippsettings.h"
+#include "app/mediafit.h"
 #include "app/models.h"
+#include "app/status.h"
 #include "app/vendor.h"
 #include "base/objref.h"
 #include "base/sink.h"
@@ -31,7 +35,9 @@ public:
         if (papplDeviceWrite(m_device, data, len) < 0) {
             papplLogJob(m_job, PAPPL_LOGLEVEL_ERROR, "Unable to send %lu bytes to the printer.",
                         static_cast<unsigned long>(len));
-            papplJobSetMessage(m_job, "Unable to send print data to the printer.");
+            const std::string why = DfBleDeviceReason(m_job, m_device);
+            papplJobSetMessage(m_job, "Unable to send print data to the printer%s%s.",
+                               why.empty() ? "" : ": ", why.c_str());
             return false;
         }
         return true;
@@ -47,11 +53,13 @@ struct DfAppJob {
              pappl_device_t* device)
         : printerAttrs(papplPrinterGetDriverAttributes(papplJobGetPrinter(job))),
           settings(model, options, tearOffset, printerAttrs),
-          sink(job, device) {}
+          sink(job, device),
+          copies(&sink, options.copies) {}
     ~DfAppJob() { ippDelete(printerAttrs); }
     ipp_t* printerAttrs;  // a copy, for the vendor defaults
     DfIppSettings settings;
     DfDeviceSink sink;
+    DfCopySink copies;  // the renderer writes here
     CStdRefPtr<CBaseRender> render;
     std::unique_ptr<DfPageIntake> intake;  // the page being received
     cups_page_header2_t header;
@@ -72,11 +80,18 @@ void Fail(pappl_job_t* job, pappl_jreason_t reason, const std::string& text) {
 // Ends the job's document and frees its state. PAPPL 1.3 does not call the
 // end-of-job callback for a job a page callback has failed, so every failing
 // path ends the job itself.
-bool EndJobData(pappl_job_t* job) {
+bool EndJobData(pappl_job_t* job, bool whole = false) {
     DfAppJob* j = JobData(job);
     if (!j) return false;
+    // Further copies only of a document that printed whole.
+    bool copied = true;
+    if (whole && !j->render->SpoolFailed() && !papplJobIsCanceled(job)) {
+        std::string why;
+        copied = j->copies.SendCopies(why);
+        if (!why.empty()) Fail(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, why);
+    }
     if (!j->render->SpoolFailed()) j->render->OnEndDoc();
-    const bool ok = !j->render->SpoolFailed();
+    const bool ok = !j->render->SpoolFailed() && copied;
     j->render->SetSettings(nullptr);
     papplJobSetData(job, nullptr);
     delete j;
@@ -125,6 +140,7 @@ bool DfAppStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
         Fail(job, PAPPL_JREASON_ERRORS_DETECTED, "Unsupported value: " + bad + ".");
         return false;
     }
+    if (!DfAppWaitForPrinter(job, device)) return false;
 
     DfAppJob* j = new DfAppJob(model, *options, data.tear_offset_configured, job, device);
     j->settings.SetLabelMode(data.mode_configured);
@@ -136,13 +152,14 @@ bool DfAppStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
     }
     j->render = MakeRefPtr<CBaseRender>(render);
     render->SetSettings(&j->settings);
-    render->SetSink(&j->sink);
+    render->SetSink(&j->copies);
     render->GetPrinterParameters();
     render->SetModelName(model.makeModel);
     papplJobSetData(job, j);
     render->OnStartDoc(0);
     if (render->SpoolFailed())
         return Abort(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "The printer connection failed.");
+    j->copies.StartPages();
     return true;
 }
 
@@ -171,6 +188,14 @@ bool DfAppStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
     if (j->header.cupsBitsPerPixel != 8 || j->header.cupsBitsPerColor != 8) {
         return Abort(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
                      "Page " + std::to_string(page) + " is not 8-bit grey.");
+    }
+    const std::string tooLarge = DfPageTooLarge(
+        j->header.cupsWidth, options->header.cupsHeight, DfHeaderInt(j->header.HWResolution[0]),
+        DfHeaderInt(j->header.HWResolution[1]), options->media.size_width, options->media.size_length,
+        tracking == PAPPL_MEDIA_TRACKING_GAP || tracking == PAPPL_MEDIA_TRACKING_MARK);
+    if (!tooLarge.empty()) {
+        return Abort(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR,
+                     "Page " + std::to_string(page) + " was not printed: " + tooLarge + ".");
     }
     if (const char* why = DfPageIntake::Rejection(j->header)) {
         return Abort(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR,
@@ -233,10 +258,11 @@ bool DfAppEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsign
 }
 
 bool DfAppEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
-    return EndJobData(job);
+    return EndJobData(job, true);
 }
 
 bool DfAppPrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+    if (!DfAppWaitForPrinter(job, device)) return false;
     const int fd = open(papplJobGetFilename(job), O_RDONLY);
     if (fd < 0) {
         Fail(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to open the print file.");
@@ -248,7 +274,9 @@ bool DfAppPrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device
     bool ok = true;
     while (ok && (n = read(fd, buffer, sizeof(buffer))) > 0) {
         if (papplDeviceWrite(device, buffer, static_cast<size_t>(n)) < 0) {
-            Fail(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to send print data to the printer.");
+            const std::string why = DfBleDeviceReason(job, device);
+            Fail(job, PAPPL_JREASON_ABORTED_BY_SYSTEM,
+                 "Unable to send print data to the printer" + (why.empty() ? "" : ": " + why) + ".");
             ok = false;
         }
     }

@@ -9,9 +9,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/auth.h"
+#include "app/bledevice.h"
+#include "app/bleuri.h"
+#include "app/cliargs.h"
 #include "app/devicelist.h"
+#include "app/docfilter.h"
 #include "app/driver.h"
 #include "app/housekeeping.h"
 #include "app/serialdevice.h"
@@ -121,6 +126,7 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     int count;
     pappl_pr_driver_t* drivers = DfAppDriverList(&count);
     papplSystemSetPrinterDrivers(system, count, drivers, nullptr, nullptr, DfAppDriverCallback, nullptr);
+    DfAppAddDocumentFilters(system);
     papplSystemSetFooterHTML(system, "dotforge printer application");
     DfAppWebSetup(system, spool);
     if (access(stateFile.c_str(), R_OK) == 0 && !papplSystemLoadState(system, stateFile.c_str()))
@@ -140,12 +146,27 @@ int main(int argc, char* argv[]) {
     // empty table: have it do so before ours goes in.
     papplDeviceIsSupported("socket://localhost");
     DfRegisterSerialScheme();
+    DfRegisterBleScheme();
+    // `add -v ble://AA:BB:...`: the colon form would be refused as a URI.
+    std::vector<std::string> bleUris;
+    bleUris.reserve(static_cast<size_t>(argc));
+    for (int i = 1; i < argc; i++)
+        if (!strncmp(argv[i], "ble://", 6)) argv[i] = &bleUris.emplace_back(DfBleCanonicalUri(argv[i]))[0];
     if (argc >= 2 && !strcmp(argv[1], "devices"))
         return DfAppListDevices(argc >= 3 && !strcmp(argv[2], "-v"));
     const int status = DfAppBeforeMainloop(argc, argv);
     if (status >= 0) return status;
+    std::vector<std::string> fixed = DfAppFixArgs(argc, argv);
+    const std::string mediaProblem = DfAppSubmitMediaProblem(fixed);
+    if (!mediaProblem.empty()) {
+        fprintf(stderr, "dotforge-app: %s\n", mediaProblem.c_str());
+        return 1;
+    }
+    std::vector<char*> args;
+    for (std::string& a : fixed) args.push_back(&a[0]);
+    args.push_back(nullptr);
     int count;
     pappl_pr_driver_t* drivers = DfAppDriverList(&count);
-    return papplMainloop(argc, argv, DF_APP_VERSION, nullptr, count, drivers, nullptr, DfAppDriverCallback,
-                         nullptr, nullptr, CreateSystem, Usage, nullptr);
+    return papplMainloop(static_cast<int>(fixed.size()), args.data(), DF_APP_VERSION, nullptr, count, drivers,
+                         nullptr, DfAppDriverCallback, nullptr, nullptr, CreateSystem, Usage, nullptr);
 }

@@ -7,7 +7,7 @@ namespace {
 
 // Image options every PPD has.
 #define DF_IMAGE_OPTIONS                                                                                 \
-    {"ImageFilter", "3"}, {"Threshold", "175"}, {"Brightness", "0"}, {"Contrast", "0"}, {"Rotate", "0"}, \
+    {"ImageFilter", "11"}, {"Threshold", "175"}, {"Brightness", "0"}, {"Contrast", "0"}, {"Rotate", "0"}, \
         {"AdjustHoriaontal", "0"}, {                                                                     \
         "AdjustVertical", "0"                                                                            \
     }

@@ -21,6 +21,7 @@ const char* DfAppEnglishStrings() {
 "dotforge-dither-method.ordered-4x4" = "Ordered dither, generated 4x4";
 "dotforge-dither-method.bayer-8x8" = "Ordered dither, Bayer 8x8";
 "dotforge-dither-method.screen-16x16" = "Ordered dither, 16x16 screen";
+"dotforge-dither-method.edge-keeping" = "Edge-keeping (sharp codes and text, shaded greys)";
 "dotforge-threshold" = "Threshold level (Threshold method; higher prints lighter greys)";
 "dotforge-threshold.50" = "50 (only the darkest greys print)";
 "dotforge-threshold.128" = "128 (middle grey)";

@@ -25,9 +25,9 @@ LABELS = 50
 HDR = 4 + 1796          # sync word, then one page header (v3, uncompressed)
 OFF_WIDTH, OFF_HEIGHT, OFF_BPL = 372, 376, 392  # in the page header
 
-METHODS = ["threshold", "Floyd-Steinberg", "ordered Bayer 4x4", "Burkes (default)", "Stucki",
+METHODS = ["threshold", "Floyd-Steinberg", "ordered Bayer 4x4", "Burkes", "Stucki",
            "Jarvis-Judice-Ninke", "Sierra", "Stevenson-Arce", "ordered, generated 4x4",
-           "ordered Bayer 8x8", "16x16 screen"]
+           "ordered Bayer 8x8", "16x16 screen", "edge-keeping (default)"]
 ERROR_DIFFUSION = {1, 3, 4, 5, 6, 7}
 
 
@@ -68,6 +68,25 @@ def median_pair(a, b, runs):
         tb.append(t)
         mb.append(m)
     return statistics.median(ta), statistics.median(tb), max(ma), max(mb)
+
+
+def photo_pgm(path, w, h):
+    """A grey-rich page (smooth shading, texture and a little noise, every
+    level from black to white), as a PGM that CUPS's image filter reads."""
+    import math
+    import random
+    rnd = random.Random(22)
+    rows = []
+    for y in range(h):
+        row = bytearray(w)
+        for x in range(w):
+            v = (128 + 70 * math.sin(x / 37.0) * math.cos(y / 53.0) + 50 * math.sin((x + y) / 91.0) +
+                 rnd.randint(-8, 8))
+            row[x] = 0 if v < 0 else 255 if v > 255 else int(v)
+        rows.append(bytes(row))
+    with open(path, "wb") as f:
+        f.write(b"P5\n%d %d\n255\n" % (w, h))
+        f.write(b"".join(rows))
 
 
 def repeat_pages(src, dst, n):
@@ -133,6 +152,7 @@ def main():
     ap.add_argument("build")
     ap.add_argument("--runs", type=int, default=9)
     ap.add_argument("--out", default=os.path.join(ROOT, "bench", "RESULTS.md"))
+    ap.add_argument("--no-quality", action="store_true", help="speed only (skip bench/quality.py)")
     args = ap.parse_args()
     build = os.path.abspath(args.build)
     filt = os.path.join(build, "dotforge")
@@ -175,15 +195,26 @@ def main():
         print("%-52s %8.2f ms %8.2f ms %6.2fx %s" % rows[-1], flush=True)
 
     print("%-52s %11s %11s %7s" % ("job (per label)", "dotforge", "peer", "ratio"))
-    for m in range(11):
+    for m in range(12):
         target = "1.0x" if m == 0 else "3.0x" if m in ERROR_DIFFUSION else "1.5x"
-        if m == 3:
+        if m == 11:
             target = "2.0x"
         row("50 labels, ImageFilter=%d %s" % (m, METHODS[m]), ours(w("grey50.ras"), "ImageFilter=%d" % m), peer50,
             target=target)
     row("50 labels, default, ImageCompress=1", ours(w("grey50.ras"), "ImageCompress=1"), peer50)
     row("50 labels, 1-bit input", ours(w("mono50.ras")), peer50)
     row("one label alone", ours(w("grey.ras")), peer1, n=1, r=max(runs * 3, 15), target="1.1x")
+    # The default against Burkes (the default before it), alternately: on the
+    # label, and on a grey-rich page where every dot is diffused.
+    photo_pgm(w("photo.pgm"), 812, 1218)
+    with open(w("photo.ras"), "wb") as f:
+        f.write(sh(["cupsfilter", "-p", tspl, "-m", "application/vnd.cups-raster", "-o", "ppi=203"] + size +
+                   [w("photo.pgm")]))
+    repeat_pages(w("photo.ras"), w("photo50.ras"), LABELS)
+    row("50 labels, edge-keeping (11) against Burkes (3)", ours(w("grey50.ras"), "ImageFilter=11"),
+        ours(w("grey50.ras"), "ImageFilter=3"), target="1.0x")
+    row("50 grey-rich pages, edge-keeping (11) against Burkes (3)", ours(w("photo50.ras"), "ImageFilter=11"),
+        ours(w("photo50.ras"), "ImageFilter=3"), target="1.5x")
 
     # The other families, each on a page of its own default size.
     families = [("ESC/POS 80 mm", "dotforge-escpos-80.ppd"), ("CPCL 203 dpi", "dotforge-cpcl-203.ppd"),
@@ -238,11 +269,21 @@ def main():
         print("%-56s %8.1f ms" % others[-1], flush=True)
     load1 = load()
 
-    write_results(args.out, rows, fam_rows, receipts, (floor, t_floor, c_floor), others, runs, load0, load1)
+    # How well each method keeps codes, text and photos (bench/quality.py,
+    # which needs Debian's python3 with numpy and PIL).
+    quality = ""
+    if not args.no_quality:
+        qpath = w("quality.md")
+        subprocess.run(["/usr/bin/python3", os.path.join(ROOT, "bench", "quality.py"), build, "--out", qpath],
+                       check=True)
+        quality = open(qpath).read()
+
+    write_results(args.out, rows, fam_rows, receipts, (floor, t_floor, c_floor), others, runs, load0, load1,
+                  quality)
     print("written to", args.out)
 
 
-def write_results(path, rows, fam_rows, receipts, floor, others, runs, load0, load1):
+def write_results(path, rows, fam_rows, receipts, floor, others, runs, load0, load1, quality):
     out = []
     add = out.append
     add("# Benchmark results\n")
@@ -256,7 +297,9 @@ def write_results(path, rows, fam_rows, receipts, floor, others, runs, load0, lo
         "dots) through cupsfilter: 8-bit grey for dotforge's TSPL PPD, 1 bit for CUPS's sample Zebra PPD "
         "(sample.drv). Peer: CUPS's rastertolabel with that Zebra PPD on the same labels at 1 bit (ZPL). "
         "The 1-bit row feeds dotforge the Zebra raster (1 = black there, so its picture is inverted; the work "
-        "is the same).\n")
+        "is the same). The last two rows time dotforge against itself, alternately: edge-keeping (the default) in "
+        "the first column, Burkes (the default before it) in the second; the grey-rich page is a generated "
+        "picture of smooth shading, texture and noise over the whole label (812 x 1218, every dot diffused).\n")
     add("| job | dotforge per label | rastertolabel per label | ratio | target |")
     add("|---|---:|---:|---:|---:|")
     for name, a, b, r, target in rows:
@@ -283,6 +326,9 @@ def write_results(path, rows, fam_rows, receipts, floor, others, runs, load0, lo
     add("|---|---:|")
     for name, t in others:
         add("| %s | %.1f ms |" % (name, t))
+    if quality:
+        add("")
+        add(quality)
     add("\nEarlier tables (before each change): `git log -p bench/RESULTS.md`.")
     with open(path, "w") as f:
         f.write("\n".join(out) + "\n")

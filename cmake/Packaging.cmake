@@ -117,6 +117,8 @@ if(TARGET dotforge-app)
   set(CPACK_DEBIAN_APP_PACKAGE_DEPENDS "adduser")
   # DNS-SD: how phones and other computers find the printers it serves.
   set(CPACK_DEBIAN_APP_PACKAGE_RECOMMENDS "avahi-daemon")
+  # Bluetooth LE printers (the ble: scheme) are reached through BlueZ.
+  set(CPACK_DEBIAN_APP_PACKAGE_SUGGESTS "bluez")
   set(CPACK_DEBIAN_APP_PACKAGE_CONTROL_EXTRA
     ${DF_PKG_DIR}/dotforge-app/postinst ${DF_PKG_DIR}/dotforge-app/prerm ${DF_PKG_DIR}/dotforge-app/postrm
     ${DF_PKG_DIR}/dotforge-app/conffiles)

@@ -14,6 +14,7 @@
 #include "filter/cupslang.h"
 #include "filter/optioncheck.h"
 #include "filter/ppdsettings.h"
+#include "filter/printerstatus.h"
 #include "filter/rasterinput.h"
 #include "printers/factory.h"
 #include "render/pageintake.h"
@@ -188,6 +189,8 @@ int CCupsInstance::Run(int argc, char** argv) {
     g_pRender->GetPrinterParameters();
     g_pRender->SetModelName(modelName.c_str());
 
+    DfFilterStatus printerStatus(ModelNumber, ppd, g_sink ? g_sink : DfStdoutSink());
+    printerStatus.Check();
     g_pRender->OnStartDoc(0);
     Page = 0;
 
@@ -229,6 +232,7 @@ int CCupsInstance::Run(int argc, char** argv) {
         // Once the printer's connection is gone nothing more can reach it:
         // stop instead of preparing the rest of the job for nobody.
         if (Canceled || g_pRender->SpoolFailed()) break;
+        printerStatus.Check();
     }
 
     g_pRender->OnEndDoc();

@@ -1,10 +1,12 @@
 // CxImage::Dither: reduction of an image to 1-bit black and white by one of
-// six error-diffusion kernels or four ordered threshold matrices.
+// six error-diffusion kernels, four ordered threshold matrices or the
+// edge-keeping method (image/ximaedge.cpp).
 #include <cstddef>
 #include <cstdint>
 #include <utility>
 
 #include "image/ximabits.h"
+#include "image/ximaedge.h"
 #include "image/ximage.h"
 
 namespace {
@@ -359,7 +361,13 @@ bool CxImage::Dither(int method) {
     case 6:
         Diffuse<KStevensonArce>(grey, gs, bits, os, lw, lh);
         break;
-    default:  // 0, negative, 10 and above
+    case 10:
+        if (!ximaedge::Reduce(grey, gs, bits, os, lw, lh)) {
+            SetLastError("CxImage::Dither : no memory for the edge-keeping rows");
+            return false;
+        }
+        break;
+    default:  // 0, negative, 11 and above
         Diffuse<KFloydSteinberg>(grey, gs, bits, os, lw, lh);
         break;
     }

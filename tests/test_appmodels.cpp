@@ -22,6 +22,10 @@ namespace {
 // media-col and the driver's resolution instead.
 const std::set<std::string> kPageOptions = {"PageSize",   "PageRegion", "Resolution",
                                             "ColorModel", "InputSlot",  "MediaType"};
+// Options the app does not take from a job: it always asks its printers for
+// their status (app/status.cpp), where the filter's PrinterStatus is Off
+// unless chosen.
+const std::set<std::string> kAppOwnOptions = {"PrinterStatus"};
 
 TEST(AppModels, MatchTheirPpds) {
     size_t count = 0;
@@ -37,7 +41,7 @@ TEST(AppModels, MatchTheirPpds) {
 
         std::set<std::string> inPpd;
         for (ppd_option_t* o = ppdFirstOption(ppd); o; o = ppdNextOption(ppd)) {
-            if (kPageOptions.count(o->keyword)) continue;
+            if (kPageOptions.count(o->keyword) || kAppOwnOptions.count(o->keyword)) continue;
             inPpd.insert(o->keyword);
             const char* app = DfAppDefaultChoice(m, o->keyword);
             EXPECT_NE(app, nullptr) << o->keyword << " is not offered by the app";
@@ -112,6 +116,54 @@ TEST(AppModels, LabelModesAndCutsOntoPpdChoices) {
     std::string value;
     DfIppSettings paperang(*DfAppFindModel("paperang-57"), options, 0, nullptr);
     EXPECT_FALSE(paperang.Choice("CutMedia", value));
+}
+
+
+TEST(AppModels, ContentAndColourModeChooseTheReduction) {
+    // Edge-keeping by default, Burkes for photos that name no method (unless
+    // the printer's default is another method), threshold for text and bi-level.
+    const DfAppModel* tspl = DfAppFindModel("tspl-203");
+    ASSERT_NE(tspl, nullptr);
+    struct {
+        pappl_color_mode_t colour;
+        pappl_content_t content;
+        const char* job;      // dotforge-dither-method of the job, or null
+        const char* printer;  // dotforge-dither-method-default, or null
+        const char* choice;
+    } cases[] = {
+        {PAPPL_COLOR_MODE_MONOCHROME, PAPPL_CONTENT_AUTO, nullptr, nullptr, "11"},
+        {PAPPL_COLOR_MODE_AUTO, PAPPL_CONTENT_GRAPHIC, nullptr, "edge-keeping", "11"},
+        {PAPPL_COLOR_MODE_MONOCHROME, PAPPL_CONTENT_PHOTO, nullptr, nullptr, "3"},
+        {PAPPL_COLOR_MODE_MONOCHROME, PAPPL_CONTENT_PHOTO, nullptr, "edge-keeping", "3"},
+        {PAPPL_COLOR_MODE_MONOCHROME, PAPPL_CONTENT_PHOTO, nullptr, "screen-16x16", "10"},
+        {PAPPL_COLOR_MODE_MONOCHROME, PAPPL_CONTENT_PHOTO, "bayer-8x8", nullptr, "9"},
+        {PAPPL_COLOR_MODE_MONOCHROME, PAPPL_CONTENT_PHOTO, "edge-keeping", nullptr, "11"},
+        {PAPPL_COLOR_MODE_MONOCHROME, PAPPL_CONTENT_AUTO, "burkes", "edge-keeping", "3"},
+        {PAPPL_COLOR_MODE_MONOCHROME, PAPPL_CONTENT_AUTO, nullptr, "floyd-steinberg", "1"},
+        {PAPPL_COLOR_MODE_MONOCHROME, PAPPL_CONTENT_TEXT, "burkes", nullptr, "0"},
+        {PAPPL_COLOR_MODE_BI_LEVEL, PAPPL_CONTENT_PHOTO, nullptr, nullptr, "0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.job ? c.job : "-") + " / " + (c.printer ? c.printer : "-") + " content " +
+                     std::to_string(c.content) + " colour " + std::to_string(c.colour));
+        pappl_pr_options_t job;
+        memset(&job, 0, sizeof(job));
+        job.print_color_mode = c.colour;
+        job.print_content_optimize = c.content;
+        cups_option_t vendor = {const_cast<char*>("dotforge-dither-method"), const_cast<char*>(c.job)};
+        if (c.job) {
+            job.num_vendor = 1;
+            job.vendor = &vendor;
+        }
+        ipp_t* attrs = ippNew();
+        if (c.printer)
+            ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "dotforge-dither-method-default", nullptr, c.printer);
+        DfIppSettings s(*tspl, job, 0, attrs);
+        std::string value;
+        EXPECT_TRUE(s.Choice("ImageFilter", value));
+        EXPECT_EQ(value, c.choice);
+        ippDelete(attrs);
+    }
 }
 
 }  // namespace

@@ -89,8 +89,8 @@ TEST(JobOptions, WarningsForValuesAndNames) {
          {"Brightness=101 is not a value this printer accepts (a whole number from -100 to 100); 0 is used.",
           "Contrast=-51 is not a value this printer accepts (a whole number from -50 to 100); 0 is used."}},
         {"tspl-203",
-         "ImageFilter=11",
-         {"ImageFilter=11 is not a value this printer accepts (0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10); 3 is "
+         "ImageFilter=12",
+         {"ImageFilter=12 is not a value this printer accepts (0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11); 11 is "
           "used."}},
         {"tspl-203", "Rotate=5", {"Rotate=5 is not a value this printer accepts (0, 1, 2, 3); 0 is used."}},
         {"tspl-203",
@@ -170,7 +170,8 @@ TEST(JobOptions, WholeNumbersInRangeAreUsed) {
         {"tspl-203", "AdjustHoriaontal=-2", FIELD(m_reg.iReference[0]), -16},
         {"tspl-203", "AdjustHoriaontal=4", FIELD(m_reg.iReference[0]), 0},
         // Enumerations take named choices only.
-        {"tspl-203", "ImageFilter=11", FIELD(m_halftone.iGrayMethod), 3},
+        {"tspl-203", "ImageFilter=12", FIELD(m_halftone.iGrayMethod), 11},
+        {"tspl-203", "ImageFilter=11", FIELD(m_halftone.iGrayMethod), 11},
         {"tspl-203", "Rotate=5", FIELD(m_reg.iRotate), 0},
         {"peripage-57", "Darkness=4", FIELD(m_reg.iDensity), 4},
         {"peripage-57", "Darkness=6", FIELD(m_reg.iDensity), -1},

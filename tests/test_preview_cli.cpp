@@ -1,12 +1,17 @@
 // The dotforge-preview command: pictures written as PNG files that read back
 // as the pages sent, the listing on standard output, and damaged streams
 // reported on standard error with their offset and exit status 1, with the
-// pages before the fault still written.
+// pages before the fault still written; the virtual printer on a socket.
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -236,6 +241,12 @@ TEST(PreviewCli, BadInputAndArguments) {
         {{"--frobnicate"}, ByteVec(), 2, "unknown option --frobnicate"},
         {{"-o"}, ByteVec(), 2, "-o needs a value"},
         {{"/nonexistent/job.bin"}, ByteVec(), 1, "/nonexistent/job.bin: No such file or directory"},
+        {{"--pty", "--status", "paperout"}, ByteVec(), 2, "unknown status word \"paperout\""},
+        {{"--pty", "--status", "battery=101"}, ByteVec(), 2, "unknown status word \"battery=101\""},
+        {{"--pty", "--jobs", "0"}, ByteVec(), 2, "--jobs needs a number of jobs"},
+        {{"--status", "ready"}, ByteVec(), 2, "the virtual printer needs --listen or --pty"},
+        {{"--pty", "job.bin"}, ByteVec(), 2, "the virtual printer reads no file"},
+        {{"--listen", "127.0.0.1:port"}, ByteVec(), 1, "cannot listen on \"127.0.0.1:port\""},
     };
     for (const Case& c : cases) {
         ToolRun r = RunPreview(c.args, c.input);
@@ -274,6 +285,131 @@ TEST(PreviewCli, HeadWidthFromTheModel) {
         EXPECT_EQ(r.status, c.status) << r.err;
         EXPECT_NE((c.status ? r.err : r.out).find(c.expect), std::string::npos) << r.out << r.err;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The virtual printer, running in the background with its output on a pipe.
+struct VirtualPrinterProcess {
+    pid_t pid = -1;
+    FILE* out = nullptr;
+    std::string first;  // its first line: where it listens
+    explicit VirtualPrinterProcess(const std::vector<std::string>& args) {
+        int fds[2];
+        if (pipe(fds)) return;
+        pid = fork();
+        if (pid == 0) {
+            dup2(fds[1], 1);
+            close(fds[0]);
+            std::vector<char*> argv{const_cast<char*>(DF_PREVIEW_PATH)};
+            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(fds[1]);
+        out = fdopen(fds[0], "r");
+        char line[256];
+        if (out && fgets(line, sizeof(line), out)) first = line;
+    }
+    // Waits up to five seconds for it to end by itself; its exit status.
+    int Wait(std::string* rest) {
+        for (int i = 0; i < 500; i++) {
+            int status;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                pid = -1;
+                char buf[4096];
+                size_t n;
+                while ((n = fread(buf, 1, sizeof(buf), out)) > 0) rest->append(buf, n);
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            usleep(10000);
+        }
+        return -1;
+    }
+    ~VirtualPrinterProcess() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        if (out) fclose(out);
+    }
+};
+
+// Reads until want bytes came, for at most a second (a fifth for none).
+ByteVec ReadSome(int fd, size_t want) {
+    ByteVec got;
+    for (int i = 0; i < (want ? 100 : 20) && (!want || got.size() < want); i++) {
+        pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, 10) <= 0) continue;
+        uint8_t b[64];
+        const ssize_t n = read(fd, b, sizeof(b));
+        if (n <= 0) break;
+        got.insert(got.end(), b, b + n);
+    }
+    return got;
+}
+
+const ByteVec kReceipt = {0x1B, 0x40, 0x1D, 0x76, 0x30, 0x00, 0x01, 0x00, 0x02, 0x00, 0xFF, 0x81};
+
+TEST(VirtualPrinter, SocketQueriesApartFromJobsAndStopOnSigterm) {
+    const std::string prefix = TempPath("vp-net");
+    const std::string statusFile = TempPath("vp-status");
+    {
+        std::ofstream f(statusFile);
+        f << "cover-open\n";
+    }
+    VirtualPrinterProcess vp({"--listen", "127.0.0.1:0", "--status-file", statusFile, "-o", prefix});
+    int port = 0;
+    ASSERT_EQ(sscanf(vp.first.c_str(), "listening on 127.0.0.1 port %d", &port), 1) << vp.first;
+    auto connectTo = [port]() {
+        const int s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0 ? s : -1;
+    };
+    // A query alone on a connection, with the status file changed between.
+    const struct {
+        ByteVec query;
+        const char* status;
+        ByteVec answer;
+    } cases[] = {
+        {{0x1B, 0x21, 0x3F}, nullptr, {0x01}}, {{0x1B, 0x21, 0x3F}, "ready", {0x00}},
+        {{0x1B, 0x68}, "paper-out", {0x02}},   {{0x10, 0xFF, 0x50, 0xF1}, "battery=7", {0x00, 0x07}},
+        {{0x10, 0xFF, 0x40}, "silent", {}},
+    };
+    for (const auto& c : cases) {
+        if (c.status) {
+            std::ofstream f(statusFile);
+            f << c.status << "\n";
+        }
+        const int s = connectTo();
+        ASSERT_GE(s, 0);
+        ASSERT_EQ(write(s, c.query.data(), c.query.size()), (ssize_t)c.query.size());
+        EXPECT_EQ(ReadSome(s, c.answer.size()), c.answer) << (c.status ? c.status : "");
+        close(s);
+    }
+    // Queries before the job's first byte are answered and kept out of it.
+    const int s = connectTo();
+    ASSERT_GE(s, 0);
+    ByteVec job = {0x10, 0x04, 0x01};
+    job.insert(job.end(), kReceipt.begin(), kReceipt.end());
+    ASSERT_EQ(write(s, job.data(), job.size()), (ssize_t)job.size());
+    close(s);
+    usleep(300000);
+    kill(vp.pid, SIGTERM);
+    std::string rest;
+    EXPECT_EQ(vp.Wait(&rest), 0);
+    EXPECT_NE(rest.find("job 1: ESC/POS, 12 bytes"), std::string::npos) << rest;
+    EXPECT_EQ(rest.find("job 2"), std::string::npos) << rest;  // the queries made no job
+    EXPECT_EQ(ReadFile(prefix + "-1.prn"), std::string(kReceipt.begin(), kReceipt.end()));
+    unlink((prefix + "-1.prn").c_str());
+    unlink((prefix + "-1-1.png").c_str());
+    unlink(statusFile.c_str());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // description (kernel taps, clamping at each update, truncating division).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <random>
@@ -10,6 +11,7 @@
 
 #include "helpers/hexdump.h"
 #include "helpers/images.h"
+#include "image/ximaedge.h"
 #include "image/ximage.h"
 
 namespace {
@@ -103,6 +105,51 @@ const int kS16[16][16] = {
     {43, 203, 27, 243, 39, 199, 23, 253, 40, 200, 24, 240, 36, 196, 20, 254},
     {171, 107, 155, 91, 167, 103, 151, 87, 168, 104, 152, 88, 164, 100, 148, 84}};
 
+// Method 10 pixel by pixel: solid pixels (near full black or white) and
+// pixels with both kinds within reach are thresholded from their own level;
+// the others read their level and the shares they were given, clamped to
+// 0..255, and share their whole error among the kernel's neighbours on the
+// page that are diffused themselves, in proportion to the kernel's weights.
+void RefEdgeKeeping(const CxImage& img, CxImage& out) {
+    using namespace ximaedge;
+    const long w = static_cast<long>(img.GetWidth()), h = static_cast<long>(img.GetHeight());
+    auto level = [&](long x, long y) { return static_cast<int>(img.GetPixelIndex(x, y)); };
+    std::vector<char> kept(static_cast<size_t>(w * h));
+    for (long y = 0; y < h; ++y)
+        for (long x = 0; x < w; ++x) {
+            bool black = false, white = false;
+            for (long v = y - kReach; v <= y + kReach; ++v)
+                for (long u = x - kReach; u <= x + kReach; ++u) {
+                    if (!img.IsInside(u, v)) continue;
+                    black = black || level(u, v) <= kNear;
+                    white = white || level(u, v) >= 255 - kNear;
+                }
+            const int l = level(x, y);
+            kept[static_cast<size_t>(y * w + x)] = l <= kNear || l >= 255 - kNear || (black && white);
+        }
+    std::vector<int> err(static_cast<size_t>(w * h), 0);
+    for (long y = 0; y < h; ++y)
+        for (long x = 0; x < w; ++x) {
+            const size_t i = static_cast<size_t>(y * w + x);
+            if (kept[i]) {
+                out.SetPixelIndex(x, y, level(x, y) > kMid ? 1 : 0);
+                continue;
+            }
+            const int v = std::min(255, std::max(0, level(x, y) + err[i]));
+            const int bit = v > kMid ? 1 : 0;
+            const int e = v - 255 * bit;
+            auto open = [&](const ximaedge::Tap& t) {
+                const long nx = x + t.dx, ny = y + t.dy;
+                return img.IsInside(nx, ny) && !kept[static_cast<size_t>(ny * w + nx)];
+            };
+            int total = 0;
+            for (const ximaedge::Tap& t : kTaps) total += open(t) ? t.w : 0;
+            for (const ximaedge::Tap& t : kTaps)
+                if (open(t)) err[static_cast<size_t>((y + t.dy) * w + x + t.dx)] += e * t.w / total;
+            out.SetPixelIndex(x, y, static_cast<uint8_t>(bit));
+        }
+}
+
 bool RefDither(CxImage& img, int method) {
     if (!img.IsValid()) return false;
     if (img.GetBpp() == 1) return true;
@@ -125,7 +172,8 @@ bool RefDither(CxImage& img, int method) {
         gen[i] = static_cast<uint8_t>(d & 255);
     }
 
-    for (long y = 0; y < h; ++y) {
+    if (method == 10) RefEdgeKeeping(img, out);
+    for (long y = 0; y < h && method != 10; ++y) {
         for (long x = 0; x < w; ++x) {
             const int level = img.GetPixelIndex(x, y);
             int bit = 0;
@@ -237,7 +285,7 @@ TEST(Dither, OutOfRangeMethodsAreFloydSteinberg) {
     CxImage page = RandomTonesImage(37, 9, 8, rng);
     CxImage fs(page);
     ASSERT_TRUE(fs.Dither(0));
-    for (int m : {-1, 10, 1000, INT_MIN, INT_MAX}) {
+    for (int m : {-1, 11, 1000, INT_MIN, INT_MAX}) {
         CxImage img(page);
         ASSERT_TRUE(img.Dither(m));
         EXPECT_TRUE(SameImage(fs, img)) << m;
@@ -386,3 +434,106 @@ TEST(Dither, ErrorCarriedIntoBlackAndWhiteStretches) {
 }
 
 }  // namespace
+
+// ---- edge-keeping (method 10) ------------------------------------------------
+
+namespace edge {
+
+// A label-like page: white paper, a black bar whose two edges are grey ramps
+// (as a rasterizer or scaler leaves them), a tint block and a gradient.
+CxImage LabelPage(unsigned w, unsigned h, unsigned barAt, unsigned ramp) {
+    std::vector<uint8_t> v(static_cast<size_t>(w) * h, 255);
+    for (unsigned y = 0; y < h; ++y)
+        for (unsigned x = 0; x < w; ++x) {
+            uint8_t& p = v[static_cast<size_t>(y) * w + x];
+            const long d = static_cast<long>(x) - static_cast<long>(barAt);
+            if (d >= 0 && d < 6) p = 0;
+            for (unsigned r = 1; r <= ramp; ++r)
+                if (d == -static_cast<long>(r) || d == 5 + static_cast<long>(r))
+                    p = static_cast<uint8_t>(255 * r / (ramp + 1));
+            if (y >= h / 2 && x < w / 3) p = 200;  // tint
+            if (y >= h / 2 && x >= 2 * w / 3)
+                p = static_cast<uint8_t>(255 * (x - 2 * w / 3) / w);  // gradient
+        }
+    return Grey8(w, h, v);
+}
+
+}  // namespace edge
+
+TEST(Dither, EdgeKeepingMatchesPlainVersionAcrossWordEdges) {
+    // Bars at every position around the 64-pixel words the masks are kept in,
+    // with edges of 0 to 3 grey pixels.
+    int n = 0;
+    for (unsigned w : {9u, 63u, 64u, 65u, 129u, 200u})
+        for (unsigned ramp = 0; ramp <= 3; ++ramp)
+            for (unsigned at = 0; at < w; at += (w > 70 ? 3 : 1)) {
+                CxImage a = edge::LabelPage(w, 7, at, ramp), b = a;
+                ASSERT_TRUE(a.Dither(10));
+                ASSERT_TRUE(RefDither(b, 10));
+                ASSERT_TRUE(SameImage(b, a)) << w << " ramp " << ramp << " bar at " << at;
+                ++n;
+            }
+    EXPECT_GT(n, 500);
+}
+
+TEST(Dither, EdgeKeepingThresholdsSolidsAndEdges) {
+    using ximaedge::kNear;
+    // One row each: which pixels come out white.
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> levels;
+        std::vector<int> bits;
+    };
+    const Case cases[] = {
+        {"one grey pixel between black and white", {0, 0, 0, 100, 255, 255, 255}, {0, 0, 0, 0, 1, 1, 1}},
+        {"two grey pixels between black and white", {0, 0, 90, 170, 255, 255}, {0, 0, 0, 1, 1, 1}},
+        {"near black and near white are solid",
+         {static_cast<uint8_t>(kNear), 255 - kNear, static_cast<uint8_t>(kNear), 255 - kNear},
+         {0, 1, 0, 1}},
+        // 120 is diffused (no black near): black with error 120, all of it
+        // to the next 120 (its only diffused neighbour on a one-row page).
+        {"grey beside white only is diffused", {255, 255, 255, 120, 120}, {1, 1, 1, 0, 1}},
+        // The first 100's only diffused neighbour gets its whole error (not
+        // the kernel's 8/32 of it): 200, white.
+        {"the whole error goes to diffused neighbours", {100, 100, 255}, {0, 1, 1}},
+        // The grey's error would darken the near-white pixels after it; they
+        // are solid and stay white.
+        {"no error into solid white", {100, 250, 250, 250}, {0, 1, 1, 1}},
+    };
+    for (const Case& c : cases) {
+        CxImage img = Grey8(static_cast<unsigned>(c.levels.size()), 1, c.levels);
+        ASSERT_TRUE(img.Dither(10));
+        EXPECT_EQ(Pixels(img), c.bits) << c.what;
+    }
+}
+
+TEST(Dither, EdgeKeepingShadesFlatGreysAndKeepsPaperClean) {
+    // Flat greys shade to their level (within 2% of the dots); the white
+    // paper around them gets no dot and the black frame no gap.
+    for (int level : {20, 64, 100, 128, 160, 200, 235}) {
+        const unsigned w = 96, h = 96;
+        std::vector<uint8_t> v(w * h, 255);
+        for (unsigned y = 0; y < h; ++y)
+            for (unsigned x = 0; x < w; ++x) {
+                const bool inner = x >= 16 && x < 80 && y >= 16 && y < 80;
+                const bool frame = !inner && x >= 12 && x < 84 && y >= 12 && y < 84;
+                v[y * w + x] = inner ? static_cast<uint8_t>(level) : frame ? 0 : 255;
+            }
+        CxImage img = Grey8(w, h, v);
+        ASSERT_TRUE(img.Dither(10));
+        long whites = 0;
+        for (unsigned y = 0; y < h; ++y)
+            for (unsigned x = 0; x < w; ++x) {
+                const int bit = img.GetPixelIndex(static_cast<long>(x), static_cast<long>(y));
+                if (v[y * w + x] == 255) {
+                    ASSERT_EQ(bit, 1) << level << " paper at " << x << "," << y;
+                }
+                if (v[y * w + x] == 0) {
+                    ASSERT_EQ(bit, 0) << level << " frame at " << x << "," << y;
+                }
+                // The inner square less the two rows and columns that touch the frame.
+                if (x >= 18 && x < 78 && y >= 18 && y < 78) whites += bit;
+            }
+        EXPECT_NEAR(static_cast<double>(whites) / (60 * 60), level / 255.0, 0.02) << level;
+    }
+}

@@ -208,3 +208,42 @@ app_clean() {
     fi
     return 0
 }
+
+# wait_bytes FILE SIZE: waits until FILE holds at least SIZE bytes.
+wait_bytes() {
+    local i
+    for i in $(seq 200); do
+        [ "$(stat -c %s "$1" 2>/dev/null || echo 0)" -ge "$2" ] && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+# start_bus DIR: a private message bus with its own configuration, socket
+# DIR/bus.sock; exports DBUS_SYSTEM_BUS_ADDRESS so that the server and its
+# sub-commands take it for the system bus. Skips without dbus-daemon.
+start_bus() {
+    local i
+    command -v dbus-daemon > /dev/null || skip "dbus-daemon is not installed (Debian package dbus-daemon)"
+    mkdir -p "$1"
+    cat > "$1/bus.conf" <<EOT
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=$1/bus.sock</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_destination="*"/>
+    <allow receive_sender="*"/>
+  </policy>
+</busconfig>
+EOT
+    dbus-daemon --config-file="$1/bus.conf" --nofork --nopidfile > "$1/bus.log" 2>&1 &
+    LISTENER_PIDS+=($!)
+    for i in $(seq 100); do [ -S "$1/bus.sock" ] && break; sleep 0.05; done
+    [ -S "$1/bus.sock" ] || fail "the private message bus did not start: $(cat "$1/bus.log")"
+    export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$1/bus.sock
+}

@@ -3,7 +3,9 @@
 # IPP Everywhere queue for a dotforge-app printer (lpadmin -m everywhere),
 # and a PDF and a PNG printed through it reach the fake network printer as
 # TSPL labels of the chosen size (the PNG's page too: on gap media the app
-# sends every page as long as the label).
+# sends every page as long as the label). With no option at all, a label
+# queue and a 58 mm receipt queue print on the printer's ready medium, not
+# on Letter: the generated PPD's default size is one of its sizes.
 #
 # Usage: app_cupsd.sh APP FILTER PPD_DIR PWGMAKE
 set -u
@@ -16,9 +18,12 @@ SYS_SB=$(cups-config --serverbin)
 [ -e "$SYS_SB/backend/ipp" ] || skip "CUPS's ipp backend is not installed"
 app_setup "$@" dotforge-app-cupsd
 NETPORT=$(dfstream freeport)
+TILLPORT=$(dfstream freeport)
 start_printer "$NETPORT" "$W/net"
+start_printer "$TILLPORT" "$W/till"
 app_start
 "$APP" add -d label -m tspl-203 -v "socket://127.0.0.1:$NETPORT" >/dev/null || fail "add label"
+"$APP" add -d till -m escpos-58 -v "socket://127.0.0.1:$TILLPORT" >/dev/null || fail "add till"
 
 make_serverbin "$W/sb" "$FILTER"
 CLEANUP_HOOKS+=(stop_cupsd)
@@ -54,7 +59,66 @@ for doc in label.pdf label.png; do
         FAILED=$((FAILED + 1))
     fi
 done
-cancel -h "$CUPS" -a Label 2>/dev/null
+
+# lp_plain QUEUE DOC DIR N CHECK...: prints DOC with no option and checks
+# connection N to the fake printer in DIR.
+lp_plain() {
+    local queue=$1 doc=$2 dir=$3 n=$4 out
+    shift 4
+    out=$(lp -h "$CUPS" -d "$queue" "$W/docs/$doc" 2>&1) || { echo "FAIL lp $queue: $out"; FAILED=$((FAILED + 1)); return; }
+    if ! wait_conn "$dir" "$n" && ! { sleep 10; wait_conn "$dir" "$n"; }; then
+        echo "FAIL $doc on $queue: nothing reached the printer"
+        FAILED=$((FAILED + 1))
+        return
+    fi
+    if dfstream "$@" "$dir/conn-$n.bin" > "$W/check.txt" 2>&1; then
+        echo "ok   $doc on $queue with no option: $(head -n 1 "$W/check.txt")"
+    else
+        echo "FAIL $doc on $queue with no option:"
+        sed 's/^/    /' "$W/check.txt"
+        FAILED=$((FAILED + 1))
+    fi
+}
+lpadmin -h "$CUPS" -p Till -E -v "ipp://localhost:$PORT/ipp/print/till" -m everywhere > "$W/lpadmin.txt" 2>&1 ||
+    { cat "$W/lpadmin.txt"; fail "lpadmin -m everywhere failed for the receipt printer"; }
+for q in Label Till; do
+    for i in $(seq 100); do grep -qs 'Manufacturer: "dotforge"' "$W/etc/ppd/$q.ppd" && break; sleep 0.05; done
+    d=$(sed -n 's/^\*DefaultPageSize: //p' "$W/etc/ppd/$q.ppd")
+    if [ -n "$d" ] && grep -q "^\*PageSize $d:" "$W/etc/ppd/$q.ppd"; then
+        echo "ok   $q: the PPD's default size $d is one of its sizes"
+    else
+        echo "FAIL $q: *DefaultPageSize '$d' names none of the PPD's sizes"
+        grep '^\*PageSize ' "$W/etc/ppd/$q.ppd" | head -n 3
+        FAILED=$((FAILED + 1))
+    fi
+done
+make_doc "$W/docs/l100x150.pdf" 100 150 1
+make_doc "$W/docs/a4.pdf" 210 297 1
+chmod 644 "$W"/docs/*
+lp_plain Label l100x150.pdf "$W/net" $((CONN + 1)) tspl --pages 1 --size 100x150 --size-tol 0.6
+lp_plain Label a4.pdf "$W/net" $((CONN + 2)) tspl --pages 1 --size 100x150 --size-tol 0.6
+lp_plain Till a4.pdf "$W/till" 1 escpos --width-bytes 48
+
+# Two collated copies of two different pages come out 1, 2, 1, 2.
+cat > "$W/docs/two.ps" <<'EOT'
+%!PS
+<< /PageSize [141.7 85] >> setpagedevice
+0 setgray 0 63.75 70.85 21.25 rectfill showpage
+0 setgray 70.85 63.75 70.85 21.25 rectfill showpage
+EOT
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$W/docs/two.pdf" "$W/docs/two.ps" || fail "gs two.pdf"
+chmod 644 "$W/docs/two.pdf"
+n=$((CONN + 3))
+if lp -h "$CUPS" -d Label -n 2 -o collate=true -o media=om_label-50x30_50x30mm "$W/docs/two.pdf" > /dev/null &&
+    { wait_conn "$W/net" $n || { sleep 10; wait_conn "$W/net" $n; }; }; then
+    order=$(dfstream tsplorder "$W/net/conn-$n.bin" 2>&1)
+    [ "$order" = "A B A B" ] && echo "ok   lp -n 2 on two pages, collated: $order" ||
+        { echo "FAIL lp -n 2 -o collate=true: pages $order, not A B A B"; FAILED=$((FAILED + 1)); }
+else
+    echo "FAIL lp -n 2: nothing reached the printer"
+    FAILED=$((FAILED + 1))
+fi
+cancel -h "$CUPS" -a Label Till 2>/dev/null
 stop_cupsd
 app_stop
 app_clean || FAILED=$((FAILED + 1))

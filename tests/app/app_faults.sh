@@ -88,13 +88,14 @@ CONN=$(conns "$W/net")
 [ -s "$W/net/conn-$CONN.bin" ] && bad "sync: bytes were sent"
 
 say "Unsupported format and values"
-make_doc "$W/docs/doc.pdf" 50 30 1
-# PAPPL 1.3 takes the job and aborts it when no filter reads the format.
-if ipp_refused ok "$W/docs/doc.pdf" application/pdf client-error-document-format-not-supported "$M"; then
-    echo "ok   pdf: client-error-document-format-not-supported"
+# PostScript: the app reads PNG, JPEG and PDF, not PostScript. PAPPL 1.3
+# takes the job and aborts it when no filter reads the format.
+printf '%%!PS\nshowpage\n' > "$W/docs/doc.ps"
+if ipp_refused ok "$W/docs/doc.ps" application/postscript client-error-document-format-not-supported "$M"; then
+    echo "ok   postscript: client-error-document-format-not-supported"
 else
-    aborted pdf ok "$(last_job ok)" aborted
-    grep -q "Unable to process job with format 'application/pdf'" "$W/app.log" || bad "pdf: nothing in the log"
+    aborted postscript ok "$(last_job ok)" aborted
+    grep -q "Unable to process job with format 'application/postscript'" "$W/app.log" || bad "postscript: nothing in the log"
 fi
 for attr in "ATTR integer dotforge-threshold 300" "ATTR integer print-darkness 500" \
     "ATTR keyword dotforge-rotation sideways"; do

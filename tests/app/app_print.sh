@@ -82,6 +82,8 @@ escpos-58|ATTR keyword dotforge-cash-drawer after-print;ATTR integer dotforge-fe
 escpos-80|ATTR keyword print-content-optimize text;ATTR integer dotforge-crop-left -1;ATTR integer dotforge-crop-right -1;ATTR integer dotforge-shift-vertical -1|ImageFilter=0 CropEdgeLeft=-1 CropEdgeRight=-1 AdjustVertical=-1
 cpcl-203|ATTR keyword dotforge-dither-method bayer-8x8;ATTR keyword dotforge-rotation quarter-turn-cw|ImageFilter=9 Rotate=3
 paperang-57|ATTR keyword print-content-optimize photo;ATTR keyword dotforge-dither-method sierra;ATTR integer dotforge-crop-top -1|ImageFilter=6 CropEdgeTop=-1
+tspl-203|ATTR keyword print-content-optimize photo|ImageFilter=3
+tspl-203|ATTR keyword dotforge-dither-method edge-keeping|ImageFilter=11
 peripage-57|ATTR integer print-darkness 30;ATTR integer print-speed 7620;ATTR keyword dotforge-sound-after every-document;ATTR keyword dotforge-sound-before every-page;ATTR keyword dotforge-compression on|Darkness=4 zePrintRate=3 EndPrintSound=EveryDoc BeginPrintSound=EveryPage ImageCompress=1
 EOT
 

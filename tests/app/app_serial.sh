@@ -27,16 +27,6 @@ start_pty() {
     PTS=$(cat "$1/path")
 }
 
-# wait_bytes FILE SIZE: waits until FILE holds at least SIZE bytes.
-wait_bytes() {
-    local i
-    for i in $(seq 200); do
-        [ "$(stat -c %s "$1" 2>/dev/null || echo 0)" -ge "$2" ] && return 0
-        sleep 0.05
-    done
-    return 1
-}
-
 app_start
 FAILED=0
 bad() { echo "FAIL $*"; FAILED=$((FAILED + 1)); }

@@ -55,7 +55,7 @@ while IFS='|' read -r drv page words; do
         echo "ok   $drv/$page: ${#list[@]} texts"
     fi
 done <<'EOT'
-tspl-203|printing|Black and white method:;value="burkes" selected="">Burkes dither;Print method:;Direct thermal (no ribbon);Compress bitmaps:;Rotate page:;No rotation;Label 100 x 150 mm
+tspl-203|printing|Black and white method:;value="edge-keeping" selected="">Edge-keeping (sharp codes and text, shaded greys);Print method:;Direct thermal (no ribbon);Compress bitmaps:;Rotate page:;No rotation;Label 100 x 150 mm
 tspl-300|printing|Black and white method:;Ordered dither, Bayer 8x8;Threshold level;Horizontal shift;Feed after each page (mm):
 escpos-58|printing|Cash drawer:;value="none" selected="">Do not open;Open after printing each page;Trim blank space at the bottom (mm):;57-58 mm roll, 200 mm pages;value="-1" selected="">All of it (saves paper)<;value="0">Keep<
 escpos-80|printing|Cash drawer:;Trim blank space at the left (mm):;80 mm roll, 200 mm pages

@@ -4,7 +4,9 @@
 ptyprinter.py DIR: opens a pty, writes the slave's path to DIR/path, keeps
 every byte written to the slave in DIR/data.bin and, after each chunk, the
 line settings the writer gave the terminal to DIR/termios as
-"ospeed=B115200 bits=8 parity=none stop=1 rtscts=0 ixon=0". Runs until killed.
+"ospeed=B115200 bits=8 parity=none stop=1 rtscts=0 ixon=0". A chunk that is
+nothing but status queries (a sender waits for their answer, so they come
+alone) goes to DIR/queries.bin instead and is never answered. Runs until killed.
 A slave descriptor of its own stays open, so the writer may close and reopen.
 """
 import os
@@ -12,6 +14,9 @@ import select
 import sys
 import termios
 import tty
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cups"))
+from dfstream import strip_queries  # noqa: E402
 
 SPEEDS = {getattr(termios, n): n for n in dir(termios) if n.startswith("B") and n[1:].isdigit()}
 BITS = {termios.CS5: 5, termios.CS6: 6, termios.CS7: 7, termios.CS8: 8}
@@ -44,6 +49,11 @@ def main():
         try:
             chunk = os.read(master, 65536)
         except OSError:
+            continue
+        queries, job = strip_queries(chunk)
+        if queries and not job:
+            with open(os.path.join(out, "queries.bin"), "ab") as q:
+                q.write(queries)
             continue
         data.write(chunk)
         data.flush()

@@ -67,17 +67,19 @@ make_serverbin() {
     install -o root -g root -m 755 "$filter" "$sb/filter/dotforge"
 }
 
-# make_doc OUT W_MM H_MM PAGES [DPI]: a document of PAGES pages of W x H mm,
-# each with a solid black bar over the left half of the top quarter. OUT ends
-# in .pdf or .png (a PNG of one page at DPI dots per inch).
+# make_doc OUT W_MM H_MM PAGES [DPI] [ramp]: a document of PAGES pages of W x H mm,
+# each with a solid black bar over the left half of the top quarter (and with
+# "ramp", a grey ramp from black to white over the bottom half). OUT ends in
+# .pdf or .png (a PNG of one page at DPI dots per inch).
 make_doc() {
-    local out=$1 w=$2 h=$3 pages=$4 dpi=${5:-203} ps="${1%.*}.ps" dev
+    local out=$1 w=$2 h=$3 pages=$4 dpi=${5:-203} ps="${1%.*}.ps" dev ramp=""
+    [ "${6:-}" = ramp ] && ramp="0 1 63 { dup 63 div setgray W 64 div mul 0 W 64 div H 0.5 mul rectfill } for"
     cat > "$ps" <<EOF
 %!PS
 /mm { 72 mul 25.4 div } def
 /W $w mm def /H $h mm def
 << /PageSize [W H] >> setpagedevice
-$pages { 0 setgray 0 H 0.75 mul W 0.5 mul H 0.25 mul rectfill showpage } repeat
+$pages { 0 setgray 0 H 0.75 mul W 0.5 mul H 0.25 mul rectfill $ramp showpage } repeat
 EOF
     case "$out" in
         *.pdf) dev="-sDEVICE=pdfwrite" ;;
@@ -274,6 +276,41 @@ $d}
 EOT
     }
     ipptool -c -d job_id="$2" "$1" "$t" 2>/dev/null | tail -n 1
+}
+
+# get_printer URI ATTRS: the printer's attributes (comma-separated names) as
+# ipptool's CSV line.
+get_printer() {
+    local t="$W/getprinter-${2//,/-}.test" d="" a
+    [ -e "$t" ] || {
+        for a in ${2//,/ }; do d="$d  DISPLAY $a
+"; done
+        cat > "$t" <<EOT
+{
+  NAME "printer"
+  OPERATION Get-Printer-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri \$uri
+  ATTR name requesting-user-name root
+  ATTR keyword requested-attributes $2
+  STATUS successful-ok
+$d}
+EOT
+    }
+    ipptool -c "$1" "$t" 2>/dev/null | tail -n 1
+}
+
+# wait_reason URI KEYWORD [SECONDS]: waits until printer-state-reasons holds
+# the keyword (10 s unless told); false when it never does.
+wait_reason() {
+    local i
+    for i in $(seq $((${3:-10} * 4))); do
+        case ",$(get_printer "$1" printer-state-reasons | tr -d '"')," in *",$2,"*) return 0 ;; esac
+        sleep 0.25
+    done
+    return 1
 }
 
 # job_state QUEUE ID: the IPP job-state number (3 pending ... 7 canceled, 8 aborted, 9 completed).

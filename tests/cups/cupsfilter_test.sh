@@ -36,6 +36,7 @@ make_doc "$W/r48x50.png" 48 50 1 203
 make_doc "$W/r72x100.pdf" 72 100 1
 make_doc "$W/sq30.png" 30 30 1 203
 make_doc "$W/a4.pdf" 210 297 1
+make_doc "$W/ramp.pdf" 50 30 1 203 ramp
 
 FAILED=0
 RUNS=0
@@ -192,6 +193,26 @@ t tspl203-wide "$P-tspl-203.ppd" l100x150.pdf "-o PageSize=w283h425 -o Rotate=3"
     tspl --pages 1 --bitmap 104,799 --size-exact "104.10 mm,99.97 mm"
 warns tspl203-wide "Page 1 is 1199 dots wide, wider than the print head's 832: cut at the right."
 no_warnings tspl203-pdf
+
+say "Default black and white method"
+# On a grey ramp the methods differ: no options gives edge-keeping's bytes
+# (11), not Burkes's (3); an explicit choice gives its own.
+for m in "" 3 11; do
+    t "ramp-method${m:+-$m}" "$P-tspl-203.ppd" ramp.pdf "-o PageSize=w142h85${m:+ -o ImageFilter=$m}" \
+        tspl --pages 1 --size-exact "50.05 mm,30.03 mm"
+done
+same_bytes() {
+    RUNS=$((RUNS + 1))
+    if cmp -s "$W/out/$2.bin" "$W/out/$3.bin"; then
+        [ "$1" = same ] && echo "ok   $2 = $3" && return
+    else
+        [ "$1" = other ] && echo "ok   $2 != $3" && return
+    fi
+    echo "FAIL $2 and $3 should be $1 bytes"
+    FAILED=$((FAILED + 1))
+}
+same_bytes same ramp-method ramp-method-11
+same_bytes other ramp-method ramp-method-3
 
 say "Bad option values"
 # Values that are not choices of the PPD (nor whole numbers in range) leave

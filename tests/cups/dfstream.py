@@ -257,6 +257,33 @@ def cmd_tspl(a):
 # ---------------------------------------------------------------------------
 # ESC/POS and CPCL (bitmap framing only) and the other families' first bytes.
 
+def cmd_tspldiff(a):
+    """How far two TSPL streams' pages are apart: sizes and differing dots."""
+    pa, pb = (parse_tspl(open(f, "rb").read()) for f in (a.a, a.b))
+    if len(pa) != len(pb):
+        raise Fail("%d pages against %d" % (len(pa), len(pb)))
+    out = []
+    for n, (x, y) in enumerate(zip(pa, pb), 1):
+        bx, by = tspl_bitmap(x, a.dpi), tspl_bitmap(y, a.dpi)
+        if (bx.width, bx.height) != (by.width, by.height):
+            out.append("page %d: %dx%d dots against %dx%d" % (n, bx.width, bx.height, by.width, by.height))
+            continue
+        diff = sum((r ^ q).bit_count() for r, q in zip(bx.rows, by.rows))
+        out.append("page %d: %d of %d dots differ (%d and %d black)" % (n, diff, bx.width * bx.height,
+                                                                        bx.black(), by.black()))
+    print("; ".join(out))
+
+
+def cmd_tsplorder(a):
+    """The order of a stream's distinct page images, as letters: A B A B."""
+    seen = {}
+    order = []
+    for p in parse_tspl(open(a.file, "rb").read()):
+        key = p["BITMAP"][5]
+        order.append(seen.setdefault(key, chr(ord("A") + len(seen))))
+    print(" ".join(order))
+
+
 def cmd_escpos(a):
     data = open(a.file, "rb").read()
     pos = 0
@@ -326,7 +353,7 @@ def cmd_prefix(a):
 FAMILY = {20: "tspl", 21: "escpos", 22: "cpcl", 23: "paperang", 24: "peripage"}
 
 # Options each family must offer, with the choice the PPD must make the default.
-COMMON = {"ImageFilter": "3", "Threshold": "175", "Brightness": "0", "Contrast": "0", "Rotate": "0",
+COMMON = {"ImageFilter": "11", "Threshold": "175", "Brightness": "0", "Contrast": "0", "Rotate": "0",
           "AdjustHoriaontal": "0", "AdjustVertical": "0", "ColorModel": "Gray"}
 # Receipts and mini printers start at their first line and end after their last.
 TRIM = {"CropEdgeTop": "-1", "CropEdgeBottom": "-1"}
@@ -365,7 +392,7 @@ WORDS = {
     "CutType": {"Partial", "Full"},
     "LabelMode": {"PrinterDefault", "TearOff", "PeelOff", "CutEveryLabel", "CutEndOfJob"},
 }
-RANGES = {"ImageFilter": (0, 10), "Threshold": (1, 254), "Brightness": (-100, 100), "Contrast": (-99, 100),
+RANGES = {"ImageFilter": (0, 11), "Threshold": (1, 254), "Brightness": (-100, 100), "Contrast": (-99, 100),
           "Rotate": (0, 3), "AdjustHoriaontal": (-10, 10), "AdjustVertical": (-10, 10), "FeedOffset": (0, 60),
           "ImageCompress": (0, 1), "CropEdgeTop": (-1, 50), "CropEdgeBottom": (-1, 50),
           "CropEdgeLeft": (-1, 50), "CropEdgeRight": (-1, 50)}
@@ -557,9 +584,41 @@ def cmd_raster(a):
             f.write(page)
 
 
+# The status queries of the five families, as the printer application and the
+# filter ask them (a Paperang query is a framed command, see query_len).
+STATUS_QUERIES = [bytes([0x10, 0x04, n]) for n in (1, 2, 3, 4)] + [
+    bytes([0x1D, 0x49, n]) for n in (1, 2, 3, 65, 66, 67, 68)] + [
+    b"\x1b!?", b"\x1b!S", b"\x1bh", b"\x1bi", b"\x10\xff\x40", b"\x10\xff\x50\xf1",
+    b"\x10\xff\x20\xf0", b"\x10\xff\x20\xf1", b"\x10\xff\x20\xf2"]
+
+
+def query_len(data):
+    """Length of the status query at the start of data, 0 when there is none."""
+    if len(data) >= 10 and data[0] == 0x02:
+        n = data[3] | data[4] << 8
+        if n <= 64 and len(data) >= 10 + n and data[9 + n] == 0x03:
+            return 10 + n
+    for q in STATUS_QUERIES:
+        if data.startswith(q):
+            return len(q)
+    return 0
+
+
+def strip_queries(data):
+    """(queries, job): the status queries a sender wrote before its job."""
+    pos = 0
+    while True:
+        n = query_len(data[pos:])
+        if not n:
+            return data[:pos], data[pos:]
+        pos += n
+
+
 def cmd_listen(a):
     """Accepts connections one after the other and stores each in
-    DIR/conn-N.bin. With --rate, reads at most that many bytes per second
+    DIR/conn-N.bin; status queries before a job's first byte are kept apart
+    in DIR/queries.bin (never answered), and a connection that carried
+    nothing else counts as none. With --rate, reads at most that many bytes per second
     (and keeps the receive window small), so a job stays in flight. With
     --drop-first N, the first connection is reset after N bytes and kept as
     DIR/conn-1.dropped."""
@@ -602,6 +661,17 @@ def cmd_listen(a):
                 if a.rate and not os.path.exists(os.path.join(a.dir, "fast")):
                     time.sleep(len(chunk) / a.rate)
         conn.close()
+        with open(path + ".part", "rb") as f:
+            queries, job = strip_queries(f.read())
+        if queries:
+            with open(os.path.join(a.dir, "queries.bin"), "ab") as f:
+                f.write(queries)
+            if not job and not dropped:
+                os.unlink(path + ".part")
+                n -= 1
+                continue
+            with open(path + ".part", "wb") as f:
+                f.write(job)
         os.rename(path + ".part", path[:-4] + ".dropped" if dropped else path)
 
 
@@ -627,6 +697,16 @@ def main():
     p.add_argument("--mode", type=int)
     p.add_argument("--ink", help="fx0,fy0,fx1,fy1: the black area as fractions of the page")
     p.set_defaults(fn=cmd_tspl)
+
+    p = sub.add_parser("tspldiff")
+    p.add_argument("a")
+    p.add_argument("b")
+    p.add_argument("--dpi", type=int, default=203)
+    p.set_defaults(fn=cmd_tspldiff)
+
+    p = sub.add_parser("tsplorder")
+    p.add_argument("file")
+    p.set_defaults(fn=cmd_tsplorder)
 
     p = sub.add_parser("escpos")
     p.add_argument("file")

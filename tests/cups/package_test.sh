@@ -242,7 +242,7 @@ fi
 
 if [ -n "$APP_DEB" ]; then
     groups=$(id -nG dotforge-app 2>/dev/null)
-    for g in lp dialout; do
+    for g in lp dialout $(getent group bluetooth > /dev/null && echo bluetooth); do
         [[ " $groups " == *" $g "* ]] || bad "user dotforge-app is not in group $g (groups: $groups)"
     done
     have=$(stat -c '%a %U:%G' /var/lib/dotforge-app 2>&1)

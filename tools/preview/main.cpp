@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tools/preview/preview.h"
+#include "tools/preview/vprinter.h"
 
 static const char kUsage[] =
     "usage: dotforge-preview [--model MODEL] [--head DOTS] [-o PREFIX] [FILE]\n"
@@ -20,7 +21,16 @@ static const char kUsage[] =
     "name (escpos-58, escpos-80, tspl-203, ...); without --model the family is\n"
     "told from the first bytes. --head: the print head's width in dots (known\n"
     "from escpos-58/-80 and for PeriPage); a narrower centred receipt is drawn\n"
-    "in the middle of a head-wide page, as the printer prints it.\n";
+    "in the middle of a head-wide page, as the printer prints it.\n"
+    "\n"
+    "dotforge-preview --listen [HOST:]PORT | --pty [--status WORDS] [--status-file PATH]\n"
+    "                 [--jobs N] [-o PREFIX] [--model MODEL]\n"
+    "A virtual printer: takes jobs on a socket (loopback unless HOST says\n"
+    "otherwise) or a pseudo-terminal (its path is printed), writes each job as\n"
+    "PREFIX-N.prn and its pages as PREFIX-N-1.png, ..., and answers status\n"
+    "queries with WORDS: ready, paper-out, paper-low, cover-open, jam,\n"
+    "ribbon-out, overheat, battery=N, silent (never answers). PATH, when it\n"
+    "exists, is read again at every query. Stops on SIGTERM or after N jobs.\n";
 
 static bool ReadAll(FILE* f, std::vector<uint8_t>* out) {
     uint8_t buf[65536];
@@ -34,6 +44,8 @@ int main(int argc, char** argv) {
     int headDots = 0;
     std::string prefix = "page";
     const char* input = nullptr;
+    VirtualPrinterOptions server;
+    bool serve = false;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         std::string value;
@@ -41,6 +53,40 @@ int main(int argc, char** argv) {
         if (a == "-h" || a == "--help") {
             fputs(kUsage, stdout);
             return 0;
+        }
+        if (a == "--pty") {
+            server.pty = serve = true;
+            continue;
+        }
+        if (a == "--listen" || a == "--status" || a == "--status-file" || a == "--jobs") {
+            if (i + 1 >= argc) {
+                fprintf(stderr, "dotforge-preview: %s needs a value\n%s", a.c_str(), kUsage);
+                return 2;
+            }
+            value = argv[++i];
+            serve = true;
+            if (a == "--listen") {
+                server.listen = value;
+            } else if (a == "--status") {
+                VirtualStatus check;
+                std::string bad;
+                if (!ParseVirtualStatus(value, &check, &bad)) {
+                    fprintf(stderr, "dotforge-preview: unknown status word \"%s\"\n", bad.c_str());
+                    return 2;
+                }
+                server.status = value;
+            } else if (a == "--status-file") {
+                server.statusFile = value;
+            } else {
+                char* end = nullptr;
+                const long n = strtol(value.c_str(), &end, 10);
+                if (value.empty() || *end || n < 1 || n > 1000000) {
+                    fprintf(stderr, "dotforge-preview: --jobs needs a number of jobs\n");
+                    return 2;
+                }
+                server.jobs = static_cast<int>(n);
+            }
+            continue;
         }
         if (a == "--model" || a == "-m" || a == "-o" || a == "--output" || a == "--head") {
             if (i + 1 >= argc) {
@@ -86,6 +132,21 @@ int main(int argc, char** argv) {
             fprintf(stderr, "dotforge-preview: more than one input file\n%s", kUsage);
             return 2;
         }
+    }
+
+    if (serve) {
+        if (server.listen.empty() && !server.pty) {
+            fprintf(stderr, "dotforge-preview: the virtual printer needs --listen or --pty\n");
+            return 2;
+        }
+        if (input) {
+            fprintf(stderr, "dotforge-preview: the virtual printer reads no file\n");
+            return 2;
+        }
+        server.prefix = prefix;
+        server.family = family;
+        server.headDots = headDots;
+        return RunVirtualPrinter(server);
     }
 
     std::vector<uint8_t> data;

@@ -1,0 +1,19 @@
+// Printer status in the printer application: the driver's status callback
+// asks an idle printer on a connection of its own, and a job asks before its
+// first byte and waits while the printer reports paper out, cover open or a
+// jam. What the printer says shows as printer-state-reasons and supplies
+// (the pocket printers' battery).
+#pragma once
+
+#include <pappl/pappl.h>
+
+// The driver's status callback.
+bool DfAppStatus(pappl_printer_t* printer);
+
+// Before a job's first byte: asks the printer on the job's device and holds
+// the job, with the reason shown, until nothing stops it from printing.
+// False when the job was cancelled while it waited.
+bool DfAppWaitForPrinter(pappl_job_t* job, pappl_device_t* device);
+
+// Seconds a printer that left a status query unanswered is not asked again.
+constexpr int kDfStatusRetrySeconds = 300;

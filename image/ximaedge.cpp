@@ -1,0 +1,351 @@
+// Edge-keeping reduction to 1 bit (Dither method 10): solid black and white
+// and the edges between them are thresholded, the rest is shaded by error
+// diffusion whose error never reaches a thresholded pixel: each diffused
+// pixel shares its whole error among those of its kernel's neighbours that
+// are diffused too, so grey areas keep their tone up to a kept edge.
+//
+// Labels are mostly solid areas, bars and letters whose edges every
+// rasterizer and scaler leaves a dot or two of grey; diffusing those greys
+// scatters dots along the edges that scanners and eyes trip over. Here a
+// pixel near full black or white, or one with both within a few dots of it,
+// takes the plain threshold, and the diffusion's error stops at such pixels,
+// so grey areas (gradients, photos, tints) still shade while bars, modules
+// and letters keep exact edges. Solid pixels are also the cheap ones: eight
+// of them at a time need one compare and no error bookkeeping.
+#include "image/ximaedge.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "image/ximabits.h"
+
+namespace ximaedge {
+namespace {
+
+static_assert(kReach > 0 && kReach < 64, "the dilation shifts within one neighbouring word");
+
+// Bytes of v whose top bit is set, as bits of a byte with pixel 0 in the
+// lowest bit (the masks below are in pixel order from bit 0 of each word).
+// The multiplier moves bit 8k to bit 56 + k; no two products share a bit.
+inline unsigned PackHighBitsLow(uint64_t v) {
+    return static_cast<unsigned>((((v >> 7) & ximabits::kOnes) * 0x0102040810204080ull) >> 56);
+}
+
+// Rows of 64-pixel words with one empty guard word at each end.
+struct MaskRows {
+    size_t words = 0;  // per row, guards included
+    uint64_t* mem = nullptr;
+    uint64_t* Row(size_t i) { return mem + i * words + 1; }
+};
+
+// A pixel is given at most seven shares (two from the left, five from the
+// row above), none larger than an error (-127..128).
+constexpr int kSpan = 7 * 128;
+
+// The working memory of one page.
+struct Work {
+    long w = 0;
+    size_t nw = 0;  // mask words per row
+    MaskRows raw;   // 0: solid black, 1: solid white (the row entering)
+    MaskRows ring;  // kSlots slots x {solid, black spread, white spread}
+    MaskRows kept;  // 0: this row's kept pixels, 1: the next row's
+    // The same as one byte per pixel (1 = kept or off the page), with
+    // kFlagPad bytes before and after the row.
+    uint8_t* flags = nullptr;
+    size_t fw = 0;
+    int16_t* err = nullptr;  // two rows of w + 4 (two guard entries each side)
+    // Shares of the whole kernel by the value a diffused pixel reads (its
+    // level and the shares it was given), index value + kSpan: the same as
+    // for that value clamped to 0..255, with no clamping on the way from one
+    // pixel to the next. Eight to a row so that the row is found by a shift;
+    // 32 KiB, so on the heap.
+    int16_t (*share)[8] = nullptr;
+    // Sum of the weights of the taps whose bits are clear, by tap bits.
+    int weight[128];
+
+    ~Work() {
+        std::free(raw.mem);
+        std::free(ring.mem);
+        std::free(kept.mem);
+        std::free(flags);
+        std::free(err);
+        std::free(share);
+    }
+};
+
+// The rows around the current one and one more: the kept pixels of the row
+// below are known before the current row is diffused.
+constexpr int kSlots = 2 * kReach + 2;
+constexpr long kFlagPad = 8;
+constexpr size_t kTapCount = sizeof(kTaps) / sizeof(kTaps[0]);
+
+// Each pixel of the span spread to those within kReach on either side.
+void Spread(const uint64_t* m, uint64_t* d, size_t nw) {
+    for (size_t k = 0; k < nw; ++k) {
+        const uint64_t c = m[k], p = m[k - 1], n = m[k + 1];
+        uint64_t r = c;
+        for (int s = 1; s <= kReach; ++s) r |= c << s | p >> (64 - s) | c >> s | n << (64 - s);
+        d[k] = r;
+    }
+}
+
+// Row r's masks into its ring slot: solid pixels, and the black and white
+// solids spread sideways. Rows past the page are never read.
+void EnterRow(Work& wk, const uint8_t* grey, size_t gStride, long r, long h) {
+    if (r >= h) return;  // never read
+    const size_t slot = static_cast<size_t>(r % kSlots) * 3;
+    uint64_t* solid = wk.ring.Row(slot);
+    uint64_t* dark = wk.ring.Row(slot + 1);
+    uint64_t* light = wk.ring.Row(slot + 2);
+    const size_t nw = wk.nw;
+    uint64_t* b = wk.raw.Row(0);
+    uint64_t* wh = wk.raw.Row(1);
+    const uint8_t* g = grey + static_cast<size_t>(r) * gStride;
+    const long w = wk.w;
+    const uint64_t nearBlack = ximabits::kOnes * static_cast<uint64_t>(kNear);
+    const uint64_t belowWhite = ximabits::kOnes * static_cast<uint64_t>(254 - kNear);
+    // Whole words in registers (64 pixels, eight at a time), then the rest.
+    long x = 0;
+    for (; x + 64 <= w; x += 64) {
+        // Blank paper, most of a label, in eight loads.
+        uint64_t all = ~0ull;
+        for (int j = 0; j < 8; ++j) all &= ximabits::Load8(g + x + 8 * j);
+        if (all == ~0ull) {
+            b[x >> 6] = 0;
+            wh[x >> 6] = ~0ull;
+            continue;
+        }
+        uint64_t isB = 0, isW = 0;
+        for (int j = 0; j < 8; ++j) {
+            const uint64_t v = ximabits::Load8(g + x + 8 * j);
+            // Full black and white, most of a label, in one pack.
+            if (ximabits::AllBlackOrWhite(v)) {
+                const uint64_t white = PackHighBitsLow(v);
+                isW |= white << (8 * j);
+                isB |= (white ^ 0xFFu) << (8 * j);
+                continue;
+            }
+            isB |= static_cast<uint64_t>(
+                       PackHighBitsLow(~ximabits::GreaterBytes(v, nearBlack) & ximabits::kHigh))
+                   << (8 * j);
+            isW |= static_cast<uint64_t>(PackHighBitsLow(ximabits::GreaterBytes(v, belowWhite))) << (8 * j);
+        }
+        b[x >> 6] = isB;
+        wh[x >> 6] = isW;
+    }
+    if (x < w) {
+        uint64_t isB = 0, isW = 0;
+        for (long i = 0; x + i < w; ++i) {
+            isB |= static_cast<uint64_t>(g[x + i] <= kNear) << i;
+            isW |= static_cast<uint64_t>(g[x + i] >= 255 - kNear) << i;
+        }
+        b[x >> 6] = isB;
+        wh[x >> 6] = isW;
+    }
+    for (size_t k = 0; k < nw; ++k) solid[k] = b[k] | wh[k];
+    Spread(b, dark, nw);
+    Spread(wh, light, nw);
+}
+
+// Row y's kept pixels into dest: solid, or with solid black and solid white
+// both in the square around it (rows off the page have neither).
+void KeptRow(Work& wk, long y, long h, uint64_t* dest) {
+    const size_t nw = wk.nw;
+    const uint64_t* solid = wk.ring.Row(static_cast<size_t>(y % kSlots) * 3);
+    const long r0 = y - kReach < 0 ? 0 : y - kReach;
+    const long r1 = y + kReach >= h ? h - 1 : y + kReach;
+    const uint64_t* dark[kSlots];
+    const uint64_t* light[kSlots];
+    size_t n = 0;
+    for (long r = r0; r <= r1; ++r, ++n) {
+        const size_t slot = static_cast<size_t>(r % kSlots) * 3;
+        dark[n] = wk.ring.Row(slot + 1);
+        light[n] = wk.ring.Row(slot + 2);
+    }
+    for (size_t k = 0; k < nw; ++k) {
+        uint64_t d = 0, l = 0;
+        for (size_t i = 0; i < n; ++i) {
+            d |= dark[i][k];
+            l |= light[i][k];
+        }
+        dest[k] = solid[k] | (d & l);
+    }
+}
+
+// One row of kept bits as flag bytes (1 = kept); past the row's end, 1.
+void Flags(const uint64_t* kept, long w, uint8_t* f) {
+    long x = 0;
+    for (; x + 8 <= w; x += 8) {
+        // Bit k of the byte into the low bit of byte k.
+        const uint64_t b = (kept[x >> 6] >> (x & 63)) & 0xFFu;
+        const uint64_t t = (b * ximabits::kOnes) & 0x8040201008040201ull;
+        const uint64_t v = ((t | ((t & ximabits::kLow7) + ximabits::kLow7)) & ximabits::kHigh) >> 7;
+        std::memcpy(f + x, &v, sizeof(v));
+    }
+    for (; x < w; ++x) f[x] = static_cast<uint8_t>((kept[x >> 6] >> (x & 63)) & 1u);
+    std::memset(f + w, 1, kFlagPad);
+}
+
+// One diffused pixel: its bit, and its error shared out to the right and
+// below among the neighbours that are diffused too (fc: this row's flags,
+// fn: the next row's), in proportion to the kernel's weights. The current
+// row's shares for the next two pixels wait in p; the row above's are in ec.
+struct Pending {
+    int a = 0, b = 0;  // for x and x + 1
+};
+
+inline __attribute__((always_inline)) unsigned DiffuseOne(const Work& wk, const uint8_t* fc,
+                                                          const uint8_t* fn, const int16_t* ec, int16_t* en,
+                                                          long x, int level, Pending& p) {
+    const int v = level + ec[x] + p.a;
+    const unsigned white = v > kMid ? 1u : 0u;
+    // Kept or absent neighbours, one bit per tap in the kernel's order.
+    const uint64_t below = (ximabits::Load8(fn + x - 2) & ximabits::kOnes) * 0x0102040810204080ull >> 56;
+    const unsigned absent = fc[x + 1] | fc[x + 2] << 1 | static_cast<unsigned>(below & 0x1Fu) << 2;
+    const int16_t* s = wk.share[v + kSpan];
+    int16_t part[8];
+    if (absent != 0) {
+        const int e = (v < 0 ? 0 : v > 255 ? 255 : v) - 255 * static_cast<int>(white);
+        const int total = wk.weight[absent];
+        for (size_t i = 0; i < kTapCount; ++i)
+            part[i] = static_cast<int16_t>(((absent >> i) & 1u) || total == 0 ? 0 : e * kTaps[i].w / total);
+        s = part;
+    }
+    p.a = p.b + s[0];
+    p.b = s[1];
+    en[x - 2] = static_cast<int16_t>(en[x - 2] + s[2]);
+    en[x - 1] = static_cast<int16_t>(en[x - 1] + s[3]);
+    en[x] = static_cast<int16_t>(en[x] + s[4]);
+    en[x + 1] = static_cast<int16_t>(en[x + 1] + s[5]);
+    en[x + 2] = static_cast<int16_t>(en[x + 2] + s[6]);
+    return white;
+}
+
+// A kept pixel: its threshold bit. No share was given to it.
+inline __attribute__((always_inline)) unsigned KeepOne(int level, Pending& p) {
+    p.a = p.b;
+    p.b = 0;
+    return level > kMid ? 1u : 0u;
+}
+
+static_assert(kTapCount == 7 && kTaps[0].dx == 1 && kTaps[0].dy == 0 && kTaps[1].dx == 2 &&
+                  kTaps[1].dy == 0 && kTaps[2].dx == -2 && kTaps[2].dy == 1 && kTaps[3].dx == -1 &&
+                  kTaps[4].dx == 0 && kTaps[5].dx == 1 && kTaps[6].dx == 2 && kTaps[6].dy == 1,
+              "DiffuseOne spells out the taps in this order");
+
+}  // namespace
+
+bool Reduce(const uint8_t* grey, size_t gStride, uint8_t* out, size_t oStride, long w, long h) {
+    if (w <= 0 || h <= 0) return true;
+    Work wk;
+    wk.w = w;
+    wk.nw = static_cast<size_t>(w + 63) / 64;
+    wk.raw.words = wk.ring.words = wk.kept.words = wk.nw + 2;
+    wk.fw = static_cast<size_t>(w + 2 * kFlagPad);
+    const size_t ew = static_cast<size_t>(w) + 4;
+    wk.raw.mem = static_cast<uint64_t*>(std::calloc(2 * wk.raw.words, sizeof(uint64_t)));
+    wk.ring.mem = static_cast<uint64_t*>(std::calloc(3 * kSlots * wk.ring.words, sizeof(uint64_t)));
+    wk.kept.mem = static_cast<uint64_t*>(std::calloc(2 * wk.kept.words, sizeof(uint64_t)));
+    wk.flags = static_cast<uint8_t*>(std::malloc(2 * wk.fw));
+    wk.err = static_cast<int16_t*>(std::calloc(2 * ew, sizeof(int16_t)));
+    wk.share = static_cast<int16_t(*)[8]>(std::malloc((256 + 2 * kSpan) * sizeof(*wk.share)));
+    if (!wk.raw.mem || !wk.ring.mem || !wk.kept.mem || !wk.flags || !wk.err || !wk.share) return false;
+    // A pixel's error is what it reads, less 255 when it turns white: within
+    // -127..128. A pixel is given at most seven shares, so the sums stay far
+    // inside 16 bits.
+    for (int v = -kSpan; v < 256 + kSpan; ++v) {
+        const int e = (v < 0 ? 0 : v > 255 ? 255 : v) - (v > kMid ? 255 : 0);
+        for (size_t i = 0; i < 8; ++i)
+            wk.share[v + kSpan][i] = i < kTapCount ? static_cast<int16_t>(e * kTaps[i].w / kDiv) : 0;
+    }
+    for (unsigned m = 0; m < 128; ++m) {
+        wk.weight[m] = 0;
+        for (size_t i = 0; i < kTapCount; ++i)
+            if (!((m >> i) & 1u)) wk.weight[m] += kTaps[i].w;
+    }
+    // Off the page on the left counts as kept.
+    std::memset(wk.flags, 1, 2 * wk.fw);
+    uint8_t* fc = wk.flags + kFlagPad;
+    uint8_t* fn = wk.flags + wk.fw + kFlagPad;
+    uint64_t* kc = wk.kept.Row(0);
+    uint64_t* kn = wk.kept.Row(1);
+
+    for (long r = 0; r <= kReach; ++r) EnterRow(wk, grey, gStride, r, h);
+    KeptRow(wk, 0, h, kn);
+    int16_t* ec = wk.err + 2;
+    int16_t* en = wk.err + ew + 2;
+    const uint64_t mid = ximabits::kOnes * static_cast<uint64_t>(kMid);
+    bool aboveDiffused = false;
+    for (long y = 0; y < h; ++y) {
+        uint64_t* t = kc;
+        kc = kn;
+        kn = t;
+        if (y + 1 < h) {
+            EnterRow(wk, grey, gStride, y + 1 + kReach, h);
+            KeptRow(wk, y + 1, h, kn);
+        }
+        // Flags only for rows with pixels to diffuse; below the last row
+        // every neighbour is off the page.
+        bool allKept = true;
+        for (long x = 0; x + 64 <= w && allKept; x += 64) allKept = kc[x >> 6] == ~0ull;
+        if (allKept && (w & 63)) allKept = (kc[w >> 6] | ~((1ull << (w & 63)) - 1)) == ~0ull;
+        if (!allKept) {
+            Flags(kc, w, fc);
+            if (y + 1 < h)
+                Flags(kn, w, fn);
+            else
+                std::memset(fn, 1, static_cast<size_t>(w));
+        }
+        const uint8_t* g = grey + static_cast<size_t>(y) * gStride;
+        uint8_t* o = out + static_cast<size_t>(y) * oStride;
+        Pending p;
+        long x = 0;
+        for (; x + 8 <= w; x += 8) {
+            if ((x & 63) == 0 && x + 64 <= w && kc[x >> 6] == ~0ull) {
+                // 64 kept pixels.
+                for (long j = 0; j < 64; j += 8)
+                    o[(x + j) >> 3] =
+                        ximabits::PackHighBits(ximabits::GreaterBytes(ximabits::Load8(g + x + j), mid));
+                p = Pending();
+                x += 56;
+                continue;
+            }
+            const unsigned keep = static_cast<unsigned>(kc[x >> 6] >> (x & 63)) & 0xFFu;
+            if (keep == 0xFFu) {
+                // Eight kept pixels: one compare, and nothing pending after them.
+                o[x >> 3] = ximabits::PackHighBits(ximabits::GreaterBytes(ximabits::Load8(g + x), mid));
+                p = Pending();
+                continue;
+            }
+            unsigned acc = 0;
+            for (long i = 0; i < 8; ++i) {
+                const int level = g[x + i];
+                const unsigned bit =
+                    (keep >> i) & 1u ? KeepOne(level, p) : DiffuseOne(wk, fc, fn, ec, en, x + i, level, p);
+                acc |= bit << (7 - i);
+            }
+            o[x >> 3] = static_cast<uint8_t>(acc);
+        }
+        if (x < w) {
+            unsigned acc = 0;
+            const long k0 = x;
+            for (; x < w; ++x) {
+                const int level = g[x];
+                const bool keep = (kc[x >> 6] >> (x & 63)) & 1u;
+                const unsigned bit = keep ? KeepOne(level, p) : DiffuseOne(wk, fc, fn, ec, en, x, level, p);
+                acc |= bit << (7 - (x - k0));
+            }
+            o[k0 >> 3] = static_cast<uint8_t>(acc);
+        }
+        // The row below becomes the current one; the one after starts clean
+        // (it holds shares only if the row before this one diffused).
+        int16_t* te = ec;
+        ec = en;
+        en = te;
+        if (aboveDiffused) std::memset(en - 2, 0, ew * sizeof(int16_t));
+        aboveDiffused = !allKept;
+    }
+    return true;
+}
+
+}  // namespace ximaedge

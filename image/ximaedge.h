@@ -1,0 +1,34 @@
+// The edge-keeping reduction to 1 bit: its parameters, shared with the tests
+// that hold the fast version to a plain one, and its entry point for
+// CxImage::Dither.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace ximaedge {
+
+// A pixel at most kNear from full black (0) or full white (255) is "solid".
+constexpr int kNear = 8;
+// A pixel with a solid black and a solid white pixel both within kReach
+// dots of it (a square of 2 kReach + 1 on a side) lies on an edge between
+// such areas.
+constexpr int kReach = 2;
+// Solid and edge pixels are white above this level; so are diffused
+// pixels, after their share of error.
+constexpr int kMid = 128;
+// Burkes's kernel for the rest: offset right (dx) and down (dy), and the
+// weight in 32nds; a diffused pixel's error goes to the neighbours that are
+// diffused too, each its weight's part of their weights' sum.
+struct Tap {
+    int dx, dy, w;
+};
+constexpr int kDiv = 32;
+constexpr Tap kTaps[] = {{1, 0, 8}, {2, 0, 4}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 8}, {1, 1, 4}, {2, 1, 2}};
+
+// Reduces the w x h grey rows (stride gStride) to 1-bit rows in out (stride
+// oStride, 1 = white, first pixel in the top bit). False when its working
+// rows cannot be had (no memory); out is then unfinished.
+bool Reduce(const uint8_t* grey, size_t gStride, uint8_t* out, size_t oStride, long w, long h);
+
+}  // namespace ximaedge

@@ -1,0 +1,157 @@
+#!/bin/bash
+# Printer status through dotforge-app, against dotforge-preview's virtual
+# printer: paper out shows in printer-state-reasons, a job sent then waits
+# with the reason and prints once, whole, when the paper is back; a waiting
+# job can be cancelled; a printer that never answers prints as before; a
+# pocket printer shows its battery.
+#
+# Usage: app_status.sh APP FILTER PPD_DIR PWGMAKE
+set -u
+. "${BASH_SOURCE[0]%/*}/../cups/common.sh"
+. "${BASH_SOURCE[0]%/*}/app_common.sh"
+
+app_setup "$@" dotforge-app-status
+PREVIEW=$(dirname "$FILTER")/tools/dotforge-preview
+[ -x "$PREVIEW" ] || skip "dotforge-preview not built"
+FAILED=0
+bad() { echo "FAIL $*"; FAILED=$((FAILED + 1)); }
+
+# virtual NAME STATUS: a virtual printer with its status file; sets VP_PORT.
+virtual() {
+    VP_PORT=$(dfstream freeport)
+    mkdir -p "$W/$1"
+    echo "$2" > "$W/$1/status"
+    "$PREVIEW" --listen "127.0.0.1:$VP_PORT" --status-file "$W/$1/status" -o "$W/$1/job" > "$W/$1/log" 2>&1 &
+    LISTENER_PIDS+=($!)
+    for i in $(seq 100); do grep -q listening "$W/$1/log" && return 0; sleep 0.05; done
+    fail "the virtual printer $1 did not start"
+}
+
+app_start
+while read -r drv status; do
+    virtual "$drv" "$status"
+    "$APP" add -d "$drv" -m "$drv" -v "socket://127.0.0.1:$VP_PORT" > "$W/add-$drv.txt" 2>&1 ||
+        { cat "$W/add-$drv.txt"; fail "could not add printer $drv"; }
+done <<'EOT'
+escpos-58 paper-out
+tspl-203 cover-open
+cpcl-203 paper-out
+peripage-57 paper-out battery=40
+paperang-57 battery=55
+EOT
+virtual silent silent
+"$APP" add -d silent -m escpos-58 -v "socket://127.0.0.1:$VP_PORT" > /dev/null 2>&1 || fail "could not add printer silent"
+# A serial printer: the virtual printer on a pseudo-terminal.
+mkdir -p "$W/serial"
+echo cover-open > "$W/serial/status"
+"$PREVIEW" --pty --status-file "$W/serial/status" -o "$W/serial/job" > "$W/serial/log" 2>&1 &
+LISTENER_PIDS+=($!)
+for i in $(seq 100); do grep -q "^pty " "$W/serial/log" && break; sleep 0.05; done
+PTY=$(awk '/^pty / {print $2; exit}' "$W/serial/log")
+"$APP" add -d serial -m escpos-58 -v "serial:$PTY?baud=115200" > "$W/add-serial.txt" 2>&1 ||
+    { cat "$W/add-serial.txt"; fail "could not add printer serial"; }
+uri() { echo "ipp://$SRV/ipp/print/$1"; }
+
+# submit PRINTER: a receipt job through ipptool in the background (PAPPL
+# answers a streamed Print-Job only once the job has printed); prints its id.
+submit() {
+    local before i now
+    before=$(last_job "$1")
+    ipp_job "$1" "$W/docs/receipt.pwg" image/pwg-raster "ATTR keyword media om_roll-58-50_48x50mm" > /dev/null &
+    for i in $(seq 100); do
+        now=$(last_job "$1")
+        [ -n "$now" ] && [ "$now" != "$before" ] && { echo "$now"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+
+# PAPPL 1.3.1 names the reasons without the severity suffix ("media-empty";
+# IPP takes a reason without one for an error).
+say "Conditions in printer-state-reasons"
+while read -r drv reason; do
+    if wait_reason "$(uri "$drv")" "$reason"; then
+        echo "ok   $drv: $reason"
+    else
+        bad "$drv: no $reason in $(get_printer "$(uri "$drv")" printer-state-reasons)"
+    fi
+done <<'EOT'
+escpos-58 media-empty
+tspl-203 cover-open
+cpcl-203 media-empty
+peripage-57 media-empty
+serial cover-open
+EOT
+if command -v curl > /dev/null; then
+    curl -s "http://$SRV/escpos-58" | grep -q "Out of paper" && echo "ok   the web page says: Out of paper" ||
+        bad "the printer's web page does not show paper out"
+fi
+for p in peripage-57:40 paperang-57:55; do
+    supply=$(get_printer "$(uri "${p%:*}")" printer-supply)
+    case "$supply" in *"level=${p#*:}"*) echo "ok   ${p%:*}: battery ${p#*:} % in printer-supply" ;;
+        *) bad "${p%:*}: printer-supply is $supply" ;; esac
+done
+
+"$PWGMAKE" "$W/docs/receipt.pwg" 384 200 203 1 || fail "pwgmake"
+expect_filter escpos-58 "" "$W/docs/receipt.pwg" "$W/expect/receipt.bin"
+
+say "A job waits for paper and prints once"
+id=$(submit escpos-58) || fail "no job"
+sleep 2
+info=$(job_info escpos-58 "$id")
+case "$info" in processing*printer-stopped*) echo "ok   waiting: $info" ;; *) bad "the job is $info, not waiting" ;; esac
+msg=$(get_job "$(uri escpos-58)" "$id" job-state-message)
+case "$msg" in *"paper out"*) echo "ok   job-state-message: $msg" ;; *) bad "job-state-message: $msg" ;; esac
+[ -e "$W/escpos-58/job-1.prn" ] && bad "the job reached the printer without paper"
+echo ready > "$W/escpos-58/status"
+state=$(wait_job escpos-58 "$id")
+[ "$state" = completed ] || bad "the job ended $state"
+wait_reason "$(uri escpos-58)" none 5 || bad "the reason stays: $(get_printer "$(uri escpos-58)" printer-state-reasons)"
+sleep 0.5
+same_bytes "escpos-58 after paper-out" "$W/escpos-58/job-1.prn" "$W/expect/receipt.bin" || FAILED=$((FAILED + 1))
+[ -e "$W/escpos-58/job-2.prn" ] && bad "the job was printed twice"
+
+say "Cancel while waiting"
+echo jam > "$W/escpos-58/status"
+id=$(submit escpos-58) || fail "no job"
+sleep 1.5
+"$APP" cancel -d escpos-58 -j "$id" > /dev/null 2>&1 || bad "cancel refused"
+state=$(wait_job escpos-58 "$id")
+[ "$state" = canceled ] && echo "ok   cancelled while waiting" || bad "the cancelled job ended $state"
+sleep 0.5
+[ -e "$W/escpos-58/job-2.prn" ] && bad "a cancelled job reached the printer"
+
+say "A printer that never answers"
+# The time a job takes on a printer that answers at once, to compare.
+echo ready > "$W/escpos-58/status"
+start=$(date +%s%N)
+id=$(submit escpos-58) || fail "no job"
+wait_job escpos-58 "$id" > /dev/null
+base=$((($(date +%s%N) - start) / 1000000))
+start=$(date +%s%N)
+id=$(submit silent) || fail "no job"
+state=$(wait_job silent "$id")
+ms=$((($(date +%s%N) - start) / 1000000))
+[ "$state" = completed ] && echo "ok   printed in $ms ms (a printer that answers: $base ms)" ||
+    bad "the job ended $state"
+[ "$ms" -le $((base + 1000)) ] || bad "the job took $ms ms, $base ms on a printer that answers"
+reasons=$(get_printer "$(uri silent)" printer-state-reasons)
+[ "$reasons" = none ] && echo "ok   no reason set" || bad "reasons $reasons"
+sleep 0.5
+same_bytes "silent printer" "$W/silent/job-1.prn" "$W/expect/receipt.bin" || FAILED=$((FAILED + 1))
+n=$(grep -c "^query" "$W/silent/log")
+[ "$n" -le 1 ] && echo "ok   asked $n time(s)" || bad "a silent printer was asked $n times"
+
+say "Stopping the server while a job waits"
+echo paper-out > "$W/escpos-58/status"
+id=$(submit escpos-58) || fail "no job"
+sleep 1.5
+start=$(date +%s%N)
+kill -TERM "$APP_PID"
+for i in $(seq 100); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.05; done
+ms=$((($(date +%s%N) - start) / 1000000))
+kill -0 "$APP_PID" 2>/dev/null && bad "the server still runs $ms ms after SIGTERM" || echo "ok   stopped in $ms ms"
+app_stop
+app_clean || FAILED=$((FAILED + 1))
+[ "$FAILED" -eq 0 ] || fail "$FAILED check(s) failed"
+echo "PASS"
