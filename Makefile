@@ -3,7 +3,7 @@
 
 DEB_PACKAGES := cmake g++ make pkg-config libcups2-dev libcupsimage2-dev zlib1g-dev libpng-dev \
 	libjpeg62-turbo-dev libpoppler-cpp-dev \
-	libgtest-dev libpappl-dev libpam0g-dev cups-ppdc cups cups-client cups-filters cups-ipp-utils ghostscript \
+	libgtest-dev libpappl-dev libavahi-client-dev libpam0g-dev cups-ppdc cups cups-client cups-filters cups-ipp-utils ghostscript \
 	poppler-utils python3 dpkg-dev file chromium curl iproute2 clang libclang-rt-14-dev \
 	libsystemd-dev dbus-daemon python3-dbus python3-gi
 # `make package` also checks the packages it builds.

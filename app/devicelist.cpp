@@ -1,21 +1,18 @@
-// Device listing for the `devices` sub-command. PAPPL 1.3.1's own listing
-// aborts inside the avahi client when avahi-daemon is not running (a
-// container, a minimal board), which would also hide the serial ports, so
-// DNS-SD is asked only when the daemon's socket is there.
+// Device listing for the `devices` sub-command. DNS-SD is asked only when
+// avahi-daemon answers (app/dnssd.cpp), so the serial ports are listed on a
+// machine without it.
 #include "app/devicelist.h"
 
 #include <pappl/pappl.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "app/bleuri.h"
+#include "app/dnssd.h"
 #include "app/serialdevice.h"
 
 namespace {
-
-const char* const kAvahiSocket = "/run/avahi-daemon/socket";
 
 bool Print(const char* info, const char* uri, const char* id, void* data) {
     if (*static_cast<bool*>(data))
@@ -32,18 +29,15 @@ void Error(const char* message, void*) {
 }  // namespace
 
 int DfAppListDevices(bool verbose) {
-    pappl_devtype_t types = PAPPL_DEVTYPE_ALL;
-    if (access(kAvahiSocket, F_OK) != 0) {
-        types = static_cast<pappl_devtype_t>(types & ~PAPPL_DEVTYPE_DNS_SD);
-        fprintf(
-            stderr,
-            "dotforge-app: avahi-daemon is not running, network printers are not searched with DNS-SD.\n");
-    }
-    papplDeviceList(types, Print, &verbose, Error, nullptr);
+    papplDeviceList(PAPPL_DEVTYPE_ALL, Print, &verbose, Error, nullptr);
     return 0;
 }
 
 bool DfAppCheckDeviceUri(const char* uri, std::string& error) {
+    if (uri && !strcmp(uri, kDfDnssdOffUri)) {
+        error = std::string("No printer chosen: ") + DfAppDnssdOffReason();
+        return false;
+    }
     if (uri && !strncmp(uri, "ble:", 4)) {
         DfBleSettings settings;
         if (DfParseBleUri(uri, settings, error)) return true;

@@ -18,7 +18,9 @@
 #include "app/devicelist.h"
 #include "app/docfilter.h"
 #include "app/driver.h"
+#include "app/housekeeping.h"
 #include "app/serialdevice.h"
+#include "app/startup.h"
 #include "app/webui.h"
 #include "base/log.h"
 
@@ -93,10 +95,12 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     if (loopback) soptions |= PAPPL_SOPTIONS_NO_TLS;
     static DfAppAuth auth;
     auth = DfAppAuthFromOptions(num_options, options);
+    logFile = DfAppLogBeforeCreate(logFile ? logFile : "-");
     pappl_system_t* system =
-        papplSystemCreate(soptions, "dotforge", port, "_print,_universal", spool, logFile ? logFile : "-",
+        papplSystemCreate(soptions, "dotforge", port, "_print,_universal", spool, logFile,
                           LogLevel(cupsGetOption("log-level", num_options, options)),
                           auth.service.empty() ? nullptr : auth.service.c_str(), false);
+    DfAppHousekeeping(system, logFile);
     if (!system) return nullptr;
     if (!auth.warning.empty() && !loopback) papplLog(system, PAPPL_LOGLEVEL_WARN, "%s", auth.warning.c_str());
 
@@ -150,6 +154,8 @@ int main(int argc, char* argv[]) {
         if (!strncmp(argv[i], "ble://", 6)) argv[i] = &bleUris.emplace_back(DfBleCanonicalUri(argv[i]))[0];
     if (argc >= 2 && !strcmp(argv[1], "devices"))
         return DfAppListDevices(argc >= 3 && !strcmp(argv[2], "-v"));
+    const int status = DfAppBeforeMainloop(argc, argv);
+    if (status >= 0) return status;
     std::vector<std::string> fixed = DfAppFixArgs(argc, argv);
     const std::string mediaProblem = DfAppSubmitMediaProblem(fixed);
     if (!mediaProblem.empty()) {

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/webui.h"
+
 namespace {
 
 struct BaudEntry {
@@ -220,7 +222,18 @@ bool ListCb(pappl_device_cb_t cb, void* data, pappl_deverror_cb_t, void*) {
             std::string info =
                 std::string(strncmp(path, "/dev/rfcomm", 11) == 0 ? "Bluetooth serial " : "Serial port ") +
                 (path + 5);
-            if ((*cb)(info.c_str(), uri.c_str(), "", data)) {
+            // The web interface's Add Printer page has no field for line
+            // settings: there a port is offered at each usual baud rate.
+            const bool web = DfAppWebServing();
+            const unsigned kWebBauds[] = {9600, 19200, 38400, 57600, 115200};
+            bool stop = false;
+            for (unsigned baud : kWebBauds) {
+                const std::string u = web && baud != 9600 ? uri + "?baud=" + std::to_string(baud) : uri;
+                const std::string text = web ? info + ", " + std::to_string(baud) + " baud" : info;
+                stop = (*cb)(text.c_str(), u.c_str(), "", data);
+                if (stop || !web) break;
+            }
+            if (stop) {
                 globfree(&g);
                 return true;
             }

@@ -8,12 +8,15 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/jobvalues.h"
 #include "app/testpage.h"
+#include "app/webselect.h"
 
 namespace {
 
 std::string gSpool;
 std::atomic<unsigned> gTestPageCount{0};
+std::atomic<bool> gServing{false};
 
 // A test label longer than this would only waste roll paper.
 const int kMaxTestLengthHmm = 30000;
@@ -24,6 +27,16 @@ const int kRollTestLengthHmm = 10000;
 void DfAppWebSetup(pappl_system_t* system, const char* spool) {
     gSpool = spool && *spool ? spool : "";
     papplSystemAddStringsData(system, "/en.strings", "en", DfAppEnglishStrings());
+    gServing = true;
+    if (!DfAppJobValuesReady())
+        papplLog(system, PAPPL_LOGLEVEL_WARN, "Job options sent as names (CUPS raw queues) will be refused.");
+    if (!DfAppWebSelectsReady())
+        papplLog(system, PAPPL_LOGLEVEL_WARN,
+                 "The web pages' darkness and speed selects may not show the current values.");
+}
+
+bool DfAppWebServing() {
+    return gServing;
 }
 
 void DfAppTestPageSize(int widthHmm, int lengthHmm, int dpi, int* width, int* height) {

@@ -13,6 +13,10 @@ const char* DfAppEnglishStrings();
 // temporary directory when it is null).
 void DfAppWebSetup(pappl_system_t* system, const char* spool);
 
+// True in a server whose web interface is set up (device lists then become
+// web pages).
+bool DfAppWebServing();
+
 // PAPPL's test page callback: writes the label for the printer's ready media
 // and resolution as a PNG and returns its path in BUFFER, or null.
 const char* DfAppTestPage(pappl_printer_t* printer, char* buffer, size_t bufsize);

@@ -105,6 +105,9 @@ if(TARGET dotforge-app)
   # Debian 12 keeps system units in /lib, not /usr/lib.
   install(FILES ${CMAKE_SOURCE_DIR}/app/dotforge-app.service
     DESTINATION /lib/systemd/system COMPONENT app EXCLUDE_FROM_ALL)
+  # Without systemd (containers, minimal boards): `service dotforge-app start`.
+  install(PROGRAMS ${DF_PKG_DIR}/dotforge-app/dotforge-app.init
+    DESTINATION /etc/init.d RENAME dotforge-app COMPONENT app EXCLUDE_FROM_ALL)
   install(FILES ${DF_DEB_DOCS}/dotforge-app.1.gz
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT app EXCLUDE_FROM_ALL)
   install(FILES ${DF_PKG_DIR}/copyright ${DF_DEB_DOCS}/changelog.Debian.gz
@@ -117,7 +120,8 @@ if(TARGET dotforge-app)
   # Bluetooth LE printers (the ble: scheme) are reached through BlueZ.
   set(CPACK_DEBIAN_APP_PACKAGE_SUGGESTS "bluez")
   set(CPACK_DEBIAN_APP_PACKAGE_CONTROL_EXTRA
-    ${DF_PKG_DIR}/dotforge-app/postinst ${DF_PKG_DIR}/dotforge-app/prerm ${DF_PKG_DIR}/dotforge-app/postrm)
+    ${DF_PKG_DIR}/dotforge-app/postinst ${DF_PKG_DIR}/dotforge-app/prerm ${DF_PKG_DIR}/dotforge-app/postrm
+    ${DF_PKG_DIR}/dotforge-app/conffiles)
   set(CPACK_DEBIAN_APP_DESCRIPTION
 "printer application for thermal label, receipt and mini printers
 dotforge-app is an IPP Everywhere printer application for cheap thermal
@@ -126,8 +130,9 @@ printers and the Paperang and PeriPage pocket printers, connected by USB, the
 network or a serial port. Any IPP client (CUPS, phones, other operating
 systems) can print to it without a printer driver.
 .
-The package runs it as the systemd service dotforge-app.service under its
-own system user, with its state in /var/lib/dotforge-app.")
+The package runs it as the systemd service dotforge-app.service (or, without
+systemd, the init script /etc/init.d/dotforge-app) under its own system user,
+with its state in /var/lib/dotforge-app.")
   list(APPEND CPACK_COMPONENTS_ALL app)
 endif()
 

@@ -26,21 +26,38 @@ app_setup() {
 }
 
 # app_start [EXTRA -o OPTIONS]: starts the server and waits for its socket.
+# APP_LOG (default $W/app.log) is its log file, APP_OUT its standard output
+# and error (default $W/app.out), APP_USER a user to run it as.
 app_start() {
     local i deathsig=()
     # A socket left by an earlier server would let the sub-commands start a
     # private server of their own.
     rm -f "$W/run/dotforge-app.sock"
     setpriv --pdeathsig TERM true 2>/dev/null && deathsig=(setpriv --pdeathsig TERM)
-    "${deathsig[@]}" "$APP" server -o server-port="$PORT" -o log-file="$W/app.log" -o log-level=debug \
-        -o spool-directory="$W/appspool" -o state-file="$W/state" "$@" >> "$W/app.out" 2>&1 &
+    if [ -n "${APP_USER:-}" ]; then
+        [ ${#deathsig[@]} = 0 ] && deathsig=(setpriv)
+        deathsig+=(--reuid="$(id -u "$APP_USER")" --regid="$(id -g "$APP_USER")" --clear-groups)
+    fi
+    "${deathsig[@]}" "$APP" server -o server-port="$PORT" -o log-file="${APP_LOG:-$W/app.log}" \
+        -o log-level=debug -o spool-directory="$W/appspool" -o state-file="$W/state" "$@" \
+        >> "${APP_OUT:-$W/app.out}" 2>&1 &
     APP_PID=$!
     for i in $(seq 200); do
-        [ -S "$W/run/dotforge-app.sock" ] && break
+        app_ready && break
         kill -0 "$APP_PID" 2>/dev/null || { cat "$W/app.out"; fail "dotforge-app exited at start-up"; }
         sleep 0.05
     done
-    [ -S "$W/run/dotforge-app.sock" ] || fail "dotforge-app did not come up"
+    app_ready || fail "dotforge-app did not come up"
+}
+
+# app_ready: its control socket is there (a server run as another user keeps
+# it elsewhere: then its web server answers).
+app_ready() {
+    if [ -n "${APP_USER:-}" ]; then
+        curl -s --max-time 2 -o /dev/null "http://$SRV/"
+    else
+        [ -S "$W/run/dotforge-app.sock" ]
+    fi
 }
 
 # app_stop: stops the server the way a service manager does (SIGTERM), then
@@ -132,6 +149,29 @@ conns() {
 # job_info PRINTER ID: "STATE,REASONS" of a job (ipptool's CSV line).
 job_info() {
     get_job "ipp://$SRV/ipp/print/$1" "$2" job-state,job-state-reasons
+}
+
+# printer_info PRINTER ATTRS: the printer's attributes ATTRS (comma-separated)
+# as ipptool's CSV line.
+printer_info() {
+    local t="$W/tests/getprinter-${2//,/-}.test" d="" a
+    [ -e "$t" ] || {
+        for a in ${2//,/ }; do d="$d  DISPLAY $a
+"; done
+        cat > "$t" <<EOT
+{
+  NAME "printer"
+  OPERATION Get-Printer-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri \$uri
+  ATTR keyword requested-attributes $2
+  STATUS successful-ok
+$d}
+EOT
+    }
+    ipptool -c "ipp://$SRV/ipp/print/$1" "$t" 2>/dev/null | tail -n 1
 }
 
 # wait_job PRINTER ID: waits for the job to end; prints its job-state keyword.

@@ -57,12 +57,12 @@ while IFS='|' read -r drv page words; do
 done <<'EOT'
 tspl-203|printing|Black and white method:;value="edge-keeping" selected="">Edge-keeping (sharp codes and text, shaded greys);Print method:;Direct thermal (no ribbon);Compress bitmaps:;Rotate page:;No rotation;Label 100 x 150 mm
 tspl-300|printing|Black and white method:;Ordered dither, Bayer 8x8;Threshold level;Horizontal shift;Feed after each page (mm):
-escpos-58|printing|Cash drawer:;value="none" selected="">Do not open;Open after printing each page;Trim blank space at the bottom (mm):;57-58 mm roll, 200 mm pages
+escpos-58|printing|Cash drawer:;value="none" selected="">Do not open;Open after printing each page;Trim blank space at the bottom (mm):;57-58 mm roll, 200 mm pages;value="-1" selected="">All of it (saves paper)<;value="0">Keep<
 escpos-80|printing|Cash drawer:;Trim blank space at the left (mm):;80 mm roll, 200 mm pages
 cpcl-203|printing|Black and white method:;Floyd-Steinberg dither;Label 100 x 150 mm
 paperang-57|printing|Trim blank space at the top (mm):;Jarvis-Judice-Ninke dither;57-58 mm roll, 100 mm pages
 peripage-57|printing|Sound before printing:;Sound after printing:;After every document;Compress bitmaps:
-tspl-203|media|Label 50 x 30 mm;Label 4 x 6 in;Label 57 x 32 mm
+tspl-203|media|Label 50 x 30 mm;Label 4 x 6 in;Label 57 x 32 mm;name="ready0-custom-width" min="10.00" max="104.00"
 peripage-57|media|57-58 mm roll, 30 mm pages;57-58 mm roll, 200 mm pages
 EOT
 
@@ -96,6 +96,9 @@ paperang-57|383x799|203
 peripage-57|383x799|203
 EOT
 ls "$W/appspool"/dotforge-testpage-* > /dev/null 2>&1 && bad "test labels left in the spool directory"
+# After a job the printer has reported its supplies: none of known level.
+grep -q 'class="bar"' <<< "$(curl -s --max-time 10 "$BASE/tspl-203/supplies")" &&
+    bad "tspl-203/supplies draws a bar for a level nobody knows"
 
 say "This machine is trusted"
 code=$(curl -s --max-time 10 -o /dev/null -w '%{http_code}' \
@@ -107,6 +110,52 @@ if [ "$code" = 200 ] && [ "$shown" -gt 0 ]; then
 else
     bad "configuration from 127.0.0.1: HTTP $code, location shown $shown times"
 fi
+
+say "Printing Defaults saved unchanged: the next job is the same to the byte"
+FORMPORT=$(dfstream freeport)
+start_printer "$FORMPORT" "$W/form"
+"$PWGMAKE" "$W/docs/form.pwg" 400 240 203 1 || fail pwgmake
+FORMCONN=0
+# form_job PRINTER: prints the page; JOBFILE is the file the printer got.
+form_job() {
+    local id
+    id=$(ipp_job "$1" "$W/docs/form.pwg" image/pwg-raster)
+    [ "$(wait_job "$1" "$id")" = completed ] || return 1
+    FORMCONN=$((FORMCONN + 1))
+    JOBFILE=$W/form/conn-$FORMCONN.bin
+    wait_conn "$W/form" "$FORMCONN"
+}
+# driver | modify options before the save (none: the driver's own defaults)
+N=0
+while IFS='|' read -r drv opts; do
+    N=$((N + 1))
+    p=form$N
+    "$APP" add -d $p -m "$drv" -v "socket://127.0.0.1:$FORMPORT" > /dev/null || { bad "add $p $drv"; continue; }
+    # shellcheck disable=SC2086
+    [ -n "$opts" ] && { "$APP" modify -d $p $opts > /dev/null || { bad "$drv: modify $opts"; continue; }; }
+    form_job $p || { bad "$drv $opts: the first job failed"; continue; }
+    before=$JOBFILE
+    code=$(python3 "${BASH_SOURCE[0]%/*}/webform.py" post "$BASE/$p/printing")
+    form_job $p || { bad "$drv $opts: the job after the save failed"; continue; }
+    after=$JOBFILE
+    shown=$(python3 "${BASH_SOURCE[0]%/*}/webform.py" selects "$BASE/$p/printing" | grep '^print-darkness' |
+        grep -o '\*[0-9]*' | head -n 1)
+    if [ "$code" != 200 ]; then
+        bad "$drv $opts: saving the form gave HTTP $code"
+    elif ! cmp -s "$before" "$after"; then
+        bad "$drv ${opts:-defaults}: an unchanged save changed the job ($(stat -c %s "$before") -> $(stat -c %s "$after") bytes, darkness shown ${shown:-none})"
+    else
+        echo "ok   $drv ${opts:-defaults}: unchanged save, same $(stat -c %s "$after") bytes (darkness shown ${shown:-none})"
+    fi
+done <<'EOT'
+tspl-203|
+tspl-203|-o printer-darkness-configured=70
+tspl-203|-o printer-darkness-configured=73 -o print-speed-default=5000
+escpos-58|
+peripage-57|-o printer-darkness-configured=30
+EOT
+grep -q "Printer's own setting" <<< "$(curl -s "$BASE/tspl-203/printing")" ||
+    bad "tspl-203/printing offers no \"Printer's own setting\" darkness"
 
 say "Screenshot"
 browse --hide-scrollbars --window-size=1000,1100 --screenshot="$W/page.png" "$BASE/tspl-203/printing" > /dev/null

@@ -83,6 +83,7 @@ expect_app() {
     local f=-rw-r--r-- x=-rwxr-xr-x
     {
         echo "$x root/root ./usr/bin/dotforge-app"
+        echo "$x root/root ./etc/init.d/dotforge-app"
         echo "$f root/root ./lib/systemd/system/dotforge-app.service"
         echo "$f root/root ./usr/share/doc/dotforge-app/changelog.Debian.gz"
         echo "$f root/root ./usr/share/doc/dotforge-app/copyright"
@@ -122,6 +123,7 @@ check_deb() {
     # Programs: stripped, no RPATH.
     dpkg-deb -x "$deb" "$W/x/$pkg"
     while read -r f; do
+        file -b "$f" | grep -q '^ELF' || continue  # the init script
         file -b "$f" | grep -q ', stripped' || bad "$pkg: ${f#"$W"/x/} is not stripped"
         ! readelf -d "$f" | grep -Eq 'RPATH|RUNPATH' || bad "$pkg: ${f#"$W"/x/} carries an RPATH"
     done < <(find "$W/x/$pkg" -type f -perm -u+x)
@@ -130,7 +132,7 @@ check_deb() {
 check_deb "$DRIVER_DEB" printer-driver-dotforge text expect_driver "" \
     cups cups-filters ghostscript libcups2 libpng16-16
 if [ -n "$APP_DEB" ]; then
-    check_deb "$APP_DEB" dotforge-app net expect_app "postinst postrm prerm" adduser
+    check_deb "$APP_DEB" dotforge-app net expect_app "conffiles postinst postrm prerm" adduser
     # A program installed without a component lands in the driver package.
     grep -q dotforge-app "$W/printer-driver-dotforge.list" && bad "the driver package carries dotforge-app files"
 fi
@@ -248,7 +250,8 @@ if [ -n "$APP_DEB" ]; then
     have=$(stat -c '%a %U:%G' /var/lib/dotforge-app 2>&1)
     [ "$have" = "750 dotforge-app:dotforge-app" ] || bad "/var/lib/dotforge-app: $have"
     [ "$(readlink /etc/systemd/system/multi-user.target.wants/dotforge-app.service)" = \
-        /lib/systemd/system/dotforge-app.service ] || bad "dotforge-app.service is not enabled"
+        /lib/systemd/system/dotforge-app.service ] ||
+        bad "dotforge-app.service is not enabled: $(ls -l /etc/systemd/system/multi-user.target.wants/dotforge-app.service 2>&1)"
     if command -v systemd-analyze >/dev/null &&
         ! systemd-analyze verify /lib/systemd/system/dotforge-app.service > "$W/verify.txt" 2>&1; then
         bad "systemd-analyze verify dotforge-app.service:"

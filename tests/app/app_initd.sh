@@ -1,0 +1,90 @@
+#!/bin/bash
+# Starting the printer application without systemd:
+#   - a sub-command typed at a shell (found through PATH) that finds no
+#     server starts one (PAPPL runs argv[0] without a PATH lookup);
+#   - `drivers` answers while a server holds the port;
+#   - a second `server` refuses rather than take over the running one's
+#     control socket;
+#   - the package's init script starts the server as the service user with
+#     its runtime directory, the service's sub-commands reach it through
+#     TMPDIR as the README says, `status` tells, and `stop` ends it.
+#
+# Usage: app_initd.sh APP FILTER PPD_DIR PWGMAKE
+set -u
+. "${BASH_SOURCE[0]%/*}/../cups/common.sh"
+. "${BASH_SOURCE[0]%/*}/app_common.sh"
+
+app_setup "$@" dotforge-app-initd
+INIT=$(readlink -f "${BASH_SOURCE[0]%/*}/../../packaging/dotforge-app/dotforge-app.init")
+FAILED=0
+bad() { echo "FAIL $*"; FAILED=$((FAILED + 1)); }
+export ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0
+
+# alive PID: the process exists and is not a zombie nobody reaped.
+alive() { [ -n "$1" ] && [ -e "/proc/$1" ] && ! grep -q '^[0-9]* ([^)]*) Z' "/proc/$1/stat" 2>/dev/null; }
+
+say "A sub-command through PATH starts its own server"
+# The server it starts listens on the default port: in a network namespace
+# of its own, where nothing else holds that port.
+if [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then
+    rm -f "$W/run/dotforge-app.sock"
+    out=$(cd "$W" && PATH="$(dirname "$APP"):$PATH" timeout 60 unshare -n sh -c \
+        'ip link set lo up; dotforge-app printers && timeout 10 dotforge-app shutdown' 2>&1)
+    if [ $? = 0 ] && ! grep -q -e 'Unable to start' -e 'Unable to connect' <<< "$out"; then
+        echo "ok   dotforge-app printers (through PATH) started a server"
+    else
+        bad "dotforge-app printers through PATH: $out"
+    fi
+    for i in $(seq 50); do [ -S "$W/run/dotforge-app.sock" ] || break; sleep 0.1; done
+else
+    echo "note: needs root and network namespaces; skipped"
+fi
+
+say "drivers and a second server while one runs"
+app_start
+n=$(timeout 10 "$APP" drivers 2> "$W/drivers.err" | grep -c '^[a-z0-9-]* "dotforge ')
+[ "$n" = 7 ] && echo "ok   drivers: 7 while the server runs" || bad "drivers while a server runs: $n lines: $(cat "$W/drivers.err")"
+OTHER=$(dfstream freeport)
+out=$(timeout 10 "$APP" server -o server-port="$OTHER" -o state-file="$W/state2" 2>&1)
+status=$?
+if [ $status != 0 ] && grep -q 'already running' <<< "$out" && kill -0 "$APP_PID" 2>/dev/null &&
+    timeout 10 "$APP" printers > /dev/null 2>&1; then
+    echo "ok   a second server refused, the first keeps its socket"
+else
+    bad "second server: status $status, said [$out]"
+fi
+app_stop
+
+say "The init script"
+if ! command -v start-stop-daemon > /dev/null || ! id nobody > /dev/null 2>&1 || [ "$(id -u)" != 0 ]; then
+    echo "note: needs root, start-stop-daemon and user nobody; skipped"
+else
+    export DAEMON=$APP DAEMON_USER=nobody STATE_DIR=$W/istate RUN_DIR=$W/irun
+    export SERVER_OPTIONS="-o server-port=$(dfstream freeport)"
+    start=$(timeout 30 sh "$INIT" start 2>&1)
+    st=$(sh "$INIT" status 2>&1)
+    list=$(setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups \
+        env TMPDIR="$RUN_DIR" timeout 20 "$APP" drivers 2>&1; setpriv --reuid="$(id -u nobody)" \
+        --regid="$(id -g nobody)" --clear-groups env TMPDIR="$RUN_DIR" timeout 20 "$APP" printers 2>&1)
+    pid=$(cat "$RUN_DIR/dotforge-app.pid" 2>/dev/null)
+    t0=$(date +%s)
+    stop=$(timeout 30 sh "$INIT" stop 2>&1)
+    t1=$(date +%s)
+    sh "$INIT" status > /dev/null 2>&1
+    after=$?
+    if ! grep -q 'Starting dotforge-app: dotforge-app\.' <<< "$start"; then
+        bad "init start: $start"; tail -n 5 "$STATE_DIR/dotforge-app.log" 2>/dev/null
+    elif ! grep -q 'is running' <<< "$st"; then
+        bad "init status: $st"
+    elif grep -q 'Unable' <<< "$list"; then
+        bad "the service's sub-commands: $list"
+    elif [ "$after" != 3 ] || alive "$pid"; then
+        bad "init stop: $stop (status after: $after)"
+    else
+        echo "ok   init script: started as nobody in $(basename "$RUN_DIR"), sub-commands reach it, stopped in $((t1 - t0)) s"
+    fi
+    [ -n "$pid" ] && kill -KILL "$pid" 2> /dev/null
+fi
+
+echo "$FAILED failed"
+[ "$FAILED" = 0 ]
