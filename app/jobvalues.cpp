@@ -20,15 +20,16 @@
 
 #include "app/devicestate.h"
 #include "app/vendor.h"
+#include "printers/family.h"
 
 namespace {
 
 // 1: integer attribute, 0: keyword attribute, -1: not ours.
 int Kind(const char* name) {
     if (!strcmp(name, "print-darkness") || !strcmp(name, "print-speed")) return 1;
-    for (int model = 20; model <= 24; model++) {
+    for (const DfFamily* family : DfFamilies()) {
         const DfVendorAttr* list[32];
-        const size_t n = DfVendorAttrs(model, list, 32);
+        const size_t n = DfVendorAttrs(family->modelNumber, list, 32);
         for (size_t i = 0; i < n; i++)
             if (!strcmp(list[i]->name, name)) return list[i]->integer ? 1 : 0;
     }
