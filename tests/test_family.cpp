@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
+#include <memory>
 #include <string>
 
 #include "app/ippsettings.h"
@@ -90,15 +90,13 @@ TEST(Family, RendererDescriptorAndDecoderAreAllItTakes) {
 
     // A job through the app's settings (a whole number in range is taken, as
     // the filter takes it), printed and read back by the preview.
-    pappl_pr_options_t options;
-    memset(&options, 0, sizeof(options));
+    pappl_pr_options_t options{};
     cups_option_t vendor = {const_cast<char*>("dotforge-fake-feed"), const_cast<char*>("25")};
     options.num_vendor = 1;
     options.vendor = &vendor;
     DfIppSettings settings(*model, options, 0, nullptr);
-    CBaseRender* made = DfCreateRender(99);
-    EXPECT_NE(dynamic_cast<CPrinterFake*>(made), nullptr);
-    delete made;
+    std::unique_ptr<CBaseRender> made(DfCreateRender(99));
+    EXPECT_NE(dynamic_cast<CPrinterFake*>(made.get()), nullptr);
     Captured<CPrinterFake> r;
     r.SetSettings(&settings);
     r.GetPrinterParameters();
