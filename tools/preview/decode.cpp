@@ -153,6 +153,17 @@ bool RegisterPreviewDecoder(const PreviewDecoder& decoder) {
     return true;
 }
 
+std::string PreviewModelNames() {
+    std::vector<const PreviewDecoder*> sorted;
+    for (const PreviewDecoder& d : Decoders()) sorted.push_back(&d);
+    std::sort(sorted.begin(), sorted.end(),
+              [](const PreviewDecoder* a, const PreviewDecoder* b) { return a->modelNumber < b->modelNumber; });
+    std::string names;
+    for (const PreviewDecoder* d : sorted)
+        names += (names.empty() ? "" : ", ") + std::to_string(d->modelNumber) + " (" + d->key + ")";
+    return names;
+}
+
 const char* FamilyName(PreviewFamily family) {
     const PreviewDecoder* d = Find(family);
     return d ? d->name : "unknown";

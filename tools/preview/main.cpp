@@ -105,7 +105,8 @@ int main(int argc, char** argv) {
         if (hasValue && (a == "--model" || a == "-m")) {
             family = ParseFamily(value.c_str());
             if (family == PreviewFamily::Unknown) {
-                fprintf(stderr, "dotforge-preview: unknown model \"%s\" (expected 20 to 24)\n", value.c_str());
+                fprintf(stderr, "dotforge-preview: unknown model \"%s\" (expected %s)\n", value.c_str(),
+                        PreviewModelNames().c_str());
                 return 2;
             }
             if (!headDots) headDots = ParseHeadDots(value.c_str());

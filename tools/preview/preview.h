@@ -93,6 +93,8 @@ struct PreviewDecoder {
 };
 // False when the model number has a decoder already.
 bool RegisterPreviewDecoder(const PreviewDecoder& decoder);
+// The model numbers and names --model takes: "20 (tspl), 21 (escpos), ...".
+std::string PreviewModelNames();
 
 // Decodes len bytes of a stream of the given family (Unknown: detect it).
 // headDots: the print head's width when known (0: unknown). ESC/POS and
