@@ -29,7 +29,6 @@ std::vector<DfAppModel> Make() {
         for (const DfDriver& d : f->drivers) {
             DfAppModel m{};
             m.family = f;
-            m.drv = &d;
             m.driver = d.name;
             m.makeModel = d.makeModel;
             m.deviceId = nullptr;

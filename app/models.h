@@ -10,7 +10,6 @@
 
 struct DfAppModel {
     const DfFamily* family;
-    const DfDriver* drv;
     const char* driver;     // driver name, e.g. "tspl-203"
     const char* makeModel;  // printer-make-and-model (the PPD's NickName)
     const char* deviceId;   // IEEE 1284 device id for autoadd, or nullptr
