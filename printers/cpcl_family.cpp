@@ -17,14 +17,7 @@ DfFamily Make() {
     f.create = Create;
     f.format = "application/vnd.dotforge-cpcl";
     f.kind = DfKind::Label;
-    f.options = {{"zeMediaTracking",
-                  "Media sensing",
-                  kDfPrinterSettings,
-                  20,
-                  "Gap",
-                  {{"Continuous", "Continuous roll (no sensing)"},
-                   {"Gap", "Labels with gaps"},
-                   {"BLine", "Labels or tags with black marks"}}}};
+    f.options = {DfSharedOption("zeMediaTracking")};
     f.drivers = {{"cpcl-203", "CPCL Label Printer 203dpi", "CPCL Label Printer 203dpi",
                   "dotforge CPCL 4-inch Label Printer, 203 dpi", 203, 832, DfLabelMedia(), kDfLabelDefault,
                   kDfLabelMinSize, kDfLabelMaxSize}};

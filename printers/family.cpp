@@ -134,6 +134,79 @@ const std::vector<DfOption>& DfImageOptions() {
     return options;
 }
 
+// Options several families offer alike: trimming blank space (receipts
+// and mini printers start at their first line and end after their last by
+// default) and the media sensing of 4-inch label printers.
+const DfOption& DfSharedOption(const char* keyword) {
+    static const std::vector<DfOption> options = {
+        {"CropEdgeTop",
+         "Trim blank space at the top",
+         kDfTrim,
+         50,
+         "-1",
+         {{"0", "Keep", nullptr, kDfAsText},
+          {"2", "Up to 2 mm"},
+          {"5", "Up to 5 mm"},
+          {"10", "Up to 10 mm"},
+          {"20", "Up to 20 mm"},
+          {"-1", "All of it (the print starts at its first line)", nullptr, "All of it"}},
+         "dotforge-crop-top",
+         true,
+         "Trim blank space at the top (mm)"},
+        {"CropEdgeBottom",
+         "Trim blank space at the bottom",
+         kDfTrim,
+         51,
+         "-1",
+         {{"0", "Keep", nullptr, kDfAsText},
+          {"2", "Up to 2 mm"},
+          {"5", "Up to 5 mm"},
+          {"10", "Up to 10 mm"},
+          {"20", "Up to 20 mm"},
+          {"-1", "All of it (saves paper)", nullptr, kDfAsText}},
+         "dotforge-crop-bottom",
+         true,
+         "Trim blank space at the bottom (mm)"},
+        {"CropEdgeLeft",
+         "Trim blank space at the left",
+         kDfTrim,
+         52,
+         "0",
+         {{"0", "Keep", nullptr, kDfAsText},
+          {"2", "Up to 2 mm"},
+          {"5", "Up to 5 mm"},
+          {"10", "Up to 10 mm"},
+          {"-1", "All of it (centres the content)", nullptr, kDfAsText}},
+         "dotforge-crop-left",
+         true,
+         "Trim blank space at the left (mm)"},
+        {"CropEdgeRight",
+         "Trim blank space at the right",
+         kDfTrim,
+         53,
+         "0",
+         {{"0", "Keep", nullptr, kDfAsText},
+          {"2", "Up to 2 mm"},
+          {"5", "Up to 5 mm"},
+          {"10", "Up to 10 mm"},
+          {"-1", "All of it (centres the content)", nullptr, kDfAsText}},
+         "dotforge-crop-right",
+         true,
+         "Trim blank space at the right (mm)"},
+        {"zeMediaTracking",
+         "Media sensing",
+         kDfPrinterSettings,
+         20,
+         "Gap",
+         {{"Continuous", "Continuous roll (no sensing)"},
+          {"Gap", "Labels with gaps"},
+          {"BLine", "Labels or tags with black marks"}}}};
+    static const DfOption none{};
+    for (const DfOption& o : options)
+        if (!strcmp(o.keyword, keyword)) return o;
+    return none;
+}
+
 const std::vector<DfMedium>& DfMedia() {
     // Label sizes are named after CUPS's wNNNhNNN convention (size in points,
     // rounded), so "-o PageSize=Custom.50x30mm" lands on the named size. A

@@ -118,6 +118,10 @@ struct DfFamily {
 // AdjustVertical) and PrinterStatus.
 const std::vector<DfOption>& DfImageOptions();
 
+// An option several families offer alike (CropEdgeTop, CropEdgeBottom,
+// CropEdgeLeft, CropEdgeRight; zeMediaTracking of the 4-inch label printers).
+const DfOption& DfSharedOption(const char* keyword);
+
 // Every page size a driver may name.
 const std::vector<DfMedium>& DfMedia();
 const DfMedium* DfFindMedium(const char* ppd);

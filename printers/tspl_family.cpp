@@ -17,14 +17,7 @@ DfFamily Make() {
     f.create = Create;
     f.format = "application/vnd.dotforge-tspl";
     f.kind = DfKind::Label;
-    f.options = {{"zeMediaTracking",
-                  "Media sensing",
-                  kDfPrinterSettings,
-                  20,
-                  "Gap",
-                  {{"Continuous", "Continuous roll (no sensing)"},
-                   {"Gap", "Labels with gaps"},
-                   {"BLine", "Labels or tags with black marks"}}},
+    f.options = {DfSharedOption("zeMediaTracking"),
                  {"MediaMethod",
                   "Print method",
                   kDfPrinterSettings,
