@@ -13,7 +13,9 @@
 #include "app/auth.h"
 #include "app/devicelist.h"
 #include "app/driver.h"
+#include "app/hardening.h"
 #include "app/serialdevice.h"
+#include "app/statefile.h"
 #include "app/webui.h"
 #include "base/log.h"
 
@@ -119,12 +121,11 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     papplSystemSetPrinterDrivers(system, count, drivers, nullptr, nullptr, DfAppDriverCallback, nullptr);
     papplSystemSetFooterHTML(system, "dotforge printer application");
     DfAppWebSetup(system, spool);
-    if (access(stateFile.c_str(), R_OK) == 0 && !papplSystemLoadState(system, stateFile.c_str()))
-        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to load the state file '%s'.", stateFile.c_str());
+    DfAppStateLoad(system, stateFile);
+    DfAppStateCleanSpool(system, spool);
     // After the state: it carries an admin group of its own.
     DfAppAuthInstall(system, auth);
-    papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),
-                               const_cast<char*>(stateFile.c_str()));
+    DfAppInstallGuards(system);
     return system;
 }
 

@@ -1,0 +1,233 @@
+// Guards around faults of PAPPL 1.3.1 that clients can trigger. PAPPL's
+// internal functions are exported from libpappl and called through its PLT,
+// so the program defines functions of the same names (they take precedence
+// for the dynamic linker), checks what PAPPL does not, and calls PAPPL's own
+// (found with dlsym(RTLD_NEXT)). Each guard names the fault it keeps away.
+// The signatures are those of PAPPL 1.3.1's private headers.
+#include "app/hardening.h"
+
+#include <dlfcn.h>
+
+#include <atomic>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+
+#include "app/access.h"
+#include "app/devicelist.h"
+#include "app/statefile.h"
+
+extern "C" {
+void* _papplJobProcess(pappl_job_t* job);
+void _papplJobReleaseNoLock(pappl_job_t* job, const char* username);
+void _papplPrinterProcessIPP(pappl_client_t* client);
+void _papplSystemProcessIPP(pappl_client_t* client);
+void _papplPrinterWebHome(pappl_client_t* client, pappl_printer_t* printer);
+void* _papplClientRun(pappl_client_t* client);
+void _papplClientDelete(pappl_client_t* client);
+void _papplSystemConfigChanged(pappl_system_t* system);
+void _papplPrinterCheckJobs(pappl_printer_t* printer);
+}
+
+namespace {
+
+template <typename F>
+F Real(const char* name) {
+    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+std::mutex gRunningMutex;
+std::unordered_set<int> gRunning;  // ids of the jobs being processed
+std::atomic<int> gClients{0};
+thread_local bool tConfigChanged = false;
+
+// Operations on a printer that change it or other people's jobs. PAPPL
+// 1.3.1 asks for authorization on some (Pause-Printer, Set-Printer-
+// Attributes) but not on Disable-Printer, Enable-Printer, Hold-New-Jobs and
+// Release-Held-New-Jobs, which any client on the network could send.
+bool NeedsAdmin(ipp_op_t op) {
+    switch (op) {
+        case IPP_OP_PAUSE_PRINTER:
+        case IPP_OP_RESUME_PRINTER:
+        case IPP_OP_PURGE_JOBS:
+        case IPP_OP_SET_PRINTER_ATTRIBUTES:
+        case IPP_OP_ENABLE_PRINTER:
+        case IPP_OP_DISABLE_PRINTER:
+        case IPP_OP_PAUSE_PRINTER_AFTER_CURRENT_JOB:
+        case IPP_OP_HOLD_NEW_JOBS:
+        case IPP_OP_RELEASE_HELD_NEW_JOBS:
+        case IPP_OP_DEACTIVATE_PRINTER:
+        case IPP_OP_ACTIVATE_PRINTER:
+        case IPP_OP_RESTART_PRINTER:
+        case IPP_OP_SHUTDOWN_PRINTER:
+        case IPP_OP_STARTUP_PRINTER:
+        case IPP_OP_CANCEL_JOBS:
+        case IPP_OP_CREATE_PRINTER:
+        case IPP_OP_DELETE_PRINTER:
+        case IPP_OP_SET_SYSTEM_ATTRIBUTES:
+        case IPP_OP_DISABLE_ALL_PRINTERS:
+        case IPP_OP_ENABLE_ALL_PRINTERS:
+        case IPP_OP_PAUSE_ALL_PRINTERS:
+        case IPP_OP_PAUSE_ALL_PRINTERS_AFTER_CURRENT_JOB:
+        case IPP_OP_RESUME_ALL_PRINTERS:
+        case IPP_OP_SHUTDOWN_ALL_PRINTERS:
+        case IPP_OP_STARTUP_ALL_PRINTERS:
+        case IPP_OP_RESTART_SYSTEM:
+        case IPP_OP_SHUTDOWN_ONE_PRINTER:
+        case IPP_OP_STARTUP_ONE_PRINTER:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// A configuration change must be on the disk before the client hears it
+// succeeded: PAPPL 1.3.1 saves later, from its main loop, and ignores the
+// result, so `add` and `modify` reported success on a full disk.
+void SaveChanges(pappl_client_t* client) {
+    if (!tConfigChanged) return;
+    tConfigChanged = false;
+    ipp_t* response = papplClientGetResponse(client);
+    if (!response || ippGetStatusCode(response) >= IPP_STATUS_REDIRECTION_OTHER_SITE) return;
+    std::string error;
+    if (!DfAppStateSave(papplClientGetSystem(client), error)) {
+        papplLogClient(client, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+        papplClientRespondIPP(client, IPP_STATUS_ERROR_INTERNAL, "%s", error.c_str());
+    }
+}
+
+// The device URI of a Create-Printer request, checked before PAPPL creates
+// the printer: PAPPL 1.3.1 answers any refusal of the driver callback with
+// "Driver '...' cannot be used with this printer", hiding the reason.
+bool DeviceUriRefused(pappl_client_t* client) {
+    ipp_t* request = papplClientGetRequest(client);
+    ipp_attribute_t* attr = ippFindAttribute(request, "smi55357-device-uri", IPP_TAG_URI);
+    const char* uri = attr ? ippGetString(attr, 0, nullptr) : nullptr;
+    if (!uri) return false;
+    std::string error;
+    if (DfAppCheckDeviceUriForAdd(uri, error)) return false;
+    papplLogClient(client, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+    papplClientRespondIPP(client, IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES, "%s", error.c_str());
+    return true;
+}
+
+// As PAPPL's own operations do: the HTTP status of a refusal (401 makes the
+// client ask for a login).
+bool Authorized(pappl_client_t* client) {
+    const http_status_t code = papplClientIsAuthorized(client);
+    if (code == HTTP_STATUS_CONTINUE) return true;
+    papplClientRespond(client, code, nullptr, nullptr, 0, 0);
+    return false;
+}
+
+void CheckJobs(pappl_printer_t* printer, void*) {
+    _papplPrinterCheckJobs(printer);
+}
+
+// PAPPL 1.3.1 loads the queued jobs of the state but starts none until a
+// new job arrives on their printer.
+bool ResumeJobs(pappl_system_t* system, void*) {
+    papplSystemIteratePrinters(system, CheckJobs, nullptr);
+    return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+// PAPPL 1.3.1 bug: _papplPrinterCheckJobs starts a thread for the first
+// pending job but the job is marked as the printer's current one only once
+// that thread runs, so two clients finishing their jobs at the same moment
+// start the same job in two threads ("Starting job N" twice): it prints
+// twice and the two threads share, then free, one job's data. Only the first
+// thread for a job goes on; a job no longer pending is not started again.
+void* _papplJobProcess(pappl_job_t* job) {
+    static const auto real = Real<void* (*)(pappl_job_t*)>("_papplJobProcess");
+    const int id = papplJobGetID(job);
+    {
+        std::lock_guard<std::mutex> lock(gRunningMutex);
+        if (gRunning.count(id) || papplJobGetState(job) != IPP_JSTATE_PENDING) {
+            papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Job %d was started twice; the second start is ignored.", id);
+            return nullptr;
+        }
+        gRunning.insert(id);
+    }
+    void* result = nullptr;
+    if (papplJobGetFilename(job)) {
+        result = real(job);
+    } else {
+        // No document: PAPPL would compare its missing format (a crash).
+        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Job %d has no document; it is canceled.", id);
+        papplJobCancel(job);
+    }
+    std::lock_guard<std::mutex> lock(gRunningMutex);
+    gRunning.erase(id);
+    return result;
+}
+
+// PAPPL 1.3.1 bug: releasing held jobs (Release-Held-New-Jobs, the printer
+// page's release action) also releases a Create-Job job that is still
+// waiting for its document, and _papplJobProcess then dereferences its
+// missing document format. Such a job stays held until its document comes.
+void _papplJobReleaseNoLock(pappl_job_t* job, const char* username) {
+    static const auto real = Real<void (*)(pappl_job_t*, const char*)>("_papplJobReleaseNoLock");
+    if (!papplJobGetFilename(job)) return;
+    real(job, username);
+}
+
+void _papplPrinterProcessIPP(pappl_client_t* client) {
+    static const auto real = Real<void (*)(pappl_client_t*)>("_papplPrinterProcessIPP");
+    if (NeedsAdmin(papplClientGetOperation(client)) && !Authorized(client)) return;
+    tConfigChanged = false;
+    real(client);
+    SaveChanges(client);
+}
+
+void _papplSystemProcessIPP(pappl_client_t* client) {
+    static const auto real = Real<void (*)(pappl_client_t*)>("_papplSystemProcessIPP");
+    const ipp_op_t op = papplClientGetOperation(client);
+    if (NeedsAdmin(op) && !Authorized(client)) return;
+    if (op == IPP_OP_CREATE_PRINTER && DeviceUriRefused(client)) return;
+    tConfigChanged = false;
+    real(client);
+    SaveChanges(client);
+}
+
+void _papplSystemConfigChanged(pappl_system_t* system) {
+    static const auto real = Real<void (*)(pappl_system_t*)>("_papplSystemConfigChanged");
+    real(system);
+    tConfigChanged = true;
+}
+
+// PAPPL 1.3.1 bug: the printer page takes its forms (hold and release new
+// jobs, print a test page, identify, ...) from anyone, without a login and
+// over plain HTTP from other machines. They now need what the other
+// configuration pages need.
+void _papplPrinterWebHome(pappl_client_t* client, pappl_printer_t* printer) {
+    static const auto real = Real<void (*)(pappl_client_t*, pappl_printer_t*)>("_papplPrinterWebHome");
+    if (papplClientGetMethod(client) == HTTP_STATE_POST && !papplClientHTMLAuthorize(client)) return;
+    real(client, printer);
+}
+
+// PAPPL 1.3.1 runs a thread for every connection with no limit: connections
+// that send nothing each hold one for a minute. Beyond kDfAppMaxClients at
+// a time a new connection is closed at once.
+void* _papplClientRun(pappl_client_t* client) {
+    static const auto real = Real<void* (*)(pappl_client_t*)>("_papplClientRun");
+    if (gClients.fetch_add(1) >= kDfAppMaxClients) {
+        gClients.fetch_sub(1);
+        _papplClientDelete(client);
+        return nullptr;
+    }
+    void* result = real(client);
+    gClients.fetch_sub(1);
+    return result;
+}
+
+}  // extern "C"
+
+void DfAppInstallGuards(pappl_system_t* system) {
+    papplSystemAddTimerCallback(system, time(nullptr), 0, ResumeJobs, nullptr);
+}
