@@ -9,11 +9,13 @@
 #include <dlfcn.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <mutex>
 #include <string>
-#include <unordered_set>
+#include <set>
+#include <utility>
 
 #include "app/access.h"
 #include "app/devicelist.h"
@@ -21,6 +23,7 @@
 
 extern "C" {
 void* _papplJobProcess(pappl_job_t* job);
+void _papplJobProcessRaster(pappl_job_t* job, pappl_client_t* client);
 void _papplJobReleaseNoLock(pappl_job_t* job, const char* username);
 void _papplPrinterProcessIPP(pappl_client_t* client);
 void _papplSystemProcessIPP(pappl_client_t* client);
@@ -39,7 +42,9 @@ F Real(const char* name) {
 }
 
 std::mutex gRunningMutex;
-std::unordered_set<int> gRunning;  // ids of the jobs being processed
+std::condition_variable gPrinterFree;
+std::set<std::pair<pappl_printer_t*, int>> gRunning;  // jobs started (ids are per printer)
+std::set<pappl_printer_t*> gBusy;                     // printers printing a job
 std::atomic<int> gClients{0};
 thread_local bool tConfigChanged = false;
 
@@ -133,38 +138,73 @@ bool ResumeJobs(pappl_system_t* system, void*) {
     return true;
 }
 
+// Waits until PRINTER prints nothing, then takes it.
+void TakePrinter(pappl_printer_t* printer) {
+    std::unique_lock<std::mutex> lock(gRunningMutex);
+    gPrinterFree.wait(lock, [printer] { return !gBusy.count(printer); });
+    gBusy.insert(printer);
+}
+
+// Gives PRINTER back and starts its next job: a start PAPPL tried while the
+// printer was taken may have been the only one.
+void GivePrinter(pappl_printer_t* printer) {
+    {
+        std::lock_guard<std::mutex> lock(gRunningMutex);
+        gBusy.erase(printer);
+    }
+    gPrinterFree.notify_all();
+    _papplPrinterCheckJobs(printer);
+}
+
 }  // namespace
 
 extern "C" {
 
 // PAPPL 1.3.1 bug: _papplPrinterCheckJobs starts a thread for the first
-// pending job but the job is marked as the printer's current one only once
-// that thread runs, so two clients finishing their jobs at the same moment
-// start the same job in two threads ("Starting job N" twice): it prints
-// twice and the two threads share, then free, one job's data. Only the first
-// thread for a job goes on; a job no longer pending is not started again.
+// pending job but the job becomes the printer's current one only once that
+// thread runs. Two clients finishing their jobs at the same moment start the
+// same job in two threads ("Starting job N" twice), and a raster job that a
+// client streams meanwhile is printed alongside it: pages go out twice or
+// mixed, and two threads share, then free, one job's data. So a job is
+// started once, and a printer prints one job at a time, whichever way PAPPL
+// started it.
 void* _papplJobProcess(pappl_job_t* job) {
     static const auto real = Real<void* (*)(pappl_job_t*)>("_papplJobProcess");
     const int id = papplJobGetID(job);
+    pappl_printer_t* printer = papplJobGetPrinter(job);
     {
         std::lock_guard<std::mutex> lock(gRunningMutex);
-        if (gRunning.count(id) || papplJobGetState(job) != IPP_JSTATE_PENDING) {
+        if (!gRunning.insert({printer, id}).second || papplJobGetState(job) != IPP_JSTATE_PENDING) {
             papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Job %d was started twice; the second start is ignored.", id);
             return nullptr;
         }
-        gRunning.insert(id);
     }
+    TakePrinter(printer);
     void* result = nullptr;
-    if (papplJobGetFilename(job)) {
+    if (papplJobGetState(job) != IPP_JSTATE_PENDING) {
+        // canceled while it waited
+    } else if (papplJobGetFilename(job)) {
         result = real(job);
     } else {
         // No document: PAPPL would compare its missing format (a crash).
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Job %d has no document; it is canceled.", id);
         papplJobCancel(job);
     }
-    std::lock_guard<std::mutex> lock(gRunningMutex);
-    gRunning.erase(id);
+    {
+        std::lock_guard<std::mutex> lock(gRunningMutex);
+        gRunning.erase({printer, id});
+    }
+    GivePrinter(printer);
     return result;
+}
+
+// A raster job printed while its client sends it (see above).
+void _papplJobProcessRaster(pappl_job_t* job, pappl_client_t* client) {
+    static const auto real = Real<void (*)(pappl_job_t*, pappl_client_t*)>("_papplJobProcessRaster");
+    pappl_printer_t* printer = papplJobGetPrinter(job);
+    TakePrinter(printer);
+    real(job, client);
+    GivePrinter(printer);
 }
 
 // PAPPL 1.3.1 bug: releasing held jobs (Release-Held-New-Jobs, the printer

@@ -81,7 +81,14 @@ wait_conn() {
 print_request() {
     local t
     t=$(mktemp "$W/tests/print.XXXXXX")
-    cat > "$t" <<EOT
+    print_block "$@" > "$t"
+    echo "$t"
+}
+
+# print_block FILE FORMAT STATUS ATTR-LINES [DISPLAY]: the request itself
+# (blocks appended to one file are sent one after the other).
+print_block() {
+    cat <<EOT
 {
   NAME "print"
   OPERATION Print-Job
@@ -98,7 +105,6 @@ $4
 ${5:+  DISPLAY $5}
 }
 EOT
-    echo "$t"
 }
 
 # ipp_job PRINTER FILE FORMAT [ATTR LINES]: a Print-Job through ipptool with
@@ -167,4 +173,17 @@ app_clean() {
         return 1
     fi
     return 0
+}
+
+# app_threads: how many threads the server runs.
+app_threads() {
+    awk '/^Threads:/ {print $2}' "/proc/$APP_PID/status" 2>/dev/null
+}
+
+# app_alive NAME: fails the check NAME unless the server still runs.
+app_alive() {
+    if kill -0 "$APP_PID" 2>/dev/null; then echo "ok   $1: the server runs"; return 0; fi
+    echo "FAIL $1: the server died"
+    tail -n 30 "$W/app.out"
+    return 1
 }
