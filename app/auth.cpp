@@ -160,7 +160,10 @@ DfAppAuth DfAppAuthFromOptions(int num_options, cups_option_t* options) {
 // Installed even when remote configuration is off: without an auth service
 // or callback PAPPL 1.3.1 lets any client post its web forms. The admin group
 // then only marks configuration requests (root exists everywhere).
+const DfAppAuth* gInstalled = nullptr;
+
 void DfAppAuthInstall(pappl_system_t* system, DfAppAuth& auth) {
+    gInstalled = &auth;
     auth.installedGroup = auth.service.empty() ? "root" : auth.group;
     papplSystemSetAdminGroup(system, auth.installedGroup.c_str());
     papplSystemSetAuthCallback(system, "Basic", Authorize, &auth);
@@ -181,4 +184,12 @@ bool DfAppUserInGroup(const char* user, gid_t gid) {
     for (int i = 0; i < count; i++)
         if (groups[static_cast<size_t>(i)] == gid) return true;
     return false;
+}
+
+bool DfAppAuthIsAdminGroup(const char* group) {
+    return gInstalled && group && gInstalled->installedGroup == group;
+}
+
+bool DfAppAuthLocalAdmin(uid_t uid) {
+    return DfAppLocalAdmin(uid, gInstalled && gInstalled->haveLocalGroup, gInstalled ? gInstalled->localGid : 0);
 }

@@ -33,3 +33,8 @@ void DfAppAuthInstall(pappl_system_t* system, DfAppAuth& auth);
 
 // True when USER's primary or supplementary groups include GID.
 bool DfAppUserInGroup(const char* user, gid_t gid);
+
+// For the installed check: whether GROUP is the admin group PAPPL asks
+// with, and whether local user UID may configure printers.
+bool DfAppAuthIsAdminGroup(const char* group);
+bool DfAppAuthLocalAdmin(uid_t uid);

@@ -7,6 +7,7 @@
 #include "app/hardening.h"
 
 #include <dlfcn.h>
+#include <sys/statvfs.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -18,18 +19,22 @@
 #include <utility>
 
 #include "app/access.h"
+#include "app/auth.h"
 #include "app/devicelist.h"
 #include "app/statefile.h"
 
 extern "C" {
 void* _papplJobProcess(pappl_job_t* job);
 void _papplJobProcessRaster(pappl_job_t* job, pappl_client_t* client);
+void _papplJobCopyDocumentData(pappl_client_t* client, pappl_job_t* job);
 void _papplJobReleaseNoLock(pappl_job_t* job, const char* username);
 void _papplPrinterProcessIPP(pappl_client_t* client);
 void _papplSystemProcessIPP(pappl_client_t* client);
 void _papplPrinterWebHome(pappl_client_t* client, pappl_printer_t* printer);
 void* _papplClientRun(pappl_client_t* client);
 void _papplClientDelete(pappl_client_t* client);
+http_status_t _papplClientIsAuthorizedForGroup(pappl_client_t* client, bool allow_remote, const char* group,
+                                              gid_t gid);
 void _papplSystemConfigChanged(pappl_system_t* system);
 void _papplPrinterCheckJobs(pappl_printer_t* printer);
 }
@@ -46,6 +51,7 @@ std::condition_variable gPrinterFree;
 std::set<std::pair<pappl_printer_t*, int>> gRunning;  // jobs started (ids are per printer)
 std::set<pappl_printer_t*> gBusy;                     // printers printing a job
 std::atomic<int> gClients{0};
+std::string gSpool;
 thread_local bool tConfigChanged = false;
 
 // Operations on a printer that change it or other people's jobs. PAPPL
@@ -253,10 +259,12 @@ void _papplPrinterWebHome(pappl_client_t* client, pappl_printer_t* printer) {
 
 // PAPPL 1.3.1 runs a thread for every connection with no limit: connections
 // that send nothing each hold one for a minute. Beyond kDfAppMaxClients at
-// a time a new connection is closed at once.
+// a time a new network connection is closed at once.
 void* _papplClientRun(pappl_client_t* client) {
     static const auto real = Real<void* (*)(pappl_client_t*)>("_papplClientRun");
-    if (gClients.fetch_add(1) >= kDfAppMaxClients) {
+    // The control socket is exempt: an administrator can still get in.
+    const bool local = httpAddrFamily(httpGetAddress(papplClientGetHTTP(client))) == AF_LOCAL;
+    if (gClients.fetch_add(1) >= kDfAppMaxClients && !local) {
         gClients.fetch_sub(1);
         _papplClientDelete(client);
         return nullptr;
@@ -266,8 +274,43 @@ void* _papplClientRun(pappl_client_t* client) {
     return result;
 }
 
+// PAPPL 1.3.1 trusts every client of its control socket before asking the
+// auth callback, so any local user could add a printer through `add`. The
+// socket tells who is at the other end: only administrators configure.
+http_status_t _papplClientIsAuthorizedForGroup(pappl_client_t* client, bool allow_remote, const char* group,
+                                              gid_t gid) {
+    static const auto real = Real<http_status_t (*)(pappl_client_t*, bool, const char*, gid_t)>(
+        "_papplClientIsAuthorizedForGroup");
+    uid_t uid = 0;
+    if (httpAddrFamily(httpGetAddress(papplClientGetHTTP(client))) == AF_LOCAL && DfAppAuthIsAdminGroup(group) &&
+        (!DfAppLocalPeerUid(client, uid) || !DfAppAuthLocalAdmin(uid))) {
+        papplLogClient(client, PAPPL_LOGLEVEL_INFO, "Local user %u is not an administrator.",
+                       static_cast<unsigned>(uid));
+        return HTTP_STATUS_FORBIDDEN;
+    }
+    return real(client, allow_remote, group, gid);
+}
+
+// PAPPL 1.3.1 bug: a print file cut short by a full spool is reported as
+// "Unable to write print file: Success" (a short write sets no errno).
+void _papplJobCopyDocumentData(pappl_client_t* client, pappl_job_t* job) {
+    static const auto real = Real<void (*)(pappl_client_t*, pappl_job_t*)>("_papplJobCopyDocumentData");
+    real(client, job);
+    ipp_t* response = papplClientGetResponse(client);
+    ipp_attribute_t* attr = response ? ippFindAttribute(response, "status-message", IPP_TAG_TEXT) : nullptr;
+    const char* text = attr ? ippGetString(attr, 0, nullptr) : nullptr;
+    if (!text || strcmp(text, "Unable to write print file: Success") != 0) return;
+    struct statvfs fs;
+    const bool full = !gSpool.empty() && statvfs(gSpool.c_str(), &fs) == 0 && fs.f_bavail * fs.f_frsize < 65536;
+    const char* why = full ? "Unable to write print file: No space left on device (the spool is full)."
+                           : "Unable to write print file: the spool took only part of it.";
+    papplLogClient(client, PAPPL_LOGLEVEL_ERROR, "%s", why);
+    ippSetString(response, &attr, 0, why);
+}
+
 }  // extern "C"
 
-void DfAppInstallGuards(pappl_system_t* system) {
+void DfAppInstallGuards(pappl_system_t* system, const char* spool) {
+    gSpool = spool ? spool : "";
     papplSystemAddTimerCallback(system, time(nullptr), 0, ResumeJobs, nullptr);
 }

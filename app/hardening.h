@@ -5,9 +5,8 @@
 #include <pappl/pappl.h>
 
 // Turns the guards on for SYSTEM (call from the system callback, after the
-// state was loaded): queued jobs restart at once, and the most client
-// threads at a time is bounded.
-void DfAppInstallGuards(pappl_system_t* system);
+// state was loaded) with its spool directory: queued jobs restart at once.
+void DfAppInstallGuards(pappl_system_t* system, const char* spool);
 
 // Most connections served at once; further ones are closed at once.
 constexpr int kDfAppMaxClients = 64;

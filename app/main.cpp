@@ -125,7 +125,7 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     DfAppStateCleanSpool(system, spool);
     // After the state: it carries an admin group of its own.
     DfAppAuthInstall(system, auth);
-    DfAppInstallGuards(system);
+    DfAppInstallGuards(system, spool);
     return system;
 }
 

@@ -53,6 +53,15 @@ app_stop() {
     rm -f "$W/run/dotforge-app.sock"
 }
 
+# app_kill: ends the server at once (kill -9), as a crash or power loss would.
+app_kill() {
+    [ -n "$APP_PID" ] || return 0
+    kill -KILL "$APP_PID" 2>/dev/null
+    wait "$APP_PID" 2>/dev/null
+    APP_PID=
+    rm -f "$W/run/dotforge-app.sock"
+}
+
 app_cleanup() {
     local p
     app_stop
@@ -186,4 +195,63 @@ app_alive() {
     echo "FAIL $1: the server died"
     tail -n 30 "$W/app.out"
     return 1
+}
+
+# create_test FILE: an ipptool Create-Printer request ($driver, $device,
+# $name) expecting successful-ok.
+create_test() {
+    cat > "$1" <<'EOT'
+{
+  NAME "create"
+  OPERATION Create-Printer
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri system-uri $uri
+  ATTR name requesting-user-name test
+  ATTR keyword printer-service-type print
+  ATTR keyword smi55357-driver $driver
+  ATTR uri smi55357-device-uri $device
+  GROUP printer-attributes-tag
+  ATTR name printer-name $name
+  STATUS successful-ok
+}
+EOT
+}
+
+# printer_op_test FILE OPERATION: an ipptool request for a printer operation
+# without further attributes (Pause-Printer, Disable-Printer, ...).
+printer_op_test() {
+    cat > "$1" <<EOT
+{
+  NAME "$2"
+  OPERATION $2
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri \$uri
+  ATTR name requesting-user-name test
+  STATUS successful-ok
+}
+EOT
+}
+
+# ipp_status: the IPP status in ipptool -tv's output on standard input.
+ipp_status() {
+    local out
+    out=$(cat)
+    case "$out" in
+        *"[PASS]"*) echo successful-ok ;;
+        *) echo "$out" | sed -n 's/.*status-code = \([a-z-]*\).*/\1/p' | head -n 1 ;;
+    esac
+}
+
+# expect NAME GOT WANTED: one check, counted in FAILED.
+expect() {
+    if [ "$2" = "$3" ]; then
+        echo "ok   $1: $2"
+    else
+        echo "FAIL $1: got '$2', expected '$3'"
+        FAILED=$((FAILED + 1))
+    fi
 }
