@@ -204,12 +204,18 @@ void* _papplJobProcess(pappl_job_t* job) {
     return result;
 }
 
-// A raster job printed while its client sends it (see above).
+// A raster job printed while its client sends it (see above). PAPPL 1.3.1
+// also counts each page in job-impressions-completed as it starts, so the
+// page that failed (cut short, unprintable) is taken off again.
 void _papplJobProcessRaster(pappl_job_t* job, pappl_client_t* client) {
     static const auto real = Real<void (*)(pappl_job_t*, pappl_client_t*)>("_papplJobProcessRaster");
     pappl_printer_t* printer = papplJobGetPrinter(job);
     TakePrinter(printer);
     real(job, client);
+    const pappl_jreason_t failed = PAPPL_JREASON_DOCUMENT_FORMAT_ERROR | PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR |
+                                   PAPPL_JREASON_ABORTED_BY_SYSTEM;
+    if ((papplJobGetReasons(job) & failed) && papplJobGetImpressionsCompleted(job) > 0)
+        papplJobSetImpressionsCompleted(job, -1);
     GivePrinter(printer);
 }
 

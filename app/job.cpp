@@ -258,6 +258,5 @@ bool DfAppPrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device
         }
     }
     close(fd);
-    if (ok) papplJobSetImpressionsCompleted(job, 1);
-    return ok;
+    return ok;  // PAPPL counts the impression of a raw job that succeeded
 }

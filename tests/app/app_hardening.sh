@@ -138,6 +138,13 @@ done <<EOT
 203|completed
 EOT
 
+say "A raw job counts one impression"
+printf 'RAW;' > "$W/docs/raw.bin"
+id=$(ipp_job till "$W/docs/raw.bin" application/vnd.dotforge-escpos)
+wait_job till "$id" > /dev/null
+expect "job-impressions-completed of a raw job" \
+    "$(get_job "ipp://$SRV/ipp/print/till" "$id" job-impressions-completed)" 1
+
 say "Queued jobs and a job without a document across a restart"
 app_stop
 ls "$W/appspool" | grep -q '^p00001j.*\.ipp$' || bad "no job file in the spool before the restart"
