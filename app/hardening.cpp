@@ -7,6 +7,8 @@
 #include "app/hardening.h"
 
 #include <dlfcn.h>
+#include <signal.h>
+#include <unistd.h>
 #include <sys/statvfs.h>
 
 #include <atomic>
@@ -15,6 +17,7 @@
 #include <ctime>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <set>
 #include <utility>
 
@@ -137,8 +140,57 @@ void CheckJobs(pappl_printer_t* printer, void*) {
     _papplPrinterCheckJobs(printer);
 }
 
+// PAPPL 1.3.1 waits up to a minute after SIGTERM while any printer has a
+// job, printing or only queued, and a job waiting for a printer that is off
+// keeps it waiting the whole minute. Queued jobs are in the state and start
+// again after a restart, so only a job being printed is waited for, and not
+// for more than kStopGraceSeconds; then the state is saved and the server
+// ends. (Its main loop even blocks on the printer's lock while the job
+// thread retries the device, holding it.)
+const int kStopGraceSeconds = 3;
+
+volatile sig_atomic_t gTermSignal = 0;
+struct sigaction gPapplTerm;
+
+// Notes the signal for the watch below, then lets PAPPL's handler have it.
+void OnTerm(int sig) {
+    gTermSignal = 1;
+    if (gPapplTerm.sa_handler != SIG_DFL && gPapplTerm.sa_handler != SIG_IGN) gPapplTerm.sa_handler(sig);
+}
+
+void WatchShutdown(pappl_system_t* system) {
+    // PAPPL installs its handler when it starts running; ours goes in front.
+    while (!papplSystemIsRunning(system)) usleep(100000);
+    struct sigaction ours{};
+    ours.sa_handler = OnTerm;
+    sigemptyset(&ours.sa_mask);
+    sigaction(SIGTERM, &ours, &gPapplTerm);
+    while (!gTermSignal && !papplSystemIsShutdown(system)) usleep(200000);
+    for (int i = 0; i < kStopGraceSeconds * 10; i++) {
+        {
+            std::lock_guard<std::mutex> lock(gRunningMutex);
+            if (gBusy.empty()) break;
+        }
+        usleep(100000);
+    }
+    // Without jobs PAPPL ends by itself within a second, and this thread
+    // with it.
+    sleep(2);
+    // The state is saved after every change already; a last save is tried,
+    // but a job thread stuck on its printer may hold the printer's lock.
+    std::atomic<bool> saved{false};
+    std::thread([system, &saved] {
+        std::string error;
+        if (!DfAppStateSave(system, error)) papplLog(system, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+        saved = true;
+    }).detach();
+    for (int i = 0; i < 20 && !saved; i++) usleep(100000);
+    papplLog(system, PAPPL_LOGLEVEL_INFO, "Stopping now; queued jobs are kept for the next start.");
+    _exit(0);
+}
+
 // PAPPL 1.3.1 loads the queued jobs of the state but starts none until a
-// new job arrives on their printer.
+// new job arrives on their printer. Runs once, when the server has started.
 bool ResumeJobs(pappl_system_t* system, void*) {
     papplSystemIteratePrinters(system, CheckJobs, nullptr);
     return true;
@@ -319,4 +371,7 @@ void _papplJobCopyDocumentData(pappl_client_t* client, pappl_job_t* job) {
 void DfAppInstallGuards(pappl_system_t* system, const char* spool) {
     gSpool = spool ? spool : "";
     papplSystemAddTimerCallback(system, time(nullptr), 0, ResumeJobs, nullptr);
+    // Its own thread: PAPPL's main loop itself waits on the printer's lock
+    // while a job thread retries a printer that is off.
+    std::thread(WatchShutdown, system).detach();
 }

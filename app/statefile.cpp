@@ -17,6 +17,8 @@
 #include <string>
 #include <thread>
 
+extern "C" void _papplJobSetState(pappl_job_t* job, ipp_jstate_t state);  // PAPPL 1.3.1, private
+
 namespace {
 
 std::string gPath;
@@ -115,6 +117,21 @@ bool ReadFile(const std::string& path, std::string& text) {
     return ok;
 }
 
+// A job that was printing when the server stopped is loaded as printing by
+// PAPPL 1.3.1 and then never printed: it is queued again (as a print
+// server does, from its first page).
+void RequeueJob(pappl_job_t* job, void*) {
+    const ipp_jstate_t state = papplJobGetState(job);
+    if (state != IPP_JSTATE_PROCESSING && state != IPP_JSTATE_STOPPED) return;
+    if (!papplJobGetFilename(job)) return;
+    _papplJobSetState(job, IPP_JSTATE_PENDING);
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "The job was printing when the server stopped; it is printed again.");
+}
+
+void RequeuePrinter(pappl_printer_t* printer, void*) {
+    papplPrinterIterateActiveJobs(printer, RequeueJob, nullptr, 1, 0);
+}
+
 bool SaveCallback(pappl_system_t* system, void*) {
     std::string error;
     if (DfAppStateSave(system, error)) return true;
@@ -181,7 +198,10 @@ bool DfAppStateLoad(pappl_system_t* system, const std::string& path) {
         ok = false;
         why = "PAPPL refused it";
     }
-    if (ok) return true;
+    if (ok) {
+        papplSystemIteratePrinters(system, RequeuePrinter, nullptr);
+        return true;
+    }
     char stamp[32];
     const time_t now = time(nullptr);
     struct tm tm;

@@ -175,6 +175,23 @@ expect "queued jobs printed after the restart" "$(cat "$W"/late/conn-* 2>/dev/nu
 # The job without a document is gone, and so is its file.
 expect "job files left of the job without a document" "$(ls "$W/appspool" | grep -c '^p00001j0*1-.*\.ipp$')" 0
 
+say "SIGTERM with a job waiting for a printer that is off"
+GONEPORT=$(dfstream freeport)
+"$APP" add -d gone -m escpos-58 -v "socket://127.0.0.1:$GONEPORT" >/dev/null || bad "add gone"
+printf 'WAITED;' > "$W/docs/w.bin"
+ipp_job gone "$W/docs/w.bin" application/vnd.dotforge-escpos > /dev/null
+sleep 1
+t0=$(date +%s%N)
+kill -TERM "$APP_PID"
+for i in $(seq 300); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.05; done
+ms=$((($(date +%s%N) - t0) / 1000000))
+[ "$ms" -lt 8000 ] && echo "ok   the server stopped $ms ms after SIGTERM" || bad "the server took $ms ms to stop"
+app_stop
+start_printer "$GONEPORT" "$W/gone"
+app_start
+for i in $(seq 100); do [ -e "$W/gone/conn-1.bin" ] && break; sleep 0.1; done
+expect "the waiting job after the restart" "$(cat "$W"/gone/conn-* 2>/dev/null | grep -ao WAITED)" WAITED
+
 say "Connections that never send a request"
 exec {HOLD}< <(python3 - "$PORT" <<'EOT'
 import socket, sys, time
@@ -185,7 +202,7 @@ for i in range(300):
     except OSError:
         pass
 print(len(conns), flush=True)
-time.sleep(15)
+time.sleep(8)
 EOT
 )
 read -r -t 30 opened <&$HOLD
@@ -194,7 +211,7 @@ threads=$(app_threads)
 [ "${threads:-999}" -le 100 ] && echo "ok   $opened idle connections, $threads threads" ||
     bad "$opened idle connections made $threads threads"
 app_alive "idle connections" || FAILED=$((FAILED + 1))
-expect "a printer list meanwhile" "$(printers)" "late till "
+expect "a printer list meanwhile" "$(printers)" "gone late till "
 exec {HOLD}<&-
 
 app_stop
