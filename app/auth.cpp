@@ -191,5 +191,6 @@ bool DfAppAuthIsAdminGroup(const char* group) {
 }
 
 bool DfAppAuthLocalAdmin(uid_t uid) {
-    return DfAppLocalAdmin(uid, gInstalled && gInstalled->haveLocalGroup, gInstalled ? gInstalled->localGid : 0);
+    return DfAppLocalAdmin(uid, gInstalled && gInstalled->haveLocalGroup,
+                           gInstalled ? gInstalled->localGid : 0);
 }

@@ -37,7 +37,7 @@ void _papplPrinterWebHome(pappl_client_t* client, pappl_printer_t* printer);
 void* _papplClientRun(pappl_client_t* client);
 void _papplClientDelete(pappl_client_t* client);
 http_status_t _papplClientIsAuthorizedForGroup(pappl_client_t* client, bool allow_remote, const char* group,
-                                              gid_t gid);
+                                               gid_t gid);
 void _papplSystemConfigChanged(pappl_system_t* system);
 void _papplPrinterCheckJobs(pappl_printer_t* printer);
 }
@@ -161,7 +161,7 @@ void OnTerm(int sig) {
 void WatchShutdown(pappl_system_t* system) {
     // PAPPL installs its handler when it starts running; ours goes in front.
     while (!papplSystemIsRunning(system)) usleep(100000);
-    struct sigaction ours{};
+    struct sigaction ours {};
     ours.sa_handler = OnTerm;
     sigemptyset(&ours.sa_mask);
     sigaction(SIGTERM, &ours, &gPapplTerm);
@@ -233,7 +233,8 @@ void* _papplJobProcess(pappl_job_t* job) {
     {
         std::lock_guard<std::mutex> lock(gRunningMutex);
         if (!gRunning.insert({printer, id}).second || papplJobGetState(job) != IPP_JSTATE_PENDING) {
-            papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Job %d was started twice; the second start is ignored.", id);
+            papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Job %d was started twice; the second start is ignored.",
+                        id);
             return nullptr;
         }
     }
@@ -264,8 +265,8 @@ void _papplJobProcessRaster(pappl_job_t* job, pappl_client_t* client) {
     pappl_printer_t* printer = papplJobGetPrinter(job);
     TakePrinter(printer);
     real(job, client);
-    const pappl_jreason_t failed = PAPPL_JREASON_DOCUMENT_FORMAT_ERROR | PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR |
-                                   PAPPL_JREASON_ABORTED_BY_SYSTEM;
+    const pappl_jreason_t failed = PAPPL_JREASON_DOCUMENT_FORMAT_ERROR |
+                                   PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR | PAPPL_JREASON_ABORTED_BY_SYSTEM;
     if ((papplJobGetReasons(job) & failed) && papplJobGetImpressionsCompleted(job) > 0)
         papplJobSetImpressionsCompleted(job, -1);
     GivePrinter(printer);
@@ -336,12 +337,12 @@ void* _papplClientRun(pappl_client_t* client) {
 // auth callback, so any local user could add a printer through `add`. The
 // socket tells who is at the other end: only administrators configure.
 http_status_t _papplClientIsAuthorizedForGroup(pappl_client_t* client, bool allow_remote, const char* group,
-                                              gid_t gid) {
+                                               gid_t gid) {
     static const auto real = Real<http_status_t (*)(pappl_client_t*, bool, const char*, gid_t)>(
         "_papplClientIsAuthorizedForGroup");
     uid_t uid = 0;
-    if (httpAddrFamily(httpGetAddress(papplClientGetHTTP(client))) == AF_LOCAL && DfAppAuthIsAdminGroup(group) &&
-        (!DfAppLocalPeerUid(client, uid) || !DfAppAuthLocalAdmin(uid))) {
+    if (httpAddrFamily(httpGetAddress(papplClientGetHTTP(client))) == AF_LOCAL &&
+        DfAppAuthIsAdminGroup(group) && (!DfAppLocalPeerUid(client, uid) || !DfAppAuthLocalAdmin(uid))) {
         papplLogClient(client, PAPPL_LOGLEVEL_INFO, "Local user %u is not an administrator.",
                        static_cast<unsigned>(uid));
         return HTTP_STATUS_FORBIDDEN;
@@ -359,7 +360,8 @@ void _papplJobCopyDocumentData(pappl_client_t* client, pappl_job_t* job) {
     const char* text = attr ? ippGetString(attr, 0, nullptr) : nullptr;
     if (!text || strcmp(text, "Unable to write print file: Success") != 0) return;
     struct statvfs fs;
-    const bool full = !gSpool.empty() && statvfs(gSpool.c_str(), &fs) == 0 && fs.f_bavail * fs.f_frsize < 65536;
+    const bool full =
+        !gSpool.empty() && statvfs(gSpool.c_str(), &fs) == 0 && fs.f_bavail * fs.f_frsize < 65536;
     const char* why = full ? "Unable to write print file: No space left on device (the spool is full)."
                            : "Unable to write print file: the spool took only part of it.";
     papplLogClient(client, PAPPL_LOGLEVEL_ERROR, "%s", why);

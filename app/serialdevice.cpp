@@ -119,7 +119,8 @@ bool OpenCb(pappl_device_t* device, const char* uri, const char*) {
         return false;
     }
     struct termios t;
-    if (fstat(fd, &opened) != 0 || opened.st_rdev != checked.st_rdev || !isatty(fd) || tcgetattr(fd, &t) != 0) {
+    if (fstat(fd, &opened) != 0 || opened.st_rdev != checked.st_rdev || !isatty(fd) ||
+        tcgetattr(fd, &t) != 0) {
         papplDeviceError(device, "%s is not a serial port.", s.path.c_str());
         close(fd);
         return false;

@@ -42,14 +42,16 @@ bool DfSerialPathAllowed(const std::string& path, std::string& error) {
     bool ok = !name.empty() && path.find('%') == std::string::npos && path.find("..") == std::string::npos;
     if (ok && !Numbered(name)) {
         // udev's stable names for the same adapters: one file name, no more.
-        const bool link = name.compare(0, 13, "serial/by-id/") == 0 || name.compare(0, 15, "serial/by-path/") == 0;
+        const bool link =
+            name.compare(0, 13, "serial/by-id/") == 0 || name.compare(0, 15, "serial/by-path/") == 0;
         const size_t slash = name.find('/', 7);
         ok = link && name.find('/', slash + 1) == std::string::npos && name.size() > slash + 1;
     }
     if (!ok)
-        error = "the port must be a serial device (/dev/ttyUSB0, /dev/ttyACM0, /dev/rfcomm0, /dev/ttyS1, "
-                "/dev/ttyAMA0, /dev/serial/by-id/...), not \"" +
-                path + "\"";
+        error =
+            "the port must be a serial device (/dev/ttyUSB0, /dev/ttyACM0, /dev/rfcomm0, /dev/ttyS1, "
+            "/dev/ttyAMA0, /dev/serial/by-id/...), not \"" +
+            path + "\"";
     return ok;
 }
 
@@ -61,8 +63,8 @@ bool DfSerialIsConsole(const std::string& name, const std::string& consoles, con
     std::istringstream args(cmdline);
     while (args >> word) {
         if (word.compare(0, 8, "console=") != 0) continue;
-        const std::string dev = word.substr(8, word.find(',') == std::string::npos ? std::string::npos
-                                                                                   : word.find(',') - 8);
+        const std::string dev =
+            word.substr(8, word.find(',') == std::string::npos ? std::string::npos : word.find(',') - 8);
         if (dev == name || dev == "/dev/" + name) return true;
     }
     return false;

@@ -125,7 +125,8 @@ void RequeueJob(pappl_job_t* job, void*) {
     if (state != IPP_JSTATE_PROCESSING && state != IPP_JSTATE_STOPPED) return;
     if (!papplJobGetFilename(job)) return;
     _papplJobSetState(job, IPP_JSTATE_PENDING);
-    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "The job was printing when the server stopped; it is printed again.");
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO,
+                "The job was printing when the server stopped; it is printed again.");
 }
 
 void RequeuePrinter(pappl_printer_t* printer, void*) {
