@@ -97,6 +97,31 @@ bool DfAppLocalPeerUid(pappl_client_t* client, uid_t& uid) {
     return DfAppUidFromTcpTable(ReadAll(table), TableAddress(peer), TableAddress(local), uid);
 }
 
+bool DfAppJobOperation(pappl_client_t* client) {
+    if (papplClientGetMethod(client) != HTTP_STATE_POST) return false;
+    switch (papplClientGetOperation(client)) {
+        case IPP_OP_PRINT_JOB:
+        case IPP_OP_PRINT_URI:
+        case IPP_OP_CREATE_JOB:
+        case IPP_OP_SEND_DOCUMENT:
+        case IPP_OP_SEND_URI:
+        case IPP_OP_CLOSE_JOB:
+        case IPP_OP_CANCEL_JOB:
+        case IPP_OP_CANCEL_CURRENT_JOB:
+        case IPP_OP_CANCEL_MY_JOBS:
+        case IPP_OP_HOLD_JOB:
+        case IPP_OP_RELEASE_JOB:
+        case IPP_OP_RESTART_JOB:
+        case IPP_OP_SET_JOB_ATTRIBUTES:
+        case IPP_OP_VALIDATE_JOB:
+        case IPP_OP_VALIDATE_DOCUMENT:
+        case IPP_OP_IDENTIFY_PRINTER:
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool DfAppLocalAdmin(uid_t uid, bool haveGroup, gid_t gid) {
     if (uid == 0 || uid == geteuid()) return true;
     if (!haveGroup) return false;

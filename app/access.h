@@ -24,6 +24,12 @@ bool DfAppLocalPeerUid(pappl_client_t* client, uid_t& uid);
 bool DfAppUidFromTcpTable(const std::string& table, const std::string& peer, const std::string& local,
                           uid_t& uid);
 
+// True when CLIENT's request is an IPP operation on a job (sending its
+// document, cancelling, holding it): on this machine these stay open to
+// every user, as before, since a print server's backend (running as its own
+// user) sends them for the users it prints for.
+bool DfAppJobOperation(pappl_client_t* client);
+
 // True when UID may configure printers from this machine: root, the
 // server's own user, or a member of GID when HAVE_GROUP.
 bool DfAppLocalAdmin(uid_t uid, bool haveGroup, gid_t gid);

@@ -92,8 +92,9 @@ http_status_t Authorize(pappl_client_t* client, const char* group, gid_t gid, vo
     // open to them; configuring needs an administrator's uid or a login.
     uid_t uid = 0;
     const bool local = httpAddrLocalhost(httpGetAddress(papplClientGetHTTP(client)));
-    if (local && (!admin || (DfAppLocalPeerUid(client, uid) &&
-                             DfAppLocalAdmin(uid, auth.haveLocalGroup, auth.localGid))))
+    if (local &&
+        (!admin || DfAppJobOperation(client) ||
+         (DfAppLocalPeerUid(client, uid) && DfAppLocalAdmin(uid, auth.haveLocalGroup, auth.localGid))))
         return HTTP_STATUS_CONTINUE;
     if (StatusQuery(client)) return HTTP_STATUS_CONTINUE;
     if (auth.service.empty()) {

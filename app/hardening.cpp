@@ -342,7 +342,8 @@ http_status_t _papplClientIsAuthorizedForGroup(pappl_client_t* client, bool allo
         "_papplClientIsAuthorizedForGroup");
     uid_t uid = 0;
     if (httpAddrFamily(httpGetAddress(papplClientGetHTTP(client))) == AF_LOCAL &&
-        DfAppAuthIsAdminGroup(group) && (!DfAppLocalPeerUid(client, uid) || !DfAppAuthLocalAdmin(uid))) {
+        DfAppAuthIsAdminGroup(group) && !DfAppJobOperation(client) &&
+        (!DfAppLocalPeerUid(client, uid) || !DfAppAuthLocalAdmin(uid))) {
         papplLogClient(client, PAPPL_LOGLEVEL_INFO, "Local user %u is not an administrator.",
                        static_cast<unsigned>(uid));
         return HTTP_STATUS_FORBIDDEN;

@@ -126,6 +126,18 @@ garbage|head -c 3000 /dev/urandom
 cut short|head -c 700 "$W/state.good"
 EOT
 
+say "A state file naming a device that is not a printer"
+sed '/name="till"/ s|uri="[^"]*"|uri="file:///etc/shadow"|' \
+    "$W/state.good" > "$W/state"
+grep -q 'file:///etc/shadow' "$W/state" || bad "the test could not write the state"
+app_start
+list=$("$APP" printers 2>&1 | sort | tr '\n' ' ')
+[ "$list" = "label " ] && echo "ok   only the printer with a socket: URI is loaded" || bad "printers loaded: '$list'"
+grep -q "file:///etc/shadow.* is not allowed" "$W/app.log" && echo "ok   the log says why" ||
+    bad "nothing in the log about the file: URI"
+app_stop
+cp "$W/state.good" "$W/state"
+
 say "A full file system under the state and the spool"
 FULL=$W/full
 mkdir -p "$FULL"
