@@ -230,13 +230,18 @@ void* _papplJobProcess(pappl_job_t* job) {
     static const auto real = Real<void* (*)(pappl_job_t*)>("_papplJobProcess");
     const int id = papplJobGetID(job);
     pappl_printer_t* printer = papplJobGetPrinter(job);
+    bool again;
     {
         std::lock_guard<std::mutex> lock(gRunningMutex);
-        if (!gRunning.insert({printer, id}).second || papplJobGetState(job) != IPP_JSTATE_PENDING) {
-            papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Job %d was started twice; the second start is ignored.",
-                        id);
-            return nullptr;
+        again = !gRunning.insert({printer, id}).second;
+        if (!again && papplJobGetState(job) != IPP_JSTATE_PENDING) {
+            gRunning.erase({printer, id});
+            again = true;
         }
+    }
+    if (again) {
+        papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Job %d was started twice; the second start is ignored.", id);
+        return nullptr;
     }
     TakePrinter(printer);
     void* result = nullptr;
