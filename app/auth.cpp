@@ -5,6 +5,8 @@
 // (authenticate and account), then group membership.
 #include "app/auth.h"
 
+#include "app/access.h"
+
 #include <grp.h>
 #include <pwd.h>
 #include <security/pam_appl.h>
@@ -83,15 +85,26 @@ bool StatusQuery(pappl_client_t* client) {
 http_status_t Authorize(pappl_client_t* client, const char* group, gid_t gid, void* data) {
     const DfAppAuth& auth = *static_cast<const DfAppAuth*>(data);
     if (!group || !*group) return HTTP_STATUS_CONTINUE;
-    // PAPPL 1.3.1 asks the callback before its own loopback test: keep this
-    // machine's clients (127.x, ::1, the domain socket) trusted.
-    if (httpAddrLocalhost(httpGetAddress(papplClientGetHTTP(client)))) return HTTP_STATUS_CONTINUE;
+    const bool admin = group == auth.installedGroup;
+    // PAPPL 1.3.1 asks the callback before its own loopback test, which
+    // would let every local user (127.x, ::1, the domain socket) configure
+    // printers, and so write wherever a device URI points. Printing stays
+    // open to them; configuring needs an administrator's uid or a login.
+    uid_t uid = 0;
+    const bool local = httpAddrLocalhost(httpGetAddress(papplClientGetHTTP(client)));
+    if (local &&
+        (!admin || DfAppJobOperation(client) ||
+         (DfAppLocalPeerUid(client, uid) && DfAppLocalAdmin(uid, auth.haveLocalGroup, auth.localGid))))
+        return HTTP_STATUS_CONTINUE;
     if (StatusQuery(client)) return HTTP_STATUS_CONTINUE;
     if (auth.service.empty()) {
-        papplLogClient(client, PAPPL_LOGLEVEL_INFO, "Configuration from other machines is off.");
+        if (local)
+            papplLogClient(client, PAPPL_LOGLEVEL_INFO, "Local user %u is not an administrator.",
+                           static_cast<unsigned>(uid));
+        else
+            papplLogClient(client, PAPPL_LOGLEVEL_INFO, "Configuration from other machines is off.");
         return HTTP_STATUS_FORBIDDEN;
     }
-    const bool admin = group == auth.group;
     const gid_t wanted = admin ? auth.gid : gid;
     const char* field = httpGetField(papplClientGetHTTP(client), HTTP_FIELD_AUTHORIZATION);
     if (!field || strncmp(field, "Basic ", 6)) return HTTP_STATUS_UNAUTHORIZED;
@@ -126,6 +139,10 @@ DfAppAuth DfAppAuthFromOptions(int num_options, cups_option_t* options) {
     const char* group = cupsGetOption("admin-group", num_options, options);
     if (!service) service = kDefaultService;
     if (!group) group = kDefaultGroup;
+    if (const struct group* local = *group ? getgrnam(group) : nullptr) {
+        auth.haveLocalGroup = true;
+        auth.localGid = local->gr_gid;
+    }
     if (!*service || !strcmp(service, "none")) {
         auth.warning = "auth-service=none: configuration only from this machine.";
         return auth;
@@ -144,9 +161,13 @@ DfAppAuth DfAppAuthFromOptions(int num_options, cups_option_t* options) {
 // Installed even when remote configuration is off: without an auth service
 // or callback PAPPL 1.3.1 lets any client post its web forms. The admin group
 // then only marks configuration requests (root exists everywhere).
-void DfAppAuthInstall(pappl_system_t* system, const DfAppAuth& auth) {
-    papplSystemSetAdminGroup(system, auth.service.empty() ? "root" : auth.group.c_str());
-    papplSystemSetAuthCallback(system, "Basic", Authorize, const_cast<DfAppAuth*>(&auth));
+const DfAppAuth* gInstalled = nullptr;
+
+void DfAppAuthInstall(pappl_system_t* system, DfAppAuth& auth) {
+    gInstalled = &auth;
+    auth.installedGroup = auth.service.empty() ? "root" : auth.group;
+    papplSystemSetAdminGroup(system, auth.installedGroup.c_str());
+    papplSystemSetAuthCallback(system, "Basic", Authorize, &auth);
 }
 
 bool DfAppUserInGroup(const char* user, gid_t gid) {
@@ -164,4 +185,13 @@ bool DfAppUserInGroup(const char* user, gid_t gid) {
     for (int i = 0; i < count; i++)
         if (groups[static_cast<size_t>(i)] == gid) return true;
     return false;
+}
+
+bool DfAppAuthIsAdminGroup(const char* group) {
+    return gInstalled && group && gInstalled->installedGroup == group;
+}
+
+bool DfAppAuthLocalAdmin(uid_t uid) {
+    return DfAppLocalAdmin(uid, gInstalled && gInstalled->haveLocalGroup,
+                           gInstalled ? gInstalled->localGid : 0);
 }

@@ -1,6 +1,7 @@
-// Who may change the printer application's configuration. Loopback clients
-// are trusted (PAPPL lets every 127.x/::1 client in); a client on another
-// machine must log in with HTTP Basic over TLS as a PAM user in the admin
+// Who may change the printer application's configuration. A client on this
+// machine is trusted when its user is root, the server's own or in the
+// admin group (its socket tells, see access.h); any other client, on this
+// machine or another, must log in with HTTP Basic over TLS as a PAM user in the admin
 // group. Jobs need no login, as IPP Everywhere clients expect.
 #pragma once
 
@@ -14,6 +15,11 @@ struct DfAppAuth {
     std::string group;    // admin group (empty with it)
     gid_t gid = 0;
     std::string warning;  // why remote configuration is off, when it is
+    // Local configuration: root, the server's own user and this group's
+    // members (admin-group, whether or not remote configuration is on).
+    bool haveLocalGroup = false;
+    gid_t localGid = 0;
+    std::string installedGroup;  // the admin group PAPPL asks with
 };
 
 // Reads auth-service (default "dotforge-app"; "none" turns remote
@@ -23,7 +29,12 @@ DfAppAuth DfAppAuthFromOptions(int num_options, cups_option_t* options);
 
 // Installs the check on a system created with AUTH's service; AUTH must
 // outlive the system.
-void DfAppAuthInstall(pappl_system_t* system, const DfAppAuth& auth);
+void DfAppAuthInstall(pappl_system_t* system, DfAppAuth& auth);
 
 // True when USER's primary or supplementary groups include GID.
 bool DfAppUserInGroup(const char* user, gid_t gid);
+
+// For the installed check: whether GROUP is the admin group PAPPL asks
+// with, and whether local user UID may configure printers.
+bool DfAppAuthIsAdminGroup(const char* group);
+bool DfAppAuthLocalAdmin(uid_t uid);

@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/access.h"
 #include "app/bleuri.h"
 #include "app/dnssd.h"
 #include "app/serialdevice.h"
+#include "app/serialpath.h"
 
 namespace {
 
@@ -38,15 +40,29 @@ bool DfAppCheckDeviceUri(const char* uri, std::string& error) {
         error = std::string("No printer chosen: ") + DfAppDnssdOffReason();
         return false;
     }
-    if (uri && !strncmp(uri, "ble:", 4)) {
+    if (!DfAppDeviceSchemeAllowed(uri, error)) return false;
+    if (!strncmp(uri, "ble:", 4)) {
         DfBleSettings settings;
         if (DfParseBleUri(uri, settings, error)) return true;
         error = std::string("Bad Bluetooth device URI '") + uri + "': " + error;
         return false;
     }
-    if (!uri || strncmp(uri, "serial:", 7)) return true;
+    if (strncmp(uri, "serial:", 7)) return true;
     DfSerialSettings settings;
     if (DfParseSerialUri(uri, settings, error)) return true;
+    error = std::string("Bad serial device URI '") + uri + "': " + error;
+    return false;
+}
+
+bool DfAppCheckDeviceUriForAdd(const char* uri, std::string& error) {
+    if (!DfAppCheckDeviceUri(uri, error)) return false;
+    DfSerialSettings settings;
+    std::string real;
+    // A port that is there must be a serial port now; one that is not (an
+    // adapter unplugged) is checked again when a job opens it.
+    if (strncmp(uri, "serial:", 7) || !DfParseSerialUri(uri, settings, error) ||
+        access(settings.path.c_str(), F_OK) != 0 || DfSerialCheckNode(settings.path, real, error))
+        return true;
     error = std::string("Bad serial device URI '") + uri + "': " + error;
     return false;
 }

@@ -18,6 +18,7 @@
 #include "app/ippsettings.h"
 #include "app/mediafit.h"
 #include "app/models.h"
+#include "app/resolution.h"
 #include "app/status.h"
 #include "app/vendor.h"
 #include "base/objref.h"
@@ -186,6 +187,10 @@ bool DfAppStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
                 page, j->header.cupsWidth, j->header.cupsHeight, j->header.cupsBitsPerPixel,
                 j->header.cupsBytesPerLine, j->header.cupsHeight);
 
+    std::string why;
+    if (!DfAppResolutionSupported(papplJobGetPrinter(job), options->header, why))
+        return Abort(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
+                     "Page " + std::to_string(page) + " is not printed: " + why + ".");
     if (j->header.cupsBitsPerPixel != 8 || j->header.cupsBitsPerColor != 8) {
         return Abort(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
                      "Page " + std::to_string(page) + " is not 8-bit grey.");
@@ -282,6 +287,5 @@ bool DfAppPrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device
         }
     }
     close(fd);
-    if (ok) papplJobSetImpressionsCompleted(job, 1);
-    return ok;
+    return ok;  // PAPPL counts the impression of a raw job that succeeded
 }

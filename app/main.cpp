@@ -18,9 +18,11 @@
 #include "app/devicelist.h"
 #include "app/docfilter.h"
 #include "app/driver.h"
+#include "app/hardening.h"
 #include "app/housekeeping.h"
 #include "app/serialdevice.h"
 #include "app/startup.h"
+#include "app/statefile.h"
 #include "app/webui.h"
 #include "base/log.h"
 
@@ -129,12 +131,11 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     DfAppAddDocumentFilters(system);
     papplSystemSetFooterHTML(system, "dotforge printer application");
     DfAppWebSetup(system, spool);
-    if (access(stateFile.c_str(), R_OK) == 0 && !papplSystemLoadState(system, stateFile.c_str()))
-        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to load the state file '%s'.", stateFile.c_str());
+    DfAppStateLoad(system, stateFile);
+    DfAppStateCleanSpool(system, spool);
     // After the state: it carries an admin group of its own.
     DfAppAuthInstall(system, auth);
-    papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),
-                               const_cast<char*>(stateFile.c_str()));
+    DfAppInstallGuards(system, spool);
     return system;
 }
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <glob.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/serialpath.h"
 #include "app/webui.h"
 
 namespace {
@@ -102,15 +104,24 @@ bool OpenCb(pappl_device_t* device, const char* uri, const char*) {
         papplDeviceError(device, "Bad serial device URI: %s", error.c_str());
         return false;
     }
+    // The node is checked before it is opened for writing; the open then
+    // must reach the same node.
+    std::string real;
+    struct stat checked, opened;
+    if (!DfSerialCheckNode(s.path, real, error) || stat(real.c_str(), &checked) != 0) {
+        papplDeviceError(device, "Unable to use %s: %s.", s.path.c_str(), error.c_str());
+        return false;
+    }
     // Non-blocking open: a port whose carrier line is down would otherwise
     // hang here forever.
-    int fd = open(s.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int fd = open(real.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         papplDeviceError(device, "Unable to open %s: %s", s.path.c_str(), strerror(errno));
         return false;
     }
     struct termios t;
-    if (!isatty(fd) || tcgetattr(fd, &t) != 0) {
+    if (fstat(fd, &opened) != 0 || opened.st_rdev != checked.st_rdev || !isatty(fd) ||
+        tcgetattr(fd, &t) != 0) {
         papplDeviceError(device, "%s is not a serial port.", s.path.c_str());
         close(fd);
         return false;
@@ -254,12 +265,8 @@ bool DfParseSerialUri(const char* uri, DfSerialSettings& s, std::string& error) 
     }
     const size_t q = text.find('?');
     s.path = text.substr(7, q == std::string::npos ? std::string::npos : q - 7);
-    // Only device nodes: the URI must not reach arbitrary files.
-    if (s.path.compare(0, 5, "/dev/") != 0 || s.path.find("/../") != std::string::npos ||
-        s.path.size() <= 5) {
-        error = "the port must be a device under /dev, not \"" + s.path + "\"";
-        return false;
-    }
+    // Only serial device nodes: the URI must not reach arbitrary files.
+    if (!DfSerialPathAllowed(s.path, error)) return false;
     if (q == std::string::npos) return true;
     size_t at = q + 1;
     while (at <= text.size()) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/serialdevice.h"
+#include "app/serialpath.h"
 
 namespace {
 
@@ -40,6 +41,19 @@ TEST(SerialUri, Settings) {
         {"serial:/dev/ttyUSB0?baud", false, 0, 0, 0, 0, false, false},
         {"serial:/etc/passwd", false, 0, 0, 0, 0, false, false},
         {"serial:/dev/../etc/passwd", false, 0, 0, 0, 0, false, false},
+        {"serial:/dev/%2e%2e/etc/passwd", false, 0, 0, 0, 0, false, false},
+        {"serial:/dev/console", false, 0, 0, 0, 0, false, false},
+        {"serial:/dev/tty", false, 0, 0, 0, 0, false, false},
+        {"serial:/dev/ptmx", false, 0, 0, 0, 0, false, false},
+        {"serial:/dev/null", false, 0, 0, 0, 0, false, false},
+        {"serial:/dev/shm/printer", false, 0, 0, 0, 0, false, false},
+        {"serial:/dev/pts/3", true, 9600, 8, 'n', 1, false, false},
+        {"serial:/dev/ttyAMA0", true, 9600, 8, 'n', 1, false, false},
+        {"serial:/dev/serial/by-id/usb-Printer_123-if00-port0", true, 9600, 8, 'n', 1, false, false},
+        {"serial:/dev/serial/by-id/../../null", false, 0, 0, 0, 0, false, false},
+        {"serial:/dev/serial/by-id/a/b", false, 0, 0, 0, 0, false, false},
+        {"serial:/dev/ttyUSB", false, 0, 0, 0, 0, false, false},
+        {"serial:/dev/ttyUSB0x", false, 0, 0, 0, 0, false, false},
         {"socket://127.0.0.1", false, 0, 0, 0, 0, false, false},
     };
     for (const Case& c : cases) {
@@ -58,6 +72,40 @@ TEST(SerialUri, Settings) {
         EXPECT_EQ(s.rtscts, c.rtscts);
         EXPECT_EQ(s.xonxoff, c.xonxoff);
     }
+}
+
+TEST(SerialPath, TheKernelConsoleIsRefused) {
+    struct Case {
+        const char* name;
+        const char* active;
+        const char* cmdline;
+        bool console;
+    } cases[] = {
+        {"ttyS0", "tty0 ttyS0\n", "", true},
+        {"ttyS1", "tty0 ttyS0\n", "", false},
+        {"ttyAMA0", "tty1\n", "root=/dev/mmcblk0p2 console=ttyAMA0,115200 quiet", true},
+        {"ttyS0", "", "console=/dev/ttyS0", true},
+        {"ttyS0", "", "console=ttyS01", false},
+        {"ttyUSB0", "ttyS0", "console=tty1", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " / " + c.active + " / " + c.cmdline);
+        EXPECT_EQ(DfSerialIsConsole(c.name, c.active, c.cmdline), c.console);
+    }
+}
+
+TEST(SerialPath, OnlyTerminalsAreOpened) {
+    // Names that pass the path rules but lead elsewhere or to no terminal.
+    std::string real, error;
+    EXPECT_FALSE(DfSerialCheckNode("/dev/pts/999999", real, error));
+    EXPECT_FALSE(error.empty());
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    EXPECT_TRUE(DfSerialCheckNode(ptsname(master), real, error)) << error;
+    EXPECT_EQ(real, ptsname(master));
+    close(master);
 }
 
 void CollectError(const char* message, void* data) {

@@ -74,6 +74,15 @@ app_stop() {
     rm -f "$W/run/dotforge-app.sock"
 }
 
+# app_kill: ends the server at once (kill -9), as a crash or power loss would.
+app_kill() {
+    [ -n "$APP_PID" ] || return 0
+    kill -KILL "$APP_PID" 2>/dev/null
+    wait "$APP_PID" 2>/dev/null
+    APP_PID=
+    rm -f "$W/run/dotforge-app.sock"
+}
+
 app_cleanup() {
     local p
     app_stop
@@ -102,7 +111,14 @@ wait_conn() {
 print_request() {
     local t
     t=$(mktemp "$W/tests/print.XXXXXX")
-    cat > "$t" <<EOT
+    print_block "$@" > "$t"
+    echo "$t"
+}
+
+# print_block FILE FORMAT STATUS ATTR-LINES [DISPLAY]: the request itself
+# (blocks appended to one file are sent one after the other).
+print_block() {
+    cat <<EOT
 {
   NAME "print"
   OPERATION Print-Job
@@ -119,7 +135,6 @@ $4
 ${5:+  DISPLAY $5}
 }
 EOT
-    echo "$t"
 }
 
 # ipp_job PRINTER FILE FORMAT [ATTR LINES]: a Print-Job through ipptool with
@@ -250,4 +265,76 @@ EOT
     for i in $(seq 100); do [ -S "$1/bus.sock" ] && break; sleep 0.05; done
     [ -S "$1/bus.sock" ] || fail "the private message bus did not start: $(cat "$1/bus.log")"
     export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$1/bus.sock
+}
+
+# app_threads: how many threads the server runs.
+app_threads() {
+    awk '/^Threads:/ {print $2}' "/proc/$APP_PID/status" 2>/dev/null
+}
+
+# app_alive NAME: fails the check NAME unless the server still runs.
+app_alive() {
+    if kill -0 "$APP_PID" 2>/dev/null; then echo "ok   $1: the server runs"; return 0; fi
+    echo "FAIL $1: the server died"
+    tail -n 30 "$W/app.out"
+    return 1
+}
+
+# create_test FILE: an ipptool Create-Printer request ($driver, $device,
+# $name) expecting successful-ok.
+create_test() {
+    cat > "$1" <<'EOT'
+{
+  NAME "create"
+  OPERATION Create-Printer
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri system-uri $uri
+  ATTR name requesting-user-name test
+  ATTR keyword printer-service-type print
+  ATTR keyword smi55357-driver $driver
+  ATTR uri smi55357-device-uri $device
+  GROUP printer-attributes-tag
+  ATTR name printer-name $name
+  STATUS successful-ok
+}
+EOT
+}
+
+# printer_op_test FILE OPERATION: an ipptool request for a printer operation
+# without further attributes (Pause-Printer, Disable-Printer, ...).
+printer_op_test() {
+    cat > "$1" <<EOT
+{
+  NAME "$2"
+  OPERATION $2
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri \$uri
+  ATTR name requesting-user-name test
+  STATUS successful-ok
+}
+EOT
+}
+
+# ipp_status: the IPP status in ipptool -tv's output on standard input.
+ipp_status() {
+    local out
+    out=$(cat)
+    case "$out" in
+        *"[PASS]"*) echo successful-ok ;;
+        *) echo "$out" | sed -n 's/.*status-code = \([a-z-]*\).*/\1/p' | head -n 1 ;;
+    esac
+}
+
+# expect NAME GOT WANTED: one check, counted in FAILED.
+expect() {
+    if [ "$2" = "$3" ]; then
+        echo "ok   $1: $2"
+    else
+        echo "FAIL $1: got '$2', expected '$3'"
+        FAILED=$((FAILED + 1))
+    fi
 }

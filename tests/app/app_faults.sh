@@ -73,6 +73,9 @@ say "A raster cut short on its second page"
 CONN=$((CONN + 1))
 wait_conn "$W/net" $CONN || bad "cut: no connection"
 aborted cut ok "$(last_job ok)" document-format-error
+# The page cut short is not counted as printed.
+imp=$(get_job "ipp://$SRV/ipp/print/ok" "$(last_job ok)" job-impressions-completed)
+[ "$imp" = 1 ] && echo "ok   cut: 1 impression completed" || bad "cut: job-impressions-completed is '$imp', not 1"
 # Only the whole first page reached the printer, as long as the default label.
 same_bytes "cut: first page only" "$W/net/conn-$CONN.bin" "$W/expect/padded.bin" || FAILED=$((FAILED + 1))
 grep -q 'Page 2 ended early: [0-9]* of 240 lines arrived; it was not printed' "$W/app.log" || bad "cut: the log does not say why"

@@ -228,6 +228,44 @@ EOT
         ;;
 esac
 
+say "Printer operations and the printer page from $ADDR_C without a login"
+for op in Disable-Printer Enable-Printer Hold-New-Jobs Release-Held-New-Jobs; do
+    printer_op_test "$W/tests/$op.test" "$op"
+    expect "$op without a login" \
+        "$(ipptool -tv "ipps://$BASE/ipp/print/receipt" "$W/tests/$op.test" 2>&1 | status)" client-error-not-authenticated
+done
+expect "Disable-Printer by the admin" "$(ipptool -tv "ipps://$USER_OK:$PASS_OK@$BASE/ipp/print/receipt" \
+    "$W/tests/Disable-Printer.test" 2>&1 | status)" successful-ok
+expect "Enable-Printer by the admin" "$(ipptool -tv "ipps://$USER_OK:$PASS_OK@$BASE/ipp/print/receipt" \
+    "$W/tests/Enable-Printer.test" 2>&1 | status)" successful-ok
+# A job without its document first: releasing it once crashed the server.
+cat > "$W/tests/createjob.test" <<'EOT'
+{
+  NAME "create-job"
+  OPERATION Create-Job
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR name requesting-user-name test
+  STATUS successful-ok
+}
+EOT
+ipptool -q "ipp://$BASE/ipp/print/receipt" "$W/tests/createjob.test"
+ptoken=$(client curl -s --max-time 10 "http://$BASE/receipt/" |
+    sed -n 's/.*name="session" value="\([0-9a-f]*\)".*/\1/p' | head -n 1)
+for action in hold-new-jobs release-held-new-jobs print-test-page identify-printer; do
+    for scheme in http https; do
+        code=$(post -k "$scheme://$BASE/receipt/" "session=$ptoken&action=$action")
+        case "$code" in
+            200 | 30*) expect "the printer page's $action over $scheme without a login" "$code" "a refusal" ;;
+            *) echo "ok   the printer page's $action over $scheme without a login: $code" ;;
+        esac
+    done
+done
+sleep 1
+app_alive "the printer page's actions" || FAILED=$((FAILED + 1))
+
 say "auth-service=none: nobody configures from $ADDR_C, jobs still print"
 app_stop
 # The state now holds the test's admin group: the option must still win.
@@ -235,6 +273,8 @@ sec_start -o auth-service=none
 expect "Create-Printer by the admin" "$(create again "ipps://$USER_OK:$PASS_OK@$BASE")" client-error-forbidden
 expect "the configuration form of the admin" \
     "$(post -k -u "$USER_OK:$PASS_OK" "https://$BASE/config" "$(form shelf-none)")" 403
+expect "Disable-Printer by the admin" "$(ipptool -tv "ipps://$USER_OK:$PASS_OK@$BASE/ipp/print/receipt" \
+    "$W/tests/Disable-Printer.test" 2>&1 | status)" client-error-forbidden
 id=$(ipp_job receipt "$W/docs/r.pwg" image/pwg-raster "ATTR keyword media om_roll-58-50_48x50mm")
 case "$id" in
     '' | *[!0-9]*) expect "Print-Job without a login" "$id" "a job id" ;;

@@ -67,6 +67,112 @@ same_bytes "label after the restart" "$W/net/conn-3.bin" "$W/expect/label.bin" |
 same_bytes "receipt after the restart" "$W/net/conn-4.bin" "$W/expect/till.bin" || FAILED=$((FAILED + 1))
 
 app_stop
+
+say "kill -9 while the state is being saved"
+# A client changes a default over and over (each change is saved) while the
+# server is killed; the state must be whole every time.
+cat > "$W/tests/set.test" <<'EOT'
+{
+  NAME "set"
+  OPERATION Set-Printer-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  GROUP printer-attributes-tag
+  ATTR integer dotforge-threshold-default $value
+}
+EOT
+whole_state() { # the state names both printers and ends with a whole line
+    [ -s "$W/state" ] && [ "$(tail -c 1 "$W/state" | od -An -c | tr -d ' ')" = '\n' ] &&
+        [ "$(grep -c '^<Printer ' "$W/state")" = 2 ] && [ "$(grep -c '^</Printer>' "$W/state")" = 2 ]
+}
+for trial in 1 2 3 4 5; do
+    app_start
+    ( for v in $(seq 100 200); do
+        ipptool -T 2 -d value="$v" "ipp://$SRV/ipp/print/label" "$W/tests/set.test" >/dev/null 2>&1
+    done ) &
+    busy=$!
+    sleep "0.$((trial + 2))"
+    app_kill
+    kill "$busy" 2>/dev/null
+    wait "$busy" 2>/dev/null
+    whole_state && echo "ok   trial $trial: the state is whole ($(stat -c %s "$W/state") bytes)" ||
+        bad "trial $trial: the state is $(stat -c %s "$W/state") bytes, not whole"
+done
+app_start
+list=$("$APP" printers 2>&1 | sort | tr '\n' ' ')
+[ "$list" = "label till " ] && echo "ok   printers after the kills: $list" || bad "printers after the kills: '$list'"
+app_stop
+
+say "A state file that cannot be read is kept aside"
+cp "$W/state" "$W/state.good"
+while IFS='|' read -r name make; do
+    rm -f "$W"/state.bad-*
+    eval "$make" > "$W/state"
+    cp "$W/state" "$W/state.given"
+    app_start
+    grep -q "Unable to load the state file '$W/state'" "$W/app.log" && echo "ok   $name: the log says so" ||
+        bad "$name: nothing in the log"
+    aside=$(ls "$W"/state.bad-* 2>/dev/null | head -n 1)
+    [ -n "$aside" ] && cmp -s "$aside" "$W/state.given" && echo "ok   $name: kept as ${aside##*/}" ||
+        bad "$name: not kept aside"
+    app_stop
+    cp "$W/state.good" "$W/state"
+    : > "$W/app.log"
+done <<'EOT'
+empty|true
+garbage|head -c 3000 /dev/urandom
+cut short|head -c 700 "$W/state.good"
+EOT
+
+say "A state file naming a device that is not a printer"
+sed '/name="till"/ s|uri="[^"]*"|uri="file:///etc/shadow"|' \
+    "$W/state.good" > "$W/state"
+grep -q 'file:///etc/shadow' "$W/state" || bad "the test could not write the state"
+app_start
+list=$("$APP" printers 2>&1 | sort | tr '\n' ' ')
+[ "$list" = "label " ] && echo "ok   only the printer with a socket: URI is loaded" || bad "printers loaded: '$list'"
+grep -q "file:///etc/shadow.* is not allowed" "$W/app.log" && echo "ok   the log says why" ||
+    bad "nothing in the log about the file: URI"
+app_stop
+cp "$W/state.good" "$W/state"
+
+say "A full file system under the state and the spool"
+FULL=$W/full
+mkdir -p "$FULL"
+if mount -t tmpfs -o size=512k tmpfs "$FULL" 2>/dev/null; then
+    CLEANUP_HOOKS+=(full_cleanup)
+    full_cleanup() { umount "$FULL" 2>/dev/null; }
+    mkdir -p "$FULL/spool"
+    cp "$W/state.good" "$FULL/state"
+    APPSTATE=("-o" "state-file=$FULL/state" "-o" "spool-directory=$FULL/spool")
+    rm -f "$W/run/dotforge-app.sock"
+    "$APP" server -o server-port="$PORT" -o log-file="$W/app.log" -o log-level=debug "${APPSTATE[@]}" \
+        >> "$W/app.out" 2>&1 &
+    APP_PID=$!
+    for i in $(seq 200); do [ -S "$W/run/dotforge-app.sock" ] && break; sleep 0.05; done
+    cp "$FULL/state" "$W/state.before"
+    dd if=/dev/zero of="$FULL/fill" bs=4k 2>/dev/null
+    if "$APP" modify -d label -o dotforge-threshold-default=99 > "$W/full.txt" 2>&1; then
+        bad "modify on a full disk reported success"
+    else
+        grep -q "Unable to save the state file" "$W/full.txt" && echo "ok   modify on a full disk: refused with the reason" ||
+            bad "modify on a full disk: '$(cat "$W/full.txt")'"
+    fi
+    cmp -s "$FULL/state" "$W/state.before" && echo "ok   the state file is as it was" || bad "the state file changed"
+    head -c 65536 /dev/urandom > "$W/docs/big.bin"
+    out=$(ipptool -tv "ipp://$SRV/ipp/print/till" "$(print_request "$W/docs/big.bin" \
+        application/vnd.dotforge-escpos successful-ok "")" 2>&1)
+    grep -q "No space left on device" <<< "$out" && echo "ok   a job on a full spool: the reason is given" ||
+        bad "a job on a full spool: $(grep -m1 'status-message\|status-code' <<< "$out")"
+    app_alive "a full disk" || FAILED=$((FAILED + 1))
+    app_stop
+    full_cleanup
+else
+    echo "skip the full disk checks: tmpfs cannot be mounted here"
+fi
+
 app_clean || FAILED=$((FAILED + 1))
 echo "$FAILED failed"
 [ "$FAILED" = 0 ]
