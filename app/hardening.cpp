@@ -159,13 +159,25 @@ void OnTerm(int sig) {
 }
 
 void WatchShutdown(pappl_system_t* system) {
-    // PAPPL installs its handler when it starts running; ours goes in front.
+    // PAPPL installs its handler when it starts running, a little after it
+    // says it runs; ours goes in front, and again whenever PAPPL's has
+    // replaced it (a busy machine can put PAPPL's second).
     while (!papplSystemIsRunning(system)) usleep(100000);
     struct sigaction ours {};
     ours.sa_handler = OnTerm;
     sigemptyset(&ours.sa_mask);
-    sigaction(SIGTERM, &ours, &gPapplTerm);
-    while (!gTermSignal && !papplSystemIsShutdown(system)) usleep(200000);
+    // Once PAPPL's is behind ours, a later handler in front (the status
+    // wait's) chains to ours and is left alone.
+    bool chained = false;
+    while (!gTermSignal && !papplSystemIsShutdown(system)) {
+        if (!chained) {
+            struct sigaction current {};
+            sigaction(SIGTERM, nullptr, &current);
+            if (current.sa_handler != OnTerm) sigaction(SIGTERM, &ours, &gPapplTerm);
+            chained = gPapplTerm.sa_handler != SIG_DFL && gPapplTerm.sa_handler != SIG_IGN;
+        }
+        usleep(200000);
+    }
     for (int i = 0; i < kStopGraceSeconds * 10; i++) {
         {
             std::lock_guard<std::mutex> lock(gRunningMutex);

@@ -236,6 +236,10 @@ bool DfAppStatus(pappl_printer_t* printer) {
     if (papplPrinterGetSupplies(printer, 2, current) == 0) SetSupplies(printer, nullptr);
     const PrinterMemo memo = Memo(printer);
     if (time(nullptr) < memo.unknownUntil) return true;
+    // Not while the state is loading: closing the device makes PAPPL 1.3.1
+    // look for jobs, and it would start a loaded job before its document
+    // is known (aborted at once). Queued jobs start once the server runs.
+    if (!papplSystemIsRunning(papplPrinterGetSystem(printer))) return true;
     // Busy (a job holds the device): the job asks for itself.
     pappl_device_t* device = papplPrinterOpenDevice(printer);
     if (!device) return true;

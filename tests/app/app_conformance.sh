@@ -28,11 +28,12 @@ grep -h '^[[:space:]]*FILE [a-z]' ipp-everywhere.test ipp-1.1.test ipp-2.0.test 
         : > "$f"
     done
 # The suite's sample rasters, made at the resolution of the printer under
-# test (a page at another one is refused); the file names stay the suite's.
+# test (a page at another one is refused) and 2 x 1.33 in, so that they fit
+# the narrowest roll; the file names stay the suite's.
 samples() {
     local f
     for f in color.jpg-4x6 document-a4 document-letter gray.jpg-4x6 onepage-a4 onepage-letter; do
-        "$PWGMAKE" "pwg-raster-samples-300dpi/sgray-8/$f-sgray-8-300dpi.pwg" 600 400 "$1" 2 || fail "pwgmake"
+        "$PWGMAKE" "pwg-raster-samples-300dpi/sgray-8/$f-sgray-8-300dpi.pwg" $((2 * $1)) $((4 * $1 / 3)) "$1" 2 || fail "pwgmake"
     done
 }
 make_doc "$W/ipp/sample.pdf" 100 150 1  # leaves sample.ps beside it
