@@ -97,12 +97,41 @@ bool NeedsAdmin(ipp_op_t op) {
     }
 }
 
+// Operations on jobs: their changes to the state are saved by PAPPL's main
+// loop. Saving from every Print-Job's thread deadlocked under load: PAPPL
+// 1.3.1's papplSystemSaveState takes a printer's read lock again while it
+// holds it, and a writer queued in between (glibc queues the second reader
+// behind it) stops the save, the writer and every client after them.
+bool JobOperation(ipp_op_t op) {
+    switch (op) {
+        case IPP_OP_PRINT_JOB:
+        case IPP_OP_PRINT_URI:
+        case IPP_OP_VALIDATE_JOB:
+        case IPP_OP_CREATE_JOB:
+        case IPP_OP_SEND_DOCUMENT:
+        case IPP_OP_SEND_URI:
+        case IPP_OP_CANCEL_JOB:
+        case IPP_OP_CANCEL_JOBS:
+        case IPP_OP_CANCEL_MY_JOBS:
+        case IPP_OP_CANCEL_CURRENT_JOB:
+        case IPP_OP_CLOSE_JOB:
+        case IPP_OP_HOLD_JOB:
+        case IPP_OP_RELEASE_JOB:
+        case IPP_OP_RESTART_JOB:
+        case IPP_OP_SET_JOB_ATTRIBUTES:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // A configuration change must be on the disk before the client hears it
 // succeeded: PAPPL 1.3.1 saves later, from its main loop, and ignores the
 // result, so `add` and `modify` reported success on a full disk.
 void SaveChanges(pappl_client_t* client) {
     if (!tConfigChanged) return;
     tConfigChanged = false;
+    if (JobOperation(papplClientGetOperation(client))) return;
     ipp_t* response = papplClientGetResponse(client);
     if (!response || ippGetStatusCode(response) >= IPP_STATUS_REDIRECTION_OTHER_SITE) return;
     std::string error;
