@@ -12,6 +12,7 @@
 #include <sys/statvfs.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <ctime>
@@ -97,11 +98,14 @@ bool NeedsAdmin(ipp_op_t op) {
     }
 }
 
-// Operations on jobs: their changes to the state are saved by PAPPL's main
-// loop. Saving from every Print-Job's thread deadlocked under load: PAPPL
-// 1.3.1's papplSystemSaveState takes a printer's read lock again while it
-// holds it, and a writer queued in between (glibc queues the second reader
-// behind it) stops the save, the writer and every client after them.
+// Operations on jobs: a job the client was told is accepted must survive a
+// crash, so their changes are saved before the answer, like a configuration
+// change. They are saved by one thread of ours, which takes all the changes
+// made meanwhile in one save, and the client waits for it for
+// kJobSaveWaitSeconds at most: under load the saves then keep pace with the
+// jobs instead of one per job, and a save held up by a printer's lock (the
+// job threads take it around a device that does not answer) holds up no
+// client thread for long.
 bool JobOperation(ipp_op_t op) {
     switch (op) {
         case IPP_OP_PRINT_JOB:
@@ -125,13 +129,46 @@ bool JobOperation(ipp_op_t op) {
     }
 }
 
+const int kJobSaveWaitSeconds = 2;
+
+std::mutex gSaverMutex;
+std::condition_variable gSaverWake, gSaverDone;
+unsigned long gSaveAsked = 0, gSaveDone = 0;
+bool gSaverStarted = false;
+
+void SaveJobChanges(pappl_system_t* system) {
+    std::unique_lock<std::mutex> lock(gSaverMutex);
+    if (!gSaverStarted) {
+        gSaverStarted = true;
+        std::thread([system] {
+            std::unique_lock<std::mutex> lk(gSaverMutex);
+            for (;;) {
+                gSaverWake.wait(lk, [] { return gSaveAsked != gSaveDone; });
+                const unsigned long asked = gSaveAsked;
+                lk.unlock();
+                std::string error;
+                if (!DfAppStateSave(system, error)) papplLog(system, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+                lk.lock();
+                gSaveDone = asked;
+                gSaverDone.notify_all();
+            }
+        }).detach();
+    }
+    const unsigned long mine = ++gSaveAsked;
+    gSaverWake.notify_one();
+    gSaverDone.wait_for(lock, std::chrono::seconds(kJobSaveWaitSeconds), [mine] { return gSaveDone >= mine; });
+}
+
 // A configuration change must be on the disk before the client hears it
 // succeeded: PAPPL 1.3.1 saves later, from its main loop, and ignores the
 // result, so `add` and `modify` reported success on a full disk.
 void SaveChanges(pappl_client_t* client) {
     if (!tConfigChanged) return;
     tConfigChanged = false;
-    if (JobOperation(papplClientGetOperation(client))) return;
+    if (JobOperation(papplClientGetOperation(client))) {
+        SaveJobChanges(papplClientGetSystem(client));
+        return;
+    }
     ipp_t* response = papplClientGetResponse(client);
     if (!response || ippGetStatusCode(response) >= IPP_STATUS_REDIRECTION_OTHER_SITE) return;
     std::string error;

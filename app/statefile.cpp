@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
@@ -21,8 +22,18 @@ extern "C" void _papplJobSetState(pappl_job_t* job, ipp_jstate_t state);  // PAP
 
 namespace {
 
-std::string gPath;
-std::mutex gSaveMutex;
+// Saves run on threads of their own (the shutdown watch, the job saver)
+// that may still run while the program exits: the path outlives the static
+// destructors, and once exit has begun nothing more is saved.
+std::string& gPath = *new std::string;
+std::timed_mutex gSaveMutex;
+bool gExiting = false;
+
+void StopSaving() {
+    const bool locked = gSaveMutex.try_lock_for(std::chrono::seconds(2));
+    gExiting = true;
+    if (locked) gSaveMutex.unlock();
+}
 
 std::string Errno(const char* what) {
     return std::string(what) + ": " + strerror(errno);
@@ -143,8 +154,8 @@ bool SaveCallback(pappl_system_t* system, void*) {
 }  // namespace
 
 bool DfAppStateSave(pappl_system_t* system, std::string& error) {
-    std::lock_guard<std::mutex> lock(gSaveMutex);
-    if (gPath.empty()) return true;
+    std::lock_guard<std::timed_mutex> lock(gSaveMutex);
+    if (gPath.empty() || gExiting) return true;
     std::string text;
     std::string why;
     if (!Render(system, text, error)) {
@@ -188,6 +199,8 @@ bool DfAppStateSave(pappl_system_t* system, std::string& error) {
 
 bool DfAppStateLoad(pappl_system_t* system, const std::string& path) {
     gPath = path;
+    static const bool stopAtExit = atexit(StopSaving) == 0;
+    (void)stopAtExit;
     papplSystemSetSaveCallback(system, SaveCallback, nullptr);
     std::string text;
     if (access(path.c_str(), F_OK) != 0) return true;
