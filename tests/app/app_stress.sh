@@ -4,18 +4,14 @@
 # its printer exactly once: each raw job carries its own tag, which must be
 # found once in all the bytes the printer got; raster jobs are counted by
 # their connections. (PAPPL 1.3.1 started one job in two threads when two
-# clients finished at the same moment.)
+# clients finished at the same moment, and a job refused as busy and a
+# state save took the printer's and the system's locks in opposite orders.)
 #
 # Usage: app_stress.sh APP FILTER PPD_DIR PWGMAKE
 set -u
 . "${BASH_SOURCE[0]%/*}/../cups/common.sh"
 . "${BASH_SOURCE[0]%/*}/app_common.sh"
 
-# Still open: under this load the server can stop answering (seen in about
-# one run in five here): a lock taken inside PAPPL 1.3.1 is never given back
-# and the clients wait. Until that is found the test runs only when asked,
-# so that the suite never hangs on it.
-[ -n "${DOTFORGE_STRESS:-}" ] || skip "set DOTFORGE_STRESS=1 to run (a server stall under load is still open)"
 app_setup "$@" dotforge-app-stress
 CLIENTS=${STRESS_CLIENTS:-6} PER_CLIENT=${STRESS_JOBS:-50}
 FASTPORT=$(dfstream freeport)
@@ -75,7 +71,8 @@ for c in $(seq "$CLIENTS"); do
 done
 refused=$((BUSY[fast] + BUSY[slow]))
 [ $((accepted + refused)) = "$TOTAL" ] && echo "ok   $accepted of $TOTAL jobs accepted, $refused rasters refused as busy" ||
-    bad "$accepted of $TOTAL jobs accepted, $refused refused as busy"
+    bad "$accepted of $TOTAL jobs accepted, $refused refused as busy; the others: $(cat "$W"/client-*.out |
+        grep -v 'PASS\]\|server-error-busy' | grep -i 'got\|fail\|error\|unable' | sort | uniq -c | head -5)"
 
 # printed DIR: what reached a printer, over all its connections (PAPPL sends
 # jobs that follow each other over one connection): "TAG COUNT" lines for
