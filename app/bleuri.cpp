@@ -9,6 +9,8 @@
 
 #include "printers/family.h"
 
+#include "app/uriquery.h"
+
 namespace {
 
 const char kBaseUuidTail[] = "-0000-1000-8000-00805f9b34fb";
@@ -124,21 +126,10 @@ bool DfParseBleUri(const char* uri, DfBleSettings& s, std::string& error) {
     }
     for (char& c : address) c = c == '-' ? ':' : static_cast<char>(toupper(static_cast<unsigned char>(c)));
     s.address = address;
-    if (q == std::string::npos) return true;
-    size_t at = q + 1;
-    while (at <= text.size()) {
-        size_t end = text.find('&', at);
-        if (end == std::string::npos) end = text.size();
-        const std::string pair = text.substr(at, end - at);
-        const size_t eq = pair.find('=');
-        if (eq == std::string::npos) {
-            error = "setting \"" + pair + "\" has no value";
-            return false;
-        }
-        if (!SetOption(s, pair.substr(0, eq), pair.substr(eq + 1), error)) return false;
-        at = end + 1;
-    }
-    return true;
+    return DfForEachUriSetting(text, q, error,
+                               [&s](const std::string& name, const std::string& value, std::string& why) {
+                                   return SetOption(s, name, value, why);
+                               });
 }
 
 std::string DfBleCanonicalUri(const char* uri) {

@@ -12,6 +12,7 @@
 #include <sys/statvfs.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <ctime>
@@ -31,6 +32,7 @@ void* _papplJobProcess(pappl_job_t* job);
 void _papplJobProcessRaster(pappl_job_t* job, pappl_client_t* client);
 void _papplJobCopyDocumentData(pappl_client_t* client, pappl_job_t* job);
 void _papplJobReleaseNoLock(pappl_job_t* job, const char* username);
+void _papplClientFlushDocumentData(pappl_client_t* client);
 void _papplPrinterProcessIPP(pappl_client_t* client);
 void _papplSystemProcessIPP(pappl_client_t* client);
 void _papplPrinterWebHome(pappl_client_t* client, pappl_printer_t* printer);
@@ -97,12 +99,46 @@ bool NeedsAdmin(ipp_op_t op) {
     }
 }
 
+// Operations on jobs: a job the client was told is accepted must survive a
+// crash, so their changes are on the disk before the answer. The client
+// waits for the saver for kJobSaveWaitSeconds at most: a save held up by a
+// printer's lock (a job thread keeps it while its device does not answer)
+// holds up no client for long.
+const int kJobSaveWaitSeconds = 2;
+
+bool JobOperation(ipp_op_t op) {
+    switch (op) {
+        case IPP_OP_PRINT_JOB:
+        case IPP_OP_PRINT_URI:
+        case IPP_OP_VALIDATE_JOB:
+        case IPP_OP_CREATE_JOB:
+        case IPP_OP_SEND_DOCUMENT:
+        case IPP_OP_SEND_URI:
+        case IPP_OP_CANCEL_JOB:
+        case IPP_OP_CANCEL_JOBS:
+        case IPP_OP_CANCEL_MY_JOBS:
+        case IPP_OP_CANCEL_CURRENT_JOB:
+        case IPP_OP_CLOSE_JOB:
+        case IPP_OP_HOLD_JOB:
+        case IPP_OP_RELEASE_JOB:
+        case IPP_OP_RESTART_JOB:
+        case IPP_OP_SET_JOB_ATTRIBUTES:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // A configuration change must be on the disk before the client hears it
 // succeeded: PAPPL 1.3.1 saves later, from its main loop, and ignores the
 // result, so `add` and `modify` reported success on a full disk.
 void SaveChanges(pappl_client_t* client) {
     if (!tConfigChanged) return;
     tConfigChanged = false;
+    if (JobOperation(papplClientGetOperation(client))) {
+        DfAppStateSaveSoon(papplClientGetSystem(client), kJobSaveWaitSeconds);
+        return;
+    }
     ipp_t* response = papplClientGetResponse(client);
     if (!response || ippGetStatusCode(response) >= IPP_STATUS_REDIRECTION_OTHER_SITE) return;
     std::string error;
@@ -368,11 +404,34 @@ http_status_t _papplClientIsAuthorizedForGroup(pappl_client_t* client, bool allo
     return real(client, allow_remote, group, gid);
 }
 
+// PAPPL 1.3.1 bug: when _papplJobCopyDocumentData gives up on a job (a
+// raster refused as busy, a bad document) it flushes the client's data and
+// then takes the printer's lock and, inside it, the system's; a state save
+// takes them the other way round, and the two stopped the server for good
+// (seen under six clients). From that flush to the end of the copy, saves
+// wait.
+thread_local bool tCopying = false, tHoldingSaves = false;
+
+void _papplClientFlushDocumentData(pappl_client_t* client) {
+    static const auto real = Real<void (*)(pappl_client_t*)>("_papplClientFlushDocumentData");
+    real(client);
+    if (tCopying && !tHoldingSaves) {
+        DfAppStateHoldSaves();
+        tHoldingSaves = true;
+    }
+}
+
 // PAPPL 1.3.1 bug: a print file cut short by a full spool is reported as
 // "Unable to write print file: Success" (a short write sets no errno).
 void _papplJobCopyDocumentData(pappl_client_t* client, pappl_job_t* job) {
     static const auto real = Real<void (*)(pappl_client_t*, pappl_job_t*)>("_papplJobCopyDocumentData");
+    tCopying = true;
     real(client, job);
+    tCopying = false;
+    if (tHoldingSaves) {
+        tHoldingSaves = false;
+        DfAppStateReleaseSaves();
+    }
     ipp_t* response = papplClientGetResponse(client);
     ipp_attribute_t* attr = response ? ippFindAttribute(response, "status-message", IPP_TAG_TEXT) : nullptr;
     const char* text = attr ? ippGetString(attr, 0, nullptr) : nullptr;

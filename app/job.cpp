@@ -268,7 +268,6 @@ bool DfAppEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
 }
 
 bool DfAppPrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
-    if (!DfAppWaitForPrinter(job, device)) return false;
     const int fd = open(papplJobGetFilename(job), O_RDONLY);
     if (fd < 0) {
         Fail(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to open the print file.");

@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/uriquery.h"
+
 #include "app/serialpath.h"
 #include "app/webui.h"
 
@@ -267,21 +269,10 @@ bool DfParseSerialUri(const char* uri, DfSerialSettings& s, std::string& error) 
     s.path = text.substr(7, q == std::string::npos ? std::string::npos : q - 7);
     // Only serial device nodes: the URI must not reach arbitrary files.
     if (!DfSerialPathAllowed(s.path, error)) return false;
-    if (q == std::string::npos) return true;
-    size_t at = q + 1;
-    while (at <= text.size()) {
-        size_t end = text.find('&', at);
-        if (end == std::string::npos) end = text.size();
-        const std::string pair = text.substr(at, end - at);
-        const size_t eq = pair.find('=');
-        if (eq == std::string::npos) {
-            error = "setting \"" + pair + "\" has no value";
-            return false;
-        }
-        if (!SetOption(s, pair.substr(0, eq), pair.substr(eq + 1), error)) return false;
-        at = end + 1;
-    }
-    return true;
+    return DfForEachUriSetting(text, q, error,
+                               [&s](const std::string& name, const std::string& value, std::string& why) {
+                                   return SetOption(s, name, value, why);
+                               });
 }
 
 void DfRegisterSerialScheme() {

@@ -8,12 +8,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <condition_variable>
 #include <ctime>
 #include <mutex>
 #include <set>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 
@@ -21,8 +24,19 @@ extern "C" void _papplJobSetState(pappl_job_t* job, ipp_jstate_t state);  // PAP
 
 namespace {
 
-std::string gPath;
-std::mutex gSaveMutex;
+// Saves run on threads of their own (the shutdown watch, the job saver)
+// that may still run while the program exits: the path outlives the static
+// destructors, and once exit has begun nothing more is saved.
+std::string& gPath = *new std::string;
+std::timed_mutex gSaveMutex;
+bool gExiting = false;
+std::shared_mutex gSaveGate;
+
+void StopSaving() {
+    const bool locked = gSaveMutex.try_lock_for(std::chrono::seconds(2));
+    gExiting = true;
+    if (locked) gSaveMutex.unlock();
+}
 
 std::string Errno(const char* what) {
     return std::string(what) + ": " + strerror(errno);
@@ -133,6 +147,27 @@ void RequeuePrinter(pappl_printer_t* printer, void*) {
     papplPrinterIterateActiveJobs(printer, RequeueJob, nullptr, 1, 0);
 }
 
+// Saves for job operations go through one thread, which takes all the
+// changes asked for meanwhile in one save.
+std::mutex gSaverMutex;
+std::condition_variable gSaverWake, gSaverDone;
+unsigned long gSaveAsked = 0, gSaveDone = 0;
+bool gSaverStarted = false;
+
+void Saver(pappl_system_t* system) {
+    std::unique_lock<std::mutex> lock(gSaverMutex);
+    for (;;) {
+        gSaverWake.wait(lock, [] { return gSaveAsked != gSaveDone; });
+        const unsigned long asked = gSaveAsked;
+        lock.unlock();
+        std::string error;
+        if (!DfAppStateSave(system, error)) papplLog(system, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+        lock.lock();
+        gSaveDone = asked;
+        gSaverDone.notify_all();
+    }
+}
+
 bool SaveCallback(pappl_system_t* system, void*) {
     std::string error;
     if (DfAppStateSave(system, error)) return true;
@@ -143,8 +178,9 @@ bool SaveCallback(pappl_system_t* system, void*) {
 }  // namespace
 
 bool DfAppStateSave(pappl_system_t* system, std::string& error) {
-    std::lock_guard<std::mutex> lock(gSaveMutex);
-    if (gPath.empty()) return true;
+    std::lock_guard<std::timed_mutex> lock(gSaveMutex);
+    if (gPath.empty() || gExiting) return true;
+    std::unique_lock<std::shared_mutex> gate(gSaveGate);
     std::string text;
     std::string why;
     if (!Render(system, text, error)) {
@@ -188,6 +224,8 @@ bool DfAppStateSave(pappl_system_t* system, std::string& error) {
 
 bool DfAppStateLoad(pappl_system_t* system, const std::string& path) {
     gPath = path;
+    static const bool stopAtExit = atexit(StopSaving) == 0;
+    (void)stopAtExit;
     papplSystemSetSaveCallback(system, SaveCallback, nullptr);
     std::string text;
     if (access(path.c_str(), F_OK) != 0) return true;
@@ -259,4 +297,24 @@ void DfAppStateCleanSpool(pappl_system_t* system, const char* spool) {
             papplLog(system, PAPPL_LOGLEVEL_INFO, "Removed '%s': its job has no document.", file.c_str());
     }
     closedir(dir);
+}
+
+void DfAppStateSaveSoon(pappl_system_t* system, int waitSeconds) {
+    std::unique_lock<std::mutex> lock(gSaverMutex);
+    if (!gSaverStarted) {
+        gSaverStarted = true;
+        std::thread(Saver, system).detach();
+    }
+    const unsigned long mine = ++gSaveAsked;
+    gSaverWake.notify_one();
+    if (waitSeconds > 0)
+        gSaverDone.wait_for(lock, std::chrono::seconds(waitSeconds), [mine] { return gSaveDone >= mine; });
+}
+
+void DfAppStateHoldSaves() {
+    gSaveGate.lock_shared();
+}
+
+void DfAppStateReleaseSaves() {
+    gSaveGate.unlock_shared();
 }

@@ -17,6 +17,17 @@ bool DfAppStateLoad(pappl_system_t* system, const std::string& path);
 // (the previous file is then left as it was).
 bool DfAppStateSave(pappl_system_t* system, std::string& error);
 
+// Asks for a save by the saver thread, which takes all the changes asked
+// for meanwhile in one save, and waits for it WAITSECONDS at most (0: does
+// not wait). A failed save is logged.
+void DfAppStateSaveSoon(pappl_system_t* system, int waitSeconds);
+
+// While held (by any number of threads at once), no save starts: code of
+// PAPPL 1.3.1 that takes a printer's lock and then the system's holds it,
+// as a save takes them the other way round.
+void DfAppStateHoldSaves();
+void DfAppStateReleaseSaves();
+
 // Removes job attribute files (.ipp) in the spool that belong to no job
 // PAPPL knows: those of Create-Job jobs that never got their document.
 void DfAppStateCleanSpool(pappl_system_t* system, const char* spool);

@@ -33,6 +33,10 @@ struct PrinterMemo {
     time_t unknownUntil = 0;  // not asked before this time
     unsigned skip = 0;        // optional steps this printer does not answer
     bool identityAsked = false;
+    // What was last set on the printer (nothing at first): unchanged state
+    // is not set again.
+    unsigned appliedReasons = 0;
+    int appliedBattery = -1;
 };
 
 std::mutex g_lock;
@@ -220,8 +224,20 @@ void SetSupplies(pappl_printer_t* printer, const DfPrinterStatus* status) {
     papplPrinterSetSupplies(printer, n, s);
 }
 
+// Only a change is set: every set takes the printer's write lock, and PAPPL
+// 1.3.1's state save takes a printer's read lock twice over, so a writer
+// queued in between stops both (seen with six clients and a save per job).
 void Apply(pappl_printer_t* printer, Asked asked, const DfPrinterStatus& status) {
     if (asked == Asked::NotAsked) return;
+    const unsigned conditions = asked == Asked::Answered ? status.conditions : 0;
+    const int battery = asked == Asked::Answered ? status.battery : -1;
+    {
+        std::lock_guard<std::mutex> hold(g_lock);
+        PrinterMemo& memo = g_memo[papplPrinterGetID(printer)];
+        if (memo.appliedReasons == conditions && memo.appliedBattery == battery) return;
+        memo.appliedReasons = conditions;
+        memo.appliedBattery = battery;
+    }
     const pappl_preason_t add = asked == Asked::Answered ? Reasons(status.conditions) : Reasons(0);
     papplPrinterSetReasons(printer, add, static_cast<pappl_preason_t>(kOwnReasons & ~add));
     SetSupplies(printer, asked == Asked::Answered ? &status : nullptr);

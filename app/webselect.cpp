@@ -205,10 +205,10 @@ void papplClientHTMLPrintf(pappl_client_t* client, const char* format, ...) {
             continue;
         }
         const size_t n = SpecLength(p);
-        const std::string spec(p, n);
+        const std::string conversion(p, n);
         p += n;
-        const char conv = spec.back();
-        const bool star = spec.find('*') != std::string::npos;
+        const char conv = conversion.back();
+        const bool star = conversion.find('*') != std::string::npos;
         const int starValue = star ? va_arg(ap, int) : 0;
         char buffer[512];
         buffer[0] = '\0';
@@ -219,37 +219,37 @@ void papplClientHTMLPrintf(pappl_client_t* client, const char* format, ...) {
             if (!strcmp(s, " selected")) selectedOption = true;
             if (!literal.empty()) Raw(client, literal.c_str());
             literal.clear();
-            const size_t dot = spec.find('.');
+            const size_t dot = conversion.find('.');
             size_t len = strlen(s);
             if (dot != std::string::npos) {
-                const size_t max = spec[dot + 1] == '*' ? static_cast<size_t>(starValue)
-                                                        : strtoul(&spec[dot + 1], nullptr, 10);
+                const size_t max = conversion[dot + 1] == '*' ? static_cast<size_t>(starValue)
+                                                        : strtoul(&conversion[dot + 1], nullptr, 10);
                 len = len < max ? len : max;
             }
             papplClientHTMLEscape(client, s, len);
             continue;
         }
-        const bool isLong = spec.find('l') != std::string::npos || spec.find('z') != std::string::npos ||
-                            spec.find('j') != std::string::npos || spec.find('t') != std::string::npos ||
-                            spec.find('q') != std::string::npos;
+        const bool isLong = conversion.find('l') != std::string::npos || conversion.find('z') != std::string::npos ||
+                            conversion.find('j') != std::string::npos || conversion.find('t') != std::string::npos ||
+                            conversion.find('q') != std::string::npos;
         if (strchr("diouxXc", conv)) {
             if (isLong) {
                 const long long v =
-                    spec.find("ll") != std::string::npos ? va_arg(ap, long long) : va_arg(ap, long);
-                star ? snprintf(buffer, sizeof(buffer), spec.c_str(), starValue, v)
-                     : snprintf(buffer, sizeof(buffer), spec.c_str(), v);
+                    conversion.find("ll") != std::string::npos ? va_arg(ap, long long) : va_arg(ap, long);
+                star ? snprintf(buffer, sizeof(buffer), conversion.c_str(), starValue, v)
+                     : snprintf(buffer, sizeof(buffer), conversion.c_str(), v);
             } else {
                 const int v = va_arg(ap, int);
-                star ? snprintf(buffer, sizeof(buffer), spec.c_str(), starValue, v)
-                     : snprintf(buffer, sizeof(buffer), spec.c_str(), v);
+                star ? snprintf(buffer, sizeof(buffer), conversion.c_str(), starValue, v)
+                     : snprintf(buffer, sizeof(buffer), conversion.c_str(), v);
             }
         } else if (strchr("eEfFgGaA", conv)) {
             double v = va_arg(ap, double);
             // min of width (first) and of length (fourth) to millimetres
             if (customMm && (doubles == 0 || doubles == 3)) v *= 25.4;
             doubles++;
-            star ? snprintf(buffer, sizeof(buffer), spec.c_str(), starValue, v)
-                 : snprintf(buffer, sizeof(buffer), spec.c_str(), v);
+            star ? snprintf(buffer, sizeof(buffer), conversion.c_str(), starValue, v)
+                 : snprintf(buffer, sizeof(buffer), conversion.c_str(), v);
         } else if (conv == 'p') {
             snprintf(buffer, sizeof(buffer), "%p", va_arg(ap, void*));
         }

@@ -4,7 +4,8 @@
 # its printer exactly once: each raw job carries its own tag, which must be
 # found once in all the bytes the printer got; raster jobs are counted by
 # their connections. (PAPPL 1.3.1 started one job in two threads when two
-# clients finished at the same moment.)
+# clients finished at the same moment, and a job refused as busy and a
+# state save took the printer's and the system's locks in opposite orders.)
 #
 # Usage: app_stress.sh APP FILTER PPD_DIR PWGMAKE
 set -u
@@ -51,14 +52,27 @@ pids=()
 for c in $(seq "$CLIENTS"); do
     p=fast
     [ $((c % 2)) = 0 ] && p=slow
-    timeout 300 ipptool -T 60 -t "ipp://$SRV/ipp/print/$p" "$W/tests/client-$c.test" > "$W/client-$c.out" 2>&1 &
+    timeout 300 ipptool -I -T 60 -t "ipp://$SRV/ipp/print/$p" "$W/tests/client-$c.test" > "$W/client-$c.out" 2>&1 &
     pids+=($!)
 done
 for p in "${pids[@]}"; do wait "$p"; done
 accepted=$(cat "$W"/client-*.out | grep -c '\[PASS\]')
 FAILED=0
 bad() { echo "FAIL $*"; FAILED=$((FAILED + 1)); }
-[ "$accepted" = "$TOTAL" ] && echo "ok   all $TOTAL jobs accepted" || bad "$accepted of $TOTAL jobs accepted"
+# PAPPL streams a raster job to the printer while it arrives, so a raster
+# Print-Job that finds its printer printing is refused with server-error-busy
+# (a client sends it again later; CUPS does). Such refusals are counted, and
+# every other job must be accepted.
+declare -A BUSY=([fast]=0 [slow]=0)
+for c in $(seq "$CLIENTS"); do
+    p=fast
+    [ $((c % 2)) = 0 ] && p=slow
+    BUSY[$p]=$((BUSY[$p] + $(grep -c 'got server-error-busy' "$W/client-$c.out")))
+done
+refused=$((BUSY[fast] + BUSY[slow]))
+[ $((accepted + refused)) = "$TOTAL" ] && echo "ok   $accepted of $TOTAL jobs accepted, $refused rasters refused as busy" ||
+    bad "$accepted of $TOTAL jobs accepted, $refused refused as busy; the others: $(cat "$W"/client-*.out |
+        grep -v 'PASS\]\|server-error-busy' | grep -i 'got\|fail\|error\|unable' | sort | uniq -c | head -5)"
 
 # printed DIR: what reached a printer, over all its connections (PAPPL sends
 # jobs that follow each other over one connection): "TAG COUNT" lines for
@@ -91,8 +105,9 @@ for p in fast slow; do
     raw=$((SENT[$p] - RASTER[$p]))
     lost=$((lost + raw - $(grep -c '^JOB-' "$W/$p.printed")))
     rasters=$(awk '$1 == "raster" {print $2}' "$W/$p.printed")
-    [ "$rasters" = "${RASTER[$p]}" ] && echo "ok   $p: ${RASTER[$p]} raster jobs printed" ||
-        bad "$p: ${RASTER[$p]} raster jobs sent, $rasters printed"
+    want=$((RASTER[$p] - BUSY[$p]))
+    [ "$rasters" = "$want" ] && echo "ok   $p: $want raster jobs printed" ||
+        bad "$p: $want raster jobs accepted, $rasters printed"
     echo "     $p: ${SENT[$p]} jobs over $(ls "$W/$p" | grep -c '^conn-') connections"
 done
 [ "$twice" = 0 ] && echo "ok   no job printed twice" || bad "$twice jobs printed twice"
