@@ -26,6 +26,7 @@
 #include "app/auth.h"
 #include "app/devicelist.h"
 #include "app/statefile.h"
+#include "app/status.h"
 
 extern "C" {
 void* _papplJobProcess(pappl_job_t* job);
@@ -337,10 +338,13 @@ void _papplJobReleaseNoLock(pappl_job_t* job, const char* username) {
 
 void _papplPrinterProcessIPP(pappl_client_t* client) {
     static const auto real = Real<void (*)(pappl_client_t*)>("_papplPrinterProcessIPP");
-    if (NeedsAdmin(papplClientGetOperation(client)) && !Authorized(client)) return;
+    const ipp_op_t op = papplClientGetOperation(client);
+    if (NeedsAdmin(op) && !Authorized(client)) return;
     tConfigChanged = false;
     real(client);
     SaveChanges(client);
+    if (op == IPP_OP_GET_PRINTER_ATTRIBUTES || op == IPP_OP_GET_PRINTERS)
+        DfAppSuffixStateReasons(papplClientGetResponse(client));
 }
 
 void _papplSystemProcessIPP(pappl_client_t* client) {
@@ -351,6 +355,8 @@ void _papplSystemProcessIPP(pappl_client_t* client) {
     tConfigChanged = false;
     real(client);
     SaveChanges(client);
+    if (op == IPP_OP_GET_PRINTER_ATTRIBUTES || op == IPP_OP_GET_PRINTERS)
+        DfAppSuffixStateReasons(papplClientGetResponse(client));
 }
 
 void _papplSystemConfigChanged(pappl_system_t* system) {

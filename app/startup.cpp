@@ -21,6 +21,7 @@
 #include <string>
 
 #include "app/driver.h"
+#include "app/jobscmd.h"
 
 namespace {
 
@@ -75,6 +76,7 @@ int DfAppBeforeMainloop(int argc, char* argv[]) {
     }
     if (argc < 2) return -1;
     if (!strcmp(argv[1], "drivers")) return ListDrivers();
+    if (!strcmp(argv[1], "jobs")) return DfAppJobsCommand(argc, argv);
     if (!strcmp(argv[1], "server") && DfAppServerRunning()) {
         fprintf(stderr, "dotforge-app: A server is already running (control socket %s).\n",
                 DfAppControlSocket());

@@ -224,9 +224,8 @@ void SetSupplies(pappl_printer_t* printer, const DfPrinterStatus* status) {
     papplPrinterSetSupplies(printer, n, s);
 }
 
-// Only a change is set: every set takes the printer's write lock, and PAPPL
-// 1.3.1's state save takes a printer's read lock twice over, so a writer
-// queued in between stops both (seen with six clients and a save per job).
+// Only a change is set: every set takes the printer's write lock, which
+// holds up the printer's clients and jobs, and marks the state changed.
 void Apply(pappl_printer_t* printer, Asked asked, const DfPrinterStatus& status) {
     if (asked == Asked::NotAsked) return;
     const unsigned conditions = asked == Asked::Answered ? status.conditions : 0;
@@ -306,6 +305,29 @@ bool DfAppWaitForPrinter(pappl_job_t* job, pappl_device_t* device) {
                 return false;
             }
             usleep(100000);
+        }
+    }
+}
+
+void DfAppSuffixStateReasons(ipp_t* response) {
+    static const struct {
+        const char* bare;
+        const char* full;
+    } kSuffixed[] = {{"media-empty", "media-empty-error"},   {"media-jam", "media-jam-error"},
+                     {"cover-open", "cover-open-error"},     {"marker-supply-empty", "marker-supply-empty-error"},
+                     {"media-low", "media-low-report"},      {"offline", "offline-report"},
+                     {"other", "other-warning"}};
+    if (!response) return;
+    for (ipp_attribute_t* attr = ippFirstAttribute(response); attr; attr = ippNextAttribute(response)) {
+        const char* name = ippGetName(attr);
+        if (!name || strcmp(name, "printer-state-reasons") != 0) continue;
+        for (int i = 0; i < ippGetCount(attr); i++) {
+            const char* value = ippGetString(attr, i, nullptr);
+            for (const auto& s : kSuffixed)
+                if (value && !strcmp(value, s.bare)) {
+                    ippSetString(response, &attr, i, s.full);
+                    break;
+                }
         }
     }
 }

@@ -14,10 +14,17 @@ bool DfAppStatus(pappl_printer_t* printer);
 // the job, with the reason shown, until nothing stops it from printing.
 // False when the job was cancelled while it waited.
 // Not for raw jobs: PAPPL 1.3.1 holds the printer's read lock around the
-// raw-file callback, and every printer call made there (driver data, device
-// URI, reasons) locks it again; with a writer queued in between (glibc
-// queues readers behind it) the job thread and the server stop for good.
+// raw-file callback, and a job waiting there would hold up everything that
+// takes its write lock. Nor before PAPPL starts one: while jobs are queued
+// it keeps the last job's device open with its bytes unsent, and a status
+// connection opened then takes its place (the bytes were lost).
 bool DfAppWaitForPrinter(pappl_job_t* job, pappl_device_t* device);
+
+// PAPPL 1.3.1 names printer-state-reasons without their severity, which IPP
+// clients then take for errors (a printer low on paper would be stopped):
+// the reasons the status sets get theirs in RESPONSE ("media-empty-error",
+// "media-low-report", "other-warning" for overheating, ...).
+void DfAppSuffixStateReasons(ipp_t* response);
 
 // Seconds a printer that left a status query unanswered is not asked again.
 constexpr int kDfStatusRetrySeconds = 300;

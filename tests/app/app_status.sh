@@ -66,8 +66,6 @@ submit() {
     return 1
 }
 
-# PAPPL 1.3.1 names the reasons without the severity suffix ("media-empty";
-# IPP takes a reason without one for an error).
 say "Conditions in printer-state-reasons"
 while read -r drv reason; do
     if wait_reason "$(uri "$drv")" "$reason"; then
@@ -76,11 +74,11 @@ while read -r drv reason; do
         bad "$drv: no $reason in $(get_printer "$(uri "$drv")" printer-state-reasons)"
     fi
 done <<'EOT'
-escpos-58 media-empty
-tspl-203 cover-open
-cpcl-203 media-empty
-peripage-57 media-empty
-serial cover-open
+escpos-58 media-empty-error
+tspl-203 cover-open-error
+cpcl-203 media-empty-error
+peripage-57 media-empty-error
+serial cover-open-error
 EOT
 if command -v curl > /dev/null; then
     curl -s "http://$SRV/escpos-58" | grep -q "Out of paper" && echo "ok   the web page says: Out of paper" ||
