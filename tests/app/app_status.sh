@@ -100,6 +100,8 @@ info=$(job_info escpos-58 "$id")
 case "$info" in processing*printer-stopped*) echo "ok   waiting: $info" ;; *) bad "the job is $info, not waiting" ;; esac
 msg=$(get_job "$(uri escpos-58)" "$id" job-state-message)
 case "$msg" in *"paper out"*) echo "ok   job-state-message: $msg" ;; *) bad "job-state-message: $msg" ;; esac
+line=$("$APP" jobs -d escpos-58 | awk -v id="$id" '$1 == id')
+case "$line" in *"(Waiting for the printer: paper out.)") echo "ok   jobs: $line" ;; *) bad "jobs: $line" ;; esac
 [ -e "$W/escpos-58/job-1.prn" ] && bad "the job reached the printer without paper"
 echo ready > "$W/escpos-58/status"
 state=$(wait_job escpos-58 "$id")
