@@ -45,8 +45,8 @@ int DfAppJobsCommand(int argc, char* argv[]) {
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
-    static const char* const kWanted[] = {"job-id",           "job-state",         "job-originating-user-name",
-                                          "job-name",         "job-state-reasons", "job-state-message"};
+    static const char* const kWanted[] = {"job-id",   "job-state",         "job-originating-user-name",
+                                          "job-name", "job-state-reasons", "job-state-message"};
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
                   static_cast<int>(sizeof(kWanted) / sizeof(kWanted[0])), nullptr, kWanted);
     ipp_t* response = cupsDoRequest(http, request, "/ipp/system");
@@ -64,12 +64,18 @@ int DfAppJobsCommand(int argc, char* argv[]) {
         for (; attr && ippGetGroupTag(attr) == IPP_TAG_JOB; attr = ippNextAttribute(response)) {
             const char* n = ippGetName(attr);
             if (!n) continue;
-            if (!strcmp(n, "job-id")) id = ippGetInteger(attr, 0);
-            else if (!strcmp(n, "job-state")) state = ippEnumString("job-state", ippGetInteger(attr, 0));
-            else if (!strcmp(n, "job-originating-user-name")) user = ippGetString(attr, 0, nullptr);
-            else if (!strcmp(n, "job-name")) name = ippGetString(attr, 0, nullptr);
-            else if (!strcmp(n, "job-state-message")) message = ippGetString(attr, 0, nullptr);
-            else if (!strcmp(n, "job-state-reasons")) reasons = attr;
+            if (!strcmp(n, "job-id"))
+                id = ippGetInteger(attr, 0);
+            else if (!strcmp(n, "job-state"))
+                state = ippEnumString("job-state", ippGetInteger(attr, 0));
+            else if (!strcmp(n, "job-originating-user-name"))
+                user = ippGetString(attr, 0, nullptr);
+            else if (!strcmp(n, "job-name"))
+                name = ippGetString(attr, 0, nullptr);
+            else if (!strcmp(n, "job-state-message"))
+                message = ippGetString(attr, 0, nullptr);
+            else if (!strcmp(n, "job-state-reasons"))
+                reasons = attr;
         }
         if (id > 0) {
             printf("%d %-12s %-16s %s", id, state, user ? user : "", name ? name : "");

@@ -313,9 +313,12 @@ void DfAppSuffixStateReasons(ipp_t* response) {
     static const struct {
         const char* bare;
         const char* full;
-    } kSuffixed[] = {{"media-empty", "media-empty-error"},   {"media-jam", "media-jam-error"},
-                     {"cover-open", "cover-open-error"},     {"marker-supply-empty", "marker-supply-empty-error"},
-                     {"media-low", "media-low-report"},      {"offline", "offline-report"},
+    } kSuffixed[] = {{"media-empty", "media-empty-error"},
+                     {"media-jam", "media-jam-error"},
+                     {"cover-open", "cover-open-error"},
+                     {"marker-supply-empty", "marker-supply-empty-error"},
+                     {"media-low", "media-low-report"},
+                     {"offline", "offline-report"},
                      {"other", "other-warning"}};
     if (!response) return;
     for (ipp_attribute_t* attr = ippFirstAttribute(response); attr; attr = ippNextAttribute(response)) {
