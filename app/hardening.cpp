@@ -12,7 +12,6 @@
 #include <sys/statvfs.h>
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <ctime>

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -29,7 +30,7 @@ namespace {
 // destructors, and once exit has begun nothing more is saved.
 std::string& gPath = *new std::string;
 std::timed_mutex gSaveMutex;
-bool gExiting = false;
+std::atomic<bool> gExiting{false};
 std::shared_mutex gSaveGate;
 
 void StopSaving() {
