@@ -31,12 +31,14 @@ void Identify(pappl_printer_t* printer, pappl_identify_actions_t, const char*) {
     if (!papplPrinterGetDriverData(printer, &data) || !data.extension) return;
     const DfAppModel& model = *static_cast<const DfAppModel*>(data.extension);
     if (const char* signal = model.family->identify) {
-        if (pappl_device_t* device = papplPrinterOpenDevice(printer)) {
+        if (pappl_device_t* device = DfAppOpenIdleDevice(printer)) {
             papplDevicePuts(device, signal);
             papplDeviceFlush(device);
             papplPrinterCloseDevice(printer);
-            return;
+        } else {
+            papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify-Printer: the printer is busy with jobs.");
         }
+        return;
     }
     papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify-Printer: this printer has no way to signal.");
 }

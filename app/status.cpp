@@ -255,14 +255,20 @@ bool DfAppStatus(pappl_printer_t* printer) {
     // look for jobs, and it would start a loaded job before its document
     // is known (aborted at once). Queued jobs start once the server runs.
     if (!papplSystemIsRunning(papplPrinterGetSystem(printer))) return true;
-    // Busy (a job holds the device): the job asks for itself.
-    pappl_device_t* device = papplPrinterOpenDevice(printer);
+    // Busy (a job holds the device, or jobs are queued): the job asks for
+    // itself.
+    pappl_device_t* device = DfAppOpenIdleDevice(printer);
     if (!device) return true;
     DfPrinterStatus status;
     const Asked asked = Check(printer, device, &status);
     papplPrinterCloseDevice(printer);
     Apply(printer, asked, status);
     return true;
+}
+
+pappl_device_t* DfAppOpenIdleDevice(pappl_printer_t* printer) {
+    if (papplPrinterGetNumberOfActiveJobs(printer) > 0) return nullptr;
+    return papplPrinterOpenDevice(printer);
 }
 
 bool DfAppWaitForPrinter(pappl_job_t* job, pappl_device_t* device) {
