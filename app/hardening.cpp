@@ -172,6 +172,20 @@ bool Authorized(pappl_client_t* client) {
     return false;
 }
 
+// An IPP request to a printer or to the system, through PAPPL's own
+// handler REAL: the login the operation needs, the device URI a new printer
+// may have, the change saved before the answer, the reasons' severities.
+void ProcessIPP(pappl_client_t* client, void (*real)(pappl_client_t*)) {
+    const ipp_op_t op = papplClientGetOperation(client);
+    if (NeedsAdmin(op) && !Authorized(client)) return;
+    if (op == IPP_OP_CREATE_PRINTER && DeviceUriRefused(client)) return;
+    tConfigChanged = false;
+    real(client);
+    SaveChanges(client);
+    if (op == IPP_OP_GET_PRINTER_ATTRIBUTES || op == IPP_OP_GET_PRINTERS)
+        DfAppSuffixStateReasons(papplClientGetResponse(client));
+}
+
 void CheckJobs(pappl_printer_t* printer, void*) {
     _papplPrinterCheckJobs(printer);
 }
@@ -337,25 +351,12 @@ void _papplJobReleaseNoLock(pappl_job_t* job, const char* username) {
 
 void _papplPrinterProcessIPP(pappl_client_t* client) {
     static const auto real = Real<void (*)(pappl_client_t*)>("_papplPrinterProcessIPP");
-    const ipp_op_t op = papplClientGetOperation(client);
-    if (NeedsAdmin(op) && !Authorized(client)) return;
-    tConfigChanged = false;
-    real(client);
-    SaveChanges(client);
-    if (op == IPP_OP_GET_PRINTER_ATTRIBUTES || op == IPP_OP_GET_PRINTERS)
-        DfAppSuffixStateReasons(papplClientGetResponse(client));
+    ProcessIPP(client, real);
 }
 
 void _papplSystemProcessIPP(pappl_client_t* client) {
     static const auto real = Real<void (*)(pappl_client_t*)>("_papplSystemProcessIPP");
-    const ipp_op_t op = papplClientGetOperation(client);
-    if (NeedsAdmin(op) && !Authorized(client)) return;
-    if (op == IPP_OP_CREATE_PRINTER && DeviceUriRefused(client)) return;
-    tConfigChanged = false;
-    real(client);
-    SaveChanges(client);
-    if (op == IPP_OP_GET_PRINTER_ATTRIBUTES || op == IPP_OP_GET_PRINTERS)
-        DfAppSuffixStateReasons(papplClientGetResponse(client));
+    ProcessIPP(client, real);
 }
 
 void _papplSystemConfigChanged(pappl_system_t* system) {

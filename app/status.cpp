@@ -316,27 +316,26 @@ bool DfAppWaitForPrinter(pappl_job_t* job, pappl_device_t* device) {
 }
 
 void DfAppSuffixStateReasons(ipp_t* response) {
-    static const struct {
-        const char* bare;
-        const char* full;
-    } kSuffixed[] = {{"media-empty", "media-empty-error"},
-                     {"media-jam", "media-jam-error"},
-                     {"cover-open", "cover-open-error"},
-                     {"marker-supply-empty", "marker-supply-empty-error"},
-                     {"media-low", "media-low-report"},
-                     {"offline", "offline-report"},
-                     {"other", "other-warning"}};
     if (!response) return;
+    // The library's keywords with their suffix; PAPPL's is the part before
+    // it (overheating comes first of the two "other-" ones, as Reasons()
+    // sets "other" for it).
+    size_t count = 0;
+    const DfStatusReason* reasons = DfStatusReasons(&count);
     for (ipp_attribute_t* attr = ippFirstAttribute(response); attr; attr = ippNextAttribute(response)) {
         const char* name = ippGetName(attr);
         if (!name || strcmp(name, "printer-state-reasons") != 0) continue;
         for (int i = 0; i < ippGetCount(attr); i++) {
             const char* value = ippGetString(attr, i, nullptr);
-            for (const auto& s : kSuffixed)
-                if (value && !strcmp(value, s.bare)) {
-                    ippSetString(response, &attr, i, s.full);
+            if (!value) continue;
+            for (size_t k = 0; k < count; k++) {
+                const char* full = reasons[k].keyword;
+                const size_t bare = static_cast<size_t>(strrchr(full, '-') - full);
+                if (strlen(value) == bare && !strncmp(value, full, bare)) {
+                    ippSetString(response, &attr, i, full);
                     break;
                 }
+            }
         }
     }
 }
