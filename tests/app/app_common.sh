@@ -169,24 +169,7 @@ job_info() {
 # printer_info PRINTER ATTRS: the printer's attributes ATTRS (comma-separated)
 # as ipptool's CSV line.
 printer_info() {
-    local t="$W/tests/getprinter-${2//,/-}.test" d="" a
-    [ -e "$t" ] || {
-        for a in ${2//,/ }; do d="$d  DISPLAY $a
-"; done
-        cat > "$t" <<EOT
-{
-  NAME "printer"
-  OPERATION Get-Printer-Attributes
-  GROUP operation-attributes-tag
-  ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en
-  ATTR uri printer-uri \$uri
-  ATTR keyword requested-attributes $2
-  STATUS successful-ok
-$d}
-EOT
-    }
-    ipptool -c "ipp://$SRV/ipp/print/$1" "$t" 2>/dev/null | tail -n 1
+    get_printer "ipp://$SRV/ipp/print/$1" "$2"
 }
 
 # wait_job PRINTER ID: waits for the job to end; prints its job-state keyword.
@@ -297,6 +280,23 @@ create_test() {
   ATTR uri smi55357-device-uri $device
   GROUP printer-attributes-tag
   ATTR name printer-name $name
+  STATUS successful-ok
+}
+EOT
+}
+
+# createjob_test FILE: an ipptool Create-Job request with no document,
+# expecting successful-ok.
+createjob_test() {
+    cat > "$1" <<'EOT'
+{
+  NAME "create-job"
+  OPERATION Create-Job
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR name requesting-user-name test
   STATUS successful-ok
 }
 EOT

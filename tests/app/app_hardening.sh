@@ -77,18 +77,7 @@ else
 fi
 
 say "Create-Job without a document, then the printer page's hold and release"
-cat > "$W/tests/createjob.test" <<'EOT'
-{
-  NAME "create-job"
-  OPERATION Create-Job
-  GROUP operation-attributes-tag
-  ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en
-  ATTR uri printer-uri $uri
-  ATTR name requesting-user-name test
-  STATUS successful-ok
-}
-EOT
+createjob_test "$W/tests/createjob.test"
 expect "Create-Job" "$(ipptool -tv "ipp://$SRV/ipp/print/till" "$W/tests/createjob.test" 2>&1 | ipp_status)" \
     successful-ok
 token=$(curl -s --max-time 10 "http://$SRV/till/" | sed -n 's/.*name="session" value="\([0-9a-f]*\)".*/\1/p' |

@@ -113,35 +113,10 @@ location=$(client curl -sk --max-time 10 "https://$BASE/" | grep -o 'shelf-[^<]*
 expect "the location shown is the admin's only" "$location" "shelf-TLS, admin group member "
 
 say "IPP system operations from $ADDR_C"
-cat > "$W/tests/create.test" <<'EOT'
-{
-  NAME "create"
-  OPERATION Create-Printer
-  GROUP operation-attributes-tag
-  ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en
-  ATTR uri system-uri $uri
-  ATTR name requesting-user-name test
-  ATTR keyword printer-service-type print
-  ATTR keyword smi55357-driver $driver
-  ATTR uri smi55357-device-uri $device
-  GROUP printer-attributes-tag
-  ATTR name printer-name $name
-  STATUS successful-ok
-}
-EOT
-# status: the IPP status of ipptool -tv's output (only failures print it).
-status() {
-    local out
-    out=$(cat)
-    case "$out" in
-        *"[PASS]"*) echo successful-ok ;;
-        *) echo "$out" | sed -n 's/.*status-code = \([a-z-]*\).*/\1/p' | head -n 1 ;;
-    esac
-}
+create_test "$W/tests/create.test"
 create() { # NAME URI-PREFIX
     ipptool -tv -d driver=escpos-58 -d device="socket://127.0.0.1:$NETPORT" -d name="$1" \
-        "$2/ipp/system" "$W/tests/create.test" 2>&1 | status
+        "$2/ipp/system" "$W/tests/create.test" 2>&1 | ipp_status
 }
 expect "Create-Printer without a login" "$(create nologin "ipps://$BASE")" client-error-not-authenticated
 expect "Create-Printer by a non-admin" "$(create outsider "ipps://$USER_NO:$PASS_NO@$BASE")" client-error-forbidden
@@ -161,7 +136,7 @@ cat > "$W/tests/delete.test" <<'EOT'
 }
 EOT
 expect "Delete-Printer without a login" \
-    "$(ipptool -tv "ipps://$BASE/ipp/system" "$W/tests/delete.test" 2>&1 | status)" client-error-not-authenticated
+    "$(ipptool -tv "ipps://$BASE/ipp/system" "$W/tests/delete.test" 2>&1 | ipp_status)" client-error-not-authenticated
 
 say "Printer defaults from $ADDR_C"
 cat > "$W/tests/defaults.test" <<'EOT'
@@ -176,7 +151,7 @@ cat > "$W/tests/defaults.test" <<'EOT'
   ATTR keyword dotforge-dither-method-default sierra
 }
 EOT
-defaults() { ipptool -tv "$1/ipp/print/receipt" "$W/tests/defaults.test" 2>&1 | status; }
+defaults() { ipptool -tv "$1/ipp/print/receipt" "$W/tests/defaults.test" 2>&1 | ipp_status; }
 expect "Set-Printer-Attributes without a login" "$(defaults "ipps://$BASE")" client-error-not-authenticated
 expect "Set-Printer-Attributes by the admin" "$(defaults "ipps://$USER_OK:$PASS_OK@$BASE")" successful-ok
 expect "the printing defaults form without a login" \
@@ -194,7 +169,7 @@ cat > "$W/tests/pause.test" <<'EOT'
 }
 EOT
 expect "Pause-Printer without a login" \
-    "$(ipptool -tv "ipps://$BASE/ipp/print/receipt" "$W/tests/pause.test" 2>&1 | status)" client-error-not-authenticated
+    "$(ipptool -tv "ipps://$BASE/ipp/print/receipt" "$W/tests/pause.test" 2>&1 | ipp_status)" client-error-not-authenticated
 
 say "A job from $ADDR_C needs no login"
 "$PWGMAKE" "$W/docs/r.pwg" 384 400 203 1 || fail "pwgmake"
@@ -216,7 +191,7 @@ case "$id" in
 }
 EOT
         expect "Cancel-Job without a login" "$(ipptool -tv -d job_id="$id" "ipps://$BASE/ipp/print/receipt" \
-            "$W/tests/cancel.test" 2>&1 | status)" client-error-not-authenticated
+            "$W/tests/cancel.test" 2>&1 | ipp_status)" client-error-not-authenticated
         if wait_conn "$W/net" 1; then
             # printed with the default the admin set above
             expect_filter escpos-58 "ImageFilter=6" "$W/docs/r.pwg" "$W/expect/r.bin"
@@ -232,25 +207,14 @@ say "Printer operations and the printer page from $ADDR_C without a login"
 for op in Disable-Printer Enable-Printer Hold-New-Jobs Release-Held-New-Jobs; do
     printer_op_test "$W/tests/$op.test" "$op"
     expect "$op without a login" \
-        "$(ipptool -tv "ipps://$BASE/ipp/print/receipt" "$W/tests/$op.test" 2>&1 | status)" client-error-not-authenticated
+        "$(ipptool -tv "ipps://$BASE/ipp/print/receipt" "$W/tests/$op.test" 2>&1 | ipp_status)" client-error-not-authenticated
 done
 expect "Disable-Printer by the admin" "$(ipptool -tv "ipps://$USER_OK:$PASS_OK@$BASE/ipp/print/receipt" \
-    "$W/tests/Disable-Printer.test" 2>&1 | status)" successful-ok
+    "$W/tests/Disable-Printer.test" 2>&1 | ipp_status)" successful-ok
 expect "Enable-Printer by the admin" "$(ipptool -tv "ipps://$USER_OK:$PASS_OK@$BASE/ipp/print/receipt" \
-    "$W/tests/Enable-Printer.test" 2>&1 | status)" successful-ok
+    "$W/tests/Enable-Printer.test" 2>&1 | ipp_status)" successful-ok
 # A job without its document first: releasing it once crashed the server.
-cat > "$W/tests/createjob.test" <<'EOT'
-{
-  NAME "create-job"
-  OPERATION Create-Job
-  GROUP operation-attributes-tag
-  ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en
-  ATTR uri printer-uri $uri
-  ATTR name requesting-user-name test
-  STATUS successful-ok
-}
-EOT
+createjob_test "$W/tests/createjob.test"
 ipptool -q "ipp://$BASE/ipp/print/receipt" "$W/tests/createjob.test"
 ptoken=$(client curl -s --max-time 10 "http://$BASE/receipt/" |
     sed -n 's/.*name="session" value="\([0-9a-f]*\)".*/\1/p' | head -n 1)
@@ -274,7 +238,7 @@ expect "Create-Printer by the admin" "$(create again "ipps://$USER_OK:$PASS_OK@$
 expect "the configuration form of the admin" \
     "$(post -k -u "$USER_OK:$PASS_OK" "https://$BASE/config" "$(form shelf-none)")" 403
 expect "Disable-Printer by the admin" "$(ipptool -tv "ipps://$USER_OK:$PASS_OK@$BASE/ipp/print/receipt" \
-    "$W/tests/Disable-Printer.test" 2>&1 | status)" client-error-forbidden
+    "$W/tests/Disable-Printer.test" 2>&1 | ipp_status)" client-error-forbidden
 id=$(ipp_job receipt "$W/docs/r.pwg" image/pwg-raster "ATTR keyword media om_roll-58-50_48x50mm")
 case "$id" in
     '' | *[!0-9]*) expect "Print-Job without a login" "$id" "a job id" ;;
