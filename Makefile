@@ -22,7 +22,7 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps package-deps build test fuzz demo bench package install uninstall clean
+.PHONY: all deps package-deps build test fuzz fuzz-build demo bench package install uninstall clean
 
 all: build
 
@@ -39,17 +39,22 @@ build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOTFORGE_TESTS=OFF >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: deps
-	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DDOTFORGE_SANITIZE=ON >/dev/null
+# The fuzz targets are built too (clang): a test replays their seeds under
+# clang's sanitizers, which catch what gcc's let through.
+test: deps fuzz-build
+	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DDOTFORGE_SANITIZE=ON \
+	  -DDOTFORGE_FUZZ_SEEDS_BUILD=$(abspath $(FUZZ_BUILD)) >/dev/null
 	cmake --build $(TEST_BUILD) -j $(JOBS)
 	cd $(TEST_BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# Every libFuzzer target for FUZZ_SECONDS each (FUZZ_TARGETS="hfm settings"
-# picks some); prints executions and coverage per target.
-fuzz: deps
+fuzz-build: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DDOTFORGE_FUZZ=ON -DDOTFORGE_TESTS=OFF >/dev/null
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+# Every libFuzzer target for FUZZ_SECONDS each (FUZZ_TARGETS="hfm settings"
+# picks some); prints executions and coverage per target.
+fuzz: fuzz-build
 	sh tests/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 demo: build

@@ -14,6 +14,7 @@
 // of them at a time need one compare and no error bookkeeping.
 #include "image/ximaedge.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -79,9 +80,11 @@ constexpr int kSlots = 2 * kReach + 2;
 constexpr long kFlagPad = 8;
 constexpr size_t kTapCount = sizeof(kTaps) / sizeof(kTaps[0]);
 
-// Each pixel of the span spread to those within kReach on either side.
+// Each pixel of the span spread to those within kReach on either side. The
+// words before and after the span are the rows' guard words; the index is
+// signed so that the one before word 0 is m[-1], not m + SIZE_MAX.
 void Spread(const uint64_t* m, uint64_t* d, size_t nw) {
-    for (size_t k = 0; k < nw; ++k) {
+    for (ptrdiff_t k = 0; k < static_cast<ptrdiff_t>(nw); ++k) {
         const uint64_t c = m[k], p = m[k - 1], n = m[k + 1];
         uint64_t r = c;
         for (int s = 1; s <= kReach; ++s) r |= c << s | p >> (64 - s) | c >> s | n << (64 - s);

@@ -3,8 +3,11 @@
 # executions and coverage. Each target starts from its seed corpus in
 # tests/fuzz/corpus/<name> plus what earlier runs found (kept in
 # BUILD/fuzz-corpus/<name>); crashing inputs land in BUILD/fuzz-artifacts.
+# With SECONDS "seeds" each target only runs its seed corpus once: `make test`
+# does that, so that clang's sanitizers see every seed (gcc's miss some
+# undefined pointer arithmetic).
 #
-# Usage: run.sh BUILD_DIR [SECONDS] [TARGET...]
+# Usage: run.sh BUILD_DIR [SECONDS|seeds] [TARGET...]
 set -u
 BUILD=${1:?build dir}
 SECONDS_EACH=${2:-60}
@@ -36,8 +39,14 @@ for t in $TARGETS; do
     work="$BUILD/fuzz-corpus/$t"
     mkdir -p "$work"
     dict=$(dict_for "$t")
-    set -- -max_total_time="$SECONDS_EACH" -print_final_stats=1 -timeout=25 -rss_limit_mb=2560 \
-        -artifact_prefix="$BUILD/fuzz-artifacts/$t-"
+    if [ "$SECONDS_EACH" = seeds ]; then
+        set -- -runs=0 -print_final_stats=1 -timeout=25 -rss_limit_mb=2560 \
+            -artifact_prefix="$BUILD/fuzz-artifacts/$t-"
+        work=
+    else
+        set -- -max_total_time="$SECONDS_EACH" -print_final_stats=1 -timeout=25 -rss_limit_mb=2560 \
+            -artifact_prefix="$BUILD/fuzz-artifacts/$t-"
+    fi
     [ -n "$dict" ] && [ -f "$dict" ] && set -- "$@" -dict="$dict"
     # The filter prints status lines on standard error; and libcups's raster
     # reader callocs a line buffer of the header's cupsBytesPerLine (up to
@@ -45,8 +54,8 @@ for t in $TARGETS; do
     # lazily and never touched, so only the resident size is limited.
     [ "$t" = filter ] && set -- "$@" -close_fd_mask=2 -malloc_limit_mb=8192
     log="$BUILD/fuzz-logs/$t.log"
-    echo "--- fuzz_$t for ${SECONDS_EACH}s"
-    "$bin" "$@" "$work" "$HERE/corpus/$t" > "$log" 2>&1
+    echo "--- fuzz_$t for ${SECONDS_EACH}${work:+s}"
+    "$bin" "$@" ${work:+"$work"} "$HERE/corpus/$t" > "$log" 2>&1
     rc=$?
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
     speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
