@@ -58,6 +58,10 @@ std::set<pappl_printer_t*> gBusy;                     // printers printing a job
 std::atomic<int> gClients{0};
 std::string gSpool;
 thread_local bool tConfigChanged = false;
+// Set (under the mutex) when PAPPL deletes the system: the shutdown watch
+// must not save or log through it after that.
+std::mutex gSystemLife;
+bool gSystemDeleted = false;
 
 // Operations on a printer that change it or other people's jobs. PAPPL
 // 1.3.1 asks for authorization on some (Pause-Printer, Set-Printer-
@@ -240,14 +244,23 @@ void WatchShutdown(pappl_system_t* system) {
     sleep(2);
     // The state is saved after every change already; a last save is tried,
     // but a job thread stuck on its printer may hold the printer's lock.
+    // PAPPL may have ended meanwhile and deleted the system: then there is
+    // nothing left to save or to log to.
     std::atomic<bool> saved{false};
     std::thread([system, &saved] {
-        std::string error;
-        if (!DfAppStateSave(system, error)) papplLog(system, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+        std::lock_guard<std::mutex> life(gSystemLife);
+        if (!gSystemDeleted) {
+            std::string error;
+            if (!DfAppStateSave(system, error)) papplLog(system, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+        }
         saved = true;
     }).detach();
     for (int i = 0; i < 20 && !saved; i++) usleep(100000);
-    papplLog(system, PAPPL_LOGLEVEL_INFO, "Stopping now; queued jobs are kept for the next start.");
+    if (gSystemLife.try_lock()) {
+        if (!gSystemDeleted)
+            papplLog(system, PAPPL_LOGLEVEL_INFO, "Stopping now; queued jobs are kept for the next start.");
+        gSystemLife.unlock();
+    }
     _exit(0);
 }
 
@@ -449,6 +462,18 @@ void _papplJobCopyDocumentData(pappl_client_t* client, pappl_job_t* job) {
                            : "Unable to write print file: the spool took only part of it.";
     papplLogClient(client, PAPPL_LOGLEVEL_ERROR, "%s", why);
     ippSetString(response, &attr, 0, why);
+}
+
+// papplMainloop deletes the system when its run ends by itself, which can be
+// while the shutdown watch is about to save through it: the watch checks the
+// flag under the same mutex.
+void papplSystemDelete(pappl_system_t* system) {
+    static const auto real = Real<void (*)(pappl_system_t*)>("papplSystemDelete");
+    {
+        std::lock_guard<std::mutex> life(gSystemLife);
+        gSystemDeleted = true;
+    }
+    real(system);
 }
 
 }  // extern "C"
