@@ -111,7 +111,7 @@ cat > "$W/tests/held.test" << EOT
   ATTR charset attributes-charset utf-8
   ATTR naturalLanguage attributes-natural-language en
   ATTR uri printer-uri \$uri
-  ATTR name requesting-user-name \$user
+  ATTR name requesting-user-name \$asker
   ATTR mimeMediaType document-format application/vnd.dotforge-escpos
   GROUP job-attributes-tag
   ATTR keyword job-hold-until \$hold
@@ -122,7 +122,7 @@ cat > "$W/tests/held.test" << EOT
 EOT
 for op in Hold-Job Release-Job Cancel-Job Cancel-Current-Job; do
     printer_op_test "$W/tests/$op.test" "$op"
-    sed -i 's/requesting-user-name test/requesting-user-name $user/' "$W/tests/$op.test"
+    sed -i 's/requesting-user-name test/requesting-user-name $asker/' "$W/tests/$op.test"
     [ "$op" = Cancel-Current-Job ] || sed -i '/requesting-user-name/a\  ATTR integer job-id $job' "$W/tests/$op.test"
 done
 chmod 644 "$W"/tests/*.test
@@ -130,7 +130,7 @@ LOOP=ipp://127.0.0.1:$PORT/ipp/print
 SOCK=ipp://${W//\//%2F}%2Frun%2Fdotforge-app.sock/ipp/print
 # job WHO NAME PRINTER [HOLD]: a job of WHO sent as NAME; prints its id
 job() {
-    as_user "$1" ipptool -c -d user="$2" -d hold="${4:-indefinite}" "$LOOP/$3" "$W/tests/held.test" | tail -n 1
+    as_user "$1" ipptool -c -d asker="$2" -d hold="${4:-indefinite}" "$LOOP/$3" "$W/tests/held.test" | tail -n 1
 }
 J1=$(job "$UA" "$UA" Label) J2=$(job "$UA" "$UA" Label) J3=$(job "$UB" "$UA" Label) J4=$(job "$UA" "$UA" Stuck no-hold)
 sleep 1
@@ -138,7 +138,7 @@ sleep 1
 while IFS='|' read -r who via op printer j name want; do
     user=$who
     [ "$who" = root ] && user=$(id -un)
-    st=$(as_user "$user" ipptool -tv -d user="$name" -d job="$j" "${!via}/$printer" "$W/tests/$op.test" 2>&1 | ipp_status)
+    st=$(as_user "$user" ipptool -tv -d asker="$name" -d job="$j" "${!via}/$printer" "$W/tests/$op.test" 2>&1 | ipp_status)
     expect "$who $op of job $j ($printer, as '$name', through $via)" "$st" "$want"
 done <<EOT
 $UB|LOOP|Hold-Job|Label|$J1|$UA|client-error-not-authorized
@@ -171,7 +171,7 @@ file=$(ls "$W/d.spool/"p*j*"$id"-*.prn 2> /dev/null)
 expect "the default spool" "$(stat -c '%a %U' "$W/d.spool") $(echo "$file" | grep -c .)" "700 root 1"
 echo "root's secret" > "$W/secret" && chmod 600 "$W/secret"
 [ -n "$file" ] && ln -sf "$W/secret" "$file"
-ipptool -q -d user=root -d job="$id" "$LOOP/Label" "$W/tests/Release-Job.test"
+ipptool -q -d asker=root -d job="$id" "$LOOP/Label" "$W/tests/Release-Job.test"
 expect "a job file replaced by a link" "$(wait_job Label "$id")" aborted
 expect "the link's target at the printer" "$(cat "$W"/net/conn-*.bin 2> /dev/null | grep -c secret)" 0
 app_stop
