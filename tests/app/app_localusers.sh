@@ -104,7 +104,8 @@ app_start
 as_user "$UA" env SNAP_COMMON="$W/run" timeout 10 "$APP" printers > "$W/out" 2>&1
 expect "A's printers does not reach root's server" "$(says 'no dotforge-app server is running')" yes
 printf '\033@raw\n' > "$W/docs/raw.bin" && chmod 644 "$W/docs/raw.bin"
-cat > "$W/tests/held.test" << EOT
+print_block "$W/docs/raw.bin" application/vnd.dotforge-escpos successful-ok 'ATTR keyword job-hold-until $hold' \
+    job-id | sed 's/requesting-user-name test/requesting-user-name $asker/' > "$W/tests/held.test"
 {
   OPERATION Print-Job
   GROUP operation-attributes-tag
