@@ -116,8 +116,10 @@ DfAppReach DfAppReachServer(http_t** http, std::string& message) {
         return DfAppReach::kNoServer;
     }
     if (!S_ISSOCK(st.st_mode) || st.st_uid != geteuid()) {
-        message = "Refusing the control socket " + path + ": it belongs to user " +
-                  std::to_string(st.st_uid) + ", not to you (user " + std::to_string(geteuid()) + ").";
+        message = "Refusing the control socket " + path + ": " +
+                  (S_ISSOCK(st.st_mode) ? "it belongs to user " + std::to_string(st.st_uid) +
+                                              ", not to you (user " + std::to_string(geteuid()) + ")."
+                                        : std::string("it is not a socket."));
         return DfAppReach::kRefused;
     }
     http_t* h =
