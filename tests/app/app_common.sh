@@ -27,7 +27,8 @@ app_setup() {
 
 # app_start [EXTRA -o OPTIONS]: starts the server and waits for its socket.
 # APP_LOG (default $W/app.log) is its log file, APP_OUT its standard output
-# and error (default $W/app.out), APP_USER a user to run it as (who must own $W/run).
+# and error (default $W/app.out), APP_USER a user to run it as (who must own
+# $W/run, where its control socket goes).
 app_start() {
     local i deathsig=()
     # A socket left by an earlier server would be taken for a running one.
@@ -35,7 +36,6 @@ app_start() {
     setpriv --pdeathsig TERM true 2>/dev/null && deathsig=(setpriv --pdeathsig TERM)
     if [ -n "${APP_USER:-}" ]; then
         [ ${#deathsig[@]} = 0 ] && deathsig=(setpriv)
-        # Its control socket in $W/run, which the caller gives the user.
         deathsig+=(--reuid="$(id -u "$APP_USER")" --regid="$(id -g "$APP_USER")" --clear-groups env TMPDIR="$W/run")
     fi
     "${deathsig[@]}" "$APP" server -o server-port="$PORT" -o log-file="${APP_LOG:-$W/app.log}" \
