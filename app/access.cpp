@@ -53,9 +53,10 @@ bool DfAppDeviceSchemeAllowed(const char* uri, std::string& error) {
         for (const char* s : kDeviceSchemes)
             if (scheme == s) return true;
     }
-    error = std::string("The device URI '") + (uri ? uri : "") +
-            "' is not allowed: printers are reached by socket:, usb:, serial:, ble: or a discovered dnssd: or "
-            "snmp: address.";
+    error =
+        std::string("The device URI '") + (uri ? uri : "") +
+        "' is not allowed: printers are reached by socket:, usb:, serial:, ble: or a discovered dnssd: or "
+        "snmp: address.";
     return false;
 }
 
@@ -108,7 +109,6 @@ bool DfAppJobOperation(pappl_client_t* client) {
         case IPP_OP_CLOSE_JOB:
         case IPP_OP_CANCEL_JOB:
         case IPP_OP_CANCEL_CURRENT_JOB:
-        case IPP_OP_CANCEL_MY_JOBS:
         case IPP_OP_HOLD_JOB:
         case IPP_OP_RELEASE_JOB:
         case IPP_OP_RESTART_JOB:

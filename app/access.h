@@ -25,9 +25,9 @@ bool DfAppUidFromTcpTable(const std::string& table, const std::string& peer, con
                           uid_t& uid);
 
 // True when CLIENT's request is an IPP operation on a job (sending its
-// document, cancelling, holding it): on this machine these stay open to
-// every user, as before, since a print server's backend (running as its own
-// user) sends them for the users it prints for.
+// document, cancelling, holding it): on this machine these pass the admin
+// check; whose job it is, is checked in jobaccess.cpp. Not Cancel-My-Jobs:
+// PAPPL 1.3.1 cancels every job of the printer for it.
 bool DfAppJobOperation(pappl_client_t* client);
 
 // True when UID may configure printers from this machine: root, the

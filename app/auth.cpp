@@ -6,6 +6,7 @@
 #include "app/auth.h"
 
 #include "app/access.h"
+#include "app/jobaccess.h"
 
 #include <grp.h>
 #include <pwd.h>
@@ -124,6 +125,14 @@ http_status_t Authorize(pappl_client_t* client, const char* group, gid_t gid, vo
         return HTTP_STATUS_UNAUTHORIZED;
     }
     if (!DfAppUserInGroup(user, wanted)) {
+        // A job's owner, logged in, may change that job (jobaccess.h).
+        pappl_job_t* job = papplClientGetJob(client);
+        const char* owner = job ? papplJobGetUsername(job) : nullptr;
+        if (admin && owner && !strcmp(owner, user) && DfAppOwnerOperation(papplClientGetOperation(client))) {
+            papplLogClient(client, PAPPL_LOGLEVEL_INFO, "'%s' logged in (owner of job %d).", user,
+                           papplJobGetID(job));
+            return HTTP_STATUS_CONTINUE;
+        }
         papplLogClient(client, PAPPL_LOGLEVEL_INFO, "'%s' is not in group '%s'.", user, group);
         return HTTP_STATUS_FORBIDDEN;
     }

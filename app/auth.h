@@ -2,7 +2,8 @@
 // machine is trusted when its user is root, the server's own or in the
 // admin group (its socket tells, see access.h); any other client, on this
 // machine or another, must log in with HTTP Basic over TLS as a PAM user in the admin
-// group. Jobs need no login, as IPP Everywhere clients expect.
+// group. Jobs need no login, as IPP Everywhere clients expect; a job is
+// changed only by its owner or an administrator (jobaccess.h).
 #pragma once
 
 #include <pappl/pappl.h>

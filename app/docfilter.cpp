@@ -6,6 +6,9 @@
 // never reaches it.
 #include "app/docfilter.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -102,7 +105,10 @@ void DfAppAddDocumentFilters(pappl_system_t* system) {
 bool DfAppFilterDocument(pappl_job_t* job, pappl_device_t* device, void*) {
     const char* filename = papplJobGetFilename(job);
     const char* declared = papplJobGetFormat(job);
-    std::unique_ptr<FILE, int (*)(FILE*)> file(filename ? fopen(filename, "rb") : nullptr, fclose);
+    // Never through a link: the file is the job's own, in the spool.
+    const int fd = filename ? open(filename, O_RDONLY | O_NOFOLLOW | O_CLOEXEC) : -1;
+    std::unique_ptr<FILE, int (*)(FILE*)> file(fd >= 0 ? fdopen(fd, "rb") : nullptr, fclose);
+    if (fd >= 0 && !file) close(fd);
     if (!file) {
         papplJobSetMessage(job, "Unable to open the print file.");
         papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);

@@ -24,6 +24,7 @@
 #include "app/access.h"
 #include "app/auth.h"
 #include "app/devicelist.h"
+#include "app/jobaccess.h"
 #include "app/statefile.h"
 #include "app/status.h"
 
@@ -185,6 +186,7 @@ void ProcessIPP(pappl_client_t* client, void (*real)(pappl_client_t*)) {
     if (op == IPP_OP_CREATE_PRINTER && DeviceUriRefused(client)) return;
     tConfigChanged = false;
     real(client);
+    DfAppNoteJobCreator(client);
     SaveChanges(client);
     if (op == IPP_OP_GET_PRINTER_ATTRIBUTES || op == IPP_OP_GET_PRINTERS)
         DfAppSuffixStateReasons(papplClientGetResponse(client));

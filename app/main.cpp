@@ -21,6 +21,7 @@
 #include "app/hardening.h"
 #include "app/housekeeping.h"
 #include "app/serialdevice.h"
+#include "app/spooldir.h"
 #include "app/startup.h"
 #include "app/statefile.h"
 #include "app/webui.h"
@@ -86,6 +87,13 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     const char* stateOption = cupsGetOption("state-file", num_options, options);
     static std::string stateFile;
     stateFile = stateOption ? stateOption : DefaultStateFile();
+    static std::string spoolDir;
+    std::string spoolError;
+    if (!DfAppSpoolDirectory(spool, stateFile, spoolDir, spoolError)) {
+        fprintf(stderr, "dotforge-app: %s\n", spoolError.c_str());
+        return nullptr;
+    }
+    spool = spoolDir.c_str();
 
     // Loopback only unless asked: a printer on the network is an open door.
     if (!listen) listen = "localhost";

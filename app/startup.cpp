@@ -1,31 +1,22 @@
 // Start-up fixes around PAPPL 1.3.1's main loop:
-//  - a sub-command that finds no server starts one by running argv[0]
-//    without a PATH lookup, so `dotforge-app printers` typed at a shell
-//    failed with "Unable to start server: No such file or directory"; argv[0]
-//    becomes the program's full path;
+//  - a sub-command that needs a server fails at once, saying so, when none
+//    of this user's runs (ctlsocket.h);
 //  - `drivers` is answered by creating a whole system, which listens on the
 //    server port and so fails while a server runs; the list is printed here;
 //  - a second `server` takes the control socket of one already running away
 //    from it (it unlinks and binds the path); a running server is checked
-//    for first.
+//    for first, and the socket's private directory made (ctlsocket.h).
 #include "app/startup.h"
 
-#include <limits.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "app/ctlsocket.h"
 #include "app/driver.h"
 #include "app/jobscmd.h"
 
 namespace {
-
-std::string gExe;
 
 int ListDrivers() {
     int count;
@@ -36,51 +27,60 @@ int ListDrivers() {
     return 0;
 }
 
+// The sub-commands that talk to a server. PAPPL 1.3.1's `status` says
+// "Server is not running." and exits 0 without one; every one of them now
+// says so and fails, unless it names a server with -u URI.
+bool NeedsServer(int argc, char* argv[]) {
+    static const char* const kCommands[] = {"add",    "autoadd",  "cancel",  "default", "delete",
+                                            "jobs",   "modify",   "options", "pause",   "printers",
+                                            "resume", "shutdown", "status",  "submit"};
+    bool known = false;
+    for (const char* c : kCommands) known = known || !strcmp(argv[1], c);
+    for (int i = 2; known && i < argc; i++)
+        if (!strncmp(argv[i], "-u", 2)) return false;
+    return known;
+}
+
 }  // namespace
 
 const char* DfAppControlSocket() {
     static std::string path;
-    if (getuid() == 0) {
-        const char* snap = getenv("SNAP_COMMON");
-        path = snap ? std::string(snap) + "/dotforge-app.sock" : "/run/dotforge-app.sock";
-    } else {
-        const char* tmp = getenv("TMPDIR");
-        path = std::string(tmp && *tmp ? tmp : "/tmp") + "/dotforge-app" + std::to_string(getuid()) + ".sock";
-    }
+    std::string error;
+    if (!DfAppSocketPath(false, path, error)) path.clear();
     return path.c_str();
 }
 
 bool DfAppServerRunning() {
-    const char* path = DfAppControlSocket();
-    sockaddr_un addr;
-    memset(&addr, 0, sizeof(addr));
-    addr.sun_family = AF_UNIX;
-    if (strlen(path) >= sizeof(addr.sun_path)) return false;
-    strcpy(addr.sun_path, path);
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    const bool up = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-    close(fd);
-    return up;
+    http_t* http = nullptr;
+    std::string message;
+    if (DfAppReachServer(&http, message) != DfAppReach::kUp) return false;
+    httpClose(http);
+    return true;
 }
 
 int DfAppBeforeMainloop(int argc, char* argv[]) {
-    if (argc >= 1 && argv[0] && !strchr(argv[0], '/')) {
-        char buffer[PATH_MAX];
-        const ssize_t n = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
-        if (n > 0) {
-            buffer[n] = '\0';
-            gExe = buffer;
-            argv[0] = &gExe[0];
-        }
-    }
     if (argc < 2) return -1;
     if (!strcmp(argv[1], "drivers")) return ListDrivers();
+    if (NeedsServer(argc, argv)) {
+        http_t* http = nullptr;
+        std::string message;
+        if (DfAppReachServer(&http, message) != DfAppReach::kUp) {
+            fprintf(stderr, "dotforge-app: %s\n", message.c_str());
+            return 1;
+        }
+        httpClose(http);
+    }
     if (!strcmp(argv[1], "jobs")) return DfAppJobsCommand(argc, argv);
-    if (!strcmp(argv[1], "server") && DfAppServerRunning()) {
-        fprintf(stderr, "dotforge-app: A server is already running (control socket %s).\n",
-                DfAppControlSocket());
-        return 1;
+    if (!strcmp(argv[1], "server")) {
+        std::string path, error;
+        if (!DfAppSocketPath(true, path, error)) {
+            fprintf(stderr, "dotforge-app: %s\n", error.c_str());
+            return 1;
+        }
+        if (DfAppServerRunning()) {
+            fprintf(stderr, "dotforge-app: A server is already running (control socket %s).\n", path.c_str());
+            return 1;
+        }
     }
     return -1;
 }

@@ -5,10 +5,9 @@
 // -1 to go on with PAPPL's main loop. May replace argv[0].
 int DfAppBeforeMainloop(int argc, char* argv[]);
 
-// The control socket PAPPL 1.3.1 uses for this user: /run/dotforge-app.sock
-// (root), $SNAP_COMMON/dotforge-app.sock (root with SNAP_COMMON), or
-// TMPDIR/dotforge-app<uid>.sock.
+// This user's control socket (see ctlsocket.h), or "" when its place is
+// refused.
 const char* DfAppControlSocket();
 
-// True when a server answers on that socket.
+// True when a server of this user's answers on that socket.
 bool DfAppServerRunning();

@@ -27,16 +27,16 @@ app_setup() {
 
 # app_start [EXTRA -o OPTIONS]: starts the server and waits for its socket.
 # APP_LOG (default $W/app.log) is its log file, APP_OUT its standard output
-# and error (default $W/app.out), APP_USER a user to run it as.
+# and error (default $W/app.out), APP_USER a user to run it as (who must own
+# $W/run, where its control socket goes).
 app_start() {
     local i deathsig=()
-    # A socket left by an earlier server would let the sub-commands start a
-    # private server of their own.
+    # A socket left by an earlier server would be taken for a running one.
     rm -f "$W/run/dotforge-app.sock"
     setpriv --pdeathsig TERM true 2>/dev/null && deathsig=(setpriv --pdeathsig TERM)
     if [ -n "${APP_USER:-}" ]; then
         [ ${#deathsig[@]} = 0 ] && deathsig=(setpriv)
-        deathsig+=(--reuid="$(id -u "$APP_USER")" --regid="$(id -g "$APP_USER")" --clear-groups)
+        deathsig+=(--reuid="$(id -u "$APP_USER")" --regid="$(id -g "$APP_USER")" --clear-groups env TMPDIR="$W/run")
     fi
     "${deathsig[@]}" "$APP" server -o server-port="$PORT" -o log-file="${APP_LOG:-$W/app.log}" \
         -o log-level=debug -o spool-directory="$W/appspool" -o state-file="$W/state" "$@" \
@@ -337,4 +337,36 @@ expect() {
         echo "FAIL $1: got '$2', expected '$3'"
         FAILED=$((FAILED + 1))
     fi
+}
+
+# make_users NAME...: local users for the test (no home, no login), removed
+# at exit. Needs root.
+make_users() {
+    local u
+    [ ${#TEST_USERS[@]} = 0 ] && CLEANUP_HOOKS+=(users_cleanup)
+    for u in "$@"; do
+        useradd -M -N -s /usr/sbin/nologin "$u" || fail "useradd $u"
+        TEST_USERS+=("$u")
+    done
+}
+TEST_USERS=()
+users_cleanup() {
+    local u p
+    for u in "${TEST_USERS[@]}"; do
+        # what the test started as that user (a server PAPPL started unasked)
+        for p in $(pgrep -u "$u"); do kill -KILL "$p" 2>/dev/null; done
+        userdel "$u" 2>/dev/null
+    done
+}
+
+# as_user USER COMMAND...: COMMAND as USER, with its own group only and no
+# XDG_RUNTIME_DIR (root's would not be the user's). user_cmd USER sets AS to
+# that prefix, for a command started in the background ($! its PID).
+user_cmd() {
+    AS=(setpriv --reuid="$(id -u "$1")" --regid="$(id -g "$1")" --clear-groups env -u XDG_RUNTIME_DIR)
+}
+as_user() {
+    user_cmd "$1"
+    shift
+    "${AS[@]}" "$@"
 }

@@ -172,13 +172,7 @@ expect "Pause-Printer without a login" \
     "$(ipptool -tv "ipps://$BASE/ipp/print/receipt" "$W/tests/pause.test" 2>&1 | ipp_status)" client-error-not-authenticated
 
 say "A job from $ADDR_C needs no login"
-"$PWGMAKE" "$W/docs/r.pwg" 384 400 203 1 || fail "pwgmake"
-id=$(ipp_job receipt "$W/docs/r.pwg" image/pwg-raster "ATTR keyword media om_roll-58-50_48x50mm")
-case "$id" in
-    '' | *[!0-9]*) expect "Print-Job over plain IPP" "$id" "a job id" ;;
-    *)
-        expect "Print-Job over plain IPP, its state followed" "$(wait_job receipt "$id")" completed
-        cat > "$W/tests/cancel.test" <<'EOT'
+cat > "$W/tests/cancel.test" <<'EOT'
 {
   NAME "cancel"
   OPERATION Cancel-Job
@@ -190,6 +184,12 @@ case "$id" in
   ATTR name requesting-user-name test
 }
 EOT
+"$PWGMAKE" "$W/docs/r.pwg" 384 400 203 1 || fail "pwgmake"
+id=$(ipp_job receipt "$W/docs/r.pwg" image/pwg-raster "ATTR keyword media om_roll-58-50_48x50mm")
+case "$id" in
+    '' | *[!0-9]*) expect "Print-Job over plain IPP" "$id" "a job id" ;;
+    *)
+        expect "Print-Job over plain IPP, its state followed" "$(wait_job receipt "$id")" completed
         expect "Cancel-Job without a login" "$(ipptool -tv -d job_id="$id" "ipps://$BASE/ipp/print/receipt" \
             "$W/tests/cancel.test" 2>&1 | ipp_status)" client-error-not-authenticated
         if wait_conn "$W/net" 1; then
@@ -202,6 +202,21 @@ EOT
         fi
         ;;
 esac
+
+say "A job from $ADDR_C is cancelled by its owner, logged in, or an admin"
+print_block "$W/docs/r.pwg" image/pwg-raster successful-ok "ATTR keyword job-hold-until indefinite" job-id |
+    sed 's/requesting-user-name test/requesting-user-name $asker/' > "$W/tests/held.test"
+own=$(ipptool -c -d asker="$USER_NO" "ipp://$BASE/ipp/print/receipt" "$W/tests/held.test" | tail -n 1)
+other=$(ipptool -c -d asker=test "ipp://$BASE/ipp/print/receipt" "$W/tests/held.test" | tail -n 1)
+# login | job | Cancel-Job's status
+while IFS='|' read -r login j want; do
+    expect "Cancel-Job of job $j by ${login%%:*}" "$(ipptool -tv -d job_id="$j" \
+        "ipps://$login@$BASE/ipp/print/receipt" "$W/tests/cancel.test" 2>&1 | ipp_status)" "$want"
+done <<EOT
+$USER_NO:$PASS_NO|$other|client-error-forbidden
+$USER_NO:$PASS_NO|$own|successful-ok
+$USER_OK:$PASS_OK|$other|successful-ok
+EOT
 
 say "Printer operations and the printer page from $ADDR_C without a login"
 for op in Disable-Printer Enable-Printer Hold-New-Jobs Release-Held-New-Jobs; do
