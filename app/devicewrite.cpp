@@ -15,6 +15,7 @@ namespace {
 std::atomic<int> gTimeout{60};
 thread_local pappl_job_t* tJob = nullptr;
 thread_local bool tFailed = false;
+thread_local std::string tWhy;
 
 long long NowMs() {
     using namespace std::chrono;
@@ -37,6 +38,7 @@ bool DfAppSetDeviceTimeout(const char* seconds) {
 
 DfAppWritingJob::DfAppWritingJob(pappl_job_t* job) : m_previous(tJob) {
     tJob = job;
+    tWhy.clear();
 }
 
 DfAppWritingJob::~DfAppWritingJob() {
@@ -47,8 +49,13 @@ pappl_job_t* DfAppWritingJobNow() {
     return tJob;
 }
 
-void DfAppNoteWriteFailed() {
+void DfAppNoteWriteFailed(const std::string& why) {
     tFailed = true;
+    if (!why.empty()) tWhy = why;
+}
+
+std::string DfAppWriteFailure() {
+    return tWhy;
 }
 
 bool DfAppFlushJob(pappl_job_t* job, pappl_device_t* device) {

@@ -28,9 +28,11 @@ private:
 
 // The job whose bytes the current thread writes, or null.
 pappl_job_t* DfAppWritingJobNow();
-// A device's write callback tells that it failed: PAPPL's papplDeviceFlush
-// returns nothing.
-void DfAppNoteWriteFailed();
+// A device's write callback tells that it failed and why (PAPPL's
+// papplDeviceFlush returns nothing, and its error callback only logs).
+void DfAppNoteWriteFailed(const std::string& why = "");
+// Why the last failed write of this thread's current job failed, or "".
+std::string DfAppWriteFailure();
 // Sends what PAPPL still buffers for the job (within the job, so that a
 // cancel or a stall ends it too); false when that failed.
 bool DfAppFlushJob(pappl_job_t* job, pappl_device_t* device);

@@ -20,7 +20,6 @@
 #include "app/mediafit.h"
 #include "app/models.h"
 #include "app/resolution.h"
-#include "app/socketdevice.h"
 #include "app/status.h"
 #include "app/vendor.h"
 #include "base/objref.h"
@@ -34,7 +33,7 @@ namespace {
 // not tell).
 std::string DeviceReason(pappl_job_t* job, pappl_device_t* device) {
     std::string why = DfBleDeviceReason(job, device);
-    if (why.empty()) why = DfSocketDeviceReason(job, device);
+    if (why.empty()) why = DfAppWriteFailure();
     while (!why.empty() && why.back() == '.') why.pop_back();
     return why;
 }

@@ -205,7 +205,7 @@ ssize_t WriteCb(pappl_device_t* device, const void* buffer, size_t bytes) {
             why = std::string("Unable to write to the printer: ") + strerror(errno) + ".";
         else if (DfAppWaitWritable(d->fd, &why) == DfWriteWait::Ready)
             continue;
-        DfAppNoteWriteFailed();
+        DfAppNoteWriteFailed(why);
         papplDeviceError(device, "%s", why.c_str());
         tcflush(d->fd, TCOFLUSH);  // what the port still holds is dropped
         d->deadJob = job;

@@ -28,7 +28,6 @@ struct SocketDevice {
     char host[256] = "";
     bool dead = false;               // a write gave up on the connection
     pappl_job_t* deadJob = nullptr;  // whose write it was
-    char reason[256] = "";           // why
 };
 
 long long NowMs() {
@@ -106,7 +105,6 @@ bool OpenCb(pappl_device_t* device, const char* uri, const char*) {
         return false;
     }
     if ((d->fd = Connect(*d, &why)) < 0) {
-        DfAppNoteWriteFailed();
         papplDeviceError(device, "%s", why.c_str());
         delete d;
         return false;
@@ -149,13 +147,12 @@ ssize_t WriteCb(pappl_device_t* device, const void* buffer, size_t bytes) {
         }
         std::string why;
         if ((d->fd = Connect(*d, &why)) < 0) {
-            DfAppNoteWriteFailed();
+            DfAppNoteWriteFailed(why);
             papplDeviceError(device, "%s", why.c_str());
             return -1;
         }
         d->dead = false;
         d->deadJob = nullptr;
-        d->reason[0] = '\0';
     }
     const char* p = static_cast<const char*>(buffer);
     size_t left = bytes;
@@ -172,9 +169,8 @@ ssize_t WriteCb(pappl_device_t* device, const void* buffer, size_t bytes) {
             why = std::string("Unable to write to the printer: ") + strerror(errno) + ".";
         else if (DfAppWaitWritable(d->fd, &why) == DfWriteWait::Ready)
             continue;
-        DfAppNoteWriteFailed();
+        DfAppNoteWriteFailed(why);
         papplDeviceError(device, "%s", why.c_str());
-        strncpy(d->reason, why.c_str(), sizeof(d->reason) - 1);
         d->dead = true;
         d->deadJob = job;
         Drop(d);
@@ -198,11 +194,4 @@ void DfRegisterSocketScheme() {
 std::string DfSocketOpenUri(const char* deviceUri) {
     if (!deviceUri || strncmp(deviceUri, "socket://", 9)) return "";
     return std::string(kScheme) + (deviceUri + 6);
-}
-
-std::string DfSocketDeviceReason(pappl_job_t* job, pappl_device_t* device) {
-    const char* uri = job ? papplPrinterGetDeviceURI(papplJobGetPrinter(job)) : nullptr;
-    if (!device || !uri || strncmp(uri, "socket://", 9)) return "";
-    const SocketDevice* d = static_cast<const SocketDevice*>(papplDeviceGetData(device));
-    return d && d->dead ? d->reason : "";
 }

@@ -21,8 +21,5 @@ void DfRegisterSocketScheme();
 // empty (opened as given).
 std::string DfSocketOpenUri(const char* deviceUri);
 
-// Why the last write to this device failed (a socket:// device), or empty.
-std::string DfSocketDeviceReason(pappl_job_t* job, pappl_device_t* device);
-
 // Seconds a connection to a printer may take.
 constexpr int kDfSocketConnectSeconds = 5;
