@@ -8,8 +8,6 @@
 // it in app/webselect.cpp.
 #include "app/devicestate.h"
 
-#include "app/socketdevice.h"
-
 #include <dlfcn.h>
 
 #include <cstring>
@@ -17,6 +15,8 @@
 #include <memory>
 #include <mutex>
 #include <vector>
+
+#include "app/socketdevice.h"
 
 namespace {
 
@@ -93,7 +93,9 @@ pappl_device_t* papplDeviceOpen(const char* device_uri, const char* name, pappl_
     using Real = pappl_device_t* (*)(const char*, const char*, pappl_deverror_cb_t, void*);
     static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "papplDeviceOpen"));
     if (!real) return nullptr;
-    // socket:// printers open through the app's own transport.
+    // socket:// printers open through the app's own transport: PAPPL
+    // 1.3.1's socket writes block for good on a printer that stops reading
+    // (app/socketdevice.h).
     const std::string own = DfSocketOpenUri(device_uri);
     const char* open = own.empty() ? device_uri : own.c_str();
     if (!err_cb) return real(open, name, err_cb, err_data);
