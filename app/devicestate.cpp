@@ -16,6 +16,8 @@
 #include <mutex>
 #include <vector>
 
+#include "app/socketdevice.h"
+
 namespace {
 
 std::mutex gMutex;
@@ -91,10 +93,15 @@ pappl_device_t* papplDeviceOpen(const char* device_uri, const char* name, pappl_
     using Real = pappl_device_t* (*)(const char*, const char*, pappl_deverror_cb_t, void*);
     static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "papplDeviceOpen"));
     if (!real) return nullptr;
-    if (!err_cb) return real(device_uri, name, err_cb, err_data);
+    // socket:// printers open through the app's own transport: PAPPL
+    // 1.3.1's socket writes block for good on a printer that stops reading
+    // (app/socketdevice.h).
+    const std::string own = DfSocketOpenUri(device_uri);
+    const char* open = own.empty() ? device_uri : own.c_str();
+    if (!err_cb) return real(open, name, err_cb, err_data);
     std::string message;
     tOpenError = &message;
-    pappl_device_t* device = real(device_uri, name, Record, ForwardFor(err_cb, err_data));
+    pappl_device_t* device = real(open, name, Record, ForwardFor(err_cb, err_data));
     tOpenError = nullptr;
     if (device_uri) {
         std::lock_guard<std::mutex> lock(gMutex);

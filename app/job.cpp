@@ -15,6 +15,7 @@
 
 #include "app/bledevice.h"
 #include "app/copysink.h"
+#include "app/devicewrite.h"
 #include "app/ippsettings.h"
 #include "app/mediafit.h"
 #include "app/models.h"
@@ -28,15 +29,49 @@
 
 namespace {
 
+// Why a write to the job's device failed, from the device ("" if it does
+// not tell).
+std::string DeviceReason(pappl_job_t* job, pappl_device_t* device) {
+    std::string why = DfBleDeviceReason(job, device);
+    if (why.empty()) why = DfAppWriteFailure();
+    while (!why.empty() && why.back() == '.') why.pop_back();
+    return why;
+}
+
+// Writes len bytes of the job to its device. A device write that waits for
+// the printer sees the job's cancel. After a failure the bytes PAPPL still
+// buffers are dropped (the device refuses them for this job), so they
+// never go out in front of the next job's.
+bool WriteJobBytes(pappl_job_t* job, pappl_device_t* device, const void* data, size_t len) {
+    DfAppWritingJob writing(job);
+    if (papplDeviceWrite(device, data, len) >= 0) return true;
+    papplDeviceFlush(device);
+    return false;
+}
+
+// The job's last bytes leave within the job: PAPPL's own flush after it
+// would see neither its cancel nor which job they are.
+bool FlushJobBytes(pappl_job_t* job, pappl_device_t* device) {
+    if (DfAppFlushJob(job, device)) return true;
+    if (!papplJobIsCanceled(job)) {
+        const std::string why = DeviceReason(job, device);
+        papplJobSetMessage(job, "Unable to send print data to the printer%s%s.", why.empty() ? "" : ": ",
+                           why.c_str());
+    }
+    return false;
+}
+
 // Printer bytes to the job's device.
 class DfDeviceSink : public DfSink {
 public:
     DfDeviceSink(pappl_job_t* job, pappl_device_t* device) : m_job(job), m_device(device) {}
+    bool Flush() { return FlushJobBytes(m_job, m_device); }
     bool Write(const void* data, size_t len) override {
-        if (papplDeviceWrite(m_device, data, len) < 0) {
+        if (!WriteJobBytes(m_job, m_device, data, len)) {
+            if (papplJobIsCanceled(m_job)) return false;
             papplLogJob(m_job, PAPPL_LOGLEVEL_ERROR, "Unable to send %lu bytes to the printer.",
                         static_cast<unsigned long>(len));
-            const std::string why = DfBleDeviceReason(m_job, m_device);
+            const std::string why = DeviceReason(m_job, m_device);
             papplJobSetMessage(m_job, "Unable to send print data to the printer%s%s.",
                                why.empty() ? "" : ": ", why.c_str());
             return false;
@@ -92,7 +127,7 @@ bool EndJobData(pappl_job_t* job, bool whole = false) {
         if (!why.empty()) Fail(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, why);
     }
     if (!j->render->SpoolFailed()) j->render->OnEndDoc();
-    const bool ok = !j->render->SpoolFailed() && copied;
+    const bool ok = !j->render->SpoolFailed() && copied && j->sink.Flush();
     j->render->SetSettings(nullptr);
     papplJobSetData(job, nullptr);
     delete j;
@@ -279,13 +314,15 @@ bool DfAppPrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device
     ssize_t n;
     bool ok = true;
     while (ok && (n = read(fd, buffer, sizeof(buffer))) > 0) {
-        if (papplDeviceWrite(device, buffer, static_cast<size_t>(n)) < 0) {
-            const std::string why = DfBleDeviceReason(job, device);
-            Fail(job, PAPPL_JREASON_ABORTED_BY_SYSTEM,
-                 "Unable to send print data to the printer" + (why.empty() ? "" : ": " + why) + ".");
+        if (!WriteJobBytes(job, device, buffer, static_cast<size_t>(n))) {
+            const std::string why = DeviceReason(job, device);
+            if (!papplJobIsCanceled(job))
+                Fail(job, PAPPL_JREASON_ABORTED_BY_SYSTEM,
+                     "Unable to send print data to the printer" + (why.empty() ? "" : ": " + why) + ".");
             ok = false;
         }
     }
     close(fd);
+    if (ok) ok = FlushJobBytes(job, device);
     return ok;  // PAPPL counts the impression of a raw job that succeeded
 }

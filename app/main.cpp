@@ -16,11 +16,13 @@
 #include "app/bleuri.h"
 #include "app/cliargs.h"
 #include "app/devicelist.h"
+#include "app/devicewrite.h"
 #include "app/docfilter.h"
 #include "app/driver.h"
 #include "app/hardening.h"
 #include "app/housekeeping.h"
 #include "app/serialdevice.h"
+#include "app/socketdevice.h"
 #include "app/spooldir.h"
 #include "app/startup.h"
 #include "app/statefile.h"
@@ -68,7 +70,8 @@ void Usage(void*) {
         "  (default localhost; '*' for every address), server-name, log-file ('-' = stderr),\n"
         "  log-level (fatal, error, warn, info, debug), spool-directory, state-file,\n"
         "  auth-service (PAM service for remote configuration, default dotforge-app; none),\n"
-        "  admin-group (default lpadmin).\n"
+        "  admin-group (default lpadmin), device-timeout (seconds a printer may take no data\n"
+        "  before its job ends, default 60).\n"
         "Drivers: tspl-203, tspl-300, escpos-58, escpos-80, cpcl-203, paperang-57, peripage-57\n"
         "  (dotforge-app drivers).");
 }
@@ -85,6 +88,11 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     const char* listen = cupsGetOption("listen-hostname", num_options, options);
     const char* serverName = cupsGetOption("server-name", num_options, options);
     const char* stateOption = cupsGetOption("state-file", num_options, options);
+    const char* deviceTimeout = cupsGetOption("device-timeout", num_options, options);
+    if (deviceTimeout && !DfAppSetDeviceTimeout(deviceTimeout)) {
+        fprintf(stderr, "dotforge-app: Bad 'device-timeout' value (1 to 3600 seconds).\n");
+        return nullptr;
+    }
     static std::string stateFile;
     stateFile = stateOption ? stateOption : DefaultStateFile();
     static std::string spoolDir;
@@ -156,6 +164,7 @@ int main(int argc, char* argv[]) {
     papplDeviceIsSupported("socket://localhost");
     DfRegisterSerialScheme();
     DfRegisterBleScheme();
+    DfRegisterSocketScheme();
     // `add -v ble://AA:BB:...`: the colon form would be refused as a URI.
     std::vector<std::string> bleUris;
     bleUris.reserve(static_cast<size_t>(argc));

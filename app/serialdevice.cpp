@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/devicewrite.h"
 #include "app/uriquery.h"
 
 #include "app/serialpath.h"
@@ -97,6 +98,7 @@ bool SetOption(DfSerialSettings& s, const std::string& name, const std::string& 
 
 struct SerialDevice {
     int fd = -1;
+    pappl_job_t* deadJob = nullptr;  // the job a write gave up on
 };
 
 bool OpenCb(pappl_device_t* device, const char* uri, const char*) {
@@ -174,11 +176,20 @@ ssize_t ReadCb(pappl_device_t* device, void* buffer, size_t bytes) {
 }
 
 // Waits for the port whenever it takes nothing (flow control, a full
-// Bluetooth buffer); only a stall of kDfSerialStallSeconds or a real error
-// ends the job, so no page is dropped silently.
+// Bluetooth buffer); a cancel, a stall of DfAppDeviceTimeout() seconds (a
+// printer that is off, out of paper with flow control, or out of Bluetooth
+// range) or a real error ends the job, so no page is dropped silently.
 ssize_t WriteCb(pappl_device_t* device, const void* buffer, size_t bytes) {
     SerialDevice* d = static_cast<SerialDevice*>(papplDeviceGetData(device));
     if (!d) return -1;
+    // The rest of a job a write gave up on goes nowhere (PAPPL 1.3.1 keeps
+    // unsent bytes in its buffer and would send them with the next job's).
+    pappl_job_t* job = DfAppWritingJobNow();
+    if (d->deadJob && (!job || job == d->deadJob)) {
+        DfAppNoteWriteFailed();
+        return -1;
+    }
+    d->deadJob = nullptr;
     const char* p = static_cast<const char*>(buffer);
     size_t left = bytes;
     while (left > 0) {
@@ -189,24 +200,16 @@ ssize_t WriteCb(pappl_device_t* device, const void* buffer, size_t bytes) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            papplDeviceError(device, "Unable to write to the printer: %s", strerror(errno));
-            return -1;
-        }
-        struct pollfd out = {d->fd, POLLOUT, 0};
-        int r = poll(&out, 1, kDfSerialStallSeconds * 1000);
-        if (r == 0) {
-            papplDeviceError(device, "The printer took no data for %d seconds.", kDfSerialStallSeconds);
-            return -1;
-        }
-        if (r < 0 && errno != EINTR) {
-            papplDeviceError(device, "Unable to write to the printer: %s", strerror(errno));
-            return -1;
-        }
-        if (r > 0 && (out.revents & (POLLERR | POLLHUP | POLLNVAL))) {
-            papplDeviceError(device, "The printer's connection was lost.");
-            return -1;
-        }
+        std::string why;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            why = std::string("Unable to write to the printer: ") + strerror(errno) + ".";
+        else if (DfAppWaitWritable(d->fd, &why) == DfWriteWait::Ready)
+            continue;
+        DfAppNoteWriteFailed(why);
+        papplDeviceError(device, "%s", why.c_str());
+        tcflush(d->fd, TCOFLUSH);  // what the port still holds is dropped
+        d->deadJob = job;
+        return -1;
     }
     return static_cast<ssize_t>(bytes);
 }

@@ -23,7 +23,3 @@ bool DfParseSerialUri(const char* uri, DfSerialSettings& settings, std::string& 
 
 // Registers the scheme with PAPPL; call once before the system starts.
 void DfRegisterSerialScheme();
-
-// Seconds a write may make no progress before the job is aborted (a printer
-// that is off, out of paper with flow control, or out of Bluetooth range).
-constexpr int kDfSerialStallSeconds = 60;

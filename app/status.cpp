@@ -151,7 +151,9 @@ private:
     bool m_serial;
 };
 
-enum class Asked { Answered, Unknown, NotAsked };
+// Garbled: bytes came back that are no status reply (noise, a printer of
+// another kind, a wrong line speed); what was known stays shown.
+enum class Asked { Answered, Unknown, Garbled, NotAsked };
 
 // One status check on an open device.
 Asked Check(pappl_printer_t* printer, pappl_device_t* device, DfPrinterStatus* status) {
@@ -175,6 +177,13 @@ Asked Check(pappl_printer_t* printer, pappl_device_t* device, DfPrinterStatus* s
         if (!status->model.empty() || !status->firmware.empty())
             papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "The printer says it is \"%s\", firmware \"%s\".",
                             status->model.c_str(), status->firmware.c_str());
+    } else if (r == DfStatusResult::Garbled) {
+        memo.unknownUntil = time(nullptr) + kDfStatusRetrySeconds;
+        papplLogPrinter(
+            printer, PAPPL_LOGLEVEL_WARN,
+            "The printer's answer to a status query was no status reply: the last known status is "
+            "kept, not asked again for %d seconds.",
+            kDfStatusRetrySeconds);
     } else {
         memo.unknownUntil = time(nullptr) + kDfStatusRetrySeconds;
         papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO,
@@ -183,7 +192,9 @@ Asked Check(pappl_printer_t* printer, pappl_device_t* device, DfPrinterStatus* s
                         kDfStatusRetrySeconds);
     }
     SetMemo(printer, memo);
-    return r == DfStatusResult::Answered ? Asked::Answered : Asked::Unknown;
+    return r == DfStatusResult::Answered  ? Asked::Answered
+           : r == DfStatusResult::Garbled ? Asked::Garbled
+                                          : Asked::Unknown;
 }
 
 pappl_preason_t Reasons(unsigned c) {
@@ -227,7 +238,7 @@ void SetSupplies(pappl_printer_t* printer, const DfPrinterStatus* status) {
 // Only a change is set: every set takes the printer's write lock, which
 // holds up the printer's clients and jobs, and marks the state changed.
 void Apply(pappl_printer_t* printer, Asked asked, const DfPrinterStatus& status) {
-    if (asked == Asked::NotAsked) return;
+    if (asked == Asked::NotAsked || asked == Asked::Garbled) return;
     const unsigned conditions = asked == Asked::Answered ? status.conditions : 0;
     const int battery = asked == Asked::Answered ? status.battery : -1;
     {

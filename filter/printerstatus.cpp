@@ -64,7 +64,9 @@ void DfFilterStatus::Check() {
     const DfStatusResult r = DfRunStatusCheck(m_model, link, options, &status);
     if (r != DfStatusResult::Answered) {
         fprintf(m_report, "DEBUG: PrinterStatus: %s; the printer's status is unknown and not asked again.\n",
-                r == DfStatusResult::Failed ? "the connection failed" : "no answer");
+                r == DfStatusResult::Failed    ? "the connection failed"
+                : r == DfStatusResult::Garbled ? "the answer was no status reply"
+                                               : "no answer");
         m_enabled = false;
         return;
     }

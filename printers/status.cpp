@@ -18,39 +18,49 @@ std::vector<uint8_t> Bytes(const uint8_t (&a)[N], std::initializer_list<uint8_t>
     return Bytes(a, N, more);
 }
 
-// ---- ESC/POS: DLE EOT n, one byte each; other bytes (XON, XOFF, automatic
-// status back) do not fit the real-time pattern and are skipped.
+// ---- ESC/POS: DLE EOT n, one byte each. XON, XOFF and bytes that can be
+// automatic status back (first byte 0xx1xx00, the others 0xx0xxxx) may come
+// around it and are skipped; any other byte, or a second reply byte, means
+// the bytes are no reply (a printer of another kind, a wrong line speed).
 
 DfReply EscPosRealtime(const uint8_t* r, size_t n, bool final, int which, DfPrinterStatus* st) {
-    for (size_t i = 0; i < n; i++) {
+    int reply = -1;
+    bool garbled = false;
+    for (size_t i = 0; i < n && !garbled; i++) {
         const uint8_t b = r[i];
-        if (!DfEscPosRealtimeByte(b)) continue;
-        unsigned c = 0;
-        switch (which) {
-            case 1:
-                if (b & 0x08) c |= kDfStOffline;
-                break;
-            case 2:
-                if (b & 0x04) c |= kDfStCoverOpen;
-                if (b & 0x08) c |= kDfStBusy;  // paper fed by the feed button
-                if (b & 0x20) c |= kDfStMediaEmpty;
-                if (b & 0x40) c |= kDfStError;
-                break;
-            case 3:
-                if (b & 0x04) c |= kDfStError;     // mechanical
-                if (b & 0x08) c |= kDfStMediaJam;  // paper caught in the cutter
-                if (b & 0x20) c |= kDfStError;     // unrecoverable
-                if (b & 0x40) c |= kDfStOverheat;  // recovers by itself: the head cools
-                break;
-            case 4:
-                if (b & 0x0C) c |= kDfStMediaLow;
-                if (b & 0x60) c |= kDfStMediaEmpty;
-                break;
+        if (DfEscPosRealtimeByte(b)) {
+            garbled = reply >= 0;
+            reply = b;
+        } else if (b != 0x11 && b != 0x13 && (b & 0x93) != 0x10 && (b & 0x90) != 0x00) {
+            garbled = true;
         }
-        st->conditions |= c;
-        return DfReply::Done;
     }
-    return final ? DfReply::Invalid : DfReply::Incomplete;
+    if (garbled || reply < 0) return final ? DfReply::Invalid : DfReply::Incomplete;
+    const uint8_t b = static_cast<uint8_t>(reply);
+    unsigned c = 0;
+    switch (which) {
+        case 1:
+            if (b & 0x08) c |= kDfStOffline;
+            break;
+        case 2:
+            if (b & 0x04) c |= kDfStCoverOpen;
+            if (b & 0x08) c |= kDfStBusy;  // paper fed by the feed button
+            if (b & 0x20) c |= kDfStMediaEmpty;
+            if (b & 0x40) c |= kDfStError;
+            break;
+        case 3:
+            if (b & 0x04) c |= kDfStError;     // mechanical
+            if (b & 0x08) c |= kDfStMediaJam;  // paper caught in the cutter
+            if (b & 0x20) c |= kDfStError;     // unrecoverable
+            if (b & 0x40) c |= kDfStOverheat;  // recovers by itself: the head cools
+            break;
+        case 4:
+            if (b & 0x0C) c |= kDfStMediaLow;
+            if (b & 0x60) c |= kDfStMediaEmpty;
+            break;
+    }
+    st->conditions |= c;
+    return DfReply::Done;
 }
 
 DfReply EscPos1(const uint8_t* r, size_t n, bool f, DfPrinterStatus* s) {
@@ -89,9 +99,18 @@ DfReply EscPosFirmware(const uint8_t* r, size_t n, bool f, DfPrinterStatus* s) {
 
 // ---- TSPL
 
-// ESC ! ?: one byte, 00 ready. Every value is a valid reply.
+// A reply of exactly one byte (TSPL ESC ! ?, CPCL ESC h and ESC i): every
+// value means something, so only the length tells a reply from noise.
+bool OneByte(size_t n, bool final, DfReply* r) {
+    if (n == 1) return true;
+    *r = final ? DfReply::Invalid : DfReply::Incomplete;
+    return false;
+}
+
+// ESC ! ?: one byte, 00 ready.
 DfReply TsplStatus(const uint8_t* r, size_t n, bool final, DfPrinterStatus* st) {
-    if (!n) return final ? DfReply::Invalid : DfReply::Incomplete;
+    DfReply bad;
+    if (!OneByte(n, final, &bad)) return bad;
     const uint8_t b = r[0];
     unsigned c = 0;
     if (b & 0x01) c |= kDfStCoverOpen;  // head open
@@ -148,7 +167,8 @@ DfReply TsplExtended(const uint8_t* r, size_t n, bool final, DfPrinterStatus* st
 // ---- CPCL
 
 DfReply CpclStatus(const uint8_t* r, size_t n, bool final, DfPrinterStatus* st) {
-    if (!n) return final ? DfReply::Invalid : DfReply::Incomplete;
+    DfReply bad;
+    if (!OneByte(n, final, &bad)) return bad;
     unsigned c = 0;
     if (r[0] & 0x01) c |= kDfStBusy;
     if (r[0] & 0x02) c |= kDfStMediaEmpty;
@@ -159,7 +179,8 @@ DfReply CpclStatus(const uint8_t* r, size_t n, bool final, DfPrinterStatus* st) 
 }
 
 DfReply CpclExtended(const uint8_t* r, size_t n, bool final, DfPrinterStatus* st) {
-    if (!n) return final ? DfReply::Invalid : DfReply::Incomplete;
+    DfReply bad;
+    if (!OneByte(n, final, &bad)) return bad;
     unsigned c = 0;
     if (r[0] & 0x80) c |= kDfStRibbonEmpty;
     if (r[0] & 0x40) c |= kDfStMediaLow;
@@ -242,39 +263,51 @@ bool PeriPageUnasked(uint8_t code, unsigned* c) {
     }
 }
 
+// One state byte (bits 0xE2 clear), with unasked messages and the job's AA
+// around it; any other byte, or a second state byte, is no reply.
 DfReply PeriPageState(const uint8_t* r, size_t n, bool final, DfPrinterStatus* st) {
     unsigned c = 0;
-    for (size_t i = 0; i < n; i++) {
-        if (r[i] == 0xFF) {
-            if (i + 1 >= n) break;
-            if (PeriPageUnasked(r[i + 1], &c)) {
-                i++;
-                continue;
-            }
+    int state = -1;
+    bool garbled = false;
+    for (size_t i = 0; i < n && !garbled; i++) {
+        if (r[i] == 0xFF && i + 1 < n && PeriPageUnasked(r[i + 1], &c)) {
+            i++;
+        } else if (r[i] == 0xAA) {
+            continue;
+        } else if ((r[i] & 0xE2) == 0 && state < 0) {
+            state = r[i];
+        } else {
+            garbled = true;
         }
-        if (r[i] == 0xAA || (r[i] & 0xE2)) continue;
-        if (r[i] & 0x01) c |= kDfStBusy;
-        if (r[i] & 0x04) c |= kDfStMediaEmpty;
-        if (r[i] & 0x08) c |= kDfStBatteryLow;
-        if (r[i] & 0x10) c |= kDfStOverheat;
-        st->conditions |= c;
-        return DfReply::Done;
     }
-    return final ? DfReply::Invalid : DfReply::Incomplete;
+    if (garbled || state < 0) return final ? DfReply::Invalid : DfReply::Incomplete;
+    if (state & 0x01) c |= kDfStBusy;
+    if (state & 0x04) c |= kDfStMediaEmpty;
+    if (state & 0x08) c |= kDfStBatteryLow;
+    if (state & 0x10) c |= kDfStOverheat;
+    st->conditions |= c;
+    return DfReply::Done;
 }
 
+// 00 and the percentage, with unasked messages around it.
 DfReply PeriPageBattery(const uint8_t* r, size_t n, bool final, DfPrinterStatus* st) {
-    for (size_t i = 0; i + 1 < n; i++) {
-        if (r[i] == 0xFF) {
+    unsigned ignored = 0;
+    int level = -1;
+    bool garbled = false;
+    for (size_t i = 0; i < n && !garbled; i++) {
+        if (r[i] == 0xFF && i + 1 < n && PeriPageUnasked(r[i + 1], &ignored)) {
             i++;
+        } else if (r[i] == 0xAA) {
             continue;
-        }
-        if (r[i] == 0x00 && r[i + 1] <= 100) {
-            st->battery = r[i + 1];
-            return DfReply::Done;
+        } else if (r[i] == 0x00 && i + 1 < n && r[i + 1] <= 100 && level < 0) {
+            level = r[++i];
+        } else {
+            garbled = true;
         }
     }
-    return final ? DfReply::Invalid : DfReply::Incomplete;
+    if (garbled || level < 0) return final ? DfReply::Invalid : DfReply::Incomplete;
+    st->battery = level;
+    return DfReply::Done;
 }
 
 // ASCII with no end mark: complete when the printer has gone quiet.

@@ -20,12 +20,16 @@ public:
 enum class DfStatusResult {
     Answered,  // the required steps were answered; *status holds them
     Unknown,   // a required step had no answer in time
+    Garbled,   // bytes came that are no reply (noise, another kind of printer)
     Failed,    // the link failed
 };
 
 struct DfStatusOptions {
-    int waitMs = 300;       // for the first byte of each reply
-    int quietMs = 60;       // after the last byte, for a reply with no end mark
+    int waitMs = 300;  // for the first byte of each reply
+    int quietMs = 60;  // after the last byte, for a reply with no end mark
+    // The whole check: a printer that trickles bytes which never make a
+    // reply holds nobody longer than this.
+    int totalMs = 2000;
     bool identity = false;  // also ask model and firmware
     // In and out: optional steps (bit per step index) this printer left
     // unanswered before; they are not asked again.

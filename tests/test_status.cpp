@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <unistd.h>
+
+#include <chrono>
 #include <deque>
 #include <string>
 #include <vector>
@@ -59,6 +62,12 @@ TEST(StatusParse, EveryBitOfEveryFamily) {
         // XON, XOFF and automatic status bytes before the reply are skipped.
         {21, "DLE EOT 4", {0x11, 0x13, 0x10, 0x72}, D, kDfStMediaEmpty, -1},
         {21, "DLE EOT 4", {0x11, 0x13, 0x00, 0x93, 0x03}, I, 0, -1},
+        // Noise is no reply though a byte of it fits the pattern: a byte no
+        // reply or status back can be, or a second reply byte.
+        {21, "DLE EOT 4", {0x72, 0xC5}, I, 0, -1},
+        {21, "DLE EOT 4", {0x9D, 0x72}, I, 0, -1},
+        {21, "DLE EOT 2", {0x32, 0x12}, I, 0, -1},
+        {21, "DLE EOT 2", {0x32, 0x11}, D, kDfStMediaEmpty, -1},
         {21, "DLE EOT 2", {}, I, 0, -1},
         {21, "GS I 67", {0x5F, 'T', 'M', '-', '1', 0x00}, D, 0, -1},
         {21, "GS I 67", {0x5F, 'T', 'M'}, I, 0, -1},  // cut short
@@ -75,6 +84,7 @@ TEST(StatusParse, EveryBitOfEveryFamily) {
         {20, "ESC ! ?", {0x80}, D, kDfStOverheat, -1},
         {20, "ESC ! ?", {0x0C}, D, kDfStMediaEmpty | kDfStRibbonEmpty, -1},
         {20, "ESC ! ?", {}, I, 0, -1},
+        {20, "ESC ! ?", {0x04, 0x00}, I, 0, -1},  // one byte, not two
         // CPCL ESC h and ESC i.
         {22, "ESC h", {0x00}, D, 0, -1},
         {22, "ESC h", {0x01}, D, kDfStBusy, -1},
@@ -86,6 +96,8 @@ TEST(StatusParse, EveryBitOfEveryFamily) {
         {22, "ESC i", {0x40}, D, kDfStMediaLow, -1},
         {22, "ESC i", {0x10}, D, kDfStMediaJam, -1},
         {22, "ESC i", {0x20}, D, 0, -1},  // label not taken yet
+        {22, "ESC h", {0x02, 0x7F}, I, 0, -1},
+        {22, "ESC i", {0x40, 0x40}, I, 0, -1},
         // PeriPage state, with unasked messages and the job's AA around it.
         {24, "state", {0x00}, D, 0, -1},
         {24, "state", {0x01}, D, kDfStBusy, -1},
@@ -98,6 +110,10 @@ TEST(StatusParse, EveryBitOfEveryFamily) {
         {24, "state", {0xFF, 0x02, 0xFF, 0x05, 0x00}, D, 0, -1},  // opened, then closed
         {24, "state", {0xFF}, I, 0, -1},
         {24, "state", {0x42, 0x80}, I, 0, -1},
+        {24, "state", {0x04, 0x00}, I, 0, -1},
+        {24, "state", {0x04, 0x37}, I, 0, -1},
+        {24, "state", {0xFF, 0x09, 0x00}, I, 0, -1},  // no such message
+        {24, "battery", {0x00, 0x37, 0x52}, I, 0, -1},
         {24, "battery", {0x00, 0x37}, D, 0, 55},
         {24, "battery", {0xFF, 0x04, 0x00, 0x64}, D, 0, 100},
         {24, "battery", {0x00, 0x65}, I, 0, -1},  // 101 %
@@ -239,6 +255,8 @@ class ScriptedPrinter : public DfStatusTransport {
 public:
     std::vector<Bytes> answers;  // one per query, in order
     Bytes stale;                 // waiting before the first query
+    size_t perRead = 0;          // bytes a read returns at most (0: all there are)
+    int trickleMs = 0;           // each read waits this long for its bytes
     std::vector<Bytes> written;
     bool Write(const uint8_t* d, size_t n) override {
         written.emplace_back(d, d + n);
@@ -250,6 +268,8 @@ public:
     }
     long Read(uint8_t* buf, size_t size, int) override {
         Bytes& from = stale.empty() ? pending : stale;
+        if (perRead && size > perRead) size = perRead;
+        if (trickleMs && !from.empty()) usleep(static_cast<useconds_t>(trickleMs) * 1000);
         const size_t n = from.size() < size ? from.size() : size;
         std::copy(from.begin(), from.begin() + static_cast<long>(n), buf);
         from.erase(from.begin(), from.begin() + static_cast<long>(n));
@@ -282,6 +302,10 @@ TEST(StatusRun, ScriptedPrinters) {
         {"TSPL jam", 20, {}, {{0x02}}, false, DfStatusResult::Answered, kDfStMediaJam, 1, 0},
         {"CPCL old firmware", 22, {}, {{0x04}}, false, DfStatusResult::Answered, kDfStCoverOpen, 2, 0x2},
         {"PeriPage", 24, {}, {{0x04}, {0x00, 0x50}}, false, DfStatusResult::Answered, kDfStMediaEmpty, 2, 0},
+        // Noise: nothing of it is taken, the check ends at the first garbled reply.
+        {"ESC/POS noise", 21, {}, {{0x9D, 0x72, 0x05, 0xE1}}, false, DfStatusResult::Garbled, 0, 1, 0},
+        {"TSPL noise", 20, {}, {{0x04, 0x9A, 0x31}}, false, DfStatusResult::Garbled, 0, 1, 0},
+
         // clang-format on
     };
     for (const auto& c : cases) {
@@ -306,6 +330,47 @@ TEST(StatusRun, ScriptedPrinters) {
             again.answers = c.answers;
             DfRunStatusCheck(c.model, again, o, &st);
             EXPECT_EQ(again.written.size(), c.queries - static_cast<size_t>(__builtin_popcount(c.skip)));
+        }
+    }
+}
+
+// Bytes that come one at a time: a reply of the right size followed by
+// more is no reply; a printer that trickles bytes that never make a reply
+// holds the check no longer than its total bound.
+TEST(StatusRun, TrickledBytes) {
+    const struct {
+        const char* name;
+        int model;
+        std::vector<Bytes> answers;
+        int trickleMs;
+        DfStatusResult want;
+        unsigned conditions;
+    } cases[] = {
+        {"TSPL reply", 20, {{0x04}}, 0, DfStatusResult::Answered, kDfStMediaEmpty},
+        {"TSPL trailing byte", 20, {{0x04, 0x66}}, 0, DfStatusResult::Garbled, 0},
+        {"ESC/POS trailing byte", 21, {{0x16}, {0x32, 0x12}}, 0, DfStatusResult::Garbled, 0},
+        {"PeriPage unasked message after", 24, {{0x00, 0xFF, 0x02}}, 0, DfStatusResult::Answered, 0},
+        {"ESC/POS a byte every 5 ms", 21, {Bytes(4000, 0x00)}, 5, DfStatusResult::Garbled, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPrinter p;
+        p.answers = c.answers;
+        p.perRead = 1;
+        p.trickleMs = c.trickleMs;
+        DfStatusOptions o;
+        o.waitMs = 50;
+        o.quietMs = 20;
+        o.totalMs = 300;
+        DfPrinterStatus st;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(DfRunStatusCheck(c.model, p, o, &st), c.want);
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                .count();
+        EXPECT_LT(ms, 1000);
+        if (c.want == DfStatusResult::Answered) {
+            EXPECT_EQ(st.conditions, c.conditions);
         }
     }
 }

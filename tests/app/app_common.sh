@@ -89,11 +89,12 @@ app_cleanup() {
     for p in "${LISTENER_PIDS[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
 }
 
-# start_printer PORT DIR: a fake network printer keeping each connection's bytes.
+# start_printer PORT DIR [LISTEN OPTIONS]: a fake network printer keeping each
+# connection's bytes (dfstream.py listen: --stall N, --answer slow|noise, ...).
 start_printer() {
     local port=$1 dir=$2 i
     mkdir -p "$dir"
-    python3 "$DFSTREAM" listen "$port" "$dir" &
+    python3 "$DFSTREAM" listen "$port" "$dir" "${@:3}" &
     LISTENER_PIDS+=($!)
     for i in $(seq 100); do [ -e "$dir/ready" ] && return 0; sleep 0.05; done
     fail "the fake printer on port $port did not start"

@@ -5,7 +5,9 @@
 # raster, with the URI's line settings found on the terminal. A Linux pty
 # keeps speed, stop bits and flow control but forces 8 data bits without
 # parity, so those two are left to the device test. A printer whose URI the
-# scheme does not understand is refused when it is added.
+# scheme does not understand is refused when it is added. A printer that
+# stops taking data: a cancel ends its job at once, -o device-timeout ends
+# the next with the reason.
 #
 # Usage: app_serial.sh APP FILTER PPD_DIR PWGMAKE
 set -u
@@ -16,18 +18,18 @@ set -u
 app_setup "$@" dotforge-app-serial
 PTYPRINTER="${BASH_SOURCE[0]%/*}/ptyprinter.py"
 
-# start_pty DIR: a pty printer; sets PTS to its /dev/pts path.
+# start_pty DIR [stall]: a pty printer; sets PTS to its /dev/pts path.
 start_pty() {
     local i
     mkdir -p "$1"
-    python3 "$PTYPRINTER" "$1" > "$1/log" 2>&1 &
+    python3 "$PTYPRINTER" "$@" > "$1/log" 2>&1 &
     LISTENER_PIDS+=($!)
     for i in $(seq 100); do [ -s "$1/path" ] && break; sleep 0.05; done
     [ -s "$1/path" ] || fail "the pty printer in $1 did not start"
     PTS=$(cat "$1/path")
 }
 
-app_start
+app_start -o device-timeout=2
 FAILED=0
 bad() { echo "FAIL $*"; FAILED=$((FAILED + 1)); }
 
@@ -69,6 +71,28 @@ peripage-57||ospeed=B9600 bits=8 parity=none stop=1 rtscts=0 ixon=0|384 300 203|
 escpos-58|?baud=19200&bits=8&parity=none&stop=2&flow=rtscts|ospeed=B19200 bits=8 parity=none stop=2 rtscts=1 ixon=0|384 500 203|om_roll-58-50_48x50mm
 tspl-203|?baud=57600&flow=xonxoff|ospeed=B57600 bits=8 parity=none stop=1 rtscts=0 ixon=1|400 240 203|om_label-50x30_50x30mm
 EOT
+
+say "A serial printer that stops taking data"
+start_pty "$W/stall" stall
+"$APP" add -d stall -m escpos-58 -v "serial:$PTS?baud=115200" > /dev/null 2>&1 || fail "could not add stall"
+head -c 1000000 /dev/zero > "$W/docs/big.bin"
+ipp_job stall "$W/docs/big.bin" application/vnd.dotforge-escpos > /dev/null 2>&1 &
+for i in $(seq 100); do [ -e "$W/stall/stalled" ] && break; sleep 0.1; done
+id=$(last_job stall)
+ipp_job stall "$W/docs/big.bin" application/vnd.dotforge-escpos > /dev/null 2>&1 &
+sleep 0.5
+start=$(date +%s%N)
+"$APP" cancel -d stall -j "$id" > /dev/null 2>&1 || bad "cancel refused"
+state=$(wait_job stall "$id")
+ms=$((($(date +%s%N) - start) / 1000000))
+[ "$state" = canceled ] && [ "$ms" -le 3000 ] && echo "ok   cancelled in $ms ms" ||
+    bad "the job was $state $ms ms after Cancel-Job"
+state=$(wait_job stall $((id + 1)))
+msg=$(get_job "ipp://$SRV/ipp/print/stall" $((id + 1)) job-state-message)
+case "$state $msg" in
+    "aborted "*"took no data for 2 seconds"*) echo "ok   the next job ends: $msg" ;;
+    *) bad "the next job is $state: $msg" ;;
+esac
 
 say "URIs with settings the scheme does not know are refused when added"
 start_pty "$W/bad"

@@ -3,7 +3,10 @@
 # printer: paper out shows in printer-state-reasons, a job sent then waits
 # with the reason and prints once, whole, when the paper is back; a waiting
 # job can be cancelled; a printer that never answers prints as before; a
-# pocket printer shows its battery.
+# pocket printer shows its battery; a printer that trickles bytes holds no
+# request, one that answers noise changes no status; a printer that stops
+# reading mid-job: a cancel ends the job at once, -o device-timeout ends it
+# with the reason, the jobs behind it print whole.
 #
 # Usage: app_status.sh APP FILTER PPD_DIR PWGMAKE
 set -u
@@ -27,7 +30,8 @@ virtual() {
     fail "the virtual printer $1 did not start"
 }
 
-app_start
+# A printer that takes no data ends its job after 3 s here (60 s by default).
+app_start -o device-timeout=3
 while read -r drv status; do
     virtual "$drv" "$status"
     "$APP" add -d "$drv" -m "$drv" -v "socket://127.0.0.1:$VP_PORT" > "$W/add-$drv.txt" 2>&1 ||
@@ -141,6 +145,64 @@ sleep 0.5
 same_bytes "silent printer" "$W/silent/job-1.prn" "$W/expect/receipt.bin" || FAILED=$((FAILED + 1))
 n=$(grep -c "^query" "$W/silent/log")
 [ "$n" -le 1 ] && echo "ok   asked $n time(s)" || bad "a silent printer was asked $n times"
+
+say "Status replies that go wrong"
+# A byte every 50 ms that never makes a reply (it held Get-Printer-Attributes
+# 206 s), and noise that holds reply-like bytes (read as paper out).
+for kind in slow noise; do
+    port=$(dfstream freeport)
+    start_printer "$port" "$W/$kind" --answer "$kind"
+    timeout 20 "$APP" add -d "$kind" -m escpos-58 -v "socket://127.0.0.1:$port" > /dev/null 2>&1 ||
+        bad "could not add printer $kind"
+done
+start=$(date +%s%N)
+reasons=$(timeout 20 ipptool -T 20 -c "$(uri slow)" "$W/getprinter-printer-state-reasons.test" 2>&1 | tail -n 1)
+ms=$((($(date +%s%N) - start) / 1000000))
+[ "$ms" -le 5000 ] && echo "ok   the slow printer's status took $ms ms ($reasons)" ||
+    bad "Get-Printer-Attributes took $ms ms on a printer sending a byte every 50 ms"
+seen=""
+for i in $(seq 8); do
+    seen="$seen $(get_printer "$(uri noise)" printer-state-reasons)"
+    sleep 0.25
+done
+case "$seen" in *error*) bad "noise read as a status:$seen" ;; *) echo "ok   noise changes no status:$seen" ;; esac
+grep -q "was no status reply" "$W/app.log" && echo "ok   the log says the answer was no status reply" ||
+    bad "the log does not say the answer was no status reply"
+
+say "A printer that stops reading in the middle of a job"
+# Two jobs stall (the first is cancelled, the second meets the 3 s timeout);
+# the third prints whole on a new connection.
+port=$(dfstream freeport)
+start_printer "$port" "$W/stall" --stall 2
+"$APP" add -d stall -m escpos-58 -v "socket://127.0.0.1:$port" > /dev/null 2>&1 || fail "could not add printer stall"
+head -c 16000000 /dev/zero > "$W/docs/big.bin"
+for i in $(seq 20); do printf '\x1b@the job behind the stalled ones\n'; done > "$W/docs/small.bin"
+before=$(last_job stall)
+first=$((${before:-0} + 1))
+# One after the other, each once the one before it reached the printer.
+ipp_job stall "$W/docs/big.bin" application/vnd.dotforge-escpos > /dev/null 2>&1 &
+for i in $(seq 100); do [ -e "$W/stall/stalled-1" ] && break; sleep 0.1; done
+[ -e "$W/stall/stalled-1" ] || bad "the first job never reached the printer"
+ipp_job stall "$W/docs/big.bin" application/vnd.dotforge-escpos > /dev/null 2>&1 &
+for i in $(seq 100); do [ "$(last_job stall)" = $((first + 1)) ] && break; sleep 0.1; done
+start=$(date +%s%N)
+"$APP" cancel -d stall -j "$first" > /dev/null 2>&1 || bad "cancel refused"
+state=$(wait_job stall "$first")
+ms=$((($(date +%s%N) - start) / 1000000))
+[ "$state" = canceled ] && [ "$ms" -le 3000 ] && echo "ok   cancelled in $ms ms while the printer read nothing" ||
+    bad "the job was $state $ms ms after Cancel-Job"
+for i in $(seq 100); do [ -e "$W/stall/stalled-2" ] && break; sleep 0.1; done
+ipp_job stall "$W/docs/small.bin" application/vnd.dotforge-escpos > /dev/null 2>&1 &
+state=$(wait_job stall $((first + 1)))
+msg=$(get_job "$(uri stall)" $((first + 1)) job-state-message)
+case "$state $msg" in
+    "aborted "*"took no data for 3 seconds"*) echo "ok   a stalled job ends: $msg" ;;
+    *) bad "the stalled job is $state: $msg" ;;
+esac
+state=$(wait_job stall $((first + 2)))
+[ "$state" = completed ] && echo "ok   the job behind them printed" || bad "the job behind them is $state"
+sleep 0.5
+same_bytes "the job behind the stalled ones" "$W/stall/conn-1.bin" "$W/docs/small.bin" || FAILED=$((FAILED + 1))
 
 say "Stopping the server while a job waits"
 echo paper-out > "$W/escpos-58/status"

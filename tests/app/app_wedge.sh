@@ -5,8 +5,8 @@
 #     printers are not searched and lists the serial ports; the server lives;
 #   - stopping (SIGTERM or `dotforge-app shutdown`) ends within a few seconds
 #     in each of these states;
-#   - a printer that cannot be reached: printer-state-message, its page and
-#     the home page say why it stopped;
+#   - a printer that cannot be reached: printer-state-message, its page, the
+#     home page and `jobs` say why it stopped;
 #   - a log that must be rotated: stderr sent to a file over the size limit,
 #     a log file in a directory the server's user cannot write, and a
 #     writable one (rotated to FILE.O).
@@ -133,7 +133,9 @@ for i in $(seq 100); do
     [[ "$(printer_info gone printer-state)" == stopped* ]] && break
     sleep 0.1
 done
-reason="Unable to connect to '127.0.0.1:1'"
+# Nothing listens there: the connection is refused (PAPPL's own socket
+# device said "Host is down").
+reason="Unable to connect to '127.0.0.1:1': Connection refused"
 msg=$(printer_info gone printer-state-message)
 # page | where the reason must show
 while IFS='|' read -r what page; do
@@ -152,6 +154,9 @@ ipp|
 printer page|/gone
 home page|/
 EOT
+# `jobs` shows why the job waits.
+line=$("$APP" jobs -d gone 2>&1 | head -n 1)
+grep -qF "$reason" <<< "$line" && echo "ok   jobs: $line" || bad "jobs does not say why the job waits: $line"
 # (A job still waiting for the device holds PAPPL's shutdown for 30 s and
 # more: it is cancelled first.)
 timeout 10 "$APP" cancel -d gone -a > /dev/null 2>&1

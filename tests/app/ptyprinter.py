@@ -8,11 +8,14 @@ line settings the writer gave the terminal to DIR/termios as
 nothing but status queries (a sender waits for their answer, so they come
 alone) goes to DIR/queries.bin instead and is never answered. Runs until killed.
 A slave descriptor of its own stays open, so the writer may close and reopen.
+With "stall" after DIR, it stops reading once a job's first chunk came (a
+printer out of paper with flow control), and DIR/stalled marks that.
 """
 import os
 import select
 import sys
 import termios
+import time
 import tty
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cups"))
@@ -35,6 +38,7 @@ def settings(fd):
 
 def main():
     out = sys.argv[1]
+    stall = sys.argv[2:] == ["stall"]
     master, slave = os.openpty()
     tty.setraw(master)
     path = os.ttyname(slave)
@@ -57,6 +61,10 @@ def main():
             continue
         data.write(chunk)
         data.flush()
+        if stall:
+            open(os.path.join(out, "stalled"), "w").close()
+            while True:
+                time.sleep(60)
         with open(os.path.join(out, "termios.tmp"), "w") as f:
             f.write(settings(slave) + "\n")
         os.rename(os.path.join(out, "termios.tmp"), os.path.join(out, "termios"))

@@ -7,6 +7,7 @@ a failing shell test shows why. Streams are decoded from scratch here rather
 than by the filter's own code, so a fault in the filter cannot hide itself.
 """
 import argparse
+import random
 import os
 import re
 import signal
@@ -636,10 +637,18 @@ def cmd_listen(a):
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     with open(os.path.join(a.dir, "ready"), "w"):
         pass
+    if a.answer:
+        return answer_queries(srv, a)
+    held = []
     n = 0
     while True:
         conn, _ = srv.accept()
         n += 1
+        if len(held) < a.stall:
+            if stall_job(conn, a.dir, len(held) + 1):
+                held.append(conn)  # kept open, never read again
+            n -= 1
+            continue
         path = os.path.join(a.dir, "conn-%d.bin" % n)
         got = 0
         dropped = False
@@ -673,6 +682,49 @@ def cmd_listen(a):
             with open(path + ".part", "wb") as f:
                 f.write(job)
         os.rename(path + ".part", path[:-4] + ".dropped" if dropped else path)
+
+
+def stall_job(conn, dir, k):
+    """A printer that accepts a job and then reads nothing: true when the
+    connection carried more than status queries (it is then left unread and
+    DIR/stalled-K marks it); false for a status connection, read to its end."""
+    data = b""
+    while len(data) <= 64:
+        chunk = conn.recv(64)
+        if not chunk:
+            conn.close()
+            return False
+        data += chunk
+    conn.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+    with open(os.path.join(dir, "stalled-%d" % k), "w"):
+        pass
+    return True
+
+
+def answer_queries(srv, a):
+    """Answers whatever comes as a printer gone wrong does: 'slow' sends a
+    byte every 50 ms (0x00, which makes no reply) for 4096 bytes, 'noise'
+    sends 64 bytes of seeded noise at once."""
+    rng = random.Random(27)
+    while True:
+        conn, _ = srv.accept()
+        conn.settimeout(0.05)
+        try:
+            while True:
+                try:
+                    if not conn.recv(4096):
+                        break
+                except socket.timeout:
+                    continue
+                if a.answer == "noise":
+                    conn.sendall(bytes(rng.randrange(256) for _ in range(64)))
+                    continue
+                for _ in range(4096):
+                    conn.sendall(b"\x00")
+                    time.sleep(0.05)
+        except OSError:
+            pass
+        conn.close()
 
 
 def main():
@@ -752,6 +804,10 @@ def main():
                    help="reset the first connection after this many bytes")
     p.add_argument("--drop-after", type=int, default=0,
                    help="close every connection after this many bytes")
+    p.add_argument("--stall", type=int, default=0,
+                   help="leave the first N job connections unread")
+    p.add_argument("--answer", choices=("slow", "noise"),
+                   help="answer status queries with a byte every 50 ms or with noise")
     p.set_defaults(fn=cmd_listen)
 
     a = ap.parse_args()
