@@ -105,6 +105,16 @@ if command -v curl > /dev/null; then
     case "$web" in *..* | *"., "*) bad "the web page's line has doubled full stops: $web" ;; esac
 fi
 echo cover-open > "$W/tspl-203/status"
+# Identify-Printer's beep reaches the virtual printer as a job of its own,
+# which dotforge-preview reads: no pages, no fault.
+printer_op_test "$W/tests/identify.test" Identify-Printer
+st=$(ipptool -tv "$(uri tspl-203)" "$W/tests/identify.test" 2>&1 | ipp_status)
+for i in $(seq 40); do grep -q "^job .*TSPL" "$W/tspl-203/log" && break; sleep 0.1; done
+if grep -q "^job 1: TSPL, 13 bytes, 0 pages" "$W/tspl-203/log" && ! grep -q "dotforge-preview: job" "$W/tspl-203/log"; then
+    echo "ok   Identify-Printer ($st): $(grep "^job 1" "$W/tspl-203/log")"
+else
+    bad "Identify-Printer ($st): the virtual printer logged $(grep -v '^query' "$W/tspl-203/log" | tail -n 3)"
+fi
 
 for p in peripage-57:40 paperang-57:55; do
     supply=$(get_printer "$(uri "${p%:*}")" printer-supply)
