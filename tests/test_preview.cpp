@@ -629,6 +629,9 @@ TEST(PreviewDamage, HostileStreamsStopAtTheLimits) {
     // One row of a receipt; 300 feeds of 255 dots after it pass 65535 rows.
     const std::string band("\x1Dv0\0\1\0\1\0\xFF", 9);
     static_assert(sizeof("\x1Dv0\0\1\0\1\0\xFF") == 10, "GS v 0, 1 byte x 1 row");
+    // Bitmaps each a little further right make every one copy the page.
+    std::string widen = std::string("BITMAP 0,8000,1,1,1,") + '\0' + "\r\n";
+    for (int k = 1; k < 2000; k++) widen += "BITMAP " + std::to_string(8 * k) + ",0,1,1,1," + '\0' + "\r\n";
     struct Case {
         const char* name;
         ByteVec bytes;
@@ -637,12 +640,13 @@ TEST(PreviewDamage, HostileStreamsStopAtTheLimits) {
     } cases[] = {
         {"TSPL bitmap far off", Bytes(repeat(far, "PRINT 1,1\r\n", 12)), "larger than a page may be", 0, 0},
         {"TSPL many big pages", Bytes(repeat(big, "PRINT 1,1\r\n", 30)), "more than 128 MiB", 21, 0},
+        {"TSPL page widened again and again", Bytes(widen), "widened too often", 1, 0},
         {"TSPL too many pages", Bytes(repeat("", "PRINT 1,1\r\n", kPreviewMaxPages + 5)),
          "at most 10000 pages", kPreviewMaxPages, 0},
         {"ESC/POS receipt fed far down",
          Bytes(repeat("\x1B@" + band, std::string("\x1BJ\xFF", 3), 300) + band), "beyond the largest page", 1,
          0},
-        {"ESC/POS one-byte commands", Bytes(repeat("\x1B@", "\n", 3 * kPreviewMaxListing)), "", 0,
+        {"ESC/POS one-byte commands", Bytes(repeat("\x1B@", "\n", kPreviewMaxListing + 10)), "", 0,
          kPreviewMaxListing + 1},
     };
     for (const Case& c : cases) {

@@ -92,6 +92,17 @@ bool DecodeContext::AddPage(PreviewPage&& page, size_t offset) {
     return true;
 }
 
+bool DecodeContext::Grow(PreviewPage* page, int64_t width, int64_t height, size_t pos) {
+    if (width > page->width && (uint64_t)(width + 7) / 8 != page->rowBytes) {
+        const size_t cost = page->bits.size();
+        if (cost > kPreviewMaxWidenBytes - widenedBytes)
+            return Fail(pos, "page %zu is widened too often (%zu MiB copied); decoding stops here",
+                        result->pages.size() + 1, kPreviewMaxWidenBytes >> 20);
+        widenedBytes += cost;
+    }
+    return PageGrow(page, width, height);
+}
+
 bool DecodeContext::StatusQuery(size_t pos, size_t* next) {
     size_t n = 0;
     if (MatchStatusQuery(data + pos, Left(pos), &n) != QueryMatch::Query) return false;

@@ -148,7 +148,7 @@ bool CpclDecoder::Graphics(size_t pos, size_t dataPos, Words& w, const std::stri
                          (long long)h, (long long)x, (long long)y);
     size_t bytes = (size_t)wb * (size_t)h;
     if (!ctx_.Need(dataPos, bytes, "CG data")) return false;
-    if (!PageGrow(&canvas_, x + wb * 8, y + h))
+    if (!ctx_.Grow(&canvas_, x + wb * 8, y + h, pos))
         return ctx_.Fail(pos, "CG at %lld,%lld reaches beyond the largest page (%s)", (long long)x,
                          (long long)y, PreviewPageLimitText());
     PageBlit(&canvas_, x, y, ctx_.data + dataPos, (size_t)wb, (size_t)h, false, BlitOp::Or);

@@ -50,7 +50,7 @@ void EscPosDecoder::EndPage(size_t pos, bool complete) {
 bool EscPosDecoder::AddBand(size_t pos, const uint8_t* rows, size_t rowBytes, size_t count,
                             std::string* where) {
     int64_t top = nextRow_ + (bands_ ? pendingFeed_ : 0);
-    if (!PageGrow(&page_, (int64_t)rowBytes * 8, top + (int64_t)count))
+    if (!ctx_.Grow(&page_, (int64_t)rowBytes * 8, top + (int64_t)count, pos))
         return ctx_.Fail(pos, "the page grows to %zu x %lld dots, beyond the largest page (%s)", rowBytes * 8,
                          (long long)(top + (int64_t)count), PreviewPageLimitText());
     PageBlit(&page_, 0, top, rows, rowBytes, count, false, BlitOp::Or);

@@ -36,8 +36,9 @@ public:
     const uint8_t* const data;
     const size_t len;
     PreviewResult* const result;
-    int headDots = 0;      // the print head's width, 0 when unknown
-    size_t pageBytes = 0;  // storage of the pages added so far
+    int headDots = 0;         // the print head's width, 0 when unknown
+    size_t pageBytes = 0;     // storage of the pages added so far
+    size_t widenedBytes = 0;  // page bytes copied to widen pages so far
 
     size_t Left(size_t pos) const { return pos < len ? len - pos : 0; }
 
@@ -51,6 +52,12 @@ public:
     // page dropped) when the stream's pages together would take more than
     // kPreviewMaxJobPageBytes.
     bool AddPage(PreviewPage&& page, size_t offset);
+
+    // PageGrow within the stream's budget for widening pages: a wider row
+    // copies the whole page, so a stream of bitmaps each a little further
+    // right would otherwise copy without end. False (a fault at pos when
+    // the budget is spent) when the page cannot grow.
+    bool Grow(PreviewPage* page, int64_t width, int64_t height, size_t pos);
 
     // A status query of any family at pos (the app and the filter ask
     // before a job and between pages): lists it, sets *next past it and

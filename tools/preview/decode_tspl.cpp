@@ -264,7 +264,7 @@ bool TsplDecoder::Bitmap(size_t pos, size_t* next) {
             ctx_.Left(end)
                 ? Printf(", found %s", HexBytes(ctx_.data + end, ctx_.Left(end), 4).c_str()).c_str()
                 : " (the stream ends there)");
-    if (!PageGrow(&canvas_, x + w * 8, y + h))
+    if (!ctx_.Grow(&canvas_, x + w * 8, y + h, pos))
         return ctx_.Fail(
             pos, "BITMAP at %lld,%lld makes the page %lld x %lld dots, larger than a page may be (%s)",
             (long long)x, (long long)y, (long long)std::max<int64_t>(canvas_.width, x + w * 8),

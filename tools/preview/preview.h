@@ -33,6 +33,7 @@ constexpr int64_t kPreviewMaxPageDots = 64ll << 20;               // 64 Mdots a 
 constexpr size_t kPreviewMaxPageBytes = kPreviewMaxPageDots / 8;  // 8 MiB packed
 constexpr size_t kPreviewMaxJobPageBytes = 128u << 20;            // all pages of one stream
 constexpr size_t kPreviewMaxPages = 10000;                        // pages of one stream
+constexpr size_t kPreviewMaxWidenBytes = 256u << 20;              // copied to widen pages, per stream
 constexpr size_t kPreviewMaxListing = 200000;                     // listing lines kept
 // "at most 65535 dots a side and 64 million dots", for messages.
 const char* PreviewPageLimitText();
