@@ -302,12 +302,15 @@ bool VirtualPrinter::OpenPty() {
         close(master);
         return false;
     }
-    if (name && m_o.ptyOwner.empty() && geteuid() == 0)
-        fprintf(
-            stderr,
-            "dotforge-preview: %s is root's (mode 0600): a service running as another user cannot open it; "
-            "start with --pty-owner USER (for the packaged service: --pty-owner dotforge-app)\n",
-            name);
+    struct stat st;
+    if (name && m_o.ptyOwner.empty() && geteuid() == 0 && !stat(name, &st) && !(st.st_mode & 0066)) {
+        const passwd* pw = getpwuid(st.st_uid);
+        fprintf(stderr,
+                "dotforge-preview: %s belongs to %s, mode %04o: a service running as another user cannot "
+                "open it; "
+                "start with --pty-owner USER (for the packaged service: --pty-owner dotforge-app)\n",
+                name, pw ? pw->pw_name : "root", (unsigned)(st.st_mode & 07777));
+    }
     // A descriptor of our own on the terminal keeps it open between the
     // sender's jobs; raw, so no byte of a job is translated.
     m_ptySlave = name ? open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
