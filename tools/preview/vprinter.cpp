@@ -77,6 +77,8 @@ private:
     std::vector<Conn> m_conns;
     int m_jobs = 0;
     bool m_failed = false;
+    int m_refusedConns = 0;            // refused since the last message
+    long long m_refusedSaid = -10000;  // when the last one was given
 };
 
 VirtualStatus VirtualPrinter::CurrentStatus() {
@@ -220,10 +222,17 @@ void VirtualPrinter::Accept() {
     int open = 0;
     for (const Conn& c : m_conns) open += !c.pty;
     if (open >= m_o.maxConnections) {
-        fprintf(stderr,
-                "dotforge-preview: refused a connection: %d are open already (a silent one is closed after "
-                "%d s)\n",
-                open, m_o.idleSeconds);
+        // Said once, then at most every ten seconds: a flood must not flood the log too.
+        m_refusedConns++;
+        if (NowMs() - m_refusedSaid >= 10000) {
+            fprintf(stderr,
+                    "dotforge-preview: refused %d connection%s: %d are open already (a silent one is closed "
+                    "after %d "
+                    "s)\n",
+                    m_refusedConns, m_refusedConns == 1 ? "" : "s", open, m_o.idleSeconds);
+            m_refusedConns = 0;
+            m_refusedSaid = NowMs();
+        }
         close(fd);
         return;
     }
