@@ -139,9 +139,9 @@ bool PaperangDecoder::Record(size_t pos, uint8_t code, const uint8_t* payload, s
             if (!tree_.BuildFromPayload(payload, (int)plen))
                 return ctx_.Fail(
                     pos + 9,
-                    "Huffman tree frame: the pre-order and in-order lists of %zu nodes do not describe one "
-                    "code "
-                    "tree (distinct symbols, leaves below 256, every internal node with two children)",
+                    "Huffman tree frame: the pre-order and in-order lists of %zu nodes do not describe "
+                    "one code tree (distinct symbols, leaves below 256, every internal node with two "
+                    "children)",
                     count);
             ctx_.List(pos, "frame 0x1C Huffman tree, %zu nodes, CRC ok", count);
             return true;

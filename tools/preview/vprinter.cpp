@@ -200,11 +200,8 @@ void VirtualPrinter::EndJob(Conn& c) {
 void VirtualPrinter::RefuseJob(Conn& c) {
     const int number = ++m_jobs;
     printf("job %d: refused, larger than %zu bytes\n", number, m_o.maxJobBytes);
-    fprintf(stderr,
-            "dotforge-preview: job %d is larger than %zu MiB (--max-job raises the limit); refused, nothing "
-            "of it "
-            "is kept\n",
-            number, m_o.maxJobBytes >> 20);
+    fprintf(stderr, "dotforge-preview: job %d is larger than %zu MiB (--max-job raises the limit); %s\n",
+            number, m_o.maxJobBytes >> 20, "refused, nothing of it is kept");
     fflush(stdout);
     m_failed = true;
     std::vector<uint8_t>().swap(c.job);
@@ -225,11 +222,9 @@ void VirtualPrinter::Accept() {
         // Said once, then at most every ten seconds: a flood must not flood the log too.
         m_refusedConns++;
         if (NowMs() - m_refusedSaid >= 10000) {
-            fprintf(stderr,
-                    "dotforge-preview: refused %d connection%s: %d are open already (a silent one is closed "
-                    "after %d "
-                    "s)\n",
-                    m_refusedConns, m_refusedConns == 1 ? "" : "s", open, m_o.idleSeconds);
+            fprintf(stderr, "dotforge-preview: refused %d connection%s: %d are open already (%s %d s)\n",
+                    m_refusedConns, m_refusedConns == 1 ? "" : "s", open, "a silent one is closed after",
+                    m_o.idleSeconds);
             m_refusedConns = 0;
             m_refusedSaid = NowMs();
         }
