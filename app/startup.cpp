@@ -15,6 +15,7 @@
 #include "app/ctlsocket.h"
 #include "app/driver.h"
 #include "app/jobscmd.h"
+#include "app/statustext.h"
 
 namespace {
 
@@ -71,6 +72,7 @@ int DfAppBeforeMainloop(int argc, char* argv[]) {
         httpClose(http);
     }
     if (!strcmp(argv[1], "jobs")) return DfAppJobsCommand(argc, argv);
+    if (!strcmp(argv[1], "status")) return DfAppStatusCommand(argc, argv);
     if (!strcmp(argv[1], "server")) {
         std::string path, error;
         if (!DfAppSocketPath(true, path, error)) {

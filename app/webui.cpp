@@ -6,8 +6,10 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
+#include "app/job.h"
 #include "app/jobvalues.h"
 #include "app/testpage.h"
 #include "app/webselect.h"
@@ -39,10 +41,12 @@ bool DfAppWebServing() {
     return gServing;
 }
 
-void DfAppTestPageSize(int widthHmm, int lengthHmm, int dpi, int* width, int* height) {
-    if (lengthHmm <= 0 || lengthHmm > kMaxTestLengthHmm) lengthHmm = kRollTestLengthHmm;
-    *width = static_cast<int>(static_cast<long long>(widthHmm) * dpi / 2540);
-    *height = static_cast<int>(static_cast<long long>(lengthHmm) * dpi / 2540);
+void DfAppTestPageSize(int widthHmm, int lengthHmm, int dpi, bool roll, int* width, int* height) {
+    if (roll || lengthHmm <= 0 || lengthHmm > kMaxTestLengthHmm) lengthHmm = kRollTestLengthHmm;
+    // Rounded as the document filter rounds the page it prints the label on,
+    // so that the label fills that page dot for dot.
+    *width = static_cast<int>(DfAppLengthToDots(widthHmm, dpi));
+    *height = static_cast<int>(DfAppLengthToDots(lengthHmm, dpi));
 }
 
 const char* DfAppTestPage(pappl_printer_t* printer, char* buffer, size_t bufsize) {
@@ -52,7 +56,10 @@ const char* DfAppTestPage(pappl_printer_t* printer, char* buffer, size_t bufsize
         data.media_ready[0].size_width > 0 ? data.media_ready[0] : data.media_default;
     const int dpi = data.x_default > 0 ? data.x_default : 203;
     int width, height;
-    DfAppTestPageSize(media.size_width, media.size_length, dpi, &width, &height);
+    // A roll's page length is only a default: the label is 100 mm, and the
+    // trimming of blank space makes the print that long.
+    const bool roll = media.tracking == PAPPL_MEDIA_TRACKING_CONTINUOUS || !strcmp(media.type, "continuous");
+    DfAppTestPageSize(media.size_width, media.size_length, dpi, roll, &width, &height);
 
     DfTestPage page;
     const char* driver = papplPrinterGetDriverName(printer);

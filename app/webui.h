@@ -21,6 +21,7 @@ bool DfAppWebServing();
 // and resolution as a PNG and returns its path in BUFFER, or null.
 const char* DfAppTestPage(pappl_printer_t* printer, char* buffer, size_t bufsize);
 
-// The label size in dots for a media size in hundredths of millimetres;
-// lengths of rolls (0, or longer than a label needs) become 100 mm.
-void DfAppTestPageSize(int widthHmm, int lengthHmm, int dpi, int* width, int* height);
+// The label size in dots for a media size in hundredths of millimetres, as
+// the page it is printed on has them; on a roll (and for a length of 0, or
+// longer than a label needs) it is 100 mm long.
+void DfAppTestPageSize(int widthHmm, int lengthHmm, int dpi, bool roll, int* width, int* height);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -14,6 +15,8 @@
 #include "helpers/hexdump.h"
 #include "helpers/pages.h"
 #include "printers/cpcl.h"
+#include "printers/family.h"
+#include "printers/status.h"
 #include "printers/escpos.h"
 #include "printers/paperang.h"
 #include "printers/peripage.h"
@@ -47,7 +50,7 @@ Picture PreparePage(CxImage& img, int w, int h, uint32_t seed, int inkPercent = 
         for (int x = 0; x < w; x++) {
             bool black = (int)(rng() % 100) < inkPercent;
             pic.dots[(size_t)y * w + x] = black;
-            if (black) row[x / 8] &= (uint8_t)~(0x80 >> (x % 8));
+            if (black) row[x / 8] &= (uint8_t) ~(0x80 >> (x % 8));
         }
     }
     return pic;
@@ -57,17 +60,17 @@ Picture PreparePage(CxImage& img, int w, int h, uint32_t seed, int inkPercent = 
 // picture (row padding that the wire format carries) are white.
 ::testing::AssertionResult SamePicture(const Picture& want, const PreviewPage& got) {
     if (got.height != want.h || got.width < want.w)
-        return ::testing::AssertionFailure() << "decoded " << got.width << " x " << got.height << ", page was "
-                                             << want.w << " x " << want.h;
+        return ::testing::AssertionFailure() << "decoded " << got.width << " x " << got.height
+                                             << ", page was " << want.w << " x " << want.h;
     if (got.bits.size() != got.rowBytes * (size_t)got.height || got.rowBytes != ((size_t)got.width + 7) / 8)
         return ::testing::AssertionFailure() << "inconsistent page storage";
     for (int y = 0; y < got.height; y++)
         for (int x = 0; x < got.width; x++) {
             bool w = x < want.w && want.Black(x, y);
             if (got.Black(x, y) != w)
-                return ::testing::AssertionFailure() << "dot " << x << "," << y << " is "
-                                                     << (got.Black(x, y) ? "black" : "white") << ", expected "
-                                                     << (w ? "black" : "white");
+                return ::testing::AssertionFailure()
+                       << "dot " << x << "," << y << " is " << (got.Black(x, y) ? "black" : "white")
+                       << ", expected " << (w ? "black" : "white");
         }
     return ::testing::AssertionSuccess();
 }
@@ -121,11 +124,17 @@ void ExpectRoundTrip(const ByteVec& bytes, PreviewFamily family, const std::vect
     }
 }
 
-int ByteWidth(const Picture& p) { return (p.w + 7) / 8 * 8; }
-int EffWidth(const Picture& p) { return (p.w + 31) / 32 * 32; }
-int ExactWidth(const Picture& p) { return p.w; }
+int ByteWidth(const Picture& p) {
+    return (p.w + 7) / 8 * 8;
+}
+int EffWidth(const Picture& p) {
+    return (p.w + 31) / 32 * 32;
+}
+int ExactWidth(const Picture& p) {
+    return p.w;
+}
 
-const std::vector<PageSpec> kPages = {{1, 1, 100}, {7, 3, 50}, {8, 5, 0}, {33, 17, 50},
+const std::vector<PageSpec> kPages = {{1, 1, 100},    {7, 3, 50},     {8, 5, 0},   {33, 17, 50},
                                       {384, 240, 50}, {401, 100, 30}, {64, 9, 100}};
 
 // ---------------------------------------------------------------- round trips
@@ -245,9 +254,10 @@ TEST(PreviewExamples, TsplPageListsItsCommands) {
     RunJob(r, {{384, 240, 50}}, 1);
     PreviewResult res;
     ASSERT_TRUE(DecodePrinterStream(r.out.data(), r.out.size(), PreviewFamily::TSPL, &res)) << res.error;
-    for (const char* line : {"SIZE 48.05 mm,30.03 mm", "SET RIBBON OFF", "GAP 3 mm,0 mm", "OFFSET 0 mm", "DENSITY 8",
-                             "SPEED 4", "CLS (clear the image buffer)", "BITMAP 0,0,48,240 mode 1 (raw, 11520 bytes)",
-                             "PRINT 1,1", "-- page 1: 384 x 240 dots at 203 dpi"})
+    for (const char* line :
+         {"SIZE 48.05 mm,30.03 mm", "SET RIBBON OFF", "GAP 3 mm,0 mm", "OFFSET 0 mm", "DENSITY 8", "SPEED 4",
+          "CLS (clear the image buffer)", "BITMAP 0,0,48,240 mode 1 (raw, 11520 bytes)", "PRINT 1,1",
+          "-- page 1: 384 x 240 dots at 203 dpi"})
         EXPECT_TRUE(Listed(res, line)) << line << "\n" << Listing(res);
 }
 
@@ -269,8 +279,8 @@ TEST(PreviewExamples, EscPosFeedsAndDrawer) {
 // head's width known the page is drawn that way.
 TEST(PreviewExamples, NarrowReceiptIsCentredOnTheHead) {
     // ESC @ 00, ESC a n, GS v 0 of 2 bytes x 2 rows.
-    const ByteVec stream = Bytes({0x1B, 0x40, 0x00, 0x1B, 0x61, 0x01, 0x1D, 0x76, 0x30, 0x00, 0x02, 0x00, 0x02,
-                                  0x00, 0xFF, 0x00, 0x80, 0x01});
+    const ByteVec stream = Bytes({0x1B, 0x40, 0x00, 0x1B, 0x61, 0x01, 0x1D, 0x76, 0x30, 0x00, 0x02, 0x00,
+                                  0x02, 0x00, 0xFF, 0x00, 0x80, 0x01});
     ByteVec left = stream;
     left[5] = 0x00;
     struct Case {
@@ -282,7 +292,8 @@ TEST(PreviewExamples, NarrowReceiptIsCentredOnTheHead) {
     for (const Case& c : cases) {
         SCOPED_TRACE("head " + std::to_string(c.head) + ", width " + std::to_string(c.width));
         PreviewResult res;
-        ASSERT_TRUE(DecodePrinterStream(c.bytes->data(), c.bytes->size(), PreviewFamily::ESCPOS, &res, c.head));
+        ASSERT_TRUE(
+            DecodePrinterStream(c.bytes->data(), c.bytes->size(), PreviewFamily::ESCPOS, &res, c.head));
         ASSERT_EQ(res.pages.size(), 1u);
         const PreviewPage& page = res.pages[0];
         EXPECT_EQ(page.width, c.width);
@@ -304,7 +315,8 @@ TEST(PreviewExamples, CutsAndLabelModesAreNamed) {
     tspl.m_reg.iLabelMode = 3;
     RunJob(tspl, {{16, 2, 50}, {8, 2, 50}}, 1);
     PreviewResult res;
-    ASSERT_TRUE(DecodePrinterStream(tspl.out.data(), tspl.out.size(), PreviewFamily::Unknown, &res)) << res.error;
+    ASSERT_TRUE(DecodePrinterStream(tspl.out.data(), tspl.out.size(), PreviewFamily::Unknown, &res))
+        << res.error;
     for (const char* line : {"SET PEEL OFF (no peel-off)", "SET CUTTER 1 (cut after every label)"})
         EXPECT_TRUE(Listed(res, line)) << line << "\n" << Listing(res);
     EXPECT_EQ(res.pages.size(), 2u);
@@ -348,17 +360,19 @@ TEST(PreviewExamples, PeriPageBeepsAndFrame) {
 // 00 00 00 FF 0F 00 00 00 after the inversion.
 const ByteVec kPaperangExample = Bytes({
     0xA5, 0x01, 0x05, 0x00, 0x05, 0x19, 0x03, 0x00, 0x00, 0x57, 0x1F, 0xE7, 0xA5, 0x5A,  // start printing
-    0xA5, 0x01, 0x19, 0x00, 0x05, 0x1C, 0x03, 0x14, 0x00, 0x01, 0x01, 0x00, 0x01, 0x0F, 0x00, 0xFF, 0x00,
-    0x00, 0x00, 0x0F, 0x00, 0x00, 0x01, 0xFF, 0x00, 0x01, 0x01, 0x00, 0x00, 0x6A, 0x81, 0x8F, 0x30, 0x5A,  // tree
-    0xA5, 0x01, 0x14, 0x00, 0x05, 0x1B, 0x03, 0x0F, 0x00, 0x00, 0x00, 0x0B, 0x00, 0x01, 0x08, 0x00, 0x00,
-    0x00, 0x01, 0x03, 0x00, 0x06, 0xE9, 0xC0, 0x2D, 0x10, 0xDD, 0xDA, 0x5A,                    // chunk 0
-    0xA5, 0x01, 0x05, 0x00, 0x05, 0x1A, 0x03, 0x00, 0x00, 0xB9, 0xB0, 0x52, 0xB7, 0x5A,        // end printing
+    0xA5, 0x01, 0x19, 0x00, 0x05, 0x1C, 0x03, 0x14, 0x00, 0x01, 0x01, 0x00, 0x01, 0x0F, 0x00, 0xFF,
+    0x00, 0x00, 0x00, 0x0F, 0x00, 0x00, 0x01, 0xFF, 0x00, 0x01, 0x01, 0x00, 0x00, 0x6A, 0x81, 0x8F,
+    0x30, 0x5A,  // tree
+    0xA5, 0x01, 0x14, 0x00, 0x05, 0x1B, 0x03, 0x0F, 0x00, 0x00, 0x00, 0x0B, 0x00, 0x01, 0x08, 0x00,
+    0x00, 0x00, 0x01, 0x03, 0x00, 0x06, 0xE9, 0xC0, 0x2D, 0x10, 0xDD, 0xDA, 0x5A,        // chunk 0
+    0xA5, 0x01, 0x05, 0x00, 0x05, 0x1A, 0x03, 0x00, 0x00, 0xB9, 0xB0, 0x52, 0xB7, 0x5A,  // end printing
     0xA5, 0x01, 0x07, 0x00, 0x05, 0x16, 0x03, 0x02, 0x00, 0x00, 0x00, 0x20, 0x0B, 0x74, 0x62, 0x5A,  // feed 0
 });
 
 TEST(PreviewExamples, PaperangWorkedExample) {
     PreviewResult res;
-    ASSERT_TRUE(DecodePrinterStream(kPaperangExample.data(), kPaperangExample.size(), PreviewFamily::Unknown, &res))
+    ASSERT_TRUE(
+        DecodePrinterStream(kPaperangExample.data(), kPaperangExample.size(), PreviewFamily::Unknown, &res))
         << res.error;
     EXPECT_EQ(res.family, PreviewFamily::Paperang);
     ASSERT_EQ(res.pages.size(), 1u);
@@ -366,9 +380,10 @@ TEST(PreviewExamples, PaperangWorkedExample) {
     EXPECT_EQ(p.width, 64);
     EXPECT_EQ(p.height, 1);
     EXPECT_TRUE(SameBytes(Bytes({0x00, 0x00, 0x00, 0xFF, 0x0F, 0x00, 0x00, 0x00}), p.bits));
-    for (const char* line : {"frame 0x19 start printing, CRC ok (page 1 begins)", "frame 0x1C Huffman tree, 5 nodes, CRC ok",
-                             "frame 0x1B bitmap chunk 0, 3 bytes, CRC ok (Huffman, 1 row)",
-                             "frame 0x1A end printing, CRC ok", "frame 0x16 feed 0, CRC ok"})
+    for (const char* line :
+         {"frame 0x19 start printing, CRC ok (page 1 begins)", "frame 0x1C Huffman tree, 5 nodes, CRC ok",
+          "frame 0x1B bitmap chunk 0, 3 bytes, CRC ok (Huffman, 1 row)", "frame 0x1A end printing, CRC ok",
+          "frame 0x16 feed 0, CRC ok"})
         EXPECT_TRUE(Listed(res, line)) << line << "\n" << Listing(res);
 }
 
@@ -391,7 +406,8 @@ TEST(PreviewExamples, DetectsTheFamilyFromTheFirstBytes) {
         {ByteVec(), PreviewFamily::Unknown},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(DetectFamily(c.bytes.data(), c.bytes.size()), c.family) << HexDump(c.bytes.data(), c.bytes.size());
+        EXPECT_EQ(DetectFamily(c.bytes.data(), c.bytes.size()), c.family)
+            << HexDump(c.bytes.data(), c.bytes.size());
     EXPECT_EQ(ParseFamily("24"), PreviewFamily::PeriPage);
     EXPECT_EQ(ParseFamily("TSPL"), PreviewFamily::TSPL);
     EXPECT_EQ(ParseFamily("25"), PreviewFamily::Unknown);
@@ -426,8 +442,10 @@ size_t PaperangFrame(const ByteVec& s, int code, int n = 0) {
 
 TEST(PreviewDamage, FaultsNameTheOffsetAndKeepEarlierPages) {
     const ByteVec paperang = TwoPageJob<CPrinterPaperang>();
-    const ByteVec periZ = TwoPageJob<CPrinterPeriPage>([](Captured<CPrinterPeriPage>& r) { r.m_halftone.ImageCompress = true; });
-    const ByteVec tsplZ = TwoPageJob<CPrinterTSPL>([](Captured<CPrinterTSPL>& r) { r.m_halftone.ImageCompress = true; });
+    const ByteVec periZ = TwoPageJob<CPrinterPeriPage>(
+        [](Captured<CPrinterPeriPage>& r) { r.m_halftone.ImageCompress = true; });
+    const ByteVec tsplZ =
+        TwoPageJob<CPrinterTSPL>([](Captured<CPrinterTSPL>& r) { r.m_halftone.ImageCompress = true; });
     const ByteVec tspl = TwoPageJob<CPrinterTSPL>();
     const ByteVec escpos = TwoPageJob<CPrinterESCPOS>();
     const ByteVec cpcl = TwoPageJob<CPrinterCPCL>();
@@ -464,7 +482,8 @@ TEST(PreviewDamage, FaultsNameTheOffsetAndKeepEarlierPages) {
         size_t f = PaperangFrame(s, 0x1A, 1);
         s[f + 2] = 0xFF;
         s[f + 3] = 0x7F;
-        cases.push_back({"Paperang length past the end", s, f + 2, "frame length 32767 runs past the end", 1});
+        cases.push_back(
+            {"Paperang length past the end", s, f + 2, "frame length 32767 runs past the end", 1});
     }
     {  // stream ends between frames inside page 2
         size_t f = PaperangFrame(paperang, 0x1A, 1);
@@ -487,7 +506,8 @@ TEST(PreviewDamage, FaultsNameTheOffsetAndKeepEarlierPages) {
     {  // PeriPage truncated inside the second page's frame
         size_t f = Find(periZ, Bytes({0x1F, 0x00}), Find(periZ, Bytes({0x10, 0xFF, 0xFE, 0x45})));
         ByteVec s(periZ.begin(), periZ.begin() + (ptrdiff_t)f + 8);
-        cases.push_back({"PeriPage truncated frame header", s, f, "expected 10 bytes, the stream ends after 8", 1});
+        cases.push_back(
+            {"PeriPage truncated frame header", s, f, "expected 10 bytes, the stream ends after 8", 1});
     }
     {  // TSPL mode 3 length past the end
         size_t b = Find(tsplZ, Bytes("BITMAP"), Find(tsplZ, Bytes("PRINT")));
@@ -509,7 +529,8 @@ TEST(PreviewDamage, FaultsNameTheOffsetAndKeepEarlierPages) {
         size_t p = Find(tspl, Bytes("PRINT"));
         size_t b = Find(tspl, Bytes("BITMAP"), p);
         ByteVec s(tspl.begin(), tspl.begin() + (ptrdiff_t)b + 30);
-        cases.push_back({"TSPL truncated bitmap", s, b + 17, "BITMAP data: expected 20 bytes, the stream ends after 13", 1});
+        cases.push_back({"TSPL truncated bitmap", s, b + 17,
+                         "BITMAP data: expected 20 bytes, the stream ends after 13", 1});
     }
     {  // TSPL unknown command
         ByteVec s = tspl;
@@ -531,7 +552,8 @@ TEST(PreviewDamage, FaultsNameTheOffsetAndKeepEarlierPages) {
     {  // CPCL graphics cut short
         size_t g = Find(cpcl, Bytes("CG 4 5 0 0\r\n"));
         ByteVec s(cpcl.begin(), cpcl.begin() + (ptrdiff_t)g + 12 + 7);
-        cases.push_back({"CPCL truncated CG", s, g + 12, "CG data: expected 20 bytes, the stream ends after 7", 1});
+        cases.push_back(
+            {"CPCL truncated CG", s, g + 12, "CG data: expected 20 bytes, the stream ends after 7", 1});
     }
     {  // CPCL label without PRINT
         size_t p = Find(cpcl, Bytes("PRINT"), Find(cpcl, Bytes("CG 4")));
@@ -579,9 +601,11 @@ TEST(PreviewDamage, AbsurdSizesAreRefusedBeforeAnyAllocation) {
         const char* reason;
     } cases[] = {
         {"TSPL huge bitmap", Bytes("BITMAP 0,0,9000,70000,1,\r\n"), "larger than a page may be"},
-        {"TSPL deflate bomb", Bytes("BITMAP 0,0,8000,30000,3,10,0123456789\r\n"), "cannot hold"},
-        {"ESC/POS huge raster", Bytes({0x1D, 0x76, 0x30, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}), "wider than the largest page"},
-        {"PeriPage deflate bomb", Bytes({0x1F, 0x00, 0x08, 0x00, 0x80, 0x00, 0, 0, 0, 6, 1, 2, 3, 4, 5, 6}), "cannot hold"},
+        {"TSPL deflate bomb", Bytes("BITMAP 0,0,1000,8000,3,10,0123456789\r\n"), "cannot hold"},
+        {"ESC/POS huge raster", Bytes({0x1D, 0x76, 0x30, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}),
+         "wider than the largest page"},
+        {"PeriPage deflate bomb", Bytes({0x1F, 0x00, 0x08, 0x00, 0x08, 0x00, 0, 0, 0, 6, 1, 2, 3, 4, 5, 6}),
+         "cannot hold"},
         {"CPCL huge graphics", Bytes("! 0 200 200 10 1\r\nCG 9000 70000 0 0\r\n"), "out of range"},
     };
     for (const Case& c : cases) {
@@ -589,6 +613,94 @@ TEST(PreviewDamage, AbsurdSizesAreRefusedBeforeAnyAllocation) {
         PreviewResult res;
         EXPECT_FALSE(DecodePrinterStream(c.bytes.data(), c.bytes.size(), PreviewFamily::Unknown, &res));
         EXPECT_NE(res.error.find(c.reason), std::string::npos) << res.error;
+    }
+}
+
+TEST(PreviewDamage, HostileStreamsStopAtTheLimits) {
+    auto repeat = [](const std::string& head, const std::string& unit, size_t n) {
+        std::string s = head;
+        for (size_t i = 0; i < n; i++) s += unit;
+        return s;
+    };
+    // A one-byte bitmap far off the label once grew a 39008 x 39001 page per PRINT.
+    const std::string far = std::string("BITMAP 39000,39000,1,1,1,") + '\0' + "\r\n";
+    // A 7008 x 7001 page (6 MiB) printed 30 times passes the stream's 128 MiB.
+    const std::string big = std::string("BITMAP 7000,7000,1,1,1,") + '\0' + "\r\n";
+    // One row of a receipt; 300 feeds of 255 dots after it pass 65535 rows.
+    const std::string band("\x1Dv0\0\1\0\1\0\xFF", 9);
+    static_assert(sizeof("\x1Dv0\0\1\0\1\0\xFF") == 10, "GS v 0, 1 byte x 1 row");
+    // Bitmaps each a little further right make every one copy the page.
+    std::string widen = std::string("BITMAP 0,8000,1,1,1,") + '\0' + "\r\n";
+    for (int k = 1; k < 2000; k++) widen += "BITMAP " + std::to_string(8 * k) + ",0,1,1,1," + '\0' + "\r\n";
+    struct Case {
+        const char* name;
+        ByteVec bytes;
+        const char* reason;  // empty: decodes
+        size_t pages, listing;
+    } cases[] = {
+        {"TSPL bitmap far off", Bytes(repeat(far, "PRINT 1,1\r\n", 12)), "larger than a page may be", 0, 0},
+        {"TSPL many big pages", Bytes(repeat(big, "PRINT 1,1\r\n", 30)), "more than 128 MiB", 21, 0},
+        {"TSPL page widened again and again", Bytes(widen), "widened too often", 1, 0},
+        {"TSPL too many pages", Bytes(repeat("", "PRINT 1,1\r\n", kPreviewMaxPages + 5)),
+         "at most 10000 pages", kPreviewMaxPages, 0},
+        {"ESC/POS receipt fed far down",
+         Bytes(repeat("\x1B@" + band, std::string("\x1BJ\xFF", 3), 300) + band), "beyond the largest page", 1,
+         0},
+        {"ESC/POS one-byte commands", Bytes(repeat("\x1B@", "\n", kPreviewMaxListing + 10)), "", 0,
+         kPreviewMaxListing + 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PreviewResult res;
+        EXPECT_EQ(DecodePrinterStream(c.bytes.data(), c.bytes.size(), PreviewFamily::Unknown, &res),
+                  !*c.reason);
+        EXPECT_NE(res.error.find(c.reason), std::string::npos) << res.error;
+        EXPECT_EQ(res.pages.size(), c.pages);
+        if (c.listing) {
+            EXPECT_EQ(res.listing.size(), c.listing);
+        }
+    }
+}
+
+// Identify-Printer's signal and the status queries that the app and the
+// filter write before a job and between jobs decode, printing nothing.
+TEST(PreviewExamples, IdentifyAndStatusQueriesDecode) {
+    for (const DfFamily* f : DfFamilies()) {
+        if (!f->identify) continue;
+        SCOPED_TRACE(f->name);
+        const ByteVec b = Bytes(std::string(f->identify));
+        PreviewResult res;
+        EXPECT_TRUE(DecodePrinterStream(b.data(), b.size(), PreviewFamily::Unknown, &res)) << res.error;
+        EXPECT_EQ(static_cast<int>(res.family), f->modelNumber);
+        EXPECT_TRUE(res.pages.empty());
+    }
+    const struct {
+        PreviewFamily family;
+        ByteVec job;
+    } jobs[] = {
+        {PreviewFamily::TSPL, TwoPageJob<CPrinterTSPL>()},
+        {PreviewFamily::ESCPOS, TwoPageJob<CPrinterESCPOS>()},
+        {PreviewFamily::CPCL, TwoPageJob<CPrinterCPCL>()},
+        {PreviewFamily::Paperang, TwoPageJob<CPrinterPaperang>()},
+        {PreviewFamily::PeriPage, TwoPageJob<CPrinterPeriPage>()},
+    };
+    for (const auto& j : jobs) {
+        SCOPED_TRACE(FamilyName(j.family));
+        ByteVec queries;
+        for (const DfStatusStep& step : DfStatusSteps(static_cast<int>(j.family)))
+            queries.insert(queries.end(), step.query.begin(), step.query.end());
+        ASSERT_FALSE(queries.empty());
+        ByteVec s = queries;
+        s.insert(s.end(), j.job.begin(), j.job.end());
+        s.insert(s.end(), queries.begin(), queries.end());
+        s.insert(s.end(), j.job.begin(), j.job.end());
+        PreviewResult res;
+        EXPECT_TRUE(DecodePrinterStream(s.data(), s.size(), PreviewFamily::Unknown, &res))
+            << res.errorOffset << ": " << res.error << "\n"
+            << Listing(res);
+        EXPECT_EQ(res.family, j.family);
+        EXPECT_EQ(res.pages.size(), 4u);
+        EXPECT_NE(Listing(res).find("status query"), std::string::npos);
     }
 }
 
@@ -620,8 +732,9 @@ TEST(PreviewFuzz, ArbitraryAndMutatedBytesNeverCrash) {
              r.m_reg.iImageMaxLength = 2;
              r.m_reg.BeginPrintSound = 2;
          })},
-        {PreviewFamily::PeriPage,
-         TwoPageJob<CPrinterPeriPage>([](Captured<CPrinterPeriPage>& r) { r.m_halftone.ImageCompress = true; })},
+        {PreviewFamily::PeriPage, TwoPageJob<CPrinterPeriPage>([](Captured<CPrinterPeriPage>& r) {
+             r.m_halftone.ImageCompress = true;
+         })},
         {PreviewFamily::CPCL, TwoPageJob<CPrinterCPCL>()},
         {PreviewFamily::Paperang, TwoPageJob<CPrinterPaperang>()},
         {PreviewFamily::Paperang, kPaperangExample},
@@ -629,8 +742,9 @@ TEST(PreviewFuzz, ArbitraryAndMutatedBytesNeverCrash) {
     // A fixed number of cases from a fixed seed: the same inputs on every
     // machine, however slow. The libFuzzer targets in tests/fuzz go further.
     std::mt19937 rng(20240607);
-    const PreviewFamily families[] = {PreviewFamily::Unknown, PreviewFamily::TSPL,     PreviewFamily::ESCPOS,
-                                      PreviewFamily::CPCL,    PreviewFamily::Paperang, PreviewFamily::PeriPage};
+    const PreviewFamily families[] = {PreviewFamily::Unknown,  PreviewFamily::TSPL,
+                                      PreviewFamily::ESCPOS,   PreviewFamily::CPCL,
+                                      PreviewFamily::Paperang, PreviewFamily::PeriPage};
     for (int it = 0; it < 10000; it++) {
         ByteVec s;
         PreviewFamily family;
@@ -650,12 +764,24 @@ TEST(PreviewFuzz, ArbitraryAndMutatedBytesNeverCrash) {
             for (int e = 0; e < edits && !s.empty(); e++) {
                 size_t at = rng() % s.size();
                 switch (rng() % 6) {
-                case 0: s[at] ^= (uint8_t)(1u << (rng() % 8)); break;
-                case 1: s[at] = (uint8_t)rng(); break;
-                case 2: s.resize(at); break;
-                case 3: s.insert(s.begin() + (ptrdiff_t)at, (uint8_t)rng()); break;
-                case 4: s.erase(s.begin() + (ptrdiff_t)at); break;
-                case 5: s[at] = rng() % 2 ? 0xFF : 0x00; break;
+                    case 0:
+                        s[at] ^= (uint8_t)(1u << (rng() % 8));
+                        break;
+                    case 1:
+                        s[at] = (uint8_t)rng();
+                        break;
+                    case 2:
+                        s.resize(at);
+                        break;
+                    case 3:
+                        s.insert(s.begin() + (ptrdiff_t)at, (uint8_t)rng());
+                        break;
+                    case 4:
+                        s.erase(s.begin() + (ptrdiff_t)at);
+                        break;
+                    case 5:
+                        s[at] = rng() % 2 ? 0xFF : 0x00;
+                        break;
                 }
             }
             if (seed.first == PreviewFamily::Paperang && rng() % 2) FixPaperangCrcs(s);

@@ -12,8 +12,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <grp.h>
+#include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -47,7 +51,8 @@ bool Exists(const std::string& path) {
 // Runs the built tool with args, feeding stdinBytes on standard input.
 ToolRun RunPreview(const std::vector<std::string>& args, const ByteVec& stdinBytes = ByteVec()) {
     ToolRun run;
-    const std::string in = TempPath("preview-in"), out = TempPath("preview-out"), err = TempPath("preview-err");
+    const std::string in = TempPath("preview-in"), out = TempPath("preview-out"),
+                      err = TempPath("preview-err");
     {
         std::ofstream f(in, std::ios::binary);
         f.write((const char*)stdinBytes.data(), (std::streamsize)stdinBytes.size());
@@ -108,12 +113,12 @@ bool ReadPng(const std::string& path, Png* png) {
 // The Paperang protocol's example page: one row of 64 dots,
 // 00 00 00 FF 0F 00 00 00.
 const ByteVec kPaperangPage = Bytes({
-    0xA5, 0x01, 0x05, 0x00, 0x05, 0x19, 0x03, 0x00, 0x00, 0x57, 0x1F, 0xE7, 0xA5, 0x5A,
-    0xA5, 0x01, 0x19, 0x00, 0x05, 0x1C, 0x03, 0x14, 0x00, 0x01, 0x01, 0x00, 0x01, 0x0F, 0x00, 0xFF, 0x00,
-    0x00, 0x00, 0x0F, 0x00, 0x00, 0x01, 0xFF, 0x00, 0x01, 0x01, 0x00, 0x00, 0x6A, 0x81, 0x8F, 0x30, 0x5A,
-    0xA5, 0x01, 0x14, 0x00, 0x05, 0x1B, 0x03, 0x0F, 0x00, 0x00, 0x00, 0x0B, 0x00, 0x01, 0x08, 0x00, 0x00,
-    0x00, 0x01, 0x03, 0x00, 0x06, 0xE9, 0xC0, 0x2D, 0x10, 0xDD, 0xDA, 0x5A,
-    0xA5, 0x01, 0x05, 0x00, 0x05, 0x1A, 0x03, 0x00, 0x00, 0xB9, 0xB0, 0x52, 0xB7, 0x5A,
+    0xA5, 0x01, 0x05, 0x00, 0x05, 0x19, 0x03, 0x00, 0x00, 0x57, 0x1F, 0xE7, 0xA5, 0x5A, 0xA5, 0x01,
+    0x19, 0x00, 0x05, 0x1C, 0x03, 0x14, 0x00, 0x01, 0x01, 0x00, 0x01, 0x0F, 0x00, 0xFF, 0x00, 0x00,
+    0x00, 0x0F, 0x00, 0x00, 0x01, 0xFF, 0x00, 0x01, 0x01, 0x00, 0x00, 0x6A, 0x81, 0x8F, 0x30, 0x5A,
+    0xA5, 0x01, 0x14, 0x00, 0x05, 0x1B, 0x03, 0x0F, 0x00, 0x00, 0x00, 0x0B, 0x00, 0x01, 0x08, 0x00,
+    0x00, 0x00, 0x01, 0x03, 0x00, 0x06, 0xE9, 0xC0, 0x2D, 0x10, 0xDD, 0xDA, 0x5A, 0xA5, 0x01, 0x05,
+    0x00, 0x05, 0x1A, 0x03, 0x00, 0x00, 0xB9, 0xB0, 0x52, 0xB7, 0x5A,
 });
 const size_t kTreeFrame = 14, kBitmapFrame = 48, kEndFrame = 77;
 
@@ -134,7 +139,8 @@ TEST(PreviewCli, WritesOnePngPerPageAndListsTheCommands) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_NE(r.out.find("Paperang stream, 182 bytes (detected)"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("      48  frame 0x1B bitmap chunk 0, 3 bytes, CRC ok (Huffman, 1 row)"), std::string::npos)
+    EXPECT_NE(r.out.find("      48  frame 0x1B bitmap chunk 0, 3 bytes, CRC ok (Huffman, 1 row)"),
+              std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("page 2: 64 x 1 dots -> " + prefix + "-2.png"), std::string::npos) << r.out;
     ExpectExamplePng(prefix + "-1.png");
@@ -161,7 +167,7 @@ TEST(PreviewCli, RendererPagesFromStandardInputReadBackExactly) {
             uint8_t* row = r.m_image.GetBits(y);
             memset(row, 0xFF, r.m_image.GetEffWidth());
             for (int x = 0; x < s[0]; x++)
-                if ((pic[(size_t)y * s[0] + x] = rng() % 2)) row[x / 8] &= (uint8_t)~(0x80 >> (x % 8));
+                if ((pic[(size_t)y * s[0] + x] = rng() % 2)) row[x / 8] &= (uint8_t) ~(0x80 >> (x % 8));
         }
         pics.push_back(pic);
         r.OnPaintBmp();
@@ -192,8 +198,8 @@ TEST(PreviewCli, DamagedStreamsReportOffsetAndKeepEarlierPages) {
     };
     const size_t p2 = kPaperangPage.size();
     const Case cases[] = {
-        {"flipped CRC byte", [&](ByteVec& s) { s[p2 + kBitmapFrame + 4 + 20 + 2] ^= 0x10; }, p2 + kBitmapFrame + 24,
-         "bad CRC: the frame says DACD102D, its 20-byte record gives DADD102D", 1},
+        {"flipped CRC byte", [&](ByteVec& s) { s[p2 + kBitmapFrame + 4 + 20 + 2] ^= 0x10; },
+         p2 + kBitmapFrame + 24, "bad CRC: the frame says DACD102D, its 20-byte record gives DADD102D", 1},
         {"truncated frame", [&](ByteVec& s) { s.resize(p2 + kTreeFrame + 20); }, p2 + kTreeFrame + 2,
          "frame length 25 runs past the end of the stream: the frame needs 34 bytes, 20 are left", 1},
         {"length field past the end", [&](ByteVec& s) { s[p2 + kEndFrame + 2] = 0x40; }, p2 + kEndFrame + 2,
@@ -217,7 +223,9 @@ TEST(PreviewCli, DamagedStreamsReportOffsetAndKeepEarlierPages) {
         ExpectExamplePng(prefix + "-1.png");
         if (c.pages == 2) {
             ExpectExamplePng(prefix + "-2.png");
-            EXPECT_NE(r.out.find("page 2: 64 x 1 dots -> " + prefix + "-2.png (unfinished)"), std::string::npos) << r.out;
+            EXPECT_NE(r.out.find("page 2: 64 x 1 dots -> " + prefix + "-2.png (unfinished)"),
+                      std::string::npos)
+                << r.out;
         }
         EXPECT_EQ(Exists(prefix + "-2.png"), c.pages == 2);
         EXPECT_FALSE(Exists(prefix + "-3.png"));
@@ -234,9 +242,15 @@ TEST(PreviewCli, BadInputAndArguments) {
         int status;
         const char* message;
     } cases[] = {
-        {{}, Bytes("hello"), 1, "cannot tell the printer family from the first bytes (68 65 6C 6C 6F); name it with --model"},
+        {{},
+         Bytes("hello"),
+         1,
+         "cannot tell the printer family from the first bytes (68 65 6C 6C 6F); name it with --model"},
         {{}, ByteVec(), 1, "the stream is empty"},
-        {{"--model", "21"}, Bytes({0x1B, 0x40, 0x00, 0x1B, 0x07}), 1, "offset 3 (0x3): unknown command 1B 07"},
+        {{"--model", "21"},
+         Bytes({0x1B, 0x40, 0x00, 0x1B, 0x07}),
+         1,
+         "offset 3 (0x3): unknown command 1B 07"},
         {{"--model", "99"}, ByteVec(), 2, "unknown model \"99\""},
         {{"--frobnicate"}, ByteVec(), 2, "unknown option --frobnicate"},
         {{"-o"}, ByteVec(), 2, "-o needs a value"},
@@ -247,6 +261,18 @@ TEST(PreviewCli, BadInputAndArguments) {
         {{"--status", "ready"}, ByteVec(), 2, "the virtual printer needs --listen or --pty"},
         {{"--pty", "job.bin"}, ByteVec(), 2, "the virtual printer reads no file"},
         {{"--listen", "127.0.0.1:port"}, ByteVec(), 1, "cannot listen on \"127.0.0.1:port\""},
+        {{"--max-job", "1"},
+         ByteVec((1u << 20) + 1, 0x0A),
+         1,
+         "standard input is larger than 1 MiB (--max-job"},
+        {{"--max-job", "0"}, ByteVec(), 2, "--max-job needs a size in MiB"},
+        {{"--pty", "--idle-timeout", "x"}, ByteVec(), 2, "--idle-timeout needs a number of seconds"},
+        {{"--pty", "--pty-owner", "no-such-user-df"}, ByteVec(), 2, "unknown user \"no-such-user-df\""},
+        {{"--pty", "--pty-owner", "root:no-such-group-df"},
+         ByteVec(),
+         2,
+         "unknown group \"no-such-group-df\""},
+        {{"--listen", "0", "--pty-owner", "root"}, ByteVec(), 2, "--pty-owner goes with --pty"},
     };
     for (const Case& c : cases) {
         ToolRun r = RunPreview(c.args, c.input);
@@ -352,6 +378,18 @@ ByteVec ReadSome(int fd, size_t want) {
     return got;
 }
 
+// True when the peer closed fd within ms milliseconds.
+bool ClosedWithin(int fd, int ms) {
+    for (int waited = 0; waited <= ms; waited += 10) {
+        pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, 10) <= 0) continue;
+        uint8_t b[64];
+        const ssize_t n = recv(fd, b, sizeof(b), MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return true;
+    }
+    return false;
+}
+
 const ByteVec kReceipt = {0x1B, 0x40, 0x1D, 0x76, 0x30, 0x00, 0x01, 0x00, 0x02, 0x00, 0xFF, 0x81};
 
 TEST(VirtualPrinter, SocketQueriesApartFromJobsAndStopOnSigterm) {
@@ -410,6 +448,88 @@ TEST(VirtualPrinter, SocketQueriesApartFromJobsAndStopOnSigterm) {
     unlink((prefix + "-1.prn").c_str());
     unlink((prefix + "-1-1.png").c_str());
     unlink(statusFile.c_str());
+}
+
+// Nobody can exhaust the virtual printer: a ninth connection is closed at
+// once, silent ones after --idle-timeout, a job larger than --max-job is
+// refused with its connection; a job after them prints as ever.
+TEST(VirtualPrinter, BoundsConnectionsSilenceAndJobSize) {
+    const std::string prefix = TempPath("vp-limits");
+    VirtualPrinterProcess vp(
+        {"--listen", "127.0.0.1:0", "--idle-timeout", "1", "--max-job", "1", "-o", prefix});
+    int port = 0;
+    ASSERT_EQ(sscanf(vp.first.c_str(), "listening on 127.0.0.1 port %d", &port), 1) << vp.first;
+    auto connectTo = [port]() {
+        const int s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0 ? s : -1;
+    };
+    std::vector<int> idle;
+    for (int i = 0; i < 9; i++) idle.push_back(connectTo());
+    ASSERT_EQ(std::count(idle.begin(), idle.end(), -1), 0);
+    int closedAtOnce = 0;
+    for (int fd : idle) closedAtOnce += ClosedWithin(fd, 50);
+    EXPECT_EQ(closedAtOnce, 1);
+    int closedLater = 0;
+    for (int fd : idle) closedLater += ClosedWithin(fd, 2500);
+    EXPECT_EQ(closedLater, 9);
+    for (int fd : idle) close(fd);
+
+    // 2 MiB with a limit of 1 MiB: the connection is closed part way.
+    const int big = connectTo();
+    ASSERT_GE(big, 0);
+    ByteVec job(2u << 20, 0x0A);
+    job[0] = 0x1B;
+    job[1] = 0x40;
+    size_t sent = 0;
+    while (sent < job.size()) {
+        const ssize_t n = send(big, job.data() + sent, job.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;
+        sent += static_cast<size_t>(n);
+    }
+    EXPECT_TRUE(sent < job.size() || ClosedWithin(big, 1000));
+    close(big);
+
+    const int s = connectTo();
+    ASSERT_GE(s, 0);
+    ASSERT_EQ(write(s, kReceipt.data(), kReceipt.size()), (ssize_t)kReceipt.size());
+    close(s);
+    usleep(300000);
+    kill(vp.pid, SIGTERM);
+    std::string rest;
+    EXPECT_EQ(vp.Wait(&rest), 1);  // a job was refused
+    EXPECT_NE(rest.find("job 1: refused, larger than 1048576 bytes"), std::string::npos) << rest;
+    EXPECT_NE(rest.find("job 2: ESC/POS, 12 bytes, 1 page"), std::string::npos) << rest;
+    EXPECT_FALSE(Exists(prefix + "-1.prn"));
+    unlink((prefix + "-2.prn").c_str());
+    unlink((prefix + "-2-1.png").c_str());
+}
+
+// --pty-owner hands the pty to the service's user and group, mode 0660; only
+// root may, anyone else is told the command that does it.
+TEST(VirtualPrinter, PtyOwnerLetsAServiceUserOpenIt) {
+    const passwd* nobody = getpwnam("nobody");
+    const group* dialout = getgrnam("dialout");
+    if (!nobody || !dialout) GTEST_SKIP() << "no user nobody or group dialout here";
+    VirtualPrinterProcess vp({"--pty", "--pty-owner", "nobody:dialout", "-o", TempPath("vp-pty")});
+    if (geteuid() != 0) {
+        std::string rest;
+        EXPECT_EQ(vp.Wait(&rest), 1);
+        return;
+    }
+    char path[64] = "";
+    ASSERT_EQ(sscanf(vp.first.c_str(), "pty %63s", path), 1) << vp.first;
+    struct stat st;
+    ASSERT_EQ(stat(path, &st), 0) << path;
+    EXPECT_EQ(st.st_uid, nobody->pw_uid);
+    EXPECT_EQ(st.st_gid, dialout->gr_gid);
+    EXPECT_EQ(st.st_mode & 0777, 0660u);
+    kill(vp.pid, SIGTERM);
+    std::string rest;
+    EXPECT_EQ(vp.Wait(&rest), 0);
 }
 
 }  // namespace

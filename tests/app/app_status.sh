@@ -88,6 +88,38 @@ if command -v curl > /dev/null; then
     curl -s "http://$SRV/escpos-58" | grep -q "Out of paper" && echo "ok   the web page says: Out of paper" ||
         bad "the printer's web page does not show paper out"
 fi
+say "The status text reads right"
+# Two reasons: `status` separates them from its date and from each other,
+# ends with one full stop and tells a real time; the web page's line lists
+# the words without a full stop each.
+echo "cover-open paper-out" > "$W/tspl-203/status"
+wait_reason "$(uri tspl-203)" media-empty-error || bad "tspl-203: no media-empty-error"
+line=$("$APP" status -d tspl-203 2>&1)
+case "$line" in
+    *1970*) bad "status says: $line" ;;
+    "Running, idle since "*" $(date -u +%Y) "*" GMT; cover-open-error, media-empty-error.") echo "ok   status: $line" ;;
+    *) bad "status says: $line" ;;
+esac
+if command -v curl > /dev/null; then
+    web=$(curl -s "http://$SRV/tspl-203" | grep -o 'Idle, [^<]*' | head -n 1)
+    case "$web" in
+        *"Cover open, Out of paper."*) echo "ok   the web page says: $web" ;;
+        *) bad "the web page says: $web" ;;
+    esac
+    case "$web" in *..* | *"., "*) bad "the web page's line has doubled full stops: $web" ;; esac
+fi
+echo cover-open > "$W/tspl-203/status"
+# Identify-Printer's beep reaches the virtual printer as a job of its own,
+# which dotforge-preview reads: no pages, no fault.
+printer_op_test "$W/tests/identify.test" Identify-Printer
+st=$(ipptool -tv "$(uri tspl-203)" "$W/tests/identify.test" 2>&1 | ipp_status)
+for i in $(seq 40); do grep -q "^job .*TSPL" "$W/tspl-203/log" && break; sleep 0.1; done
+if grep -q "^job 1: TSPL, 13 bytes, 0 pages" "$W/tspl-203/log" && ! grep -q "dotforge-preview: job" "$W/tspl-203/log"; then
+    echo "ok   Identify-Printer ($st): $(grep "^job 1" "$W/tspl-203/log")"
+else
+    bad "Identify-Printer ($st): the virtual printer logged $(grep -v '^query' "$W/tspl-203/log" | tail -n 3)"
+fi
+
 for p in peripage-57:40 paperang-57:55; do
     supply=$(get_printer "$(uri "${p%:*}")" printer-supply)
     case "$supply" in *"level=${p#*:}"*) echo "ok   ${p%:*}: battery ${p#*:} % in printer-supply" ;;

@@ -86,15 +86,26 @@ while IFS='|' read -r drv size dpi; do
     else
         echo "ok   $drv test page: $size dots, $(stat -c %s "$W/net/conn-$CONN.bin") bytes to the printer"
     fi
+    [ "$drv" = escpos-58 ] && RECEIPT_CONN=$CONN
 done <<'EOT'
-tspl-203|799x1198|203
-tspl-300|1181x1771|300
-escpos-58|383x1598|203
-escpos-80|575x1598|203
-cpcl-203|799x1198|203
-paperang-57|383x799|203
-peripage-57|383x799|203
+tspl-203|799x1199|203
+tspl-300|1181x1772|300
+escpos-58|384x799|203
+escpos-80|575x799|203
+cpcl-203|799x1199|203
+paperang-57|384x799|203
+peripage-57|384x799|203
 EOT
+# On the receipt roll the label comes out 100 mm long (about 799 rows), not
+# as the 200 mm page of the roll's default size.
+PREVIEW=$(dirname "$FILTER")/tools/dotforge-preview
+if [ -x "$PREVIEW" ] && [ -n "${RECEIPT_CONN:-}" ]; then
+    rows=$("$PREVIEW" -m escpos-58 -o "$W/receipt-test" "$W/net/conn-$RECEIPT_CONN.bin" |
+        sed -n 's/^page 1: [0-9]* x \([0-9]*\) dots.*/\1/p')
+    [ -n "$rows" ] && [ "$rows" -ge 780 ] && [ "$rows" -le 820 ] &&
+        echo "ok   the receipt's test label is $rows rows long" ||
+        bad "the receipt's test label is ${rows:-no} rows long, not about 799 (100 mm)"
+fi
 ls "$W/appspool"/dotforge-testpage-* > /dev/null 2>&1 && bad "test labels left in the spool directory"
 # After a job the printer has reported its supplies: none of known level.
 grep -q 'class="bar"' <<< "$(curl -s --max-time 10 "$BASE/tspl-203/supplies")" &&

@@ -4,6 +4,10 @@
 
 #include <cstring>
 
+const char* PreviewPageLimitText() {
+    return "at most 65535 dots a side and 64 million dots";
+}
+
 bool PageSizeOk(int64_t width, int64_t height) {
     if (width < 0 || height < 0 || width > kPreviewMaxDots || height > kPreviewMaxDots) return false;
     return (uint64_t)((width + 7) / 8) * (uint64_t)height <= kPreviewMaxPageBytes;
@@ -43,16 +47,22 @@ bool PageGrow(PreviewPage* page, int64_t width, int64_t height) {
     return true;
 }
 
-static inline void ApplyByte(uint8_t* row, int64_t index, size_t rowBytes, uint8_t mask, uint8_t lastMask, uint8_t value,
-                             BlitOp op) {
+static inline void ApplyByte(uint8_t* row, int64_t index, size_t rowBytes, uint8_t mask, uint8_t lastMask,
+                             uint8_t value, BlitOp op) {
     if (index < 0 || (uint64_t)index >= rowBytes) return;
     if ((uint64_t)index == rowBytes - 1) mask &= lastMask;
     value &= mask;
     uint8_t& d = row[index];
     switch (op) {
-    case BlitOp::Overwrite: d = (uint8_t)((d & ~mask) | value); break;
-    case BlitOp::Or: d |= value; break;
-    case BlitOp::Xor: d ^= value; break;
+        case BlitOp::Overwrite:
+            d = (uint8_t)((d & ~mask) | value);
+            break;
+        case BlitOp::Or:
+            d |= value;
+            break;
+        case BlitOp::Xor:
+            d ^= value;
+            break;
     }
 }
 
@@ -83,7 +93,8 @@ void PageBlit(PreviewPage* page, int64_t x, int64_t y, const uint8_t* src, size_
             for (int64_t i = first; i < last; i++) {
                 uint8_t v = (uint8_t)(s[i] ^ flip);
                 ApplyByte(row, base + i, page->rowBytes, hiMask, lastMask, (uint8_t)(v >> shift), op);
-                ApplyByte(row, base + i + 1, page->rowBytes, loMask, lastMask, (uint8_t)(v << (8 - shift)), op);
+                ApplyByte(row, base + i + 1, page->rowBytes, loMask, lastMask, (uint8_t)(v << (8 - shift)),
+                          op);
             }
         }
     }

@@ -10,6 +10,7 @@
 
 #include "printers/family.h"
 #include "tools/preview/decode_internal.h"
+#include "tools/preview/vprinter.h"
 
 std::string VPrintf(const char* format, va_list ap) {
     char small[256];
@@ -45,6 +46,14 @@ std::string HexBytes(const uint8_t* p, size_t n, size_t max) {
 }
 
 void DecodeContext::List(size_t offset, const char* format, ...) {
+    // A stream of one-byte commands would otherwise list millions of lines.
+    if (result->listing.size() >= kPreviewMaxListing) {
+        if (result->listing.size() == kPreviewMaxListing)
+            result->listing.push_back(PreviewLine{
+                offset,
+                Printf("... the listing stops after %zu lines; decoding goes on", kPreviewMaxListing)});
+        return;
+    }
     va_list ap;
     va_start(ap, format);
     result->listing.push_back(PreviewLine{offset, VPrintf(format, ap)});
@@ -68,11 +77,38 @@ bool DecodeContext::Need(size_t pos, size_t n, const char* what) {
     return Fail(pos, "%s: expected %zu bytes, the stream ends after %zu", what, n, Left(pos));
 }
 
-void DecodeContext::AddPage(PreviewPage&& page, size_t offset) {
+bool DecodeContext::AddPage(PreviewPage&& page, size_t offset) {
+    if (result->pages.size() >= kPreviewMaxPages)
+        return Fail(offset, "page %zu: a stream may hold at most %zu pages; decoding stops here",
+                    result->pages.size() + 1, kPreviewMaxPages);
+    if (page.bits.size() > kPreviewMaxJobPageBytes - pageBytes)
+        return Fail(offset, "page %zu: the stream's pages take more than %zu MiB; decoding stops here",
+                    result->pages.size() + 1, kPreviewMaxJobPageBytes >> 20);
+    pageBytes += page.bits.size();
     result->pages.push_back(std::move(page));
     const PreviewPage& p = result->pages.back();
-    List(offset, "-- page %zu%s: %d x %d dots%s", result->pages.size(), p.complete ? "" : " (unfinished)", p.width,
-         p.height, p.dpi ? Printf(" at %d dpi", p.dpi).c_str() : "");
+    List(offset, "-- page %zu%s: %d x %d dots%s", result->pages.size(), p.complete ? "" : " (unfinished)",
+         p.width, p.height, p.dpi ? Printf(" at %d dpi", p.dpi).c_str() : "");
+    return true;
+}
+
+bool DecodeContext::Grow(PreviewPage* page, int64_t width, int64_t height, size_t pos) {
+    if (width > page->width && (uint64_t)(width + 7) / 8 != page->rowBytes) {
+        const size_t cost = page->bits.size();
+        if (cost > kPreviewMaxWidenBytes - widenedBytes)
+            return Fail(pos, "page %zu is widened too often (%zu MiB copied); decoding stops here",
+                        result->pages.size() + 1, kPreviewMaxWidenBytes >> 20);
+        widenedBytes += cost;
+    }
+    return PageGrow(page, width, height);
+}
+
+bool DecodeContext::StatusQuery(size_t pos, size_t* next) {
+    size_t n = 0;
+    if (MatchStatusQuery(data + pos, Left(pos), &n) != QueryMatch::Query) return false;
+    List(pos, "status query %s (answered by the printer; prints nothing)", HexBytes(data + pos, n).c_str());
+    *next = pos + n;
+    return true;
 }
 
 namespace {
@@ -156,8 +192,9 @@ bool RegisterPreviewDecoder(const PreviewDecoder& decoder) {
 std::string PreviewModelNames() {
     std::vector<const PreviewDecoder*> sorted;
     for (const PreviewDecoder& d : Decoders()) sorted.push_back(&d);
-    std::sort(sorted.begin(), sorted.end(),
-              [](const PreviewDecoder* a, const PreviewDecoder* b) { return a->modelNumber < b->modelNumber; });
+    std::sort(sorted.begin(), sorted.end(), [](const PreviewDecoder* a, const PreviewDecoder* b) {
+        return a->modelNumber < b->modelNumber;
+    });
     std::string names;
     for (const PreviewDecoder* d : sorted)
         names += (names.empty() ? "" : ", ") + std::to_string(d->modelNumber) + " (" + d->key + ")";
@@ -186,6 +223,13 @@ PreviewFamily ParseFamily(const char* text) {
 
 PreviewFamily DetectFamily(const uint8_t* data, size_t len) {
     if (!data || !len) return PreviewFamily::Unknown;
+    // A job may open with status queries; the family shows after them.
+    size_t n = 0;
+    while (len && MatchStatusQuery(data, len, &n) == QueryMatch::Query) {
+        data += n;
+        len -= n;
+    }
+    if (!len) return PreviewFamily::Unknown;
     for (const PreviewDecoder& d : Decoders())
         if (d.detect && d.detect(data, len)) return static_cast<PreviewFamily>(d.modelNumber);
     return PreviewFamily::Unknown;
@@ -218,7 +262,8 @@ bool DecodePrinterStream(const uint8_t* data, size_t len, PreviewFamily family, 
     if (family == PreviewFamily::Unknown) {
         family = DetectFamily(data, len);
         if (family == PreviewFamily::Unknown)
-            return ctx.Fail(0, "cannot tell the printer family from the first bytes (%s); name it with --model",
+            return ctx.Fail(0,
+                            "cannot tell the printer family from the first bytes (%s); name it with --model",
                             HexBytes(data, len).c_str());
     }
     const PreviewDecoder* decoder = Find(family);
@@ -242,7 +287,8 @@ bool DecodeContext::CommandLine(size_t pos, size_t* next, std::string* line) {
     *next = pos + n + 1;
     if (n && s[n - 1] == '\r') n--;
     for (size_t i = 0; i < n; i++)
-        if (s[i] < 0x20 || s[i] > 0x7E) return Fail(pos + i, "unknown command: byte 0x%02X in a command line", s[i]);
+        if (s[i] < 0x20 || s[i] > 0x7E)
+            return Fail(pos + i, "unknown command: byte 0x%02X in a command line", s[i]);
     line->assign((const char*)s, n);
     return true;
 }

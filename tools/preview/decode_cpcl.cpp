@@ -57,14 +57,15 @@ bool CpclDecoder::Run() {
     bool ok = true;
     while (pos < ctx_.len) {
         size_t next = pos;
-        if (!Line(pos, &next)) {
+        if (!ctx_.StatusQuery(pos, &next) && (!Line(pos, &next) || !ctx_.result->ok)) {
             ok = false;
             break;
         }
         pos = next;
     }
     if (ok && inLabel_)
-        ok = ctx_.Fail(ctx_.len, "the stream ends inside label %zu: expected PRINT", ctx_.result->pages.size() + 1);
+        ok = ctx_.Fail(ctx_.len, "the stream ends inside label %zu: expected PRINT",
+                       ctx_.result->pages.size() + 1);
     if (!ok && inLabel_ && canvas_.width > 0 && canvas_.height > 0) EndLabel(pos, false);
     return ok;
 }
@@ -87,11 +88,14 @@ bool CpclDecoder::Line(size_t pos, size_t* next) {
 
     if (line.compare(0, 2, "! ") == 0) {
         if (inLabel_)
-            return ctx_.Fail(pos, "label header inside label %zu: expected PRINT first", ctx_.result->pages.size() + 1);
+            return ctx_.Fail(pos, "label header inside label %zu: expected PRINT first",
+                             ctx_.result->pages.size() + 1);
         Words w{line.c_str() + 2, n - 2};
         int64_t offset, hres, vres, height, qty;
-        if (!w.Int(&offset) || !w.Int(&hres) || !w.Int(&vres) || !w.Int(&height) || !w.Int(&qty) || !w.AtEnd())
-            return ctx_.Fail(pos, "label header: expected \"! offset 200 200 height quantity\", found \"%.40s\"",
+        if (!w.Int(&offset) || !w.Int(&hres) || !w.Int(&vres) || !w.Int(&height) || !w.Int(&qty) ||
+            !w.AtEnd())
+            return ctx_.Fail(pos,
+                             "label header: expected \"! offset 200 200 height quantity\", found \"%.40s\"",
                              line.c_str());
         if (height < 0 || height > kPreviewMaxDots)
             return ctx_.Fail(pos, "label header: height %lld dots is out of range", (long long)height);
@@ -140,12 +144,13 @@ bool CpclDecoder::Graphics(size_t pos, size_t dataPos, Words& w, const std::stri
         return ctx_.Fail(pos, "CG: expected \"CG width height x y\", found \"%.40s\"", line.c_str());
     if (wb < 0 || h < 0 || !PageSizeOk(wb * 8, h) || x < -kPreviewMaxDots || x > kPreviewMaxDots ||
         y < -kPreviewMaxDots || y > kPreviewMaxDots)
-        return ctx_.Fail(pos, "CG %lld %lld %lld %lld: size or position out of range", (long long)wb, (long long)h,
-                         (long long)x, (long long)y);
+        return ctx_.Fail(pos, "CG %lld %lld %lld %lld: size or position out of range", (long long)wb,
+                         (long long)h, (long long)x, (long long)y);
     size_t bytes = (size_t)wb * (size_t)h;
     if (!ctx_.Need(dataPos, bytes, "CG data")) return false;
-    if (!PageGrow(&canvas_, x + wb * 8, y + h))
-        return ctx_.Fail(pos, "CG at %lld,%lld reaches beyond the largest page", (long long)x, (long long)y);
+    if (!ctx_.Grow(&canvas_, x + wb * 8, y + h, pos))
+        return ctx_.Fail(pos, "CG at %lld,%lld reaches beyond the largest page (%s)", (long long)x,
+                         (long long)y, PreviewPageLimitText());
     PageBlit(&canvas_, x, y, ctx_.data + dataPos, (size_t)wb, (size_t)h, false, BlitOp::Or);
     ctx_.List(pos, "%s (%lld bytes x %lld rows at %lld,%lld, %zu data bytes)", line.c_str(), (long long)wb,
               (long long)h, (long long)x, (long long)y, bytes);

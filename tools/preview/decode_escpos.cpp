@@ -7,7 +7,7 @@ bool EscPosDecoder::Run() {
     bool ok = true;
     while (pos < ctx_.len) {
         size_t next = pos;
-        if (!Command(pos, &next)) {
+        if (!ctx_.StatusQuery(pos, &next) && (!Command(pos, &next) || !ctx_.result->ok)) {
             ok = false;
             break;
         }
@@ -19,7 +19,7 @@ bool EscPosDecoder::Run() {
                            ctx_.result->pages.size() + 1);
         } else {
             if (bands_) EndPage(ctx_.len, true);
-            return true;
+            return ctx_.result->ok;
         }
     }
     if (bands_) EndPage(pos, false);
@@ -35,8 +35,8 @@ void EscPosDecoder::EndPage(size_t pos, bool complete) {
         wide.dpi = page_.dpi;
         wide.complete = page_.complete;
         PageResize(&wide, head, page_.height);
-        PageBlit(&wide, (head - page_.width) / 2, 0, page_.bits.data(), page_.rowBytes, (size_t)page_.height, false,
-                 BlitOp::Overwrite);
+        PageBlit(&wide, (head - page_.width) / 2, 0, page_.bits.data(), page_.rowBytes, (size_t)page_.height,
+                 false, BlitOp::Overwrite);
         page_ = std::move(wide);
     }
     ctx_.AddPage(std::move(page_), pos);
@@ -47,11 +47,12 @@ void EscPosDecoder::EndPage(size_t pos, bool complete) {
     pageOpen_ = false;
 }
 
-bool EscPosDecoder::AddBand(size_t pos, const uint8_t* rows, size_t rowBytes, size_t count, std::string* where) {
+bool EscPosDecoder::AddBand(size_t pos, const uint8_t* rows, size_t rowBytes, size_t count,
+                            std::string* where) {
     int64_t top = nextRow_ + (bands_ ? pendingFeed_ : 0);
-    if (!PageGrow(&page_, (int64_t)rowBytes * 8, top + (int64_t)count))
-        return ctx_.Fail(pos, "the page grows beyond the largest page (%d dots a side, %zu MiB)", kPreviewMaxDots,
-                         kPreviewMaxPageBytes >> 20);
+    if (!ctx_.Grow(&page_, (int64_t)rowBytes * 8, top + (int64_t)count, pos))
+        return ctx_.Fail(pos, "the page grows to %zu x %lld dots, beyond the largest page (%s)", rowBytes * 8,
+                         (long long)(top + (int64_t)count), PreviewPageLimitText());
     PageBlit(&page_, 0, top, rows, rowBytes, count, false, BlitOp::Or);
     *where = bands_ ? Printf(", band %d at row %lld", bands_ + 1, (long long)top) : std::string();
     nextRow_ = top + (int64_t)count;
@@ -74,7 +75,8 @@ bool EscPosDecoder::Raster(size_t pos, size_t* next) {
     if (!ctx_.Need(pos + 8, x * y, "GS v 0 raster data")) return false;
     std::string where;
     if (!AddBand(pos, p + 8, x, y, &where)) return false;
-    ctx_.List(pos, "GS v 0 raster, mode %d (%s), %zu bytes x %zu rows%s", mode, kModes[mode], x, y, where.c_str());
+    ctx_.List(pos, "GS v 0 raster, mode %d (%s), %zu bytes x %zu rows%s", mode, kModes[mode], x, y,
+              where.c_str());
     *next = pos + 8 + x * y;
     return true;
 }
@@ -95,45 +97,46 @@ bool EscPosDecoder::Command(size_t pos, size_t* next) {
     if (p[0] == 0x1B) {
         if (!ctx_.Need(pos, 2, "ESC command")) return false;
         switch (p[1]) {
-        case 0x40: {  // ESC @, sent with a trailing 00 by the renderers
-            size_t n = left >= 3 && p[2] == 0x00 ? 3 : 2;
-            if (!peri_ && bands_) EndPage(pos, true);
-            align_ = 0;
-            ctx_.List(pos, "ESC @%s (initialise%s)", n == 3 ? " 00" : "",
-                      peri_ ? "" : Printf("; page %zu begins", ctx_.result->pages.size() + 1).c_str());
-            *next = pos + n;
-            return true;
-        }
-        case 0x61: {
-            if (!ctx_.Need(pos, 3, "ESC a")) return false;
-            static const char* const kAlign[] = {"left", "centre", "right"};
-            int a = p[2] <= 2 ? p[2] : (p[2] >= 0x30 && p[2] <= 0x32) ? p[2] - 0x30 : -1;
-            if (a < 0) return ctx_.Fail(pos + 2, "ESC a: unknown alignment 0x%02X", p[2]);
-            ctx_.List(pos, "ESC a %d (%s)", p[2], kAlign[a]);
-            align_ = a;
-            *next = pos + 3;
-            return true;
-        }
-        case 0x4A:
-            if (!ctx_.Need(pos, 3, "ESC J")) return false;
-            ctx_.List(pos, "ESC J %d (feed %d dots)", p[2], p[2]);
-            pendingFeed_ += p[2];
-            *next = pos + 3;
-            return true;
-        case 0x64:
-            if (!ctx_.Need(pos, 3, "ESC d")) return false;
-            ctx_.List(pos, "ESC d %d (feed %d lines)", p[2], p[2]);
-            *next = pos + 3;
-            return true;
-        case 0x70: {
-            if (!ctx_.Need(pos, 5, "ESC p (drawer pulse)")) return false;
-            int pin = (p[2] & 0x0F) == 0 ? 2 : (p[2] & 0x0F) == 1 ? 5 : -1;
-            if (pin < 0) return ctx_.Fail(pos + 2, "ESC p: unknown drawer pin selector 0x%02X", p[2]);
-            ctx_.List(pos, "drawer pulse pin %d (on %d ms, off %d ms)", pin, p[3] * 2, p[4] * 2);
-            *next = pos + 5;
-            return true;
-        }
-        default: break;
+            case 0x40: {  // ESC @, sent with a trailing 00 by the renderers
+                size_t n = left >= 3 && p[2] == 0x00 ? 3 : 2;
+                if (!peri_ && bands_) EndPage(pos, true);
+                align_ = 0;
+                ctx_.List(pos, "ESC @%s (initialise%s)", n == 3 ? " 00" : "",
+                          peri_ ? "" : Printf("; page %zu begins", ctx_.result->pages.size() + 1).c_str());
+                *next = pos + n;
+                return true;
+            }
+            case 0x61: {
+                if (!ctx_.Need(pos, 3, "ESC a")) return false;
+                static const char* const kAlign[] = {"left", "centre", "right"};
+                int a = p[2] <= 2 ? p[2] : (p[2] >= 0x30 && p[2] <= 0x32) ? p[2] - 0x30 : -1;
+                if (a < 0) return ctx_.Fail(pos + 2, "ESC a: unknown alignment 0x%02X", p[2]);
+                ctx_.List(pos, "ESC a %d (%s)", p[2], kAlign[a]);
+                align_ = a;
+                *next = pos + 3;
+                return true;
+            }
+            case 0x4A:
+                if (!ctx_.Need(pos, 3, "ESC J")) return false;
+                ctx_.List(pos, "ESC J %d (feed %d dots)", p[2], p[2]);
+                pendingFeed_ += p[2];
+                *next = pos + 3;
+                return true;
+            case 0x64:
+                if (!ctx_.Need(pos, 3, "ESC d")) return false;
+                ctx_.List(pos, "ESC d %d (feed %d lines)", p[2], p[2]);
+                *next = pos + 3;
+                return true;
+            case 0x70: {
+                if (!ctx_.Need(pos, 5, "ESC p (drawer pulse)")) return false;
+                int pin = (p[2] & 0x0F) == 0 ? 2 : (p[2] & 0x0F) == 1 ? 5 : -1;
+                if (pin < 0) return ctx_.Fail(pos + 2, "ESC p: unknown drawer pin selector 0x%02X", p[2]);
+                ctx_.List(pos, "drawer pulse pin %d (on %d ms, off %d ms)", pin, p[3] * 2, p[4] * 2);
+                *next = pos + 5;
+                return true;
+            }
+            default:
+                break;
         }
         return ctx_.Fail(pos, "unknown command %s", HexBytes(p, left, 4).c_str());
     }
@@ -152,7 +155,8 @@ bool EscPosDecoder::Command(size_t pos, size_t* next) {
             }
             if (m == 65 || m == 66) {
                 if (!ctx_.Need(pos, 4, "GS V (feed and cut)")) return false;
-                ctx_.List(pos, "GS V %d %d (feed %d dots, %s cut)", m, p[3], p[3], m == 65 ? "full" : "partial");
+                ctx_.List(pos, "GS V %d %d (feed %d dots, %s cut)", m, p[3], p[3],
+                          m == 65 ? "full" : "partial");
                 *next = pos + 4;
                 return true;
             }
@@ -164,7 +168,8 @@ bool EscPosDecoder::Command(size_t pos, size_t* next) {
         }
         return ctx_.Fail(pos, "unknown command %s", HexBytes(p, left, 4).c_str());
     }
-    return ctx_.Fail(pos, "unknown command byte 0x%02X (expected ESC, GS%s)", p[0], peri_ ? ", 10 or 1F" : " or LF");
+    return ctx_.Fail(pos, "unknown command byte 0x%02X (expected ESC, GS%s)", p[0],
+                     peri_ ? ", 10 or 1F" : " or LF");
 }
 
 bool DecodeEscPos(DecodeContext& ctx, bool periPage) {

@@ -3,7 +3,8 @@
 // mode 3 a zlib stream of the complemented rows, 1 bit = black).
 //
 // The image buffer works as on the printer: BITMAP draws into it, CLS clears
-// it, and each PRINT shows its current content as one page.
+// it, and each PRINT shows its current content as one page. SOUND beeps.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -64,9 +65,12 @@ struct Text {
         return end && *end == 0 && std::isfinite(*v);
     }
     bool Unit(SizeUnit* u) {
-        if (Lit("mm")) *u = SizeUnit::Mm;
-        else if (Lit("dot")) *u = SizeUnit::Dot;
-        else *u = SizeUnit::Inch;
+        if (Lit("mm"))
+            *u = SizeUnit::Mm;
+        else if (Lit("dot"))
+            *u = SizeUnit::Dot;
+        else
+            *u = SizeUnit::Inch;
         Spaces();
         return true;
     }
@@ -98,13 +102,15 @@ bool TsplDecoder::Run() {
     while (pos < ctx_.len) {
         size_t next = pos;
         bool isBitmap = ctx_.Left(pos) >= 7 && !memcmp(ctx_.data + pos, "BITMAP ", 7);
-        if (!(isBitmap ? Bitmap(pos, &next) : Line(pos, &next))) {
+        if (!ctx_.StatusQuery(pos, &next) &&
+            (!(isBitmap ? Bitmap(pos, &next) : Line(pos, &next)) || !ctx_.result->ok)) {
             ok = false;
             break;
         }
         pos = next;
     }
-    if (ok && pageOpen_) ok = ctx_.Fail(ctx_.len, "the stream ends before PRINT: the last label is never printed");
+    if (ok && pageOpen_)
+        ok = ctx_.Fail(ctx_.len, "the stream ends before PRINT: the last label is never printed");
     if (!ok && pageOpen_ && canvas_.width > 0 && canvas_.height > 0) {
         PreviewPage page = canvas_;
         page.complete = false;
@@ -121,6 +127,16 @@ bool TsplDecoder::Line(size_t pos, size_t* next) {
     const uint8_t* s = ctx_.data + pos;
     const size_t n = line.size();
     Text t{s, n};
+    // SOUND is the app's Identify-Printer signal: a job of its own that
+    // prints nothing, so it opens no label.
+    if (t.Lit("SOUND ")) {
+        int64_t level = 0, interval = 0;
+        if (!t.Int(&level) || !t.Lit(",") || !t.Int(&interval) || !t.AtEnd() || level < 0 || interval < 0)
+            return ctx_.Fail(pos, "SOUND: expected \"SOUND level,interval\", found \"%.40s\"", line.c_str());
+        ctx_.List(pos, "%s (beep, level %lld, interval %lld)", line.c_str(), (long long)level,
+                  (long long)interval);
+        return true;
+    }
     pageOpen_ = true;
 
     if (t.Lit("SIZE ")) return Size(t, pos);
@@ -138,8 +154,9 @@ bool TsplDecoder::Line(size_t pos, size_t* next) {
         Print(pos, sets, copies);
         return true;
     }
-    static const char* const kSetup[] = {"GAP ",   "BLINE ",     "OFFSET ", "DENSITY ",  "SPEED ", "SET ",
-                                         "SHIFT ", "DIRECTION ", "REFERENCE ", "CODEPAGE ", "FEED ", "BACKFEED "};
+    static const char* const kSetup[] = {"GAP ",       "BLINE ",    "OFFSET ", "DENSITY ",
+                                         "SPEED ",     "SET ",      "SHIFT ",  "DIRECTION ",
+                                         "REFERENCE ", "CODEPAGE ", "FEED ",   "BACKFEED "};
     for (const char* k : kSetup)
         if (t.Lit(k)) {
             ctx_.List(pos, "%s%s", line.c_str(), SetMeaning(line));
@@ -176,8 +193,8 @@ const char* TsplDecoder::SetMeaning(const std::string& line) {
 bool TsplDecoder::Size(Text& t, size_t pos) {
     LabelSize ls;
     SizeUnit u2;
-    if (!t.Num(&ls.width) || !t.Unit(&ls.unit) || !t.Lit(",") || !t.Num(&ls.height) || !t.Unit(&u2) || !t.AtEnd() ||
-        u2 != ls.unit || ls.width < 0 || ls.height < 0)
+    if (!t.Num(&ls.width) || !t.Unit(&ls.unit) || !t.Lit(",") || !t.Num(&ls.height) || !t.Unit(&u2) ||
+        !t.AtEnd() || u2 != ls.unit || ls.width < 0 || ls.height < 0)
         return ctx_.Fail(pos, "SIZE: expected \"SIZE width unit,height unit\", found \"%s\"",
                          std::string((const char*)t.s, t.n).c_str());
     ls.valid = true;
@@ -197,12 +214,13 @@ bool TsplDecoder::Bitmap(size_t pos, size_t* next) {
         return ctx_.Fail(pos, "BITMAP: expected \"BITMAP x,y,width,height,mode,\" then the data");
     if (mode == 3 && (!t.Int(&clen) || !t.Lit(",")))
         return ctx_.Fail(pos, "BITMAP mode 3: expected the compressed length and a comma after the mode");
-    if (w < 0 || h < 0 || x < -kPreviewMaxDots || y < -kPreviewMaxDots || x > kPreviewMaxDots || y > kPreviewMaxDots)
-        return ctx_.Fail(pos, "BITMAP %lld,%lld,%lld,%lld: position or size out of range", (long long)x, (long long)y,
-                         (long long)w, (long long)h);
+    if (w < 0 || h < 0 || x < -kPreviewMaxDots || y < -kPreviewMaxDots || x > kPreviewMaxDots ||
+        y > kPreviewMaxDots)
+        return ctx_.Fail(pos, "BITMAP %lld,%lld,%lld,%lld: position or size out of range", (long long)x,
+                         (long long)y, (long long)w, (long long)h);
     if (!PageSizeOk(w * 8, h))
-        return ctx_.Fail(pos, "BITMAP: %lld bytes x %lld rows is larger than a page may be (%d dots a side, %zu MiB)",
-                         (long long)w, (long long)h, kPreviewMaxDots, kPreviewMaxPageBytes >> 20);
+        return ctx_.Fail(pos, "BITMAP: %lld bytes x %lld rows is larger than a page may be (%s)",
+                         (long long)w, (long long)h, PreviewPageLimitText());
     size_t dataPos = pos + t.i;
     size_t raw = (size_t)w * (size_t)h;
     std::vector<uint8_t> inflated;
@@ -213,20 +231,25 @@ bool TsplDecoder::Bitmap(size_t pos, size_t* next) {
         if (!ctx_.Need(dataPos, dataLen, "BITMAP data")) return false;
         ctx_.List(pos, "BITMAP %lld,%lld,%lld,%lld mode %lld (%s, %zu bytes)", (long long)x, (long long)y,
                   (long long)w, (long long)h, (long long)mode,
-                  mode == 0 ? "overwrite" : mode == 1 ? "raw" : "exclusive or", raw);
+                  mode == 0   ? "overwrite"
+                  : mode == 1 ? "raw"
+                              : "exclusive or",
+                  raw);
     } else if (mode == 3) {
-        if (clen < 0) return ctx_.Fail(pos, "BITMAP mode 3: negative compressed length %lld", (long long)clen);
+        if (clen < 0)
+            return ctx_.Fail(pos, "BITMAP mode 3: negative compressed length %lld", (long long)clen);
         dataLen = (size_t)clen;
         if (!ctx_.Need(dataPos, dataLen, "BITMAP mode 3 data")) return false;
         if (!InflateRatioPlausible(dataLen, raw))
-            return ctx_.Fail(pos, "BITMAP mode 3: %zu compressed bytes cannot hold the %zu bytes of %lld x %lld", dataLen,
-                             raw, (long long)w, (long long)h);
+            return ctx_.Fail(pos,
+                             "BITMAP mode 3: %zu compressed bytes cannot hold the %zu bytes of %lld x %lld",
+                             dataLen, raw, (long long)w, (long long)h);
         std::string why;
         if (!InflateExact(rows, dataLen, 15, raw, &inflated, &why))
             return ctx_.Fail(dataPos, "BITMAP mode 3 data: %s", why.c_str());
         rows = inflated.data();
-        ctx_.List(pos, "BITMAP %lld,%lld,%lld,%lld mode 3 (zlib, %zu bytes -> %zu)", (long long)x, (long long)y,
-                  (long long)w, (long long)h, dataLen, raw);
+        ctx_.List(pos, "BITMAP %lld,%lld,%lld,%lld mode 3 (zlib, %zu bytes -> %zu)", (long long)x,
+                  (long long)y, (long long)w, (long long)h, dataLen, raw);
     } else {
         return ctx_.Fail(pos + 7, "BITMAP: unknown mode %lld (expected 0, 1, 2 or 3)", (long long)mode);
     }
@@ -236,11 +259,16 @@ bool TsplDecoder::Bitmap(size_t pos, size_t* next) {
     else if (ctx_.Left(end) >= 1 && ctx_.data[end] == '\n')
         end += 1;
     else
-        return ctx_.Fail(end, "expected CR LF after the %zu bytes of BITMAP data%s", dataLen,
-                         ctx_.Left(end) ? Printf(", found %s", HexBytes(ctx_.data + end, ctx_.Left(end), 4).c_str()).c_str()
-                                        : " (the stream ends there)");
-    if (!PageGrow(&canvas_, x + w * 8, y + h))
-        return ctx_.Fail(pos, "BITMAP at %lld,%lld reaches beyond the largest page", (long long)x, (long long)y);
+        return ctx_.Fail(
+            end, "expected CR LF after the %zu bytes of BITMAP data%s", dataLen,
+            ctx_.Left(end)
+                ? Printf(", found %s", HexBytes(ctx_.data + end, ctx_.Left(end), 4).c_str()).c_str()
+                : " (the stream ends there)");
+    if (!ctx_.Grow(&canvas_, x + w * 8, y + h, pos))
+        return ctx_.Fail(
+            pos, "BITMAP at %lld,%lld makes the page %lld x %lld dots, larger than a page may be (%s)",
+            (long long)x, (long long)y, (long long)std::max<int64_t>(canvas_.width, x + w * 8),
+            (long long)std::max<int64_t>(canvas_.height, y + h), PreviewPageLimitText());
     // Modes 0-2 carry 0 = black; mode 3 compresses the complement, 1 = black.
     BlitOp op = mode == 0 ? BlitOp::Overwrite : mode == 2 ? BlitOp::Xor : BlitOp::Or;
     PageBlit(&canvas_, x, y, rows, (size_t)w, (size_t)h, mode != 3, op);

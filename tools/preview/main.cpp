@@ -14,29 +14,52 @@
 #include "tools/preview/vprinter.h"
 
 static const char kUsage[] =
-    "usage: dotforge-preview [--model MODEL] [--head DOTS] [-o PREFIX] [FILE]\n"
+    "usage: dotforge-preview [--model MODEL] [--head DOTS] [--max-job MIB] [-o PREFIX] [FILE]\n"
     "Reads a printer stream from FILE (or standard input), lists its commands\n"
     "and writes each page as PREFIX-1.png, PREFIX-2.png, ... (default prefix: page).\n"
     "Models: 20 TSPL, 21 ESC/POS, 22 CPCL, 23 Paperang, 24 PeriPage, or a PPD's\n"
     "name (escpos-58, escpos-80, tspl-203, ...); without --model the family is\n"
     "told from the first bytes. --head: the print head's width in dots (known\n"
     "from escpos-58/-80 and for PeriPage); a narrower centred receipt is drawn\n"
-    "in the middle of a head-wide page, as the printer prints it.\n"
+    "in the middle of a head-wide page, as the printer prints it. A page has at\n"
+    "most 65535 dots a side and 64 million dots; a stream at most --max-job MiB\n"
+    "(default 32).\n"
     "\n"
-    "dotforge-preview --listen [HOST:]PORT | --pty [--status WORDS] [--status-file PATH]\n"
-    "                 [--jobs N] [-o PREFIX] [--model MODEL]\n"
+    "dotforge-preview --listen [HOST:]PORT | --pty [--pty-owner USER[:GROUP]]\n"
+    "                 [--status WORDS] [--status-file PATH] [--jobs N] [--max-job MIB]\n"
+    "                 [--idle-timeout SECONDS] [-o PREFIX] [--model MODEL]\n"
     "A virtual printer: takes jobs on a socket (loopback unless HOST says\n"
     "otherwise) or a pseudo-terminal (its path is printed), writes each job as\n"
     "PREFIX-N.prn and its pages as PREFIX-N-1.png, ..., and answers status\n"
     "queries with WORDS: ready, paper-out, paper-low, cover-open, jam,\n"
     "ribbon-out, overheat, battery=N, silent (never answers). PATH, when it\n"
-    "exists, is read again at every query. Stops on SIGTERM or after N jobs.\n";
+    "exists, is read again at every query. Stops on SIGTERM or after N jobs.\n"
+    "A larger job than --max-job is refused; at most 8 connections are open at\n"
+    "once, and one silent for --idle-timeout seconds (default 30) is closed.\n"
+    "--pty-owner makes the pty USER's (and GROUP's), mode 0660, so that a\n"
+    "service running as USER can open it (root only).\n";
 
-static bool ReadAll(FILE* f, std::vector<uint8_t>* out) {
+// Reads the whole stream; false when it cannot be read or passes limit
+// (*tooLarge then says so).
+static bool ReadAll(FILE* f, size_t limit, std::vector<uint8_t>* out, bool* tooLarge) {
     uint8_t buf[65536];
     size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) out->insert(out->end(), buf, buf + n);
+    *tooLarge = false;
+    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) {
+        if (n > limit - out->size()) {
+            *tooLarge = true;
+            return false;
+        }
+        out->insert(out->end(), buf, buf + n);
+    }
     return !ferror(f);
+}
+
+// A positive whole number up to max from an option's value; 0 when it is none.
+static long Count(const std::string& value, long max) {
+    char* end = nullptr;
+    const long n = strtol(value.c_str(), &end, 10);
+    return value.empty() || *end || n < 1 || n > max ? 0 : n;
 }
 
 int main(int argc, char** argv) {
@@ -46,6 +69,7 @@ int main(int argc, char** argv) {
     const char* input = nullptr;
     VirtualPrinterOptions server;
     bool serve = false;
+    size_t maxJob = kPreviewDefaultMaxJobBytes;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         std::string value;
@@ -58,7 +82,17 @@ int main(int argc, char** argv) {
             server.pty = serve = true;
             continue;
         }
-        if (a == "--listen" || a == "--status" || a == "--status-file" || a == "--jobs") {
+        if (a == "--max-job") {
+            const long mib = i + 1 < argc ? Count(argv[++i], 4096) : 0;
+            if (!mib) {
+                fprintf(stderr, "dotforge-preview: --max-job needs a size in MiB (1 to 4096)\n");
+                return 2;
+            }
+            maxJob = static_cast<size_t>(mib) << 20;
+            continue;
+        }
+        if (a == "--listen" || a == "--status" || a == "--status-file" || a == "--jobs" ||
+            a == "--idle-timeout" || a == "--pty-owner") {
             if (i + 1 >= argc) {
                 fprintf(stderr, "dotforge-preview: %s needs a value\n%s", a.c_str(), kUsage);
                 return 2;
@@ -77,10 +111,26 @@ int main(int argc, char** argv) {
                 server.status = value;
             } else if (a == "--status-file") {
                 server.statusFile = value;
+            } else if (a == "--pty-owner") {
+                uid_t uid;
+                gid_t gid;
+                std::string why;
+                if (!ParsePtyOwner(value, &uid, &gid, &why)) {
+                    fprintf(stderr, "dotforge-preview: --pty-owner: %s\n", why.c_str());
+                    return 2;
+                }
+                server.ptyOwner = value;
+            } else if (a == "--idle-timeout") {
+                const long n = Count(value, 86400);
+                if (!n) {
+                    fprintf(stderr,
+                            "dotforge-preview: --idle-timeout needs a number of seconds (1 to 86400)\n");
+                    return 2;
+                }
+                server.idleSeconds = static_cast<int>(n);
             } else {
-                char* end = nullptr;
-                const long n = strtol(value.c_str(), &end, 10);
-                if (value.empty() || *end || n < 1 || n > 1000000) {
+                const long n = Count(value, 1000000);
+                if (!n) {
                     fprintf(stderr, "dotforge-preview: --jobs needs a number of jobs\n");
                     return 2;
                 }
@@ -114,7 +164,8 @@ int main(int argc, char** argv) {
             char* end = nullptr;
             long dots = strtol(value.c_str(), &end, 10);
             if (value.empty() || *end || dots < 1 || dots > kPreviewMaxDots) {
-                fprintf(stderr, "dotforge-preview: --head needs a width in dots (1 to %d)\n", kPreviewMaxDots);
+                fprintf(stderr, "dotforge-preview: --head needs a width in dots (1 to %d)\n",
+                        kPreviewMaxDots);
                 return 2;
             }
             headDots = static_cast<int>(dots);
@@ -136,6 +187,10 @@ int main(int argc, char** argv) {
     }
 
     if (serve) {
+        if (!server.ptyOwner.empty() && !server.pty) {
+            fprintf(stderr, "dotforge-preview: --pty-owner goes with --pty\n");
+            return 2;
+        }
         if (server.listen.empty() && !server.pty) {
             fprintf(stderr, "dotforge-preview: the virtual printer needs --listen or --pty\n");
             return 2;
@@ -147,6 +202,7 @@ int main(int argc, char** argv) {
         server.prefix = prefix;
         server.family = family;
         server.headDots = headDots;
+        server.maxJobBytes = maxJob;
         return RunVirtualPrinter(server);
     }
 
@@ -157,8 +213,14 @@ int main(int argc, char** argv) {
         fprintf(stderr, "dotforge-preview: %s: %s\n", input, strerror(errno));
         return 1;
     }
-    bool readOk = ReadAll(f, &data);
+    bool tooLarge = false;
+    bool readOk = ReadAll(f, maxJob, &data, &tooLarge);
     if (f != stdin) fclose(f);
+    if (tooLarge) {
+        fprintf(stderr, "dotforge-preview: %s is larger than %zu MiB (--max-job raises the limit)\n",
+                inputName, maxJob >> 20);
+        return 1;
+    }
     if (!readOk) {
         fprintf(stderr, "dotforge-preview: error reading %s\n", inputName);
         return 1;
@@ -167,7 +229,8 @@ int main(int argc, char** argv) {
     PreviewResult result;
     // A family whose drivers all have the same head tells it (PeriPage).
     if (!headDots)
-        headDots = FamilyHeadDots(family != PreviewFamily::Unknown ? family : DetectFamily(data.data(), data.size()));
+        headDots = FamilyHeadDots(family != PreviewFamily::Unknown ? family
+                                                                   : DetectFamily(data.data(), data.size()));
     bool ok = DecodePrinterStream(data.data(), data.size(), family, &result, headDots);
     if (result.family != PreviewFamily::Unknown)
         printf("%s stream, %zu bytes (%s)\n", FamilyName(result.family), data.size(),
@@ -197,7 +260,8 @@ int main(int argc, char** argv) {
                 result.errorOffset, result.error.c_str());
         if (!result.pages.empty())
             fprintf(stderr, "dotforge-preview: the %zu page%s decoded before the fault %s been written\n",
-                    result.pages.size(), result.pages.size() == 1 ? "" : "s", result.pages.size() == 1 ? "has" : "have");
+                    result.pages.size(), result.pages.size() == 1 ? "" : "s",
+                    result.pages.size() == 1 ? "has" : "have");
         return 1;
     }
     if (result.pages.empty()) printf("no pages\n");

@@ -23,10 +23,20 @@ enum class PreviewFamily {
     PeriPage = 24,
 };
 
-// Limits on what a header may ask for, so that a damaged length field can
-// never make the decoder reserve absurd amounts of memory.
-constexpr int kPreviewMaxDots = 65535;                  // per page dimension
-constexpr size_t kPreviewMaxPageBytes = 256u << 20;     // packed page storage
+// Limits on what a stream may ask for, so that a damaged length field or a
+// hostile stream (a bitmap placed far off the label, thousands of pages) can
+// never make the decoder reserve absurd amounts of memory. The largest real
+// page (a 4-inch head at 600 dpi on a 1 m label, 65535 rows of a receipt) is
+// well inside them.
+constexpr int kPreviewMaxDots = 65535;                            // per page side
+constexpr int64_t kPreviewMaxPageDots = 64ll << 20;               // 64 Mdots a page
+constexpr size_t kPreviewMaxPageBytes = kPreviewMaxPageDots / 8;  // 8 MiB packed
+constexpr size_t kPreviewMaxJobPageBytes = 128u << 20;            // all pages of one stream
+constexpr size_t kPreviewMaxPages = 10000;                        // pages of one stream
+constexpr size_t kPreviewMaxWidenBytes = 256u << 20;              // copied to widen pages, per stream
+constexpr size_t kPreviewMaxListing = 200000;                     // listing lines kept
+// "at most 65535 dots a side and 64 million dots", for messages.
+const char* PreviewPageLimitText();
 
 // One decoded page: packed rows, most significant bit = leftmost dot,
 // 1 = black. The bits after the last dot of a row are always 0.

@@ -4,14 +4,18 @@
 // starts the job. Later, a read that ends in a whole query is taken for a
 // query sent between pages (a sender waits for the answer, so the query is
 // the last thing it wrote). A job ends when its connection closes, or on
-// the pty after a second of silence.
+// the pty after a second of silence. Jobs, connections and silence are
+// bounded (VirtualPrinterOptions), and the decoder bounds each page.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -48,6 +52,8 @@ struct Conn {
     std::vector<uint8_t> pending;  // not yet told query from job
     std::vector<uint8_t> job;
     long long lastData = 0;
+    bool refused = false;   // the job passed the size limit: the rest is dropped
+    bool closeNow = false;  // a socket to close after this read
 };
 
 class VirtualPrinter {
@@ -60,6 +66,8 @@ private:
     void Answer(Conn& c, const uint8_t* q, size_t n);
     void Feed(Conn& c, const uint8_t* data, size_t n);
     void EndJob(Conn& c);
+    void RefuseJob(Conn& c);
+    void Accept();
     bool OpenListener();
     bool OpenPty();
 
@@ -69,6 +77,8 @@ private:
     std::vector<Conn> m_conns;
     int m_jobs = 0;
     bool m_failed = false;
+    int m_refusedConns = 0;            // refused since the last message
+    long long m_refusedSaid = -10000;  // when the last one was given
 };
 
 VirtualStatus VirtualPrinter::CurrentStatus() {
@@ -107,6 +117,11 @@ void VirtualPrinter::Answer(Conn& c, const uint8_t* q, size_t n) {
 
 void VirtualPrinter::Feed(Conn& c, const uint8_t* data, size_t n) {
     c.lastData = NowMs();
+    if (c.refused) return;
+    if (c.job.size() + c.pending.size() + n > m_o.maxJobBytes) {
+        RefuseJob(c);
+        return;
+    }
     if (c.jobStarted) {
         // A whole query at the end of a read: asked between pages.
         for (size_t start = 0; start < n; start++) {
@@ -179,6 +194,49 @@ void VirtualPrinter::EndJob(Conn& c) {
     c.job.clear();
 }
 
+// A job larger than the limit is not kept: holding it would let one sender
+// take all the memory. A socket is closed; on the pty the rest of the job is
+// read and dropped until the line is silent.
+void VirtualPrinter::RefuseJob(Conn& c) {
+    const int number = ++m_jobs;
+    printf("job %d: refused, larger than %zu bytes\n", number, m_o.maxJobBytes);
+    fprintf(stderr, "dotforge-preview: job %d is larger than %zu MiB (--max-job raises the limit); %s\n",
+            number, m_o.maxJobBytes >> 20, "refused, nothing of it is kept");
+    fflush(stdout);
+    m_failed = true;
+    std::vector<uint8_t>().swap(c.job);
+    std::vector<uint8_t>().swap(c.pending);
+    c.jobStarted = false;
+    if (c.pty)
+        c.refused = true;
+    else
+        c.closeNow = true;
+}
+
+void VirtualPrinter::Accept() {
+    const int fd = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return;
+    int open = 0;
+    for (const Conn& c : m_conns) open += !c.pty;
+    if (open >= m_o.maxConnections) {
+        // Said once, then at most every ten seconds: a flood must not flood the log too.
+        m_refusedConns++;
+        if (NowMs() - m_refusedSaid >= 10000) {
+            fprintf(stderr, "dotforge-preview: refused %d connection%s: %d are open already (%s %d s)\n",
+                    m_refusedConns, m_refusedConns == 1 ? "" : "s", open, "a silent one is closed after",
+                    m_o.idleSeconds);
+            m_refusedConns = 0;
+            m_refusedSaid = NowMs();
+        }
+        close(fd);
+        return;
+    }
+    Conn c;
+    c.fd = fd;
+    c.lastData = NowMs();
+    m_conns.push_back(c);
+}
+
 bool VirtualPrinter::OpenListener() {
     std::string host = "127.0.0.1", port = m_o.listen;
     const size_t colon = m_o.listen.rfind(':');
@@ -218,6 +276,25 @@ bool VirtualPrinter::OpenListener() {
     return true;
 }
 
+// Makes the pty the given user's (and group's), mode 0660, so that a
+// printer application running as that user may open it.
+bool GiveAway(const char* path, const std::string& owner) {
+    uid_t uid;
+    gid_t gid;
+    std::string why;
+    if (!ParsePtyOwner(owner, &uid, &gid, &why)) {
+        fprintf(stderr, "dotforge-preview: --pty-owner: %s\n", why.c_str());
+        return false;
+    }
+    if (chown(path, uid, gid) || chmod(path, 0660)) {
+        fprintf(stderr,
+                "dotforge-preview: cannot give %s to %s: %s (only root may; or run: sudo chown %s %s)\n",
+                path, owner.c_str(), strerror(errno), owner.c_str(), path);
+        return false;
+    }
+    return true;
+}
+
 bool VirtualPrinter::OpenPty() {
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || grantpt(master) || unlockpt(master)) {
@@ -225,6 +302,19 @@ bool VirtualPrinter::OpenPty() {
         return false;
     }
     const char* name = ptsname(master);
+    if (name && !m_o.ptyOwner.empty() && !GiveAway(name, m_o.ptyOwner)) {
+        close(master);
+        return false;
+    }
+    struct stat st;
+    if (name && m_o.ptyOwner.empty() && geteuid() == 0 && !stat(name, &st) && !(st.st_mode & 0066)) {
+        const passwd* pw = getpwuid(st.st_uid);
+        fprintf(stderr,
+                "dotforge-preview: %s belongs to %s, mode %04o: a service running as another user cannot "
+                "open it; "
+                "start with --pty-owner USER (for the packaged service: --pty-owner dotforge-app)\n",
+                name, pw ? pw->pw_name : "root", (unsigned)(st.st_mode & 07777));
+    }
     // A descriptor of our own on the terminal keeps it open between the
     // sender's jobs; raw, so no byte of a job is translated.
     m_ptySlave = name ? open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
@@ -261,16 +351,10 @@ int VirtualPrinter::Run() {
         for (const Conn& c : m_conns) fds.push_back({c.fd, POLLIN, 0});
         if (poll(fds.data(), fds.size(), 100) < 0 && errno != EINTR) break;
         size_t k = 0;
-        if (m_listen >= 0 && (fds[k++].revents & POLLIN)) {
-            const int fd = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0) {
-                Conn c;
-                c.fd = fd;
-                c.lastData = NowMs();
-                m_conns.push_back(c);
-            }
-        }
-        for (size_t i = 0; i < m_conns.size() && k < fds.size(); i++, k++) {
+        // Connections accepted now are polled from the next round on.
+        const size_t polled = m_conns.size();
+        if (m_listen >= 0 && (fds[k++].revents & POLLIN)) Accept();
+        for (size_t i = 0; i < polled && k < fds.size(); i++, k++) {
             Conn& c = m_conns[i];
             if (fds[k].revents & (POLLIN | POLLHUP | POLLERR)) {
                 const ssize_t n = read(c.fd, buf.data(), buf.size());
@@ -278,11 +362,24 @@ int VirtualPrinter::Run() {
                     Feed(c, buf.data(), static_cast<size_t>(n));
                 } else if (!c.pty && (n == 0 || errno != EINTR)) {
                     EndJob(c);
-                    close(c.fd);
-                    c.fd = -1;
+                    c.closeNow = true;
                 }
             }
-            if (c.pty && c.jobStarted && NowMs() - c.lastData > 1000) EndJob(c);
+            const long long silent = NowMs() - c.lastData;
+            if (c.pty && silent > 1000) {
+                if (c.jobStarted) EndJob(c);
+                c.refused = false;
+            }
+            if (!c.pty && !c.closeNow && silent > m_o.idleSeconds * 1000LL) {
+                fprintf(stderr, "dotforge-preview: a connection was silent for %d s; closed\n",
+                        m_o.idleSeconds);
+                EndJob(c);
+                c.closeNow = true;
+            }
+            if (c.closeNow) {
+                close(c.fd);
+                c.fd = -1;
+            }
         }
         for (size_t i = m_conns.size(); i-- > 0;)
             if (m_conns[i].fd < 0) m_conns.erase(m_conns.begin() + static_cast<long>(i));
@@ -297,6 +394,28 @@ int VirtualPrinter::Run() {
 }
 
 }  // namespace
+
+bool ParsePtyOwner(const std::string& owner, uid_t* uid, gid_t* gid, std::string* why) {
+    const size_t colon = owner.find(':');
+    const std::string user = owner.substr(0, colon);
+    const passwd* pw = user.empty() ? nullptr : getpwnam(user.c_str());
+    if (!pw) {
+        *why = "unknown user \"" + user + "\"";
+        return false;
+    }
+    *uid = pw->pw_uid;
+    *gid = static_cast<gid_t>(-1);  // the group stays as it is
+    if (colon != std::string::npos) {
+        const std::string group = owner.substr(colon + 1);
+        const struct group* gr = group.empty() ? nullptr : getgrnam(group.c_str());
+        if (!gr) {
+            *why = "unknown group \"" + group + "\"";
+            return false;
+        }
+        *gid = gr->gr_gid;
+    }
+    return true;
+}
 
 int RunVirtualPrinter(const VirtualPrinterOptions& options) {
     VirtualPrinter p(options);

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <sys/types.h>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,10 @@ QueryMatch MatchStatusQuery(const uint8_t* data, size_t len, size_t* queryLen);
 // The answer to the query of queryLen bytes at data (empty: none).
 std::vector<uint8_t> AnswerStatusQuery(const uint8_t* data, size_t queryLen, const VirtualStatus& status);
 
+// The largest job the virtual printer (and the decoder reading a file)
+// takes unless --max-job says otherwise.
+constexpr size_t kPreviewDefaultMaxJobBytes = 32u << 20;
+
 struct VirtualPrinterOptions {
     std::string listen;  // [HOST:]PORT, empty: no socket
     bool pty = false;
@@ -42,7 +47,21 @@ struct VirtualPrinterOptions {
     int jobs = 0;  // stop after this many jobs (0: run until SIGTERM)
     PreviewFamily family = PreviewFamily::Unknown;
     int headDots = 0;
+    // Limits, so that no sender can exhaust the machine: a larger job is
+    // refused and its connection closed; connections beyond maxConnections
+    // are closed at once; one silent for idleSeconds is closed (its job,
+    // if one began, is decoded as far as it came).
+    size_t maxJobBytes = kPreviewDefaultMaxJobBytes;
+    int maxConnections = 8;
+    int idleSeconds = 30;
+    // USER or USER:GROUP: the pty's owner (mode 0660), so that a service
+    // running as that user can open it; empty: left as the system made it.
+    std::string ptyOwner;
 };
+
+// Reads --pty-owner's USER[:GROUP]; false with the reason in *why. Without
+// a group *gid is (gid_t)-1 (chown leaves the group).
+bool ParsePtyOwner(const std::string& owner, uid_t* uid, gid_t* gid, std::string* why);
 
 // Runs until SIGTERM or SIGINT, or until options.jobs jobs were taken.
 // Returns the exit status.
