@@ -140,6 +140,7 @@ void RequeueJob(pappl_job_t* job, void*) {
     if (state != IPP_JSTATE_PROCESSING && state != IPP_JSTATE_STOPPED) return;
     if (!papplJobGetFilename(job)) return;
     _papplJobSetState(job, IPP_JSTATE_PENDING);
+    papplJobSetReasons(job, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED);  // it waited for its printer
     papplLogJob(job, PAPPL_LOGLEVEL_INFO,
                 "The job was printing when the server stopped; it is printed again.");
 }
