@@ -22,6 +22,7 @@
 
 #include "app/driver.h"
 #include "app/jobscmd.h"
+#include "app/optionscmd.h"
 
 namespace {
 
@@ -77,6 +78,7 @@ int DfAppBeforeMainloop(int argc, char* argv[]) {
     if (argc < 2) return -1;
     if (!strcmp(argv[1], "drivers")) return ListDrivers();
     if (!strcmp(argv[1], "jobs")) return DfAppJobsCommand(argc, argv);
+    if (!strcmp(argv[1], "options")) DfAppOptionsCommandReady();
     if (!strcmp(argv[1], "server") && DfAppServerRunning()) {
         fprintf(stderr, "dotforge-app: A server is already running (control socket %s).\n",
                 DfAppControlSocket());
