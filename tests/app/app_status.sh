@@ -144,12 +144,12 @@ app_stop
 
 say "Jobs waiting for the printer stay queued over a restart"
 # Two spooled jobs (the first one waiting) on a printer that reports the
-# condition; SIGTERM, a new start, then the printer is ready: each job
-# prints once, in job-id order, none is aborted.
+# condition; SIGTERM or the shutdown sub-command, a new start, then the
+# printer is ready: each job prints once, in job-id order, none is aborted.
 command -v gs > /dev/null || fail "Ghostscript (gs) is needed for the PNG jobs"
 make_doc "$W/docs/qr.png" 40 20 1 203
 make_doc "$W/docs/border.png" 40 30 1 203
-while read -r drv cond; do
+while read -r drv cond how; do
     app_start
     echo "$cond" > "$W/$drv/status"
     before=$(pages "$W/$drv")
@@ -159,9 +159,9 @@ while read -r drv cond; do
         ids+=("$(last_job "$drv")")
     done
     for i in $(seq 50); do job_info "$drv" "${ids[0]}" | grep -q printer-stopped && break; sleep 0.1; done
-    kill -TERM "$APP_PID"
+    if [ "$how" = TERM ]; then kill -TERM "$APP_PID"; else timeout 10 "$APP" shutdown > /dev/null 2>&1; fi
     for i in $(seq 100); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.05; done
-    kill -0 "$APP_PID" 2>/dev/null && bad "$drv: the server still runs 5 s after SIGTERM"
+    kill -0 "$APP_PID" 2>/dev/null && bad "$drv: the server still runs 5 s after $how"
     app_stop
     app_start
     states=$(for id in "${ids[@]}"; do job_info "$drv" "$id" | cut -d, -f1; done | tr '\n' ' ')
@@ -181,8 +181,8 @@ while read -r drv cond; do
         bad "$drv: started $order, not ${ids[*]}"
     app_stop
 done <<'EOT'
-escpos-58 paper-out
-tspl-203 cover-open
+escpos-58 paper-out TERM
+tspl-203 cover-open shutdown
 EOT
 app_clean || FAILED=$((FAILED + 1))
 [ "$FAILED" -eq 0 ] || fail "$FAILED check(s) failed"
