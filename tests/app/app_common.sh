@@ -358,3 +358,21 @@ virtual() {
 
 # pages DIR: how many pages a virtual printer has been sent.
 pages() { ls "$1" | grep -c '^job-.*\.png$'; }
+
+# printer_attrs PRINTER: all of a printer's attributes as ipptool -tv shows
+# them ("NAME (TYPE) = VALUE" lines).
+printer_attrs() {
+    [ -e "$W/tests/attrs.test" ] || cat > "$W/tests/attrs.test" <<'EOT'
+{
+  NAME "attributes"
+  OPERATION Get-Printer-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR keyword requested-attributes all
+  STATUS successful-ok
+}
+EOT
+    ipptool -tv "ipp://$SRV/ipp/print/$1" "$W/tests/attrs.test" 2>&1
+}

@@ -44,19 +44,7 @@ say "Restart"
 app_start
 list=$("$APP" printers 2>&1 | sort | tr '\n' ' ')
 [ "$list" = "label till " ] && echo "ok   printers kept: $list" || bad "printers after the restart: '$list'"
-cat > "$W/tests/attrs.test" <<'EOT'
-{
-  NAME "attributes"
-  OPERATION Get-Printer-Attributes
-  GROUP operation-attributes-tag
-  ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en
-  ATTR uri printer-uri $uri
-  ATTR keyword requested-attributes all
-  STATUS successful-ok
-}
-EOT
-attrs=$(ipptool -tv "ipp://$SRV/ipp/print/label" "$W/tests/attrs.test" 2>&1)
+attrs=$(printer_attrs label)
 for want in "printer-darkness-configured (integer) = 80" "dotforge-dither-method-default (keyword) = stucki" \
     "media-col-ready (collection) = {.*media-size-name=om_label-50x30_50x30mm" \
     "media-default (keyword) = om_label-50x30_50x30mm"; do

@@ -34,26 +34,13 @@ FAILED=0
 bad() { echo "FAIL $*"; FAILED=$((FAILED + 1)); }
 
 say "dotforge-app options: every option of each driver, and only its own"
-cat > "$W/tests/attrs.test" <<'EOT'
-{
-  NAME "attributes"
-  OPERATION Get-Printer-Attributes
-  GROUP operation-attributes-tag
-  ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en
-  ATTR uri printer-uri $uri
-  ATTR keyword requested-attributes all
-  STATUS successful-ok
-}
-EOT
 # driver | lines `options` must show (';' between) | a text it must not show
 while IFS='|' read -r drv want unwanted; do
     out=$("$APP" options -d "$drv" 2>&1)
     missing=
     IFS=';' read -ra list <<< "$want"
     # Every vendor attribute the printer has, with its values.
-    for n in $(ipptool -tv "ipp://$SRV/ipp/print/$drv" "$W/tests/attrs.test" |
-        grep -o '^ *dotforge-[a-z0-9-]*-supported' | sed 's/^ *//; s/-supported$//'); do
+    for n in $(printer_attrs "$drv" | grep -o '^ *dotforge-[a-z0-9-]*-supported' | sed 's/^ *//; s/-supported$//'); do
         list+=("-o $n=")
     done
     for w in "${list[@]}"; do grep -qF -- "  $w" <<< "$out" || missing="$missing [$w]"; done
