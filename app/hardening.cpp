@@ -389,6 +389,16 @@ void _papplSystemProcessIPP(pappl_client_t* client) {
     ProcessIPP(client, real);
 }
 
+// PAPPL 1.3.1's main loop deletes the system when the server ends, while
+// the shutdown watch or the job saver may still be saving its state on
+// threads of their own: such a save read the freed system (a crash at stop,
+// seen when PAPPL took two seconds to end). Saving ends first.
+void papplSystemDelete(pappl_system_t* system) {
+    static const auto real = Real<void (*)(pappl_system_t*)>("papplSystemDelete");
+    DfAppStateStopSaving();
+    real(system);
+}
+
 void _papplSystemConfigChanged(pappl_system_t* system) {
     static const auto real = Real<void (*)(pappl_system_t*)>("_papplSystemConfigChanged");
     real(system);
