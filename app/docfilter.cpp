@@ -87,8 +87,14 @@ bool SendPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
 }  // namespace
 
 void DfAppAddDocumentFilters(pappl_system_t* system) {
+    // application/vnd.cups-pdf (a PDF whose options are still to be applied)
+    // makes a driverless CUPS queue hand its PDFs over as they are, as to a
+    // CUPS server: CUPS's own pdftopdf would turn a landscape page clockwise
+    // (CUPS 2.4's driverless PPD has no LandscapeOrientation) and leave a
+    // smaller page small, where the app turns it anticlockwise and fits it.
+    // Page ranges, copies and scaling are the app's then, as for any client.
     static const char* const kTypes[] = {"image/png", "image/jpeg", "application/pdf",
-                                         "application/octet-stream"};
+                                         "application/vnd.cups-pdf", "application/octet-stream"};
     size_t n;
     const DfAppModel* models = DfAppModels(&n);
     // PAPPL keeps the type pointers, not copies: the model table's strings live for ever.
@@ -105,6 +111,7 @@ void DfAppAddDocumentFilters(pappl_system_t* system) {
 bool DfAppFilterDocument(pappl_job_t* job, pappl_device_t* device, void*) {
     const char* filename = papplJobGetFilename(job);
     const char* declared = papplJobGetFormat(job);
+    if (declared && !strcmp(declared, "application/vnd.cups-pdf")) declared = "application/pdf";
     // Never through a link: the file is the job's own, in the spool.
     const int fd = filename ? open(filename, O_RDONLY | O_NOFOLLOW | O_CLOEXEC) : -1;
     std::unique_ptr<FILE, int (*)(FILE*)> file(fd >= 0 ? fdopen(fd, "rb") : nullptr, fclose);

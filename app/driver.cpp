@@ -180,11 +180,14 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
     ready.tracking = gapDefault ? PAPPL_MEDIA_TRACKING_GAP : PAPPL_MEDIA_TRACKING_CONTINUOUS;
     d->media_default = ready;
 
-    d->mode_supported = PAPPL_LABEL_MODE_TEAR_OFF;
-    d->mode_configured = PAPPL_LABEL_MODE_TEAR_OFF;
+    // Label modes only where the family has them (TSPL's LabelMode): a
+    // receipt printer has no tear-off mode to offer.
+    d->mode_supported = static_cast<pappl_label_mode_t>(0);
+    d->mode_configured = static_cast<pappl_label_mode_t>(0);
     if (m.family->labelModes) {
-        d->mode_supported |=
-            PAPPL_LABEL_MODE_PEEL_OFF | PAPPL_LABEL_MODE_CUTTER | PAPPL_LABEL_MODE_CUTTER_DELAYED;
+        d->mode_supported = PAPPL_LABEL_MODE_TEAR_OFF | PAPPL_LABEL_MODE_PEEL_OFF | PAPPL_LABEL_MODE_CUTTER |
+                            PAPPL_LABEL_MODE_CUTTER_DELAYED;
+        d->mode_configured = PAPPL_LABEL_MODE_TEAR_OFF;
         const std::vector<int> steps = DfAppNumbers(m, "FeedOffset");
         d->tear_offset_supported[0] = 0;
         d->tear_offset_supported[1] = steps.empty() ? 0 : steps.back() * 100;

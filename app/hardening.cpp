@@ -198,8 +198,9 @@ void CheckJobs(pappl_printer_t* printer, void*) {
 
 // PAPPL 1.3.1 waits up to a minute after SIGTERM while any printer has a
 // job, printing or only queued, and a job waiting for a printer that is off
-// keeps it waiting the whole minute. Queued jobs are in the state and start
-// again after a restart, so only a job being printed is waited for, and not
+// keeps it waiting the whole minute. Queued jobs (and jobs waiting for
+// their printer) are in the state and start again after a restart, so only
+// a job being printed is waited for, and not
 // for more than kStopGraceSeconds; then the state is saved and the server
 // ends. (Its main loop even blocks on the printer's lock while the job
 // thread retries the device, holding it.)
@@ -237,7 +238,8 @@ void WatchShutdown(pappl_system_t* system) {
     for (int i = 0; i < kStopGraceSeconds * 10; i++) {
         {
             std::lock_guard<std::mutex> lock(gRunningMutex);
-            if (gBusy.empty()) break;
+            // A job waiting for its printer stays queued (app/status.cpp).
+            if (gBusy.size() <= static_cast<size_t>(DfAppJobsKeptQueued())) break;
         }
         usleep(100000);
     }
@@ -273,6 +275,23 @@ bool ResumeJobs(pappl_system_t* system, void*) {
     return true;
 }
 
+// PAPPL 1.3.1 keeps a printer's active jobs newest first and starts the
+// first pending one it finds: jobs queued together (after a restart, or
+// behind a job waiting for its printer) printed newest first. The job to
+// print is the oldest pending one.
+void NoteOldest(pappl_job_t* job, void* data) {
+    pappl_job_t** oldest = static_cast<pappl_job_t**>(data);
+    if (papplJobGetState(job) == IPP_JSTATE_PENDING && papplJobGetFilename(job) &&
+        (!*oldest || papplJobGetID(job) < papplJobGetID(*oldest)))
+        *oldest = job;
+}
+
+pappl_job_t* OldestPending(pappl_printer_t* printer) {
+    pappl_job_t* oldest = nullptr;
+    papplPrinterIterateActiveJobs(printer, NoteOldest, &oldest, 1, 0);
+    return oldest;
+}
+
 // Waits until PRINTER prints nothing, then takes it.
 void TakePrinter(pappl_printer_t* printer) {
     std::unique_lock<std::mutex> lock(gRunningMutex);
@@ -302,10 +321,10 @@ extern "C" {
 // client streams meanwhile is printed alongside it: pages go out twice or
 // mixed, and two threads share, then free, one job's data. So a job is
 // started once, and a printer prints one job at a time, whichever way PAPPL
-// started it.
+// started it, oldest first.
 void* _papplJobProcess(pappl_job_t* job) {
     static const auto real = Real<void* (*)(pappl_job_t*)>("_papplJobProcess");
-    const int id = papplJobGetID(job);
+    int id = papplJobGetID(job);
     pappl_printer_t* printer = papplJobGetPrinter(job);
     bool again;
     {
@@ -321,6 +340,17 @@ void* _papplJobProcess(pappl_job_t* job) {
         return nullptr;
     }
     TakePrinter(printer);
+    // An older pending job goes first; this one stays pending and is started
+    // again when the printer is given back.
+    pappl_job_t* oldest = OldestPending(printer);
+    if (oldest && oldest != job) {
+        std::lock_guard<std::mutex> lock(gRunningMutex);
+        if (gRunning.insert({printer, papplJobGetID(oldest)}).second) {
+            gRunning.erase({printer, id});
+            job = oldest;
+            id = papplJobGetID(oldest);
+        }
+    }
     void* result = nullptr;
     if (papplJobGetState(job) != IPP_JSTATE_PENDING) {
         // canceled while it waited
@@ -372,6 +402,20 @@ void _papplPrinterProcessIPP(pappl_client_t* client) {
 void _papplSystemProcessIPP(pappl_client_t* client) {
     static const auto real = Real<void (*)(pappl_client_t*)>("_papplSystemProcessIPP");
     ProcessIPP(client, real);
+}
+
+// PAPPL 1.3.1's main loop deletes the system when the server ends, while
+// the shutdown watch or the job saver may still be saving its state on
+// threads of their own: such a save read the freed system (a crash at stop,
+// seen when PAPPL took two seconds to end). Saving ends first.
+void papplSystemDelete(pappl_system_t* system) {
+    static const auto real = Real<void (*)(pappl_system_t*)>("papplSystemDelete");
+    {
+        std::lock_guard<std::mutex> life(gSystemLife);
+        gSystemDeleted = true;
+    }
+    DfAppStateStopSaving();
+    real(system);
 }
 
 void _papplSystemConfigChanged(pappl_system_t* system) {
@@ -464,18 +508,6 @@ void _papplJobCopyDocumentData(pappl_client_t* client, pappl_job_t* job) {
                            : "Unable to write print file: the spool took only part of it.";
     papplLogClient(client, PAPPL_LOGLEVEL_ERROR, "%s", why);
     ippSetString(response, &attr, 0, why);
-}
-
-// papplMainloop deletes the system when its run ends by itself, which can be
-// while the shutdown watch is about to save through it: the watch checks the
-// flag under the same mutex.
-void papplSystemDelete(pappl_system_t* system) {
-    static const auto real = Real<void (*)(pappl_system_t*)>("papplSystemDelete");
-    {
-        std::lock_guard<std::mutex> life(gSystemLife);
-        gSystemDeleted = true;
-    }
-    real(system);
 }
 
 }  // extern "C"

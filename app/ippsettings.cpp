@@ -25,6 +25,21 @@ static const DfVendorAttr* VendorFor(int modelNumber, const char* keyword) {
     return nullptr;
 }
 
+const char* DfAppLabelModeChoice(pappl_label_mode_t mode) {
+    switch (mode) {
+        case PAPPL_LABEL_MODE_PEEL_OFF:
+            return "PeelOff";
+        case PAPPL_LABEL_MODE_CUTTER:
+            return "CutEveryLabel";
+        case PAPPL_LABEL_MODE_CUTTER_DELAYED:
+            return "CutEndOfJob";
+        case PAPPL_LABEL_MODE_TEAR_OFF:
+            return "PrinterDefault";
+        default:
+            return nullptr;
+    }
+}
+
 bool DfIppSettings::Choice(const char* keyword, std::string& value) {
     const char* def = DfAppDefaultChoice(m_model, keyword);
     if (!def) return false;  // the model's PPD has no such option
@@ -79,26 +94,12 @@ bool DfIppSettings::Choice(const char* keyword, std::string& value) {
     // Photos keep Burkes's diffusion (the edge-keeping default thresholds the
     // highlights near white) unless the job names a method or the printer's
     // default is another one.
-    const bool photoDefault = k == "ImageFilter" && m_options.print_content_optimize == PAPPL_CONTENT_PHOTO &&
-                              !cupsGetOption("dotforge-dither-method", m_options.num_vendor, m_options.vendor);
-    // Tear-off is what a TSPL printer does unless told otherwise, so it
-    // sends nothing, as the PPD's "PrinterDefault"; the other modes send
-    // their SET lines.
+    const bool photoDefault =
+        k == "ImageFilter" && m_options.print_content_optimize == PAPPL_CONTENT_PHOTO &&
+        !cupsGetOption("dotforge-dither-method", m_options.num_vendor, m_options.vendor);
     if (k == "LabelMode") {
-        switch (m_labelMode) {
-            case PAPPL_LABEL_MODE_PEEL_OFF:
-                value = "PeelOff";
-                break;
-            case PAPPL_LABEL_MODE_CUTTER:
-                value = "CutEveryLabel";
-                break;
-            case PAPPL_LABEL_MODE_CUTTER_DELAYED:
-                value = "CutEndOfJob";
-                break;
-            default:
-                value = def;
-                break;
-        }
+        const char* choice = DfAppLabelModeChoice(m_labelMode);
+        value = choice ? choice : def;
         return true;
     }
     // label-tear-offset, in hundredths of millimetres, on the nearest step.

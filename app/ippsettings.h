@@ -12,6 +12,12 @@
 // leaves the printer's own darkness alone (the PPD's "Default").
 constexpr int kDfDarknessUntouched = 50;
 
+// The PPD's LabelMode choice a label-mode-configured value stands for:
+// tear-off is what a TSPL printer does unless told otherwise, so it is the
+// PPD's "PrinterDefault" (nothing sent); the other modes send their SET
+// lines.
+const char* DfAppLabelModeChoice(pappl_label_mode_t mode);
+
 class DfIppSettings : public DfSettingsSource {
 public:
     // tearOffset: label-tear-offset-configured in hundredths of millimetres.

@@ -15,6 +15,7 @@
 #include "app/ctlsocket.h"
 #include "app/driver.h"
 #include "app/jobscmd.h"
+#include "app/optionscmd.h"
 #include "app/statustext.h"
 
 namespace {
@@ -72,6 +73,7 @@ int DfAppBeforeMainloop(int argc, char* argv[]) {
         httpClose(http);
     }
     if (!strcmp(argv[1], "jobs")) return DfAppJobsCommand(argc, argv);
+    if (!strcmp(argv[1], "options")) DfAppOptionsCommandReady();
     if (!strcmp(argv[1], "status")) return DfAppStatusCommand(argc, argv);
     if (!strcmp(argv[1], "server")) {
         std::string path, error;

@@ -33,12 +33,6 @@ std::timed_mutex gSaveMutex;
 std::atomic<bool> gExiting{false};
 std::shared_mutex gSaveGate;
 
-void StopSaving() {
-    const bool locked = gSaveMutex.try_lock_for(std::chrono::seconds(2));
-    gExiting = true;
-    if (locked) gSaveMutex.unlock();
-}
-
 std::string Errno(const char* what) {
     return std::string(what) + ": " + strerror(errno);
 }
@@ -140,6 +134,7 @@ void RequeueJob(pappl_job_t* job, void*) {
     if (state != IPP_JSTATE_PROCESSING && state != IPP_JSTATE_STOPPED) return;
     if (!papplJobGetFilename(job)) return;
     _papplJobSetState(job, IPP_JSTATE_PENDING);
+    papplJobSetReasons(job, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED);  // it waited for its printer
     papplLogJob(job, PAPPL_LOGLEVEL_INFO,
                 "The job was printing when the server stopped; it is printed again.");
 }
@@ -225,7 +220,7 @@ bool DfAppStateSave(pappl_system_t* system, std::string& error) {
 
 bool DfAppStateLoad(pappl_system_t* system, const std::string& path) {
     gPath = path;
-    static const bool stopAtExit = atexit(StopSaving) == 0;
+    static const bool stopAtExit = atexit(DfAppStateStopSaving) == 0;
     (void)stopAtExit;
     papplSystemSetSaveCallback(system, SaveCallback, nullptr);
     std::string text;
@@ -298,6 +293,12 @@ void DfAppStateCleanSpool(pappl_system_t* system, const char* spool) {
             papplLog(system, PAPPL_LOGLEVEL_INFO, "Removed '%s': its job has no document.", file.c_str());
     }
     closedir(dir);
+}
+
+void DfAppStateStopSaving() {
+    const bool locked = gSaveMutex.try_lock_for(std::chrono::seconds(2));
+    gExiting = true;
+    if (locked) gSaveMutex.unlock();
 }
 
 void DfAppStateSaveSoon(pappl_system_t* system, int waitSeconds) {

@@ -28,6 +28,10 @@ void DfAppStateSaveSoon(pappl_system_t* system, int waitSeconds);
 void DfAppStateHoldSaves();
 void DfAppStateReleaseSaves();
 
+// Ends saving for good before the system goes: waits for a save under way
+// (2 seconds at most), and later saves do nothing. Also run at exit.
+void DfAppStateStopSaving();
+
 // Removes job attribute files (.ipp) in the spool that belong to no job
 // PAPPL knows: those of Create-Job jobs that never got their document.
 void DfAppStateCleanSpool(pappl_system_t* system, const char* spool);

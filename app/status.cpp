@@ -85,6 +85,25 @@ void WatchStopSignals() {
     });
 }
 
+// A job waiting for its printer when the server stops is a queued job: it
+// is left as it is, nothing sent, until the shutdown watch
+// (app/hardening.cpp) has saved the state and ended the process, and the
+// next start queues it again (app/statefile.cpp). A job whose document was
+// not spooled (a raster streamed by its client) cannot come back and ends
+// as before. A cancel meanwhile still ends the job.
+std::atomic<int> g_kept{0};
+
+void KeepQueued(pappl_job_t* job, const std::string& why) {
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO,
+                "The server stops while the job waits for the printer (%s): it stays queued for the next "
+                "start.",
+                why.c_str());
+    papplJobSetMessage(job, "Queued for the next start: the server stops.");
+    g_kept++;
+    while (!papplJobIsCanceled(job)) usleep(100000);
+    g_kept--;
+}
+
 const DfAppModel* ModelOf(pappl_printer_t* printer) {
     pappl_pr_driver_data_t data;
     if (!papplPrinterGetDriverData(printer, &data) || !data.extension) return nullptr;
@@ -314,7 +333,13 @@ bool DfAppWaitForPrinter(pappl_job_t* job, pappl_device_t* device) {
                 return false;
             }
             pappl_system_t* system = papplPrinterGetSystem(printer);
-            if (g_stopping || papplPrinterIsDeleted(printer) || papplSystemIsShutdown(system)) {
+            const bool stopping = g_stopping || papplSystemIsShutdown(system);
+            if (stopping && !papplPrinterIsDeleted(printer) && papplJobGetFilename(job)) {
+                KeepQueued(job, why);  // returns only when the job is cancelled
+                papplJobSetReasons(job, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED);
+                return false;
+            }
+            if (stopping || papplPrinterIsDeleted(printer)) {
                 papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Stopped while waiting for the printer: %s.",
                             why.c_str());
                 papplJobSetMessage(job, "Stopped while waiting for the printer: %s.", why.c_str());
@@ -324,6 +349,10 @@ bool DfAppWaitForPrinter(pappl_job_t* job, pappl_device_t* device) {
             usleep(100000);
         }
     }
+}
+
+int DfAppJobsKeptQueued() {
+    return g_kept;
 }
 
 void DfAppSuffixStateReasons(ipp_t* response) {

@@ -25,7 +25,12 @@ bool DfAppStatus(pappl_printer_t* printer);
 // takes its write lock. Nor before PAPPL starts one: while jobs are queued
 // it keeps the last job's device open with its bytes unsent, and a status
 // connection opened then takes its place (the bytes were lost).
+// A job that waits when the server is told to stop stays queued: it keeps
+// its state until the process ends and prints after the next start.
 bool DfAppWaitForPrinter(pappl_job_t* job, pappl_device_t* device);
+
+// How many jobs are kept so (the server need not wait for them to end).
+int DfAppJobsKeptQueued();
 
 // PAPPL 1.3.1 names printer-state-reasons without their severity, which IPP
 // clients then take for errors (a printer low on paper would be stopped):

@@ -15,7 +15,8 @@
 // stopped printer's status line ("Stopped, 1 job") ends with the error that
 // stopped it (app/devicestate.cpp). Integer vendor options show our texts
 // ("All of it" rather than "-1"), the custom size's minimums are millimetres
-// like the rest of it, and a supply of unknown level gets no (empty) bar.
+// like the rest of it, a supply of unknown level gets no (empty) bar, and
+// the label mode row goes before the Printing Defaults page's button.
 #include <pappl/pappl.h>
 
 #include <dlfcn.h>
@@ -28,6 +29,7 @@
 
 #include "app/devicestate.h"
 #include "app/ippsettings.h"
+#include "app/weblabelmode.h"
 #include "app/webselect.h"
 
 namespace {
@@ -50,6 +52,9 @@ const char* const kCustomMm = "value=\"mm\" checked>";
 // A supply's bar on the supplies page: name, colour, width, level, ... A
 // level below 0 is one the printer does not report: no bar is drawn for it.
 const char* const kSupplyBar = "<tr><th>%s</th><td colspan=\"4\"><span class=\"bar\"";
+// The Printing Defaults page's last row, its "Save Changes" button: the
+// label mode row goes before it (app/weblabelmode.cpp).
+const char* const kSubmitRow = "              <tr><th></th><td><input type=\"submit\"";
 
 enum class Open { None, Darkness, Speed };
 
@@ -159,6 +164,10 @@ void papplClientHTMLPrintf(pappl_client_t* client, const char* format, ...) {
         papplClientHTMLEscape(client, tStopReason.c_str(), 0);
         tStopReason.clear();
     }
+    if (!strncmp(format, kSubmitRow, strlen(kSubmitRow))) {
+        const std::string row = DfAppLabelModeRow();
+        if (!row.empty()) Raw(client, row.c_str());
+    }
     std::vector<std::string> strings;  // the %s arguments
     if (!tVendorSelect.empty() && !strcmp(format, kIntOption)) {
         va_list ap;
@@ -223,15 +232,16 @@ void papplClientHTMLPrintf(pappl_client_t* client, const char* format, ...) {
             size_t len = strlen(s);
             if (dot != std::string::npos) {
                 const size_t max = conversion[dot + 1] == '*' ? static_cast<size_t>(starValue)
-                                                        : strtoul(&conversion[dot + 1], nullptr, 10);
+                                                              : strtoul(&conversion[dot + 1], nullptr, 10);
                 len = len < max ? len : max;
             }
             papplClientHTMLEscape(client, s, len);
             continue;
         }
-        const bool isLong = conversion.find('l') != std::string::npos || conversion.find('z') != std::string::npos ||
-                            conversion.find('j') != std::string::npos || conversion.find('t') != std::string::npos ||
-                            conversion.find('q') != std::string::npos;
+        const bool isLong =
+            conversion.find('l') != std::string::npos || conversion.find('z') != std::string::npos ||
+            conversion.find('j') != std::string::npos || conversion.find('t') != std::string::npos ||
+            conversion.find('q') != std::string::npos;
         if (strchr("diouxXc", conv)) {
             if (isLong) {
                 const long long v =

@@ -371,3 +371,41 @@ as_user() {
     shift
     "${AS[@]}" "$@"
 }
+
+# virtual NAME STATUS: dotforge-preview's virtual printer on a free loopback
+# port, answering status queries from $W/NAME/status (paper-out, cover-open,
+# ready, ...) and keeping each job and a picture of each page in $W/NAME;
+# sets VP_PORT. Skips when the preview is not built.
+virtual() {
+    local preview i
+    preview=$(dirname "$FILTER")/tools/dotforge-preview
+    [ -x "$preview" ] || skip "dotforge-preview not built"
+    VP_PORT=$(dfstream freeport)
+    mkdir -p "$W/$1"
+    echo "$2" > "$W/$1/status"
+    "$preview" --listen "127.0.0.1:$VP_PORT" --status-file "$W/$1/status" -o "$W/$1/job" > "$W/$1/log" 2>&1 &
+    LISTENER_PIDS+=($!)
+    for i in $(seq 100); do grep -q listening "$W/$1/log" && return 0; sleep 0.05; done
+    fail "the virtual printer $1 did not start"
+}
+
+# pages DIR: how many pages a virtual printer has been sent.
+pages() { ls "$1" | grep -c '^job-.*\.png$'; }
+
+# printer_attrs PRINTER: all of a printer's attributes as ipptool -tv shows
+# them ("NAME (TYPE) = VALUE" lines).
+printer_attrs() {
+    [ -e "$W/tests/attrs.test" ] || cat > "$W/tests/attrs.test" <<'EOT'
+{
+  NAME "attributes"
+  OPERATION Get-Printer-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR keyword requested-attributes all
+  STATUS successful-ok
+}
+EOT
+    ipptool -tv "ipp://$SRV/ipp/print/$1" "$W/tests/attrs.test" 2>&1
+}

@@ -5,7 +5,8 @@
 # TSPL labels of the chosen size (the PNG's page too: on gap media the app
 # sends every page as long as the label). With no option at all, a label
 # queue and a 58 mm receipt queue print on the printer's ready medium, not
-# on Letter: the generated PPD's default size is one of its sizes.
+# on Letter: the generated PPD's default size is one of its sizes. A landscape
+# PDF comes out as `submit` prints it (turned anticlockwise, fitted).
 #
 # Usage: app_cupsd.sh APP FILTER PPD_DIR PWGMAKE
 set -u
@@ -118,6 +119,33 @@ else
     echo "FAIL lp -n 2: nothing reached the printer"
     FAILED=$((FAILED + 1))
 fi
+
+say "A landscape PDF: the same label through the driverless queue and through submit"
+# The app takes the queue's PDFs as they are (it offers application/vnd.cups-pdf)
+# and turns and fits them as for submit: anticlockwise, the bar of the top
+# left ends at the bottom left, the smaller page enlarged. CUPS's own
+# pdftopdf turned them clockwise and left the smaller one small.
+make_doc "$W/docs/wide.pdf" 150 100 1
+make_doc "$W/docs/small.pdf" 60 40 1
+chmod 644 "$W"/docs/*
+for doc in wide.pdf small.pdf; do
+    n=$((n + 1))
+    lp -h "$CUPS" -d Label -o media=om_label-100x150_100x150mm "$W/docs/$doc" > /dev/null &&
+        { wait_conn "$W/net" $n || { sleep 10; wait_conn "$W/net" $n; }; } || { echo "FAIL $doc: lp"; FAILED=$((FAILED + 1)); continue; }
+    n=$((n + 1))
+    "$APP" submit -d label -o media=om_label-100x150_100x150mm "$W/docs/$doc" > /dev/null 2>&1 && wait_conn "$W/net" $n ||
+        { echo "FAIL $doc: submit"; FAILED=$((FAILED + 1)); continue; }
+    if ! dfstream tspl "$W/net/conn-$((n - 1)).bin" --pages 1 --size 100x150 --size-tol 0.6 --ink 0,0.5,0.25,1 > "$W/check.txt" 2>&1; then
+        echo "FAIL $doc through the driverless queue:"
+        sed 's/^/    /' "$W/check.txt"
+        FAILED=$((FAILED + 1))
+    elif ! cmp -s "$W/net/conn-$((n - 1)).bin" "$W/net/conn-$n.bin"; then
+        echo "FAIL $doc: the driverless queue and submit differ: $(dfstream tspldiff "$W/net/conn-$((n - 1)).bin" "$W/net/conn-$n.bin" 2>&1)"
+        FAILED=$((FAILED + 1))
+    else
+        echo "ok   $doc: turned anticlockwise and fitted, the same bytes through the driverless queue and submit"
+    fi
+done
 cancel -h "$CUPS" -a Label Till 2>/dev/null
 stop_cupsd
 app_stop

@@ -7,7 +7,9 @@
 #     control socket;
 #   - the package's init script starts the server as the service user with
 #     its runtime directory, the service's sub-commands reach it through
-#     TMPDIR as the README says, `status` tells, and `stop` ends it.
+#     TMPDIR as the README says, `status` tells, and `stop` ends it;
+#   - jobs waiting for paper stay queued over the init script's stop and
+#     start and print once after.
 #
 # Usage: app_initd.sh APP FILTER PPD_DIR PWGMAKE
 set -u
@@ -93,6 +95,44 @@ else
     else
         echo "ok   init script: started as nobody in $(basename "$RUN_DIR"), sub-commands reach it, stopped in $((t1 - t0)) s"
     fi
+    [ -n "$pid" ] && kill -KILL "$pid" 2> /dev/null
+fi
+
+say "Jobs waiting for paper stay queued over the init script's stop and start"
+if ! command -v start-stop-daemon > /dev/null || ! id nobody > /dev/null 2>&1 || [ "$(id -u)" != 0 ] ||
+    ! command -v gs > /dev/null; then
+    echo "note: needs root, start-stop-daemon, user nobody and Ghostscript; skipped"
+else
+    export DAEMON=$APP DAEMON_USER=nobody STATE_DIR=$W/istate RUN_DIR=$W/irun
+    export SERVER_OPTIONS="-o server-port=$(dfstream freeport)"
+    svc() { setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups \
+        env TMPDIR="$RUN_DIR" timeout 20 "$APP" "$@" 2>&1; }
+    virtual label paper-out
+    make_doc "$W/docs/qr.png" 40 20 1 203
+    make_doc "$W/docs/border.png" 40 30 1 203
+    chmod 644 "$W"/docs/*
+    timeout 30 sh "$INIT" start > /dev/null 2>&1
+    svc add -d label -m tspl-203 -v "socket://127.0.0.1:$VP_PORT" > /dev/null || bad "add through the service"
+    svc submit -d label "$W/docs/qr.png" > /dev/null || bad "submit qr.png"
+    svc submit -d label "$W/docs/border.png" > /dev/null || bad "submit border.png"
+    for i in $(seq 50); do svc jobs -d label | grep -q 'Waiting for the printer' && break; sleep 0.1; done
+    timeout 30 sh "$INIT" stop > /dev/null 2>&1
+    timeout 30 sh "$INIT" start > /dev/null 2>&1
+    after=$(svc jobs -d label)
+    if [ "$(grep -c -e pending -e processing <<< "$after")" = 2 ]; then
+        echo "ok   after stop and start both jobs are queued"
+    else
+        bad "after stop and start: $after"
+    fi
+    echo ready > "$W/label/status"
+    for i in $(seq 100); do [ "$(svc jobs -d label | grep -c completed)" = 2 ] && break; sleep 0.1; done
+    sleep 0.5
+    n=$(pages "$W/label")
+    [ "$n" = 2 ] && echo "ok   each job printed once when the paper came back" ||
+        bad "$n pages printed, not 2: $(svc jobs -d label)"
+    grep -q "Stopped while waiting" "$STATE_DIR/dotforge-app.log" && bad "the log says a job was stopped"
+    pid=$(cat "$RUN_DIR/dotforge-app.pid" 2>/dev/null)
+    timeout 30 sh "$INIT" stop > /dev/null 2>&1
     [ -n "$pid" ] && kill -KILL "$pid" 2> /dev/null
 fi
 

@@ -44,19 +44,7 @@ say "Restart"
 app_start
 list=$("$APP" printers 2>&1 | sort | tr '\n' ' ')
 [ "$list" = "label till " ] && echo "ok   printers kept: $list" || bad "printers after the restart: '$list'"
-cat > "$W/tests/attrs.test" <<'EOT'
-{
-  NAME "attributes"
-  OPERATION Get-Printer-Attributes
-  GROUP operation-attributes-tag
-  ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en
-  ATTR uri printer-uri $uri
-  ATTR keyword requested-attributes all
-  STATUS successful-ok
-}
-EOT
-attrs=$(ipptool -tv "ipp://$SRV/ipp/print/label" "$W/tests/attrs.test" 2>&1)
+attrs=$(printer_attrs label)
 for want in "printer-darkness-configured (integer) = 80" "dotforge-dither-method-default (keyword) = stucki" \
     "media-col-ready (collection) = {.*media-size-name=om_label-50x30_50x30mm" \
     "media-default (keyword) = om_label-50x30_50x30mm"; do
@@ -66,6 +54,36 @@ print_both 3
 same_bytes "label after the restart" "$W/net/conn-3.bin" "$W/expect/label.bin" || FAILED=$((FAILED + 1))
 same_bytes "receipt after the restart" "$W/net/conn-4.bin" "$W/expect/till.bin" || FAILED=$((FAILED + 1))
 
+app_stop
+
+say "Jobs queued for a printer that is off resume in job-id order"
+# Two PDFs for a printer nobody listens for yet, a restart, then the
+# printer comes: the older job's one page comes first, then the two pages
+# of the newer (tsplorder names page images by first appearance).
+require_programs gs
+OFFPORT=$(dfstream freeport)
+app_start
+"$APP" add -d off -m tspl-203 -v "socket://127.0.0.1:$OFFPORT" > /dev/null || fail "add off"
+make_doc "$W/docs/one.pdf" 50 30 1
+make_doc "$W/docs/two.pdf" 40 20 2
+ids=()
+for doc in one.pdf two.pdf; do
+    "$APP" submit -d off "$W/docs/$doc" > /dev/null 2>&1 || bad "submit $doc refused"
+    ids+=("$(last_job off)")
+done
+sleep 1
+app_stop
+app_start
+start_printer "$OFFPORT" "$W/off"
+for id in "${ids[@]}"; do
+    state=$(wait_job off "$id")
+    [ "$state" = completed ] || state=$(wait_job off "$id")  # PAPPL retries every 5 seconds
+    [ "$state" = completed ] || bad "job $id ended $state"
+done
+order=$(cat "$W"/off/conn-*.bin > "$W/off.bin" && dfstream tsplorder "$W/off.bin" 2>&1)
+[ "$order" = "A B B" ] && echo "ok   jobs ${ids[*]} printed in order: $order" ||
+    bad "jobs ${ids[*]} after the restart: pages $order, not A B B (older job first)"
+"$APP" delete -d off > /dev/null 2>&1
 app_stop
 
 say "kill -9 while the state is being saved"

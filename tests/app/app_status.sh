@@ -19,17 +19,6 @@ PREVIEW=$(dirname "$FILTER")/tools/dotforge-preview
 FAILED=0
 bad() { echo "FAIL $*"; FAILED=$((FAILED + 1)); }
 
-# virtual NAME STATUS: a virtual printer with its status file; sets VP_PORT.
-virtual() {
-    VP_PORT=$(dfstream freeport)
-    mkdir -p "$W/$1"
-    echo "$2" > "$W/$1/status"
-    "$PREVIEW" --listen "127.0.0.1:$VP_PORT" --status-file "$W/$1/status" -o "$W/$1/job" > "$W/$1/log" 2>&1 &
-    LISTENER_PIDS+=($!)
-    for i in $(seq 100); do grep -q listening "$W/$1/log" && return 0; sleep 0.05; done
-    fail "the virtual printer $1 did not start"
-}
-
 # A printer that takes no data ends its job after 3 s here (60 s by default).
 app_start -o device-timeout=3
 while read -r drv status; do
@@ -246,6 +235,49 @@ for i in $(seq 100); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.05; don
 ms=$((($(date +%s%N) - start) / 1000000))
 kill -0 "$APP_PID" 2>/dev/null && bad "the server still runs $ms ms after SIGTERM" || echo "ok   stopped in $ms ms"
 app_stop
+
+say "Jobs waiting for the printer stay queued over a restart"
+# Two spooled jobs (the first one waiting) on a printer that reports the
+# condition; SIGTERM or the shutdown sub-command, a new start, then the
+# printer is ready: each job prints once, in job-id order, none is aborted.
+command -v gs > /dev/null || fail "Ghostscript (gs) is needed for the PNG jobs"
+make_doc "$W/docs/qr.png" 40 20 1 203
+make_doc "$W/docs/border.png" 40 30 1 203
+while read -r drv cond how; do
+    app_start
+    echo "$cond" > "$W/$drv/status"
+    before=$(pages "$W/$drv")
+    ids=()
+    for doc in qr.png border.png; do
+        "$APP" submit -d "$drv" "$W/docs/$doc" > /dev/null 2>&1 || bad "$drv: submit $doc refused"
+        ids+=("$(last_job "$drv")")
+    done
+    for i in $(seq 50); do job_info "$drv" "${ids[0]}" | grep -q printer-stopped && break; sleep 0.1; done
+    if [ "$how" = TERM ]; then kill -TERM "$APP_PID"; else timeout 10 "$APP" shutdown > /dev/null 2>&1; fi
+    for i in $(seq 100); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.05; done
+    kill -0 "$APP_PID" 2>/dev/null && bad "$drv: the server still runs 5 s after $how"
+    app_stop
+    app_start
+    states=$(for id in "${ids[@]}"; do job_info "$drv" "$id" | cut -d, -f1; done | tr '\n' ' ')
+    case "$states" in *aborted* | *canceled* | *completed* | "") bad "$drv, $cond: after the restart the jobs are $states" ;;
+        *) echo "ok   $drv, $cond: the jobs are kept over the restart: $states" ;; esac
+    echo ready > "$W/$drv/status"
+    for id in "${ids[@]}"; do
+        state=$(wait_job "$drv" "$id")
+        [ "$state" = completed ] || bad "$drv: job $id ended $state after the restart"
+    done
+    sleep 0.5
+    got=$(($(pages "$W/$drv") - before))
+    [ "$got" = 2 ] && echo "ok   $drv: both jobs printed once after the restart" ||
+        bad "$drv: $got pages reached the printer, not 2"
+    order=$(grep -o '\[Job [0-9]*\] Completed' "$W/app.log" | tail -n 2 | awk '{printf "%s ", $2}' | tr -d ']')
+    [ "$order" = "${ids[0]} ${ids[1]} " ] && echo "ok   $drv: printed in order: $order" ||
+        bad "$drv: started $order, not ${ids[*]}"
+    app_stop
+done <<'EOT'
+escpos-58 paper-out TERM
+tspl-203 cover-open shutdown
+EOT
 app_clean || FAILED=$((FAILED + 1))
 [ "$FAILED" -eq 0 ] || fail "$FAILED check(s) failed"
 echo "PASS"

@@ -2,7 +2,9 @@
 # The web interface in a real browser: headless Chromium renders every
 # driver's Printing Defaults and Media pages, and the DOM must show our
 # settings, their values and the media sizes in words, never as raw
-# dotforge-* keywords. "Print Test Page" prints the test label at the ready
+# dotforge-* keywords; a label printer's page has its label mode, which is
+# saved from there. `dotforge-app options` lists every option of each
+# driver, its own only. "Print Test Page" prints the test label at the ready
 # media's size for every driver, and this machine's own clients change the
 # configuration without a login. A screenshot of a printer's page is taken
 # too (copied to $SCREENSHOT_OUT when set, which is how the README's picture
@@ -28,14 +30,41 @@ for drv in $DRIVERS; do
         { cat "$W/add-$drv.txt"; fail "could not add printer $drv"; }
 done
 
+FAILED=0
+bad() { echo "FAIL $*"; FAILED=$((FAILED + 1)); }
+
+say "dotforge-app options: every option of each driver, and only its own"
+# driver | lines `options` must show (';' between) | a text it must not show
+while IFS='|' read -r drv want unwanted; do
+    out=$("$APP" options -d "$drv" 2>&1)
+    missing=
+    IFS=';' read -ra list <<< "$want"
+    # Every vendor attribute the printer has, with its values.
+    for n in $(printer_attrs "$drv" | grep -o '^ *dotforge-[a-z0-9-]*-supported' | sed 's/^ *//; s/-supported$//'); do
+        list+=("-o $n=")
+    done
+    for w in "${list[@]}"; do grep -qF -- "  $w" <<< "$out" || missing="$missing [$w]"; done
+    if [ -n "$missing" ]; then
+        bad "options -d $drv lacks$missing"
+    elif grep -qF -- "$unwanted" <<< "$out"; then
+        bad "options -d $drv shows $unwanted: $(grep -F -- "$unwanted" <<< "$out" | head -n 1)"
+    else
+        echo "ok   options -d $drv: ${#list[@]} options, no $unwanted"
+    fi
+done <<'EOT'
+tspl-203|-o label-mode=tear-off (default);-o label-mode=cutter;-o dotforge-compression=off (default);-o dotforge-threshold=50 to 225|dotforge-cash-drawer
+escpos-58|-o dotforge-cash-drawer=none (default);-o dotforge-cash-drawer=after-print;-o dotforge-cut-media=every-page|label-mode
+escpos-80|-o dotforge-cut-type=partial (default);-o dotforge-crop-left=-1 to 10|label-mode
+cpcl-203|-o dotforge-dither-method=|label-mode
+paperang-57|-o dotforge-dither-method=|label-mode
+peripage-57|-o dotforge-sound-before=|label-mode
+EOT
+
 # browse ARGS...: headless Chromium with a profile of its own (root needs --no-sandbox).
 browse() {
     timeout 90 "$CHROMIUM" --headless --no-sandbox --disable-gpu --user-data-dir="$W/chromium" "$@" \
         2>> "$W/chromium.err"
 }
-
-FAILED=0
-bad() { echo "FAIL $*"; FAILED=$((FAILED + 1)); }
 
 say "Pages in Chromium: settings in words"
 # driver | page | texts the rendered DOM must contain (';' between)
@@ -55,7 +84,7 @@ while IFS='|' read -r drv page words; do
         echo "ok   $drv/$page: ${#list[@]} texts"
     fi
 done <<'EOT'
-tspl-203|printing|Black and white method:;value="edge-keeping" selected="">Edge-keeping (sharp codes and text, shaded greys);Print method:;Direct thermal (no ribbon);Compress bitmaps:;Rotate page:;No rotation;Label 100 x 150 mm
+tspl-203|printing|Black and white method:;value="edge-keeping" selected="">Edge-keeping (sharp codes and text, shaded greys);Print method:;Direct thermal (no ribbon);Compress bitmaps:;Rotate page:;No rotation;Label 100 x 150 mm;After printing:;value="tear-off" selected="">Printer default;Peel off (dispenser);Cut after every label
 tspl-300|printing|Black and white method:;Ordered dither, Bayer 8x8;Threshold level;Horizontal shift;Feed after each page (mm):
 escpos-58|printing|Cash drawer:;value="none" selected="">Do not open;Open after printing each page;Trim blank space at the bottom (mm):;57-58 mm roll, 200 mm pages;value="-1" selected="">All of it (saves paper)<;value="0">Keep<
 escpos-80|printing|Cash drawer:;Trim blank space at the left (mm):;80 mm roll, 200 mm pages
@@ -167,6 +196,28 @@ peripage-57|-o printer-darkness-configured=30
 EOT
 grep -q "Printer's own setting" <<< "$(curl -s "$BASE/tspl-203/printing")" ||
     bad "tspl-203/printing offers no \"Printer's own setting\" darkness"
+
+say "Label mode on the Printing Defaults page"
+# Saved from the form, it is the printer's label-mode-configured and the
+# next label carries its SET lines; a receipt printer has no such row.
+"$APP" add -d mode -m tspl-203 -v "socket://127.0.0.1:$FORMPORT" > /dev/null || bad "add mode"
+while IFS='|' read -r mode lines; do
+    code=$(python3 "${BASH_SOURCE[0]%/*}/webform.py" post "$BASE/mode/printing" label-mode-configured="$mode")
+    shown=$(python3 "${BASH_SOURCE[0]%/*}/webform.py" selects "$BASE/mode/printing" | grep '^label-mode-configured')
+    attr=$(printer_info mode label-mode-configured)
+    if [ "$code" != 200 ] || [ "$attr" != "$mode" ] || ! grep -qF "*$mode" <<< "$shown"; then
+        bad "label mode $mode from the form: HTTP $code, label-mode-configured $attr, page shows [$shown]"
+    elif ! form_job mode || ! dfstream tspl "$JOBFILE" --label-mode "$lines" > "$W/mode.txt" 2>&1; then
+        bad "label mode $mode: the job: $(cat "$W/mode.txt" 2>/dev/null)"
+    else
+        echo "ok   label mode $mode saved from the page, the label says $lines"
+    fi
+done <<'EOT'
+cutter|SET PEEL OFF;SET CUTTER 1
+peel-off|SET PEEL ON;SET CUTTER OFF
+tear-off|none
+EOT
+grep -q 'label-mode' <<< "$(curl -s "$BASE/escpos-58/printing")" && bad "escpos-58/printing shows a label mode"
 
 say "Screenshot"
 browse --hide-scrollbars --window-size=1000,1100 --screenshot="$W/page.png" "$BASE/tspl-203/printing" > /dev/null
