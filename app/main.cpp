@@ -16,7 +16,9 @@
 #include "app/bleuri.h"
 #include "app/cliargs.h"
 #include "app/devicelist.h"
+#include "app/docbudget.h"
 #include "app/docfilter.h"
+#include "app/docrender.h"
 #include "app/driver.h"
 #include "app/hardening.h"
 #include "app/housekeeping.h"
@@ -67,7 +69,8 @@ void Usage(void*) {
         "  (default localhost; '*' for every address), server-name, log-file ('-' = stderr),\n"
         "  log-level (fatal, error, warn, info, debug), spool-directory, state-file,\n"
         "  auth-service (PAM service for remote configuration, default dotforge-app; none),\n"
-        "  admin-group (default lpadmin).\n"
+        "  admin-group (default lpadmin), document-time-limit (seconds of rendering a PDF,\n"
+        "  PNG or JPEG may take, default 60), document-memory-limit (MB, default 512).\n"
         "Drivers: tspl-203, tspl-300, escpos-58, escpos-80, cpcl-203, paperang-57, peripage-57\n"
         "  (dotforge-app drivers).");
 }
@@ -84,6 +87,11 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     const char* listen = cupsGetOption("listen-hostname", num_options, options);
     const char* serverName = cupsGetOption("server-name", num_options, options);
     const char* stateOption = cupsGetOption("state-file", num_options, options);
+    std::string budgetError;
+    if (!DfDocBudgetFromOptions(num_options, options, budgetError)) {
+        fprintf(stderr, "dotforge-app: %s\n", budgetError.c_str());
+        return nullptr;
+    }
     static std::string stateFile;
     stateFile = stateOption ? stateOption : DefaultStateFile();
 
@@ -133,6 +141,7 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     DfAppWebSetup(system, spool);
     DfAppStateLoad(system, stateFile);
     DfAppStateCleanSpool(system, spool);
+    DfDocBudgetCleanSpool(system, spool);
     // After the state: it carries an admin group of its own.
     DfAppAuthInstall(system, auth);
     DfAppInstallGuards(system, spool);
@@ -142,6 +151,7 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    if (argc >= 2 && !strcmp(argv[1], kDfRenderCommand)) return DfRenderChildMain(argc, argv);
     DfSetLogSink(QuietLog);
     // PAPPL adds its built-in schemes (socket, usb, dnssd, ...) only to an
     // empty table: have it do so before ours goes in.
