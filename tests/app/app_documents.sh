@@ -245,7 +245,9 @@ EOT
 
 # A cancel ends the job within a second, its renderer with it.
 id=$(ipp_job label "$D/tiling.pdf" application/pdf)
-for i in $(seq 40); do [ -n "$(renderers)" ] && break; sleep 0.05; done
+for i in $(seq 100); do [ "$(job_info label "$id")" = processing,job-printing ] && break; sleep 0.05; done
+[ "$(job_info label "$id")" = processing,job-printing ] || bad "cancel: job $id never started: $(job_info label "$id")"
+sleep 0.5
 "$APP" cancel -d label -j "$id" > /dev/null 2>&1 || bad "cancel refused"
 start=$(date +%s%N)
 for i in $(seq 100); do [ "$(job_info label "$id")" = canceled,job-canceled-by-user ] && break; sleep 0.02; done
