@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -123,6 +124,7 @@ int DfRenderChildMain(int argc, char* argv[]) {
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     signal(SIGPIPE, SIG_DFL);
+    signal(SIGXCPU, SIG_DFL);  // the CPU limit ends it even if the server ignored the signal
     std::set_new_handler(NoMemory);
     if (argc < 3) _exit(2);
     const bool pdf = !strcmp(argv[2], "application/pdf");
@@ -173,7 +175,9 @@ DfRenderProcess::~DfRenderProcess() {
 
 bool DfRenderProcess::Start(int document, const char* format, std::string& error) {
     int out[2] = {-1, -1}, req[2] = {-1, -1};
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(req, O_CLOEXEC) != 0) {
+    // Requests go over a socket: sent with MSG_NOSIGNAL, a renderer that
+    // died cannot take the server with it through SIGPIPE.
+    if (pipe2(out, O_CLOEXEC) != 0 || socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, req) != 0) {
         error = std::string("pipe: ") + strerror(errno);
         for (int fd : {out[0], out[1]})
             if (fd >= 0) close(fd);
@@ -355,8 +359,8 @@ bool DfRenderProcess::Request(const DfRenderRequest& r) {
     char line[160];
     const int n = snprintf(line, sizeof(line), "%u %u %d %d %d %u %u %u\n", r.width, r.height, r.xdpi, r.ydpi,
                            static_cast<int>(r.scaling), r.first, r.last, r.copies);
-    // One short line: the pipe takes it whole without blocking.
-    return m_to >= 0 && write(m_to, line, static_cast<size_t>(n)) == n;
+    // One short line: the socket takes it whole without blocking.
+    return m_to >= 0 && send(m_to, line, static_cast<size_t>(n), MSG_NOSIGNAL) == n;
 }
 
 DfRenderStatus DfRenderProcess::NextPage(DfGreyImage& page) {
