@@ -156,8 +156,11 @@ int DfRenderChildMain(int argc, char* argv[]) {
     }
     for (unsigned c = 0; c < r.copies; c++) {
         for (unsigned p = r.first; p <= r.last; p++) {
-            if (pdf && !doc.RenderPage(static_cast<int>(p - 1), r.width, r.height, r.xdpi, r.ydpi, r.scaling,
-                                       page, error))
+            // A single page is rendered once for all its copies.
+            const bool again = c > 0 && r.first == r.last;
+            if (pdf && !again &&
+                !doc.RenderPage(static_cast<int>(p - 1), r.width, r.height, r.xdpi, r.ydpi, r.scaling, page,
+                                error))
                 SendError(error + ".");
             if (!SendPage(page)) _exit(1);
         }

@@ -132,6 +132,12 @@ if printed "2 collated copies of a 2-page PDF" "$D/two.pdf" -o media=$M -n 2; th
     [ "$order" = "A B A B" ] && echo "ok   -n 2 on two pages, collated: $order" || bad "copies: pages $order, not A B A B"
 fi
 
+# A one-page PDF is rendered once for all its copies: each is the whole page.
+if printed "3 copies of a 1-page PDF" "$D/label.pdf" -o media=$M -n 3; then
+    dfstream tspl "$OUT" --pages 3 --size 50x30 --size-tol 0.6 --ink 0,0,0.5,0.25 > "$W/c.txt" 2>&1 &&
+        echo "ok   -n 3 on one page: $(head -n 1 "$W/c.txt")" || { bad "copies of one page:"; cat "$W/c.txt"; }
+fi
+
 # PWG raster: PAPPL hands each page once; the copies are collated too.
 "$PWGMAKE" "$D/two.pwg" 400 240 203 2 || fail pwgmake
 id=$(ipp_job label "$D/two.pwg" image/pwg-raster "ATTR keyword media $M
