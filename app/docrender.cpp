@@ -216,13 +216,20 @@ bool DfRenderProcess::Start(int document, const char* format, std::string& error
         for (std::string& e : env) envp.push_back(&e[0]);
         envp.push_back(nullptr);
     }
+    rlimit files{};
+    const int maxFd = getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < 65536
+                          ? static_cast<int>(files.rlim_cur)
+                          : 65536;
     const pid_t parent = getpid();
     const pid_t pid = doc >= 0 && childOut >= 0 && childReq >= 0 ? fork() : -1;
     if (pid == 0) {
         // Only system calls from here to exec: other threads of the server
         // may have held locks at the fork.
         if (dup2(doc, 0) < 0 || dup2(childOut, 1) < 0 || dup2(childReq, 3) < 0) _exit(127);
-        close_range(4, ~0u, 0);
+        // The server's sockets and files stay with the server (a system call
+        // filter may refuse close_range).
+        if (close_range(4, ~0u, 0) != 0)
+            for (int fd = 4; fd < maxFd; fd++) close(fd);
         setrlimit(RLIMIT_CPU, &cpuLimit);
         setrlimit(RLIMIT_CORE, &noCore);
         if (!kSanitized) setrlimit(RLIMIT_AS, &asLimit);
