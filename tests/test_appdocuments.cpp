@@ -239,7 +239,7 @@ TEST(DocBudget, ServerOptionsAndTheRecordOfAJob) {
         bool ok;
         unsigned seconds, megabytes;
     } cases[] = {
-        {nullptr, nullptr, true, 60, 512}, {"5", "64", true, 5, 64},  {"0", nullptr, false, 0, 0},
+        {nullptr, nullptr, true, 60, 512}, {"5", "64", true, 5, 64},     {"0", nullptr, false, 0, 0},
         {"-1", nullptr, false, 0, 0},      {"6x", nullptr, false, 0, 0}, {nullptr, "16", false, 0, 0},
         {nullptr, "", false, 0, 0},
     };
