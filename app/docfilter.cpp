@@ -1,6 +1,10 @@
-// PNG, JPEG and PDF jobs: the document is checked and decoded before the
-// printer is touched, then each page (each copy, collated) is handed to the
-// raster callbacks line by line as a page of the medium's size in 8-bit grey.
+// PNG, JPEG and PDF jobs: the document is typed here, then rendered by a
+// child process within the document budget (docrender.h); its first page
+// comes before the printer is touched, then each page (each copy, collated)
+// is handed to the raster callbacks line by line as a page of the medium's
+// size in 8-bit grey. A rendering that runs out of its budget ends the job
+// with document-unprintable-error and is recorded, so a restart does not run
+// it again.
 // PAPPL 1.3.1's own PNG filter loops for ever on a truncated file (100% CPU,
 // no cancel, no SIGTERM); registering ours for each driver format means PAPPL
 // never reaches it.
@@ -9,15 +13,17 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <set>
 #include <string>
 
+#include "app/docbudget.h"
+#include "app/docrender.h"
 #include "app/job.h"
 #include "app/models.h"
-#include "app/pdfdoc.h"
 #include "app/picture.h"
 
 namespace {
@@ -26,6 +32,12 @@ void FormatError(pappl_job_t* job, const std::string& text) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", text.c_str());
     papplJobSetMessage(job, "%s", text.c_str());
     papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+}
+
+void BudgetError(pappl_job_t* job, const std::string& text) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", text.c_str());
+    papplJobSetMessage(job, "%s", text.c_str());
+    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, PAPPL_JREASON_NONE);
 }
 
 DfScaling Scaling(pappl_scaling_t s) {
@@ -112,19 +124,19 @@ bool DfAppFilterDocument(pappl_job_t* job, pappl_device_t* device, void*) {
     const char* filename = papplJobGetFilename(job);
     const char* declared = papplJobGetFormat(job);
     if (declared && !strcmp(declared, "application/vnd.cups-pdf")) declared = "application/pdf";
-    // Never through a link: the file is the job's own, in the spool.
     const int fd = filename ? open(filename, O_RDONLY | O_NOFOLLOW | O_CLOEXEC) : -1;
-    std::unique_ptr<FILE, int (*)(FILE*)> file(fd >= 0 ? fdopen(fd, "rb") : nullptr, fclose);
-    if (fd >= 0 && !file) close(fd);
-    if (!file) {
+    if (fd < 0) {
         papplJobSetMessage(job, "Unable to open the print file.");
         papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
         return false;
     }
+    std::unique_ptr<int, void (*)(int*)> closer(new int(fd), [](int* f) {
+        close(*f);
+        delete f;
+    });
     unsigned char head[16];
-    const size_t got = fread(head, 1, sizeof(head), file.get());
-    rewind(file.get());
-    const char* found = DfSniffFormat(head, got);
+    const ssize_t got = pread(fd, head, sizeof(head), 0);
+    const char* found = DfSniffFormat(head, got > 0 ? static_cast<size_t>(got) : 0);
     const bool octet = !declared || !strcmp(declared, "application/octet-stream");
     const char* format = octet ? found : declared;
     if (!format || (!octet && (!found || strcmp(found, declared)))) {
@@ -141,67 +153,90 @@ bool DfAppFilterDocument(pappl_job_t* job, pappl_device_t* device, void*) {
         return false;
     }
 
-    DfPdfDocument doc;
+    // What an earlier run of the job (before a restart) used of the budget.
+    const DfDocBudget& budget = DfDocBudgetCurrent();
+    DfBudgetRecord record;
+    if (!record.Open(filename))
+        papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Unable to record the document's budget use: %s.",
+                    strerror(errno));
+    if (record.Ended() != DfBudgetEnd::None || record.UsedMs() >= static_cast<long>(budget.seconds) * 1000) {
+        const DfBudgetEnd end = record.Ended() != DfBudgetEnd::None ? record.Ended() : DfBudgetEnd::Time;
+        std::string text = DfBudgetText(end, budget);
+        text.insert(text.size() - 1, " (before the server stopped; it is not tried again)");
+        BudgetError(job, text);
+        return false;
+    }
+    if (record.UsedMs() > 0)
+        papplLogJob(job, PAPPL_LOGLEVEL_INFO,
+                    "The document used %ld ms of its budget before the server stopped.", record.UsedMs());
+    DfRenderProcess render(budget, record.UsedMs(), [job] { return papplJobIsCanceled(job); });
+    render.OnProgress([&record](long used) { record.Note(used, DfBudgetEnd::None); });
     std::string error;
-    unsigned pages = 1;
-    if (pdf) {
-        if (!doc.Open(filename, error)) {
-            FormatError(job, error + ".");
+    if (!render.Start(fd, format, error)) {
+        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to start the document renderer: %s", error.c_str());
+        papplJobSetMessage(job, "Unable to start the document renderer: %s.", error.c_str());
+        papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
+        return false;
+    }
+    closer.reset();
+    // Ends the job for a rendering that did not go well; true for a cancel.
+    const auto ended = [&](DfRenderStatus status) {
+        if (status == DfRenderStatus::OverBudget) {
+            record.Note(render.UsedMs(), render.End());
+            BudgetError(job, DfBudgetText(render.End(), budget, render.Error()));
             return false;
         }
-        pages = static_cast<unsigned>(doc.Pages());
-    }
+        if (status == DfRenderStatus::Failed) FormatError(job, render.Error());
+        return status == DfRenderStatus::Stopped;
+    };
+
+    unsigned pages = 1;
+    DfRenderStatus status = render.Pages(pages);
+    if (status != DfRenderStatus::Ok) return ended(status);
     Options options(papplJobCreatePrintOptions(job, pages, false));
     if (!options.p) return false;
     pappl_pr_options_t* o = options.p;
-    const int xdpi = o->printer_resolution[0], ydpi = o->printer_resolution[1];
-    const unsigned width = DfAppLengthToDots(o->media.size_width, xdpi);
-    const unsigned height = DfAppLengthToDots(o->media.size_length, ydpi);
-    if (!width || !height) {
+    DfRenderRequest request;
+    request.xdpi = o->printer_resolution[0];
+    request.ydpi = o->printer_resolution[1];
+    request.width = DfAppLengthToDots(o->media.size_width, request.xdpi);
+    request.height = DfAppLengthToDots(o->media.size_length, request.ydpi);
+    if (!request.width || !request.height) {
         FormatError(job, "The job's medium has no size.");
         return false;
     }
-    const DfScaling scaling = Scaling(o->print_scaling);
+    request.scaling = Scaling(o->print_scaling);
+    // The pages are sent once per copy here, so the raster callbacks make none.
+    request.copies = o->copies > 1 ? static_cast<unsigned>(o->copies) : 1;
+    o->copies = 1;
+    request.last = pages;
+    if (o->first_page >= 1 && o->first_page <= pages) request.first = o->first_page;
+    if (o->last_page >= request.first && o->last_page < request.last) request.last = o->last_page;
+    const unsigned total = (request.last - request.first + 1) * request.copies;
+    papplJobSetImpressions(job, static_cast<int>(total));
+    papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Rendering pages %u to %u of %u, %u copies, on %ux%u dots.",
+                request.first, request.last, pages, request.copies, request.width, request.height);
+    if (!render.Request(request)) return ended(render.Finish());
 
-    // A picture is decoded and placed once; every copy prints the same page.
-    DfGreyImage picture;
-    if (!pdf) {
-        DfGreyImage decoded;
-        const bool ok = !strcmp(format, "image/png")
-                            ? DfDecodePng(file.get(), width, height, decoded, error)
-                            : DfDecodeJpeg(file.get(), width, height, decoded, error);
-        if (ok && DfTurnsToMedium(decoded.width, decoded.height, width, height)) DfTurnPicture(decoded);
-        if (!ok || !DfFitPicture(decoded, width, height, scaling, picture)) {
-            FormatError(job, (error.empty() ? std::string("The picture has no pixels") : error) + ".");
-            return false;
+    // The first page is rendered before the printer is touched: a document
+    // that cannot be rendered sends it nothing.
+    DfGreyImage page;
+    status = render.NextPage(page);
+    if (status != DfRenderStatus::Ok) return ended(status);
+    if (!DfAppStartJob(job, o, device)) return false;
+    for (unsigned number = 1;; number++) {
+        if (!SendPage(job, o, device, number, page)) return false;
+        status = number < total ? render.NextPage(page) : render.Finish();
+        if (status != DfRenderStatus::Ok || number == total) break;
+        if (papplJobIsCanceled(job)) {
+            status = DfRenderStatus::Stopped;
+            break;
         }
     }
-    file.reset();
-
-    // The pages are sent once per copy here, so the raster callbacks make none.
-    const unsigned copies = o->copies > 1 ? static_cast<unsigned>(o->copies) : 1;
-    o->copies = 1;
-    unsigned first = 1, last = pages;
-    if (o->first_page >= 1 && o->first_page <= pages) first = o->first_page;
-    if (o->last_page >= first && o->last_page < last) last = o->last_page;
-    papplJobSetImpressions(job, static_cast<int>((last - first + 1) * copies));
-    if (!DfAppStartJob(job, o, device)) return false;
-    unsigned number = 0;
-    DfGreyImage page;
-    for (unsigned c = 0; c < copies; c++) {
-        for (unsigned p = first; p <= last; p++) {
-            if (papplJobIsCanceled(job)) {
-                DfAppEndJob(job, o, device);
-                return true;
-            }
-            if (pdf &&
-                !doc.RenderPage(static_cast<int>(p - 1), width, height, xdpi, ydpi, scaling, page, error)) {
-                FormatError(job, error + ".");
-                DfAppEndJob(job, o, device);
-                return false;
-            }
-            if (!SendPage(job, o, device, ++number, pdf ? page : picture)) return false;
-        }
+    if (status != DfRenderStatus::Ok) {
+        const bool ok = ended(status);
+        DfAppEndJob(job, o, device);
+        return ok;
     }
     return DfAppEndJob(job, o, device);
 }

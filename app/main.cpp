@@ -17,7 +17,9 @@
 #include "app/cliargs.h"
 #include "app/devicelist.h"
 #include "app/devicewrite.h"
+#include "app/docbudget.h"
 #include "app/docfilter.h"
+#include "app/docrender.h"
 #include "app/driver.h"
 #include "app/hardening.h"
 #include "app/housekeeping.h"
@@ -71,7 +73,9 @@ void Usage(void*) {
         "  log-level (fatal, error, warn, info, debug), spool-directory, state-file,\n"
         "  auth-service (PAM service for remote configuration, default dotforge-app; none),\n"
         "  admin-group (default lpadmin), device-timeout (seconds a printer may take no data\n"
-        "  before its job ends, default 60).\n"
+        "  before its job ends, default 60), document-time-limit (seconds of\n"
+        "  rendering a PDF, PNG or JPEG may take, default 60), document-memory-limit (MB,\n"
+        "  default 512).\n"
         "Drivers: tspl-203, tspl-300, escpos-58, escpos-80, cpcl-203, paperang-57, peripage-57\n"
         "  (dotforge-app drivers).");
 }
@@ -91,6 +95,11 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     const char* deviceTimeout = cupsGetOption("device-timeout", num_options, options);
     if (deviceTimeout && !DfAppSetDeviceTimeout(deviceTimeout)) {
         fprintf(stderr, "dotforge-app: Bad 'device-timeout' value (1 to 3600 seconds).\n");
+        return nullptr;
+    }
+    std::string budgetError;
+    if (!DfDocBudgetFromOptions(num_options, options, budgetError)) {
+        fprintf(stderr, "dotforge-app: %s\n", budgetError.c_str());
         return nullptr;
     }
     static std::string stateFile;
@@ -149,6 +158,7 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     DfAppWebSetup(system, spool);
     DfAppStateLoad(system, stateFile);
     DfAppStateCleanSpool(system, spool);
+    DfDocBudgetCleanSpool(system, spool);
     // After the state: it carries an admin group of its own.
     DfAppAuthInstall(system, auth);
     DfAppInstallGuards(system, spool);
@@ -158,6 +168,7 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    if (argc >= 2 && !strcmp(argv[1], kDfRenderCommand)) return DfRenderChildMain(argc, argv);
     DfSetLogSink(QuietLog);
     // PAPPL adds its built-in schemes (socket, usb, dnssd, ...) only to an
     // empty table: have it do so before ours goes in.

@@ -7,6 +7,9 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -14,6 +17,7 @@
 
 #include "app/cliargs.h"
 #include "app/copysink.h"
+#include "app/docbudget.h"
 #include "app/mediafit.h"
 #include "app/pdfdoc.h"
 #include "app/picture.h"
@@ -227,6 +231,56 @@ TEST(Picture, SniffsByContent) {
         const char* got = DfSniffFormat(c.head.data(), c.head.size());
         EXPECT_STREQ(got, c.type);
     }
+}
+
+TEST(DocBudget, ServerOptionsAndTheRecordOfAJob) {
+    struct Case {
+        const char *time, *memory;
+        bool ok;
+        unsigned seconds, megabytes;
+    } cases[] = {
+        {nullptr, nullptr, true, 60, 512}, {"5", "64", true, 5, 64},     {"0", nullptr, false, 0, 0},
+        {"-1", nullptr, false, 0, 0},      {"6x", nullptr, false, 0, 0}, {nullptr, "16", false, 0, 0},
+        {nullptr, "", false, 0, 0},
+    };
+    for (const Case& c : cases) {
+        cups_option_t* options = nullptr;
+        int n = 0;
+        if (c.time) n = cupsAddOption("document-time-limit", c.time, n, &options);
+        if (c.memory) n = cupsAddOption("document-memory-limit", c.memory, n, &options);
+        std::string error;
+        EXPECT_EQ(DfDocBudgetFromOptions(n, options, error), c.ok) << (c.time ? c.time : "-") << " " << error;
+        if (c.ok) {
+            EXPECT_EQ(DfDocBudgetCurrent().seconds, c.seconds);
+            EXPECT_EQ(DfDocBudgetCurrent().megabytes, c.megabytes);
+        }
+        cupsFreeOptions(n, options);
+    }
+    // The time used survives a server that dies; an end over budget
+    // survives the job; a job done with leaves no record.
+    const std::string file = testing::TempDir() + "budget-job.pdf";
+    for (DfBudgetEnd end : {DfBudgetEnd::None, DfBudgetEnd::Time, DfBudgetEnd::Memory}) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            DfBudgetRecord dying;
+            if (dying.Open(file)) dying.Note(1234, DfBudgetEnd::None);
+            _exit(0);
+        }
+        ASSERT_EQ(waitpid(pid, nullptr, 0), pid);
+        {
+            DfBudgetRecord record;
+            ASSERT_TRUE(record.Open(file));
+            EXPECT_EQ(record.UsedMs(), 1234);
+            EXPECT_EQ(record.Ended(), DfBudgetEnd::None);
+            record.Note(2500, end);
+        }
+        DfBudgetRecord after;
+        ASSERT_TRUE(after.Open(file));
+        EXPECT_EQ(after.Ended(), end);
+        EXPECT_EQ(after.UsedMs(), end == DfBudgetEnd::None ? 0 : 2500);
+        after.Note(0, DfBudgetEnd::None);  // removed with the object
+    }
+    remove((file + ".budget").c_str());
 }
 
 TEST(Picture, PlacementFollowsPrintScaling) {

@@ -8,7 +8,12 @@
 #     byte as cupsfilter's chain prints it, a landscape one turned as there;
 #   - copies are collated: -n 2 on a 2-page PDF prints 1,2,1,2;
 #   - a picture is fitted, whole and centred, by default;
-#   - a raster page larger than the label is refused with a reason.
+#   - a raster page larger than the label is refused with a reason;
+#   - hostile PDFs (hostilepdf.py: a tiny tiling step, nested forms, a `q`
+#     bomb) end within a short document budget with document-unprintable-
+#     error, their renderer under the memory ceiling; a cancel ends such a
+#     job at once; after a kill -9 and a restart the job is not given a new
+#     budget, and no renderer outlives the server.
 #
 # Usage: app_documents.sh APP FILTER PPD_DIR PWGMAKE
 set -u
@@ -48,6 +53,8 @@ n = struct.unpack(">H", jpg[4:6])[0]
 open(d + "/bare.jpg", "wb").write(jpg[:2] + jpg[4 + n:])
 EOT
 
+# The document budget the hostile documents get (the default is 60 s and 512 MB).
+LIMIT_S=4 LIMIT_MB=128
 FAILED=0
 bad() { echo "FAIL $*"; FAILED=$((FAILED + 1)); }
 CONN=0
@@ -125,6 +132,12 @@ if printed "2 collated copies of a 2-page PDF" "$D/two.pdf" -o media=$M -n 2; th
     [ "$order" = "A B A B" ] && echo "ok   -n 2 on two pages, collated: $order" || bad "copies: pages $order, not A B A B"
 fi
 
+# A one-page PDF is rendered once for all its copies: each is the whole page.
+if printed "3 copies of a 1-page PDF" "$D/label.pdf" -o media=$M -n 3; then
+    dfstream tspl "$OUT" --pages 3 --size 50x30 --size-tol 0.6 --ink 0,0,0.5,0.25 > "$W/c.txt" 2>&1 &&
+        echo "ok   -n 3 on one page: $(head -n 1 "$W/c.txt")" || { bad "copies of one page:"; cat "$W/c.txt"; }
+fi
+
 # PWG raster: PAPPL hands each page once; the copies are collated too.
 "$PWGMAKE" "$D/two.pwg" 400 240 203 2 || fail pwgmake
 id=$(ipp_job label "$D/two.pwg" image/pwg-raster "ATTR keyword media $M
@@ -183,6 +196,112 @@ if command -v cupsfilter >/dev/null && [ "$(id -u)" = 0 ] && [ -s "$W/app-pdf.bi
         *) bad "wide.pdf against cupsfilter: $d" ;;
     esac
 fi
+
+say "Hostile documents within a budget of $LIMIT_S s and $LIMIT_MB MB"
+app_stop
+app_start -o document-time-limit=$LIMIT_S -o document-memory-limit=$LIMIT_MB
+for kind in tiling forms q; do
+    python3 "${BASH_SOURCE[0]%/*}/hostilepdf.py" $kind "$D/$kind.pdf" || fail "hostilepdf.py $kind"
+done
+
+# renderers: the server's document renderers, wherever their parent is now
+# (they read a print file of this test's spool on their standard input).
+renderers() {
+    find /proc/[0-9]*/fd/0 -maxdepth 0 -lname "$W/appspool/*" 2>/dev/null | cut -d/ -f3
+}
+# watch_job ID: waits for the job to end (20 s at most) while noting the
+# renderers' peak resident memory (KB) in PEAK and the seconds taken in TOOK.
+watch_job() {
+    local start=$(date +%s%N) i p r s
+    PEAK=0
+    for i in $(seq 400); do
+        for p in $(renderers); do
+            r=$(awk '/^VmHWM/ {print $2}' "/proc/$p/status" 2>/dev/null)
+            [ "${r:-0}" -gt "$PEAK" ] && PEAK=$r
+        done
+        [ $((i % 4)) = 0 ] || { sleep 0.05; continue; }
+        s=$(job_info label "$1")
+        case "$s" in completed* | aborted* | canceled*) break ;; esac
+    done
+    TOOK=$((($(date +%s%N) - start) / 1000000000))
+}
+
+# KIND MESSAGE: each ends aborted for its budget, in time, under the ceiling,
+# and sends the printer nothing.
+while read -r kind message; do
+    id=$(ipp_job label "$D/$kind.pdf" application/pdf)
+    watch_job "$id"
+    info=$(get_job "ipp://$SRV/ipp/print/label" "$id" job-state,job-state-reasons,job-state-message)
+    CONN=$((CONN + 1))
+    wait_conn "$W/net" $CONN
+    case "$info" in
+        aborted,document-unprintable-error,*"$message"*)
+            echo "ok   $kind.pdf: $info after $TOOK s, renderer peak $((PEAK / 1024)) MB" ;;
+        *) bad "$kind.pdf: job $id is '$info' after $TOOK s" ;;
+    esac
+    [ "$TOOK" -le $((LIMIT_S + 4)) ] || bad "$kind.pdf: took $TOOK s"
+    [ "$PEAK" -le $(((LIMIT_MB + 64) * 1024)) ] || bad "$kind.pdf: the renderer peaked at $((PEAK / 1024)) MB"
+    [ -s "$W/net/conn-$CONN.bin" ] && bad "$kind.pdf: bytes reached the printer"
+done <<EOT
+tiling takes longer than the $LIMIT_S s
+forms takes longer than the $LIMIT_S s
+q needs more than the $LIMIT_MB MB
+EOT
+[ -z "$(renderers)" ] || bad "renderers left running: $(renderers)"
+
+# A cancel ends the job within a second, its renderer with it.
+id=$(ipp_job label "$D/tiling.pdf" application/pdf)
+for i in $(seq 100); do [ "$(job_info label "$id")" = processing,job-printing ] && break; sleep 0.05; done
+[ "$(job_info label "$id")" = processing,job-printing ] || bad "cancel: job $id never started: $(job_info label "$id")"
+sleep 0.5
+"$APP" cancel -d label -j "$id" > /dev/null 2>&1 || bad "cancel refused"
+start=$(date +%s%N)
+for i in $(seq 100); do [ "$(job_info label "$id")" = canceled,job-canceled-by-user ] && break; sleep 0.02; done
+took=$((($(date +%s%N) - start) / 1000000))
+CONN=$((CONN + 1))
+wait_conn "$W/net" $CONN
+s=$(job_info label "$id")
+[ "${s%%,*}" = canceled ] && [ "$took" -lt 1000 ] && [ -z "$(renderers)" ] &&
+    echo "ok   cancel during rendering: $s $took ms after the cancel" ||
+    bad "cancel during rendering: '$s' $took ms after the cancel, renderers '$(renderers)'"
+
+# kill -9 three quarters through the budget: the renderer dies with the
+# server, and after the restart the job has only the rest of its budget.
+id=$(ipp_job label "$D/forms.pdf" application/pdf)
+for i in $(seq 40); do [ -n "$(renderers)" ] && break; sleep 0.05; done
+sleep $((LIMIT_S * 3 / 4))
+mkdir "$W/printing"
+cp "$W/state" "$W/appspool"/p*j*"$id"-* "$W/printing"
+rm -f "$W/printing"/*.budget
+app_kill
+sleep 0.2
+[ -z "$(renderers)" ] && echo "ok   no renderer outlives the server" || bad "renderers outlive the server: $(renderers)"
+app_start -o document-time-limit=$LIMIT_S -o document-memory-limit=$LIMIT_MB
+watch_job "$id"
+info=$(get_job "ipp://$SRV/ipp/print/label" "$id" job-state,job-state-reasons,job-state-message)
+used=$(sed -n 's/.*used \([0-9]*\) ms of its budget before the server stopped.*/\1/p' "$W/app.log" | tail -n 1)
+case "$info" in
+    aborted,document-unprintable-error,*"longer than the $LIMIT_S s"*)
+        echo "ok   after kill -9 and a restart: $info after $TOOK s, ${used:-no} ms used before" ;;
+    *) bad "after kill -9 and a restart: job $id is '$info' after $TOOK s" ;;
+esac
+[ "${used:-0}" -ge $((LIMIT_S * 1000 / 2)) ] && [ "$TOOK" -lt "$LIMIT_S" ] ||
+    bad "after a restart the job took $TOOK s, having used ${used:-no} ms before: its budget started again"
+
+# The server stops after the job ran out of its budget but before the state
+# says so and before its print file is gone (the state and spool of a moment
+# before): it is not rendered again.
+app_kill
+mv "$W/printing/state" "$W/state"
+cp "$W/printing"/* "$W/appspool"
+app_start -o document-time-limit=$LIMIT_S -o document-memory-limit=$LIMIT_MB
+watch_job "$id"
+info=$(get_job "ipp://$SRV/ipp/print/label" "$id" job-state,job-state-reasons,job-state-message)
+case "$info" in
+    aborted,document-unprintable-error,*"it is not tried again"*) echo "ok   a job over its budget is not tried again: $info" ;;
+    *) bad "a job over its budget after a restart: '$info' after $TOOK s" ;;
+esac
+[ "$PEAK" = 0 ] || bad "a job over its budget was rendered again"
 
 app_stop
 app_clean || FAILED=$((FAILED + 1))
