@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/job.h"
+#include "app/loadedmedium.h"
 #include "app/models.h"
 #include "app/pdfdoc.h"
 #include "app/picture.h"
@@ -141,6 +142,7 @@ bool DfAppFilterDocument(pappl_job_t* job, pappl_device_t* device, void*) {
     Options options(papplJobCreatePrintOptions(job, pages, false));
     if (!options.p) return false;
     pappl_pr_options_t* o = options.p;
+    DfAppFitDocumentMedia(job, o);
     const int xdpi = o->printer_resolution[0], ydpi = o->printer_resolution[1];
     const unsigned width = DfAppLengthToDots(o->media.size_width, xdpi);
     const unsigned height = DfAppLengthToDots(o->media.size_length, ydpi);

@@ -12,6 +12,7 @@
 #include "app/devicelist.h"
 #include "app/ippsettings.h"
 #include "app/job.h"
+#include "app/loadedmedium.h"
 #include "app/models.h"
 #include "app/status.h"
 #include "app/vendor.h"
@@ -205,6 +206,7 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
 
     if (!*attrs) *attrs = ippNew();
     AddVendor(m, d, *attrs);
+    DfAppAddMismatchAttr(d, *attrs);
     AddConformance(*attrs);
     return true;
 }
