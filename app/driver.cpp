@@ -153,6 +153,10 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
         if (d->num_media >= PAPPL_MAX_MEDIA) break;
         d->media[d->num_media++] = name.c_str();
     }
+    for (const std::string& name : DfAppClientSizes(m)) {
+        if (d->num_media >= PAPPL_MAX_MEDIA) break;
+        d->media[d->num_media++] = name.c_str();
+    }
     d->num_source = 1;
     d->source[0] = "main-roll";
 

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "app/job.h"
@@ -61,7 +63,7 @@ bool DfAppLoadedMedium(pappl_printer_t* printer, pappl_media_col_t& ready, bool&
     pappl_pr_driver_data_t data;
     if (!papplPrinterGetDriverData(printer, &data) || !data.extension) return false;
     ready = data.media_ready[0];
-    roll = !static_cast<const DfAppModel*>(data.extension)->labels;
+    roll = !static_cast<const DfAppModel*>(data.extension)->labels || !strncmp(ready.size_name, "om_roll", 7);
     return ready.size_width > 0 && (roll || ready.size_length > 0);
 }
 
@@ -134,4 +136,44 @@ void DfAppGreyHeader(cups_page_header2_t& h, unsigned width, unsigned height) {
     h.ImagingBoundingBox[0] = h.ImagingBoundingBox[1] = 0;
     h.ImagingBoundingBox[2] = h.PageSize[0];
     h.ImagingBoundingBox[3] = h.PageSize[1];
+}
+
+const std::vector<std::string>& DfAppClientSizes(const DfAppModel& model) {
+    // Android's table with Mopria's additions, then Windows' small sizes.
+    static const char* const kClientSizes[] = {
+        "na_letter_8.5x11in",    "na_legal_8.5x14in",     "na_ledger_11x17in",  "na_5x7_5x7in",
+        "iso_a3_297x420mm",      "iso_a4_210x297mm",      "iso_a5_148x210mm",   "iso_b4_250x353mm",
+        "iso_b5_176x250mm",      "na_govt-letter_8x10in", "na_index-4x6_4x6in", "jpn_hagaki_100x148mm",
+        "om_dsc-photo_89x119mm", "om_card_54x86mm",       "oe_photo-l_3.5x5in", "iso_a8_52x74mm",
+        "oe_square-photo_4x4in", "iso_a6_105x148mm",      "na_index-3x5_3x5in", "iso_dl_110x220mm"};
+    static std::mutex mutex;
+    static std::map<const DfAppModel*, std::vector<std::string>> made;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = made.find(&model);
+    if (it != made.end()) return it->second;
+    std::vector<std::string>& out = made[&model];
+    std::vector<pwg_media_t> own;
+    for (const std::string& name : model.media)
+        if (name.compare(0, 7, "custom_"))
+            if (pwg_media_t* pwg = pwgMediaForPWG(name.c_str())) own.push_back(*pwg);
+    bool rolls = !model.labels;  // pocket printers list only rolls too
+    for (const std::string& name : model.media) rolls |= !name.compare(0, 7, "om_roll");
+    for (const std::string& name : model.media) rolls &= name.compare(0, 7, "om_label") != 0;
+    for (const char* name : kClientSizes) {
+        pwg_media_t* c = pwgMediaForPWG(name);
+        if (!c) continue;
+        const double cShort = c->width < c->length ? c->width : c->length;
+        const double cLong = c->width < c->length ? c->length : c->width;
+        if (cLong > 16000) continue;  // office paper, not a phone's photo or card size
+        bool listed = false, close = rolls;
+        for (const pwg_media_t& o : own) {
+            listed |= Near(o.width, c->width) && Near(o.length, c->length);
+            const double oShort = o.width < o.length ? o.width : o.length;
+            const double oLong = o.width < o.length ? o.length : o.width;
+            const double shape = (cLong / cShort) / (oLong / oShort);
+            close |= shape > 1 / 1.08 && shape < 1.08;
+        }
+        if (close && !listed) out.push_back(name);
+    }
+    return out;
 }

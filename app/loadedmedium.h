@@ -10,6 +10,11 @@
 
 #include <pappl/pappl.h>
 
+#include <string>
+#include <vector>
+
+#include "app/models.h"
+
 enum class DfMismatch { Fit, Hold, AsSent };
 
 constexpr const char* kDfMismatchAttr = "dotforge-media-mismatch";
@@ -21,8 +26,8 @@ bool DfAppMismatchOption(const char* name, const char* value);
 // The job's choice, else the printer's default, else fit.
 DfMismatch DfAppJobMismatch(pappl_job_t* job, const pappl_pr_options_t& options);
 
-// The printer's loaded medium; roll: a receipt printer's continuous paper,
-// where only the width counts. False when the printer has none.
+// The printer's loaded medium; roll: a receipt printer's paper or a roll
+// medium (om_roll-...), where only the width counts. False when the printer has none.
 bool DfAppLoadedMedium(pappl_printer_t* printer, pappl_media_col_t& ready, bool& roll);
 // Whether the medium a job asks for is the loaded one (within a millimetre).
 bool DfAppIsLoadedMedium(const pappl_media_col_t& media, const pappl_media_col_t& ready, bool roll);
@@ -47,3 +52,9 @@ bool DfAppFitsPage(const DfAppFitState& state, const cups_page_header2_t& header
 // The header of an 8-bit grey page of width x height dots at the header's
 // resolution.
 void DfAppGreyHeader(cups_page_header2_t& header, unsigned width, unsigned height);
+
+// Sizes Android's print service, Mopria and Windows' class driver know that
+// are close to one of the model's media: photo and card sizes (no longer
+// than 160 mm), on labels only those of nearly a label's shape (within 8%). Listed beside the real media,
+// they let a phone user pick a size of the label's shape; a job for one is fitted onto the loaded label.
+const std::vector<std::string>& DfAppClientSizes(const DfAppModel& model);

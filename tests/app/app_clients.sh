@@ -172,7 +172,7 @@ done
 wait_conn "$W/net" $((CONN + 1)) || bad "hold: nothing reached the printer"
 sleep 0.5
 n=$(conns "$W/net")
-pages=$(for c in $(seq $((CONN + 1)) "$n"); do "$PREVIEW" "$W/net/conn-$c.bin" 2>&1; done | grep -c 'SIZE 101.60 mm,152.40 mm')
+pages=$(for c in $(seq $((CONN + 1)) "$n"); do "$PREVIEW" -o "$W/hold-$c" "$W/net/conn-$c.bin" 2>&1; done | grep -c 'SIZE 101.60 mm,152.40 mm')
 [ "$pages" = 2 ] && echo "ok   both printed at their size once 4x6 was loaded" || bad "hold: $pages pages of 4x6 printed, not 2"
 CONN=$n
 sleep 1.5
