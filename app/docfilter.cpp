@@ -23,6 +23,7 @@
 #include "app/docbudget.h"
 #include "app/docrender.h"
 #include "app/job.h"
+#include "app/loadedmedium.h"
 #include "app/models.h"
 #include "app/picture.h"
 
@@ -196,6 +197,7 @@ bool DfAppFilterDocument(pappl_job_t* job, pappl_device_t* device, void*) {
     Options options(papplJobCreatePrintOptions(job, pages, false));
     if (!options.p) return false;
     pappl_pr_options_t* o = options.p;
+    DfAppFitDocumentMedia(job, o);
     DfRenderRequest request;
     request.xdpi = o->printer_resolution[0];
     request.ydpi = o->printer_resolution[1];

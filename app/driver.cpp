@@ -12,6 +12,7 @@
 #include "app/devicelist.h"
 #include "app/ippsettings.h"
 #include "app/job.h"
+#include "app/loadedmedium.h"
 #include "app/models.h"
 #include "app/status.h"
 #include "app/vendor.h"
@@ -152,6 +153,10 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
         if (d->num_media >= PAPPL_MAX_MEDIA) break;
         d->media[d->num_media++] = name.c_str();
     }
+    for (const std::string& name : DfAppClientSizes(m)) {
+        if (d->num_media >= PAPPL_MAX_MEDIA) break;
+        d->media[d->num_media++] = name.c_str();
+    }
     d->num_source = 1;
     d->source[0] = "main-roll";
 
@@ -208,6 +213,7 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
 
     if (!*attrs) *attrs = ippNew();
     AddVendor(m, d, *attrs);
+    DfAppAddMismatchAttr(d, *attrs);
     AddConformance(*attrs);
     return true;
 }

@@ -25,6 +25,7 @@
 #include "app/auth.h"
 #include "app/devicelist.h"
 #include "app/jobaccess.h"
+#include "app/mediahold.h"
 #include "app/statefile.h"
 #include "app/status.h"
 
@@ -36,6 +37,7 @@ void _papplJobReleaseNoLock(pappl_job_t* job, const char* username);
 void _papplClientFlushDocumentData(pappl_client_t* client);
 void _papplPrinterProcessIPP(pappl_client_t* client);
 void _papplSystemProcessIPP(pappl_client_t* client);
+void _papplJobProcessIPP(pappl_client_t* client);
 void _papplPrinterWebHome(pappl_client_t* client, pappl_printer_t* printer);
 void* _papplClientRun(pappl_client_t* client);
 void _papplClientDelete(pappl_client_t* client);
@@ -185,8 +187,10 @@ void ProcessIPP(pappl_client_t* client, void (*real)(pappl_client_t*)) {
     if (NeedsAdmin(op) && !Authorized(client)) return;
     if (op == IPP_OP_CREATE_PRINTER && DeviceUriRefused(client)) return;
     tConfigChanged = false;
+    DfAppMediaHoldRequest(client);
     real(client);
     DfAppNoteJobCreator(client);
+    DfAppMediaHoldResponse(client);
     SaveChanges(client);
     if (op == IPP_OP_GET_PRINTER_ATTRIBUTES || op == IPP_OP_GET_PRINTERS)
         DfAppSuffixStateReasons(papplClientGetResponse(client));
@@ -397,6 +401,13 @@ void _papplJobReleaseNoLock(pappl_job_t* job, const char* username) {
 void _papplPrinterProcessIPP(pappl_client_t* client) {
     static const auto real = Real<void (*)(pappl_client_t*)>("_papplPrinterProcessIPP");
     ProcessIPP(client, real);
+}
+
+// Job operations (Get-Job-Attributes, Release-Job, ...) come here.
+void _papplJobProcessIPP(pappl_client_t* client) {
+    static const auto real = Real<void (*)(pappl_client_t*)>("_papplJobProcessIPP");
+    real(client);
+    DfAppMediaHoldResponse(client);
 }
 
 void _papplSystemProcessIPP(pappl_client_t* client) {

@@ -17,6 +17,9 @@
 #include "app/copysink.h"
 #include "app/devicewrite.h"
 #include "app/ippsettings.h"
+#include "app/labelfit.h"
+#include "app/loadedmedium.h"
+#include "app/mediahold.h"
 #include "app/mediafit.h"
 #include "app/models.h"
 #include "app/resolution.h"
@@ -101,6 +104,11 @@ struct DfAppJob {
     cups_page_header2_t header;
     unsigned rasterLines = 0;  // lines PAPPL will deliver for the page
     bool pageOpen = false;
+    DfAppFitState fit;        // the loaded medium rules for its pages
+    bool fitting = false;     // the page is fitted onto the loaded medium at its end
+    DfGreyImage fitSource;    // ... and arrives here
+    pappl_media_col_t media;  // the job's medium (the loaded one when fitted)
+    unsigned fitLines = 0;
 };
 
 DfAppJob* JobData(pappl_job_t* job) {
@@ -152,13 +160,50 @@ std::string UnsupportedOption(const DfAppModel& model, const pappl_pr_driver_dat
     const size_t n = DfVendorAttrs(model.modelNumber, attrs, 32);
     for (int i = 0; i < options.num_vendor; i++) {
         const cups_option_t& o = options.vendor[i];
-        bool known = false;
+        bool known = DfAppMismatchOption(o.name, o.value);
         std::string choice;
         for (size_t k = 0; k < n && !known; k++)
             known = !strcmp(attrs[k]->name, o.name) && DfVendorAccept(*attrs[k], o.value, choice);
         if (!known) return std::string(o.name) + " " + o.value;
     }
     return std::string();
+}
+
+// The fitted page's end: the whole page, fitted, goes into the intake as if
+// it had arrived so.
+bool FitPage(pappl_job_t* job, DfAppJob* j, int number) {
+    j->fitting = false;
+    DfGreyImage source(std::move(j->fitSource));
+    j->fitSource = DfGreyImage();
+    if (j->fitLines < j->rasterLines) {
+        return Abort(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
+                     "Page " + std::to_string(number) + " ended early: " + std::to_string(j->fitLines) +
+                         " of " + std::to_string(j->rasterLines) + " lines arrived; it was not printed.");
+    }
+    const pappl_media_col_t& media = j->media;
+    const int xdpi = DfHeaderInt(j->header.HWResolution[0]), ydpi = DfHeaderInt(j->header.HWResolution[1]);
+    const DfLabelFit plan =
+        DfPlanLabelFit(source.width, source.height, DfAppLengthToDots(media.size_width, xdpi),
+                       DfAppLengthToDots(media.size_length, ydpi), j->fit.roll, DfFewGreyLevels(source));
+    DfGreyImage fitted;
+    if (!DfApplyLabelFit(source, plan, fitted))
+        return Abort(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR,
+                     "Page " + std::to_string(number) + " cannot be fitted onto the loaded medium.");
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Page %d (%ux%u dots) fitted onto the loaded %s: %ux%u dots%s.",
+                number, plan.turn ? source.height : source.width, plan.turn ? source.width : source.height,
+                media.size_name, plan.place.width, plan.place.height, plan.turn ? ", turned a quarter" : "");
+    source = DfGreyImage();
+    DfAppGreyHeader(j->header, fitted.width, fitted.height);
+    j->rasterLines = fitted.height;
+    j->intake.reset(new DfPageIntake());
+    if (!j->intake->Begin(j->header, &j->render->m_image)) {
+        j->intake.reset();
+        return Abort(job, PAPPL_JREASON_ABORTED_BY_SYSTEM,
+                     "There is no memory for page " + std::to_string(number) + ".");
+    }
+    for (unsigned y = 0; y < fitted.height; y++)
+        j->intake->AddLine(&fitted.pixels[static_cast<size_t>(y) * fitted.width]);
+    return true;
 }
 
 }  // namespace
@@ -179,7 +224,11 @@ bool DfAppStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
     }
     if (!DfAppWaitForPrinter(job, device)) return false;
 
+    if (!DfAppWaitForMedium(job, *options)) return false;
+    const DfAppFitState fit = DfAppFitRasterJob(job, options);
     DfAppJob* j = new DfAppJob(model, *options, data.tear_offset_configured, job, device);
+    j->fit = fit;
+    j->media = options->media;
     j->settings.SetLabelMode(data.mode_configured);
     CBaseRender* render = DfCreateRender(model.modelNumber);
     if (!render) {
@@ -230,6 +279,20 @@ bool DfAppStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
         return Abort(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
                      "Page " + std::to_string(page) + " is not 8-bit grey.");
     }
+    // (lines shorter than the page's width are refused below, as today)
+    if (j->header.cupsBytesPerLine >= j->header.cupsWidth &&
+        DfAppFitsPage(j->fit, options->header, j->media)) {
+        // Kept whole, then fitted onto the loaded medium at the page's end.
+        if (static_cast<unsigned long long>(j->header.cupsWidth) * j->rasterLines > kDfPictureMaxPixels)
+            return Abort(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR,
+                         "Page " + std::to_string(page) + " is too large to be fitted onto the label.");
+        j->fitSource.width = j->header.cupsWidth;
+        j->fitSource.height = j->rasterLines;
+        j->fitSource.pixels.assign(static_cast<size_t>(j->fitSource.width) * j->fitSource.height, 255);
+        j->fitLines = 0;
+        j->fitting = j->pageOpen = true;
+        return true;
+    }
     const std::string tooLarge = DfPageTooLarge(
         j->header.cupsWidth, options->header.cupsHeight, DfHeaderInt(j->header.HWResolution[0]),
         DfHeaderInt(j->header.HWResolution[1]), options->media.size_width, options->media.size_length,
@@ -258,6 +321,12 @@ bool DfAppWriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsi
                     const unsigned char* line) {
     DfAppJob* j = JobData(job);
     if (!j || !j->pageOpen) return false;
+    if (j->fitting) {
+        if (y != j->fitLines || y >= j->rasterLines) return true;
+        memcpy(&j->fitSource.pixels[static_cast<size_t>(y) * j->fitSource.width], line, j->fitSource.width);
+        j->fitLines++;
+        return true;
+    }
     if (y != j->intake->Lines() || y >= j->rasterLines) return true;  // out of order or beyond the page
     j->intake->AddLine(line);
     return true;
@@ -268,6 +337,7 @@ bool DfAppEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsign
     if (!j || !j->pageOpen) return false;
     j->pageOpen = false;
     const int number = static_cast<int>(page);  // PAPPL counts pages from 1
+    if (j->fitting && !FitPage(job, j, number)) return false;
     std::unique_ptr<DfPageIntake> intake(std::move(j->intake));
     if (intake->Lines() < j->rasterLines) {
         return Abort(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,

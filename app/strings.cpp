@@ -37,6 +37,10 @@ std::string Make() {
     Words(out, seen, DfImageOptions());
     for (const DfFamily* f : DfFamilies()) Words(out, seen, f->options);
     for (const DfMedium& m : DfMedia()) Line(out, seen, std::string("media.") + m.pwg, m.web);
+    Line(out, seen, "dotforge-media-mismatch", "Pages for another size than the loaded label");
+    Line(out, seen, "dotforge-media-mismatch.fit", "Fit them onto the loaded label");
+    Line(out, seen, "dotforge-media-mismatch.hold", "Hold the job until that size is loaded");
+    Line(out, seen, "dotforge-media-mismatch.as-sent", "Print them at their own size");
     out +=
         R"STRINGS("/" = "<p>dotforge drives TSPL and CPCL label printers, ESC/POS receipt printers and Paperang and PeriPage pocket printers. Choose a printer, then <em>Printing Defaults</em> for media, darkness, speed and the black and white method, or <em>Print Test Page</em> to see what the head reaches.</p>";)STRINGS";
     out += "\n";

@@ -18,6 +18,7 @@
 #include "app/cliargs.h"
 #include "app/copysink.h"
 #include "app/docbudget.h"
+#include "app/labelfit.h"
 #include "app/mediafit.h"
 #include "app/pdfdoc.h"
 #include "app/picture.h"
@@ -475,6 +476,115 @@ TEST(MediaFit, PagesLargerThanTheMediumAreNamed) {
         const std::string why = DfPageTooLarge(c.w, c.h, 203, 203, c.mediaW, c.mediaL, c.labels);
         EXPECT_EQ(why, c.why ? c.why : "") << c.w << "x" << c.h;
     }
+}
+
+// Pages for another size onto the loaded label at 203 dpi: 4x6 in is
+// 812x1218 dots, 50x30 mm 400x240, 100x150 mm 799x1199, a 58 mm roll 384.
+TEST(LabelFit, PlansTurnScaleAndCentre) {
+    struct Case {
+        const char* what;
+        unsigned w, h, mw, ml;
+        bool roll, crisp;
+        bool turn;
+        unsigned pageH, width, height;
+        long x, y;
+    } cases[] = {
+        {"4x6 on 50x30: turned", 812, 1218, 400, 240, false, false, true, 240, 360, 240, 20, 0},
+        {"4x6 on 100x150: reduced", 812, 1218, 799, 1199, false, false, false, 1199, 799, 1199, 0, 0},
+        {"54x86 on 100x150: enlarged", 431, 687, 799, 1199, false, false, false, 1199, 752, 1199, 23, 0},
+        {"Letter on a 58 roll", 1726, 2233, 384, 0, true, false, false, 497, 384, 497, 0, 0},
+        {"landscape 4x6 on a roll: turned", 1218, 812, 384, 0, true, false, true, 576, 384, 576, 0, 0},
+        {"square on 50x30: never turned", 500, 500, 400, 240, false, false, false, 240, 240, 240, 80, 0},
+        {"codes: whole factor 2", 190, 114, 400, 240, false, true, false, 240, 380, 228, 10, 6},
+        {"codes: a quarter", 1500, 900, 400, 240, false, true, false, 240, 375, 225, 12, 7},
+        {"codes: no whole factor near", 812, 1218, 400, 240, false, true, true, 240, 360, 240, 20, 0},
+        {"codes on a roll: length follows", 190, 300, 384, 0, true, true, false, 600, 380, 600, 2, 0},
+    };
+    for (const Case& c : cases) {
+        const DfLabelFit f = DfPlanLabelFit(c.w, c.h, c.mw, c.ml, c.roll, c.crisp);
+        EXPECT_EQ(f.turn, c.turn) << c.what;
+        EXPECT_EQ(f.pageWidth, c.mw) << c.what;
+        EXPECT_EQ(f.pageHeight, c.pageH) << c.what;
+        EXPECT_EQ(f.place.width, c.width) << c.what;
+        EXPECT_EQ(f.place.height, c.height) << c.what;
+        EXPECT_EQ(f.place.x, c.x) << c.what;
+        EXPECT_EQ(f.place.y, c.y) << c.what;
+    }
+    EXPECT_EQ(DfPlanLabelFit(0, 10, 400, 240, false, false).place.width, 0u);
+    EXPECT_EQ(DfPlanLabelFit(10, 10, 400, 0, false, false).place.width, 0u);
+}
+
+TEST(LabelFit, LoadedSizeAllowsAMillimetre) {
+    EXPECT_TRUE(DfIsLoadedSize(400, 240, 400, 240, false, 203));
+    EXPECT_TRUE(DfIsLoadedSize(406, 234, 400, 240, false, 203));
+    EXPECT_FALSE(DfIsLoadedSize(400, 250, 400, 240, false, 203));
+    EXPECT_FALSE(DfIsLoadedSize(240, 400, 400, 240, false, 203));  // the label turned is another page
+    EXPECT_TRUE(DfIsLoadedSize(384, 5000, 384, 0, true, 203));     // a roll takes any length
+    EXPECT_FALSE(DfIsLoadedSize(1726, 2233, 384, 0, true, 203));
+}
+
+// A white page with a black frame `border` dots wide.
+DfGreyImage Frame(unsigned w, unsigned h, unsigned border, unsigned char grey = 0) {
+    DfGreyImage f;
+    f.width = w;
+    f.height = h;
+    f.pixels.assign(static_cast<size_t>(w) * h, 255);
+    for (unsigned y = 0; y < h; y++)
+        for (unsigned x = 0; x < w; x++)
+            if (x < border || y < border || x >= w - border || y >= h - border) f.pixels[y * w + x] = grey;
+    return f;
+}
+
+// The frame lands whole inside its placement: every edge of the placement
+// is dark, everything outside it white, and a crisp page keeps its levels.
+TEST(LabelFit, FittedFrameIsWholeOnOneLabel) {
+    struct Case {
+        const char* what;
+        unsigned w, h, border, mw, ml;
+        bool roll;
+        unsigned char grey;  // 0: black and white, crisp; else a photo-like level
+        bool twoLevels;      // nothing but black and white comes out
+    } cases[] = {
+        {"4x6 on 50x30", 812, 1218, 12, 400, 240, false, 0, true},
+        {"4x6 on 100x150", 812, 1218, 8, 799, 1199, false, 0, true},
+        {"Letter on a 58 roll: fifths, averaged", 1726, 2233, 16, 384, 0, true, 0, false},
+        {"small page enlarged", 100, 60, 2, 400, 240, false, 0, true},
+        {"a quarter, whole factor", 1500, 900, 8, 400, 240, false, 0, true},
+        {"grey frame, averaged", 812, 1218, 12, 400, 240, false, 77, false},
+    };
+    for (const Case& c : cases) {
+        DfGreyImage src = Frame(c.w, c.h, c.border, c.grey);
+        if (c.grey) src.pixels[src.width * (src.height / 2) + src.width / 2] = 200;  // more levels
+        for (unsigned i = 0; c.grey && i < 20; i++) src.pixels[src.width * 40 + 40 + i] = 100 + i;
+        const DfLabelFit f = DfPlanLabelFit(c.w, c.h, c.mw, c.ml, c.roll, DfFewGreyLevels(src));
+        EXPECT_EQ(f.crisp, c.grey == 0) << c.what;
+        DfGreyImage out;
+        ASSERT_TRUE(DfApplyLabelFit(src, f, out)) << c.what;
+        ASSERT_EQ(out.width, f.pageWidth) << c.what;
+        ASSERT_EQ(out.height, f.pageHeight) << c.what;
+        const DfPlacement& p = f.place;
+        const unsigned char dark = c.grey ? 160 : 0;
+        for (unsigned y = 0; y < out.height; y++) {
+            for (unsigned x = 0; x < out.width; x++) {
+                const unsigned char v = out.pixels[y * out.width + x];
+                const bool inside = long(x) >= p.x && long(x) < p.x + long(p.width) && long(y) >= p.y &&
+                                    long(y) < p.y + long(p.height);
+                const bool edge = inside && (long(x) == p.x || long(x) == p.x + long(p.width) - 1 ||
+                                             long(y) == p.y || long(y) == p.y + long(p.height) - 1);
+                if (!inside) {
+                    ASSERT_EQ(v, 255) << c.what << " outside at " << x << "," << y;
+                }
+                if (edge) {
+                    ASSERT_LE(v, dark) << c.what << " frame edge at " << x << "," << y;
+                }
+                if (c.twoLevels) {
+                    ASSERT_TRUE(v == 0 || v == 255) << c.what << " grey " << int(v);
+                }
+            }
+        }
+    }
+    DfGreyImage empty, out;
+    EXPECT_FALSE(DfApplyLabelFit(empty, DfPlanLabelFit(10, 10, 400, 240, false, true), out));
 }
 
 TEST(SubmitArgs, CopiesBecomeTheCopiesOption) {

@@ -1,11 +1,14 @@
 // The IPP label mode, cut and number attributes land on the PPD choices the
-// renderers read.
+// renderers read; the phones' sizes a driver lists beside its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 #include <string>
 
 #include "app/ippsettings.h"
+#include "app/loadedmedium.h"
 #include "app/models.h"
 
 namespace {
@@ -60,7 +63,6 @@ TEST(AppModels, LabelModesAndCutsOntoPpdChoices) {
     EXPECT_FALSE(paperang.Choice("CutMedia", value));
 }
 
-
 TEST(AppModels, ContentAndColourModeChooseTheReduction) {
     // Edge-keeping by default, Burkes for photos that name no method (unless
     // the printer's default is another method), threshold for text and bi-level.
@@ -99,12 +101,42 @@ TEST(AppModels, ContentAndColourModeChooseTheReduction) {
         }
         ipp_t* attrs = ippNew();
         if (c.printer)
-            ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "dotforge-dither-method-default", nullptr, c.printer);
+            ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "dotforge-dither-method-default", nullptr,
+                         c.printer);
         DfIppSettings s(*tspl, job, 0, attrs);
         std::string value;
         EXPECT_TRUE(s.Choice("ImageFilter", value));
         EXPECT_EQ(value, c.choice);
         ippDelete(attrs);
+    }
+}
+
+// Every listed phone size is a photo or card size, none is the model's own,
+// and a label printer lists only sizes of its labels' shapes.
+TEST(AppModels, ClientSizesAreCloseToTheMedia) {
+    struct Case {
+        const char* driver;
+        std::vector<std::string> listed, left;
+    } cases[] = {
+        {"tspl-203",
+         {"om_card_54x86mm", "na_index-3x5_3x5in", "jpn_hagaki_100x148mm", "oe_square-photo_4x4in"},
+         {"na_index-4x6_4x6in", "na_letter_8.5x11in", "iso_a4_210x297mm", "na_5x7_5x7in",
+          "iso_dl_110x220mm"}},
+        {"escpos-58",
+         {"na_index-4x6_4x6in", "om_card_54x86mm", "iso_a6_105x148mm", "iso_a8_52x74mm"},
+         {"na_letter_8.5x11in", "iso_a4_210x297mm", "iso_a5_148x210mm"}},
+        {"paperang-57", {"na_index-4x6_4x6in", "om_card_54x86mm"}, {"iso_a4_210x297mm"}},
+    };
+    for (const Case& c : cases) {
+        const DfAppModel* model = DfAppFindModel(c.driver);
+        ASSERT_NE(model, nullptr) << c.driver;
+        const std::vector<std::string>& sizes = DfAppClientSizes(*model);
+        auto has = [&sizes](const std::string& n) {
+            return std::find(sizes.begin(), sizes.end(), n) != sizes.end();
+        };
+        for (const std::string& n : c.listed) EXPECT_TRUE(has(n)) << c.driver << " lacks " << n;
+        for (const std::string& n : c.left) EXPECT_FALSE(has(n)) << c.driver << " lists " << n;
+        EXPECT_EQ(&sizes, &DfAppClientSizes(*model)) << "made once: PAPPL keeps the names";
     }
 }
 

@@ -100,6 +100,14 @@ start_printer() {
     fail "the fake printer on port $port did not start"
 }
 
+# load_medium PRINTER MEDIA: MEDIA is the printer's loaded medium
+# (media-ready, as its Media page sets it). Jobs for another medium are
+# fitted onto the loaded one; jobs on it print exactly as the filter prints.
+load_medium() {
+    "$APP" modify -d "$1" -o media-ready="$2" > "$W/load-$1.txt" 2>&1 ||
+        fail "could not load $2 in $1: $(cat "$W/load-$1.txt")"
+}
+
 # wait_conn DIR N: waits until connection N to the printer has ended.
 wait_conn() {
     local i

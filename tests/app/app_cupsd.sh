@@ -43,6 +43,8 @@ make_doc "$W/docs/label.png" 40 20 1 203
 chmod 644 "$W"/docs/*
 FAILED=0
 CONN=0
+# Each page goes to a printer with its own label loaded: CUPS's queue passes it unchanged.
+load_medium label om_label-50x30_50x30mm
 for doc in label.pdf label.png; do
     out=$(lp -h "$CUPS" -d Label -o media=om_label-50x30_50x30mm "$W/docs/$doc" 2>&1) || { echo "FAIL lp: $out"; FAILED=$((FAILED + 1)); continue; }
     CONN=$((CONN + 1))
@@ -96,6 +98,7 @@ done
 make_doc "$W/docs/l100x150.pdf" 100 150 1
 make_doc "$W/docs/a4.pdf" 210 297 1
 chmod 644 "$W"/docs/*
+load_medium label om_label-100x150_100x150mm
 lp_plain Label l100x150.pdf "$W/net" $((CONN + 1)) tspl --pages 1 --size 100x150 --size-tol 0.6
 lp_plain Label a4.pdf "$W/net" $((CONN + 2)) tspl --pages 1 --size 100x150 --size-tol 0.6
 lp_plain Till a4.pdf "$W/till" 1 escpos --width-bytes 48

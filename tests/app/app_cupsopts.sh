@@ -20,6 +20,7 @@ NETPORT=$(dfstream freeport)
 start_printer "$NETPORT" "$W/net"
 app_start
 "$APP" add -d label -m tspl-203 -v "socket://127.0.0.1:$NETPORT" > /dev/null || fail "add label"
+load_medium label om_label-50x30_50x30mm
 
 make_serverbin "$W/sb" "$FILTER"
 CLEANUP_HOOKS+=(stop_cupsd)

@@ -8,7 +8,8 @@
 #     byte as cupsfilter's chain prints it, a landscape one turned as there;
 #   - copies are collated: -n 2 on a 2-page PDF prints 1,2,1,2;
 #   - a picture is fitted, whole and centred, by default;
-#   - a raster page larger than the label is refused with a reason;
+#   - a raster page larger than the label is fitted onto it, or refused with
+#     a reason when the job asks for it as sent.
 #   - hostile PDFs (hostilepdf.py: a tiny tiling step, nested forms, a `q`
 #     bomb) end within a short document budget with document-unprintable-
 #     error, their renderer under the memory ceiling; a cancel ends such a
@@ -103,8 +104,9 @@ printed() {
 }
 
 say "Pictures and PDF"
+# 50 x 30 mm pages printed as sent: the printer has its 100 x 150 mm labels loaded.
 M=om_label-50x30_50x30mm
-if printed "JPEG without JFIF" "$D/bare.jpg" -o media=$M; then
+if printed "JPEG without JFIF" "$D/bare.jpg" -o media=$M -o dotforge-media-mismatch=as-sent; then
     dfstream tspl "$OUT" --pages 1 --size 50x30 --size-tol 0.6 --ink 0,0,0.5,0.25 > "$W/c.txt" 2>&1 &&
         echo "ok   JPEG without JFIF: $(head -n 1 "$W/c.txt")" || { bad "JPEG without JFIF:"; cat "$W/c.txt"; }
 fi
@@ -122,7 +124,7 @@ if printed "landscape picture" "$D/landscape.png"; then
     dfstream tspl "$OUT" --pages 1 --size 100x150 --size-tol 0.6 --ink 0.125,0.5,0.3125,1 > "$W/c.txt" 2>&1 &&
         echo "ok   landscape picture turned and fitted: $(head -n 1 "$W/c.txt")" || { bad "landscape picture:"; cat "$W/c.txt"; }
 fi
-if printed "PDF" "$D/label.pdf" -o media=$M; then
+if printed "PDF" "$D/label.pdf" -o media=$M -o dotforge-media-mismatch=as-sent; then
     dfstream tspl "$OUT" --pages 1 --size 50x30 --size-tol 0.6 --ink 0,0,0.5,0.25 > "$W/c.txt" 2>&1 &&
         echo "ok   submit label.pdf: $(head -n 1 "$W/c.txt")" || { bad "PDF:"; cat "$W/c.txt"; }
     cp "$OUT" "$W/app-pdf.bin"
@@ -150,15 +152,25 @@ else
     bad "raster copies: job $id is '$(job_info label "$id")'"
 fi
 
-# A Letter page on the 100 x 150 mm label is refused, not cut at the head.
+# A Letter page on the 100 x 150 mm label is fitted onto it; printed as sent
+# it is refused, not cut at the head.
 "$PWGMAKE" "$D/letter.pwg" 1726 2233 203 1 || fail pwgmake
 id=$(ipp_job label "$D/letter.pwg" image/pwg-raster "ATTR keyword media om_label-100x150_100x150mm")
+CONN=$((CONN + 1))
+if wait_conn "$W/net" $CONN && [ "$(wait_job label "$id")" = completed ]; then
+    dfstream tspl "$W/net/conn-$CONN.bin" --pages 1 --size 100x150 --size-tol 0.6 > "$W/c.txt" 2>&1 &&
+        echo "ok   Letter raster fitted on a label: $(head -n 1 "$W/c.txt")" || { bad "Letter raster:"; cat "$W/c.txt"; }
+else
+    bad "Letter raster on a label: job $id is '$(job_info label "$id")'"
+fi
+id=$(ipp_job label "$D/letter.pwg" image/pwg-raster "ATTR keyword media om_label-100x150_100x150mm
+ATTR keyword dotforge-media-mismatch as-sent")
 wait_job label "$id" >/dev/null
 info=$(get_job "ipp://$SRV/ipp/print/label" "$id" job-state,job-state-reasons,job-state-message)
 CONN=$((CONN + 1))
 case "$info" in
-    aborted,document-unprintable-error,*"larger than the 100.0 x 150.0 mm label"*) echo "ok   Letter raster on a label: $info" ;;
-    *) bad "Letter raster on a label: '$info'" ;;
+    aborted,document-unprintable-error,*"larger than the 100.0 x 150.0 mm label"*) echo "ok   Letter raster as sent: $info" ;;
+    *) bad "Letter raster as sent: '$info'" ;;
 esac
 
 # A medium no printer here has is refused, not silently replaced.

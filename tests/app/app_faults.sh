@@ -27,6 +27,7 @@ app_start
 "$APP" add -d ok -m tspl-203 -v "socket://127.0.0.1:$NETPORT" >/dev/null || fail "add ok"
 "$APP" add -d drop -m tspl-203 -v "socket://127.0.0.1:$DROPPORT" >/dev/null || fail "add drop"
 "$APP" add -d late -m tspl-203 -v "socket://127.0.0.1:$LATEPORT" >/dev/null || fail "add late"
+for p in drop late; do load_medium $p om_label-50x30_50x30mm; done
 
 M="ATTR keyword media om_label-50x30_50x30mm"
 "$PWGMAKE" "$W/docs/good.pwg" 400 240 203 1 || fail pwgmake
@@ -139,6 +140,7 @@ fi
 
 say "The server is still up and the next job prints whole"
 kill -0 "$APP_PID" 2>/dev/null || bad "the server died"
+load_medium ok om_label-50x30_50x30mm
 CONN=$(($(conns "$W/net") + 1))
 id=$(ipp_job ok "$W/docs/good.pwg" image/pwg-raster "$M")
 wait_conn "$W/net" $CONN || bad "next job: no connection"

@@ -49,6 +49,7 @@ check() {
 while read -r drv w h dpi media; do
     "$APP" add -d "$drv" -m "$drv" -v "socket://127.0.0.1:$NETPORT" > "$W/add-$drv.txt" 2>&1 ||
         { cat "$W/add-$drv.txt"; fail "could not add printer $drv"; }
+    load_medium "$drv" "$media"
     "$PWGMAKE" "$W/docs/$drv.pwg" "$w" "$h" "$dpi" 2 || fail "pwgmake"
     echo "$media" > "$W/docs/$drv.media"
 done <<'EOT'
@@ -114,6 +115,7 @@ for drv in tspl-300 escpos-80 peripage-57; do
     port=$(dfstream freeport)
     start_printer "$port" "$W/par-$drv"
     "$APP" add -d "par-$drv" -m "$drv" -v "socket://127.0.0.1:$port" >/dev/null || fail "add par-$drv"
+    load_medium "par-$drv" "$(cat "$W/docs/$drv.media")"
     "$PWGMAKE" "$W/docs/par-$drv.pwg" $(case $drv in tspl-300) echo 591 354 300 ;; escpos-80) echo 576 800 203 ;;
         *) echo 384 400 203 ;; esac) 6 || fail pwgmake
     expect_filter "$drv" "" "$W/docs/par-$drv.pwg" "$W/expect/par-$drv.bin"

@@ -51,6 +51,7 @@ while IFS='|' read -r drv query want size media; do
     start_pty "$W/$name"
     "$APP" add -d "$name" -m "$drv" -v "serial:$PTS$query" > "$W/add-$name.txt" 2>&1 ||
         { bad "$name: could not add serial:$PTS$query: $(cat "$W/add-$name.txt")"; continue; }
+    load_medium "$name" "$media"
     read -r w h dpi <<< "$size"
     "$PWGMAKE" "$W/docs/$name.pwg" "$w" "$h" "$dpi" 2 || fail "pwgmake"
     expect_filter "$drv" "" "$W/docs/$name.pwg" "$W/expect/$name.bin"

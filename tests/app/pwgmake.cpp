@@ -1,11 +1,14 @@
 // pwgmake: writes the test pages the app tests print, as PWG raster (what a
 // driverless client sends) with libcups's own writer, 8-bit sgray; as Apple
 // raster when OUT ends in .urf.
-//   pwgmake OUT WIDTH HEIGHT DPI PAGES [LINES [PAD]]
+//   pwgmake OUT WIDTH HEIGHT DPI PAGES [LINES [PAD [frame]]]
 // Each page has a grey ramp (so dithers differ from a threshold), a black
 // bar whose place depends on the page number, and fine stripes. LINES < HEIGHT
 // cuts the last page's raster short, as a client that went away would. PAD
 // above HEIGHT makes every page PAD lines long, white below the picture.
+// "frame" draws instead a black frame 2 mm wide round the page and a black
+// block in its top left quarter (which way up it landed), as a driverless
+// client's test page.
 #include <cups/raster.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,6 +30,8 @@ int main(int argc, char** argv) {
     const unsigned pad = argc > 7 ? atoi(argv[7]) : 0;
     const unsigned total = pad > height ? pad : height;
     const unsigned lines = argc > 6 ? atoi(argv[6]) : total;
+    const bool frame = argc > 8 && !strcmp(argv[8], "frame");
+    const unsigned border = static_cast<unsigned>(dpi > 0 ? dpi * 2 / 25 : 2);
     const int fd = open(argv[1], O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) return 1;
     // OUT ending in .urf: Apple raster, what iOS and macOS send.
@@ -49,6 +54,12 @@ int main(int argc, char** argv) {
             for (unsigned x = 0; x < width; x++) {
                 if (y >= height) {
                     row[x] = 255;
+                    continue;
+                }
+                if (frame) {
+                    const bool edge = x < border || y < border || x + border >= width || y + border >= height;
+                    const bool block = x >= 2 * border && x < width / 4 && y >= 2 * border && y < height / 4;
+                    row[x] = edge || block ? 0 : 255;
                     continue;
                 }
                 unsigned char v = static_cast<unsigned char>(x * 255 / (width ? width : 1));           // ramp

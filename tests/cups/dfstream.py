@@ -118,6 +118,87 @@ def check_ink(bm, area, what):
         raise Fail("%s: %d black dots outside the inked area" % (what, outside))
 
 
+def png_bitmap(path):
+    """A 1-bit grey PNG (as dotforge-preview writes pages), black is 0."""
+    data = open(path, "rb").read()
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        raise Fail("%s is not a PNG file" % path)
+    pos, idat, w = 8, b"", 0
+    while pos < len(data):
+        n, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + n]
+        if kind == b"IHDR":
+            w, h, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
+            if (depth, colour, interlace) != (1, 0, 0):
+                raise Fail("%s: not a 1-bit grey PNG" % path)
+        elif kind == b"IDAT":
+            idat += body
+        pos += 12 + n
+    raw, stride = zlib.decompress(idat), (w + 7) // 8
+    rows, prev = [], bytearray(stride)
+    for y in range(h):
+        f, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            a, b, c = line[i - 1] if i else 0, prev[i], prev[i - 1] if i else 0
+            p = a + b - c
+            pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+            paeth = a if pa <= pb and pa <= pc else b if pb <= pc else c
+            line[i] = (line[i] + (0, a, b, (a + b) // 2, paeth)[f]) & 255
+        rows.append(bytes(line))
+        prev = line
+    return Bitmap.from_bytes(b"".join(rows), stride, h, w, False)
+
+
+def cmd_frame(a):
+    """The framed test page (pwgmake's frame) fitted on one label: the frame
+    is whole, centred, as large as the label allows (a whole-dot scaling may
+    keep it up to 15% smaller) with the page's aspect, turned a quarter
+    anticlockwise when that fits better, its block in the right corner."""
+    bm = png_bitmap(a.png)
+    pw, ph = (float(v) for v in a.page.split("x"))
+    W, H = bm.width, bm.height
+    box = bm.bbox()
+    print("frame: %dx%d dots, black box %s, page %s mm" % (W, H, box, a.page))
+    if box is None:
+        raise Fail("the label came out blank")
+    x0, y0, x1, y1 = box
+    bw, bh = x1 + 1 - x0, y1 + 1 - y0
+    if a.roll:
+        turn = pw > ph
+        scale = W / (ph if turn else pw)
+    else:
+        straight, turned = min(W / pw, H / ph), min(W / ph, H / pw)
+        turn, scale = turned > straight * 1.0001, max(straight, turned)
+    ew, eh = (ph, pw) if turn else (pw, ph)
+    ew, eh = ew * scale, eh * scale
+    tol = max(3, round(0.01 * max(W, H)))
+    if not (0.84 * ew - tol <= bw <= ew + tol and 0.84 * eh - tol <= bh <= eh + tol):
+        raise Fail("the frame is %dx%d dots, expected %.0fx%.0f (fitted, turned: %s)" % (bw, bh, ew, eh, turn))
+    if abs(bw / bh - ew / eh) > 0.03 * ew / eh:
+        raise Fail("the frame's aspect %.3f is not the page's %.3f" % (bw / bh, ew / eh))
+    if abs((x0 + x1 + 1) - W) > tol or (not a.roll and abs((y0 + y1 + 1) - H) > tol):
+        raise Fail("the frame is not centred: %s on %dx%d" % (box, W, H))
+    # Each edge whole along one of its three outermost lines (a rendered
+    # edge between two dots may come out dithered).
+    lines = {"left": [(x0 + i, y0, x0 + i + 1, y1 + 1) for i in range(3)],
+             "right": [(x1 - i, y0, x1 - i + 1, y1 + 1) for i in range(3)],
+             "top": [(x0, y0 + i, x1 + 1, y0 + i + 1) for i in range(3)],
+             "bottom": [(x0, y1 - i, x1 + 1, y1 - i + 1) for i in range(3)]}
+    for name, candidates in lines.items():
+        if not any(bm.count(*c) >= 0.95 * max(c[2] - c[0], c[3] - c[1]) for c in candidates):
+            raise Fail("the frame's %s edge is not whole" % name)
+    # The block lies in the page's top left quarter: bottom left once turned.
+    quarters = {}
+    for qx in (0, 1):
+        for qy in (0, 1):
+            qx0, qy0 = x0 + bw // 10 + qx * bw // 2, y0 + bh // 10 + qy * bh // 2
+            quarters[(qx, qy)] = bm.count(qx0, qy0, qx0 + bw * 3 // 10, qy0 + bh * 3 // 10)
+    want = (0, 1) if turn else (0, 0)
+    if max(quarters, key=quarters.get) != want:
+        raise Fail("the block is in quarter %s, expected %s" % (max(quarters, key=quarters.get), want))
+    print("frame OK: %dx%d dots on %dx%d%s" % (bw, bh, W, H, ", turned" if turn else ""))
+
+
 # ---------------------------------------------------------------------------
 # TSPL
 
@@ -749,6 +830,12 @@ def main():
     p.add_argument("--mode", type=int)
     p.add_argument("--ink", help="fx0,fy0,fx1,fy1: the black area as fractions of the page")
     p.set_defaults(fn=cmd_tspl)
+
+    p = sub.add_parser("frame")
+    p.add_argument("png", help="a page dotforge-preview wrote")
+    p.add_argument("--page", required=True, help="WxH in mm: the page the client sent")
+    p.add_argument("--roll", action="store_true", help="continuous paper: the length follows the page")
+    p.set_defaults(fn=cmd_frame)
 
     p = sub.add_parser("tspldiff")
     p.add_argument("a")
