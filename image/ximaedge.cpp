@@ -156,7 +156,9 @@ void EnterRow(Work& wk, const uint8_t* grey, size_t gStride, long r, long h) {
     Spread(wh, light, nw);
 }
 
-inline bool Solid(int level) { return level <= kNear || level >= 255 - kNear; }
+inline bool Solid(int level) {
+    return level <= kNear || level >= 255 - kNear;
+}
 
 // Whether the n pixels after p[0] (step apart) are a ramp: p[0] and the
 // pixel after them solid, one black and one white, and the levels climbing
@@ -253,8 +255,8 @@ void KeptRow(Work& wk, const uint8_t* grey, size_t gStride, long y, long h, uint
         }
         dest[k] = solid[k] | (d & l);
     }
-    RampRow(wk, grey, gStride, y, h, solid, y > 0 ? wk.ring.Row(static_cast<size_t>((y - 1) % kSlots) * 3) : nullptr,
-            dest);
+    RampRow(wk, grey, gStride, y, h, solid,
+            y > 0 ? wk.ring.Row(static_cast<size_t>((y - 1) % kSlots) * 3) : nullptr, dest);
 }
 
 // One row of kept bits as flag bytes (1 = kept); past the row's end, 1.

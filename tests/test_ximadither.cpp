@@ -140,12 +140,14 @@ void RefEdgeKeeping(const CxImage& img, CxImage& out) {
     // Each run of pixels that are not solid, n long from (x0, y0) on along
     // (dx, dy), between the solid pixels before and after it.
     auto ramp = [&](long x0, long y0, long dx, long dy, long n) {
-        if (!img.IsInside(x0 - dx, y0 - dy) || !img.IsInside(x0 + n * dx, y0 + n * dy) || n > kRamp) return false;
+        if (!img.IsInside(x0 - dx, y0 - dy) || !img.IsInside(x0 + n * dx, y0 + n * dy) || n > kRamp)
+            return false;
         const int a = level(x0 - dx, y0 - dy), b = level(x0 + n * dx, y0 + n * dy);
         if ((a <= kNear) == (b <= kNear)) return false;
         int top = 0, last = a <= kNear ? a : 255 - a;
         for (long i = 0; i <= n; ++i) {
-            const int u = a <= kNear ? level(x0 + i * dx, y0 + i * dy) : 255 - level(x0 + i * dx, y0 + i * dy);
+            const int u =
+                a <= kNear ? level(x0 + i * dx, y0 + i * dy) : 255 - level(x0 + i * dx, y0 + i * dy);
             if (u < top - kSlack || u - last > kStep) return false;
             top = std::max(top, u);
             last = u;
@@ -163,7 +165,8 @@ void RefEdgeKeeping(const CxImage& img, CxImage& out) {
                 long n = 1;
                 while (i + n < len && !solid(px(i + n).first, px(i + n).second)) ++n;
                 if (ramp(px(i).first, px(i).second, dx, dy, n))
-                    for (long k = i; k < i + n; ++k) kept[static_cast<size_t>(px(k).second * w + px(k).first)] = 1;
+                    for (long k = i; k < i + n; ++k)
+                        kept[static_cast<size_t>(px(k).second * w + px(k).first)] = 1;
                 i += n;
             }
     };
@@ -521,7 +524,8 @@ CxImage ScaledModules(unsigned w, unsigned h, double scale, unsigned seed) {
             const double fx = sx - c, fy = sy - r;
             const double top = at(c, r) * (1 - fx) + at(c + 1, r) * fx;
             const double bottom = at(c, r + 1) * (1 - fx) + at(c + 1, r + 1) * fx;
-            v[static_cast<size_t>(y) * w + x] = static_cast<uint8_t>(std::lround(top * (1 - fy) + bottom * fy));
+            v[static_cast<size_t>(y) * w + x] =
+                static_cast<uint8_t>(std::lround(top * (1 - fy) + bottom * fy));
         }
     return Grey8(w, h, v);
 }
@@ -567,23 +571,30 @@ TEST(Dither, EdgeKeepingHardensScaledEdgesAndShadesGreyAreas) {
         {"bars enlarged 24 times", 768, 8, bars(24), 0, 0},
         // A gradient from black to white longer than any ramp: shaded.
         {"gradient over 200 pixels", 240, 64,
-         [](unsigned x, unsigned) { return x < 20 ? 0 : x >= 220 ? 255 : static_cast<int>((x - 20) * 255 / 200); },
+         [](unsigned x, unsigned) {
+             return x < 20 ? 0 : x >= 220 ? 255 : static_cast<int>((x - 20) * 255 / 200);
+         },
          0.2, 1},
         // A photo-like strip between black and white, short enough to be a
         // ramp, but its texture turns back: shaded.
         {"textured strip between black and white", 64, 64,
          [](unsigned x, unsigned y) {
-             return x < 20 ? 0 : x >= 44 ? 255 : 128 + static_cast<int>(60 * std::sin(x * 1.3) * std::cos(y * 0.9));
+             return x < 20    ? 0
+                    : x >= 44 ? 255
+                              : 128 + static_cast<int>(60 * std::sin(x * 1.3) * std::cos(y * 0.9));
          },
          0.05, 1},
         // Mid grey across a short run between black and white: shaded.
         {"flat grey between black and white", 64, 64,
-         [](unsigned x, unsigned) { return x < 20 ? 0 : x >= 44 ? 255 : 100; }, 0.2, 1},
+         [](unsigned x, unsigned) { return x < 20    ? 0
+                                           : x >= 44 ? 255
+                                                     : 100; }, 0.2, 1},
     };
     for (const Case& c : cases) {
         std::vector<uint8_t> v(static_cast<size_t>(c.w) * c.h);
         for (unsigned y = 0; y < c.h; ++y)
-            for (unsigned x = 0; x < c.w; ++x) v[static_cast<size_t>(y) * c.w + x] = static_cast<uint8_t>(c.level(x, y));
+            for (unsigned x = 0; x < c.w; ++x)
+                v[static_cast<size_t>(y) * c.w + x] = static_cast<uint8_t>(c.level(x, y));
         CxImage img = Grey8(c.w, c.h, v);
         ASSERT_TRUE(img.Dither(10));
         // Runs that the page's left or right edge cuts are no ramps: not counted.
@@ -594,7 +605,8 @@ TEST(Dither, EdgeKeepingHardensScaledEdgesAndShadesGreyAreas) {
                 const int l = v[static_cast<size_t>(y) * c.w + x];
                 if (l <= ximaedge::kNear || l >= 255 - ximaedge::kNear) continue;
                 ++grey;
-                differ += img.GetPixelIndex(static_cast<long>(x), static_cast<long>(y)) != (l > ximaedge::kMid);
+                differ +=
+                    img.GetPixelIndex(static_cast<long>(x), static_cast<long>(y)) != (l > ximaedge::kMid);
             }
         ASSERT_GT(grey, 0) << c.what;
         const double share = static_cast<double>(differ) / grey;
