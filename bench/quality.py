@@ -11,7 +11,14 @@ Corpus (made anew on every run, nothing stored):
   the 203 dpi PPD, which scales the 300 dpi ones;
 - text at 6 to 10 pt, as vector PDF and as an anti-aliased 300 dpi picture;
 - two photo-like pictures (a portrait-like and a landscape-like scene, with
-  highlights near white and dark edges).
+  highlights near white and dark edges);
+- scaled codes, as users print them: QR PNGs at 2 to 5 pixels per module
+  (qrencode) and Code128 PNGs of 150 and 300 dpi (pure black and white, as
+  generators hand them out), each fitted by CUPS (cupsfilter, imagetoraster,
+  no options) to a 50 x 30 mm and a 4 x 6 in label of the 203 dpi TSPL PPD:
+  interpolation turns every module edge into a grey ramp up to a dozen dots
+  wide;
+- flat grey patches of 5 to 95 % for artefacts.
 Each page goes through the release filter with ImageFilter=0..11, and its
 TSPL stream back into a bitmap with dotforge-preview (the printer's dots).
 
@@ -25,9 +32,14 @@ Figures, per method:
   distance;
 - text legibility: tesseract's character accuracy (1 - edit distance / length
   against the printed text) on the dots and through the scanner model,
-  enlarged to 600 dpi.
+  enlarged to 600 dpi;
+- flat-grey structure: the standard deviation, in grey levels, of a patch's
+  dots blurred as for the tone (what is left is low-frequency structure:
+  worms, seams, beats; an even dot pattern blurs to a flat grey); mean over
+  the patches and the worst patch.
 
-Usage: quality.py BUILD_DIR [--out FILE]   (prints the Markdown section)
+Usage: quality.py BUILD_DIR [--out FILE] [--methods 0,3,11] [--parts codes,text,photos,scaled,greys]
+(prints the Markdown section; a subset of methods or parts for a quick look)
 """
 import argparse
 import hashlib
@@ -308,13 +320,89 @@ def photos(dpi):
     return [("portrait", np.clip(p1, 0, 255).astype(np.uint8)), ("landscape", np.clip(p2, 0, 255).astype(np.uint8))]
 
 
+# ---- scaled codes and flat greys ------------------------------------------------------------
+
+SCALED_LABELS = [("50x30 mm", "w142h85"), ("4x6 in", "w288h432")]
+QR_PX = [2, 3, 4, 5]
+C128_DPI = {150: 2, 300: 4}   # module pixels: about 0.34 mm
+GREYS = [5, 15, 25, 35, 50, 65, 75, 85, 95]
+
+
+def fitted_raster(ppd, doc, page, out):
+    with open(out, "wb") as f:
+        f.write(sh(["cupsfilter", "-p", ppd, "-m", "application/vnd.cups-raster", "-o", "PageSize=" + page, doc]))
+
+
+def scaled_pages(ppd, work):
+    """(source, code, generator, expected text, ras): codes fitted to labels by CUPS."""
+    w = lambda name: os.path.join(work, name)
+    docs = []
+    data = "https://example.com/dotforge/30"
+    for px in QR_PX:
+        png = w("scaled-qr-%dpx.png" % px)
+        sh(["qrencode", "-s", str(px), "-m", "4", "-o", png, data])
+        docs.append(("QR %d px" % px, "QR", "qr", data, png))
+    mods = modules("code128", "DF30-2026-0042", work)[0]
+    for dpi, px in C128_DPI.items():
+        row = np.repeat(np.pad(mods, 10), px)
+        a = np.tile(np.where(row == 1, 0, 255).astype(np.uint8), (int(0.5 * dpi), 1))
+        a = np.pad(a, ((px * 10, px * 10), (0, 0)), constant_values=255)
+        png = w("scaled-c128-%ddpi.png" % dpi)
+        Image.fromarray(a, "L").save(png, dpi=(dpi, dpi))
+        docs.append(("Code128 %d dpi" % dpi, "Code128", "code128", "DF30-2026-0042", png))
+    pages = []
+    for label, page in SCALED_LABELS:
+        for src, name, gen, expect, png in docs:
+            ras = "%s-%s.ras" % (png, page)
+            fitted_raster(ppd, png, page, ras)
+            pages.append(("%s on %s" % (src, label), name, gen, expect, ras))
+    return pages
+
+
+def grey_structure(build, ppd, work, methods):
+    """Per method: mean and (worst, its % ink) structure of flat grey patches."""
+    mm = 12.0
+    side = int(round(mm / 25.4 * 203))
+    gap = side // 3
+    n = len(GREYS)
+    a = np.full((side + 2 * gap, n * (side + gap) + gap), 255, dtype=np.uint8)
+    for i, g in enumerate(GREYS):
+        x = gap + i * (side + gap)
+        a[gap:gap + side, x:x + side] = int(round(255 * (1 - g / 100.0)))
+    png = os.path.join(work, "greys.png")
+    Image.fromarray(a, "L").save(png, dpi=(203, 203))
+    ras = png + ".ras"
+    raster_of(ppd, png, ["-o", "ppi=203"], ras)
+    grey = raster_grey(ras)
+    sigma = TONE_BLUR_MM / 25.4 * 203
+    m0 = int(np.ceil(3 * sigma)) + 2  # patch margin the blur reaches across
+    out = {}
+    for m in methods:
+        d = dots(build, ppd, ras, m, work, "zeMediaTracking=Continuous")[:grey.shape[0], :grey.shape[1]]
+        b = gauss(d, sigma)
+        excess = []
+        for g in GREYS:
+            lvl = int(round(255 * (1 - g / 100.0)))
+            ys, xs = np.nonzero(grey == lvl)
+            if len(ys) == 0:
+                continue
+            y0, y1, x0, x1 = ys.min() + m0, ys.max() - m0, xs.min() + m0, xs.max() - m0
+            excess.append((float(b[y0:y1, x0:x1].std()), g))
+        out[m] = (sum(e for e, _ in excess) / len(excess), max(excess))
+    return out
+
+
 # ---- the run ------------------------------------------------------------------------------
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("build")
     ap.add_argument("--out", help="write the Markdown section here (else print it)")
+    ap.add_argument("--methods", default=",".join(str(m) for m in range(12)))
+    ap.add_argument("--parts", default="codes,text,photos,scaled,greys")
     args = ap.parse_args()
+    methods = [int(m) for m in args.methods.split(",")]
+    parts = set(args.parts.split(","))
     build = os.path.abspath(args.build)
     work = os.path.join(build, "bench-quality")
     os.makedirs(work, exist_ok=True)
@@ -325,7 +413,7 @@ def main():
 
     # Code pages: (label, code name, generator, expected text, ppd, raster, printer dpi).
     pages = []
-    for name, gen, data, expect, is1d in CODES:
+    for name, gen, data, expect, is1d in (CODES if "codes" in parts else []):
         mods = modules(gen, data, work)
         for mm in VECTOR_MM[is1d]:
             doc = w("%s-%.3fmm.pdf" % (gen, mm))
@@ -341,14 +429,17 @@ def main():
                 ras = doc + ".ras"
                 raster_of(ppd203, doc, ["-o", "ppi=%d" % pdpi], ras)
                 pages.append(("PNG %d dpi" % pdpi, name, gen, expect, ppd203, ras, 203))
+    if "scaled" in parts:
+        for src, name, gen, expect, ras in scaled_pages(ppd203, work):
+            pages.append((src, name, gen, expect, ppd203, ras, 203))
     sources = []
     for p in pages:
         if p[0] not in sources:
             sources.append(p[0])
 
-    full = {m: {} for m in range(12)}
-    scan = {m: {} for m in range(12)}
-    for m in range(12):
+    full = {m: {} for m in methods}
+    scan = {m: {} for m in methods}
+    for m in methods:
         for src, name, gen, expect, ppd, ras, dpi in pages:
             img = dots(build, ppd, ras, m, work)
             full[m][(src, name, ras)] = decodes(img, gen, expect, work)
@@ -357,43 +448,46 @@ def main():
               (m, sum(full[m].values()), len(pages), sum(scan[m].values()), len(pages)), file=sys.stderr, flush=True)
 
     # Text.
-    text_ps(w("text.ps"), *PAGE_MM)
-    sh(["gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite", "-sOutputFile=" + w("text.pdf"),
-        w("text.ps")])
-    raster_of(ppd203, w("text.pdf"), [], w("text-pdf.ras"))
-    text_ps(w("text-pic.ps"), *PICTURE_MM)
-    sh(["gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pnggray", "-r300", "-dTextAlphaBits=4",
-        "-dGraphicsAlphaBits=4", "-sOutputFile=" + w("text.png"), w("text-pic.ps")])
-    raster_of(ppd203, w("text.png"), ["-o", "ppi=300"], w("text-png.ras"))
-    text = {m: {} for m in range(12)}
-    for m in range(12):
-        for src, ras in (("PDF", w("text-pdf.ras")), ("PNG 300 dpi", w("text-png.ras"))):
-            d = dots(build, ppd203, ras, m, work)
-            text[m][src] = (ocr_accuracy(d, work), ocr_accuracy(scanned(d, 203), work, SCAN_DPI))
+    text = {m: {} for m in methods}
+    if "text" in parts:
+        text_ps(w("text.ps"), *PAGE_MM)
+        sh(["gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite", "-sOutputFile=" + w("text.pdf"),
+            w("text.ps")])
+        raster_of(ppd203, w("text.pdf"), [], w("text-pdf.ras"))
+        text_ps(w("text-pic.ps"), *PICTURE_MM)
+        sh(["gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pnggray", "-r300", "-dTextAlphaBits=4",
+            "-dGraphicsAlphaBits=4", "-sOutputFile=" + w("text.png"), w("text-pic.ps")])
+        raster_of(ppd203, w("text.png"), ["-o", "ppi=300"], w("text-png.ras"))
+        for m in methods:
+            for src, ras in (("PDF", w("text-pdf.ras")), ("PNG 300 dpi", w("text-png.ras"))):
+                d = dots(build, ppd203, ras, m, work)
+                text[m][src] = (ocr_accuracy(d, work), ocr_accuracy(scanned(d, 203), work, SCAN_DPI))
 
     # Photos.
-    tone = {m: {} for m in range(12)}
-    for pname, arr in photos(203):
+    tone = {m: {} for m in methods}
+    for pname, arr in (photos(203) if "photos" in parts else []):
         png = w("photo-%s.png" % pname)
         Image.fromarray(arr, "L").save(png, dpi=(203, 203))
         raster_of(ppd203, png, ["-o", "ppi=203"], png + ".ras")
         grey = raster_grey(png + ".ras")
         gb = gauss(grey, TONE_BLUR_MM / 25.4 * 203)
-        for m in range(12):
+        for m in methods:
             # On continuous media the label is the picture itself, dot for dot.
             d = dots(build, ppd203, png + ".ras", m, work, "zeMediaTracking=Continuous")
             d = d[:grey.shape[0], :grey.shape[1]]
             tone[m][pname] = float(np.mean(np.abs(gauss(d, TONE_BLUR_MM / 25.4 * 203) - gb)))
 
+    greys = grey_structure(build, ppd203, work, methods) if "greys" in parts else {}
+
     elapsed = time.time() - t0
-    section = report(pages, sources, full, scan, text, tone, elapsed)
+    section = report(methods, pages, sources, full, scan, text, tone, greys, elapsed)
     if args.out:
         open(args.out, "w").write(section)
     else:
         print(section)
 
 
-def report(pages, sources, full, scan, text, tone, elapsed):
+def report(methods, pages, sources, full, scan, text, tone, greys, elapsed):
     out = []
     add = out.append
     n = len(pages)
@@ -404,10 +498,13 @@ def report(pages, sources, full, scan, text, tone, elapsed):
         "0.25, 0.33 and 0.5 mm for bars, 0.25, 0.375 and 0.5 mm for matrix codes; pictures: 2, 2.5 and 3.3-3.5 "
         "pixels at 203 dpi, 3, 3.7 and 5 pixels at 300 dpi, module edges anti-aliased) on a 100 x 50 mm label, "
         "as vector PDF through cupsfilter for the 203 and the 300 dpi TSPL PPDs and as PNG pictures through "
-        "cupsfilter (imagetoraster; the 300 dpi ones scaled to 203 dpi); %d code pages in all. Every page goes "
-        "through the filter with each method and back to the printer's dots with dotforge-preview. CUPS renders "
-        "the vector pages without anti-aliasing, so their rasters are pure black and white and every method "
-        "prints them alike; the pictures bring the grey edges.\n"
+        "cupsfilter (imagetoraster; the 300 dpi ones scaled to 203 dpi). Scaled codes, as users print them: QR "
+        "PNGs at 2 to 5 pixels per module (qrencode) and Code128 PNGs of 150 and 300 dpi (pure black and white), "
+        "fitted by cupsfilter with no options to a 50 x 30 mm and a 4 x 6 in label of the 203 dpi TSPL PPD, so "
+        "that CUPS's interpolation makes every module edge a grey ramp up to a dozen dots wide. %d code pages in "
+        "all. Every page goes through the filter with each method and back to the printer's dots with "
+        "dotforge-preview. CUPS renders the vector pages without anti-aliasing, so their rasters are pure black "
+        "and white and every method prints them alike; the pictures bring the grey edges.\n"
         % (elapsed, n))
     add("Codes: decoded by zbarimg (dmtxread for DataMatrix) on the dots at full resolution, and through a "
         "scanner model (Gaussian blur of sigma %.2f mm, then resampled to %d dpi). Photos: mean absolute "
@@ -416,30 +513,43 @@ def report(pages, sources, full, scan, text, tone, elapsed):
         "and a landscape-like scene, with highlights near white and hard dark edges). Text: 6 to 10 pt Helvetica, "
         "as vector PDF and as an anti-aliased 300 dpi picture; legibility is tesseract's character accuracy "
         "(1 - edit distance / length of the printed text) on the dots, and on what the scanner model makes of "
-        "them, enlarged to 600 dpi: what a reader (or a machine) gets back from the label.\n" % (SCAN_BLUR_MM, SCAN_DPI, TONE_BLUR_MM))
+        "them, enlarged to 600 dpi: what a reader (or a machine) gets back from the label. Flat greys: patches "
+        "of %s %% ink, 12 mm square; structure is the standard deviation (grey levels) of a patch's dots after "
+        "the tone blur: an even dot pattern blurs to a flat grey, what is left is low-frequency structure "
+        "(worms, seams); mean over the patches and the worst one (threshold prints no dots there: 0).\n"
+        % (SCAN_BLUR_MM, SCAN_DPI, TONE_BLUR_MM, ", ".join(str(g) for g in GREYS)))
+    na = lambda d, k, f: f(d[k]) if k in d else "-"
     add("| method | codes, full resolution | codes, scanned | " +
         " | ".join("%s (full / scanned)" % s for s in sources) +
-        " | photo tone error, portrait | landscape | text accuracy, PDF (full / scanned) | text, PNG 300 dpi (full / scanned) |")
-    add("|---|---:|---:|" + "---:|" * len(sources) + "---:|---:|---:|---:|")
-    for m in range(12):
+        " | photo tone error, portrait | landscape | text accuracy, PDF (full / scanned) | "
+        "text, PNG 300 dpi (full / scanned) | flat-grey structure, mean | worst (at % ink) |")
+    add("|---|---:|---:|" + "---:|" * len(sources) + "---:|---:|---:|---:|---:|---:|")
+    for m in methods:
         cells = ["%d %s" % (m, METHODS[m]), "%d/%d" % (sum(full[m].values()), n),
                  "%d/%d" % (sum(scan[m].values()), n)]
         for s in sources:
             f = sum(v for k, v in full[m].items() if k[0] == s)
             c = sum(v for k, v in scan[m].items() if k[0] == s)
             cells.append("%d / %d of %d" % (f, c, per_src[s]))
-        cells += ["%.2f" % tone[m]["portrait"], "%.2f" % tone[m]["landscape"],
-                  "%.1f%% / %.1f%%" % tuple(100 * a for a in text[m]["PDF"]),
-                  "%.1f%% / %.1f%%" % tuple(100 * a for a in text[m]["PNG 300 dpi"])]
+        cells += [na(tone[m], "portrait", lambda v: "%.2f" % v), na(tone[m], "landscape", lambda v: "%.2f" % v),
+                  na(text[m], "PDF", lambda a: "%.1f%% / %.1f%%" % tuple(100 * x for x in a)),
+                  na(text[m], "PNG 300 dpi", lambda a: "%.1f%% / %.1f%%" % tuple(100 * x for x in a)),
+                  na(greys, m, lambda g: "%.2f" % g[0]), na(greys, m, lambda g: "%.2f (%d %%)" % g[1])]
         add("| " + " | ".join(cells) + " |")
     # The default against threshold and Burkes.
-    missed = [k for k in full[0] if full[0][k] and not full[11][k]]
-    missed += [k for k in scan[0] if scan[0][k] and not scan[11][k]]
-    ratio = max(tone[11][p] / tone[3][p] for p in tone[3])
-    add("\nEdge-keeping against threshold: %s. Its photo tone error is at most %.2fx Burkes's (target: at most "
-        "1.10x)." % ("it decodes every code that threshold decodes, at full resolution and scanned" if not missed
-                     else "codes threshold decodes and it does not: " +
-                     ", ".join("%s %s" % (k[0], os.path.basename(k[2])) for k in missed), ratio))
+    if 0 in methods and 11 in methods:
+        missed = [k for k in full[0] if full[0][k] and not full[11][k]]
+        missed += [k for k in scan[0] if scan[0][k] and not scan[11][k]]
+        add("\nEdge-keeping against threshold: %s." %
+            ("it decodes every code that threshold decodes, at full resolution and scanned" if not missed
+             else "codes threshold decodes and it does not: " +
+             ", ".join("%s %s" % (k[0], os.path.basename(k[2])) for k in missed)))
+    if 3 in methods and 11 in methods and tone[3]:
+        ratio = max(tone[11][p] / tone[3][p] for p in tone[3])
+        add("Its photo tone error is at most %.2fx Burkes's (target: at most 1.10x)." % ratio)
+    if 3 in methods and 11 in methods and greys:
+        add("Its flat-grey structure: mean %.2f, worst %.2f, against Burkes's %.2f and %.2f (target: no more)."
+            % (greys[11][0], greys[11][1][0], greys[3][0], greys[3][1][0]))
     return "\n".join(out) + "\n"
 
 

@@ -7,8 +7,10 @@
 // Labels are mostly solid areas, bars and letters whose edges every
 // rasterizer and scaler leaves a dot or two of grey; diffusing those greys
 // scatters dots along the edges that scanners and eyes trip over. Here a
-// pixel near full black or white, or one with both within a few dots of it,
-// takes the plain threshold, and the diffusion's error stops at such pixels,
+// pixel near full black or white, one with both within a few dots of it, or
+// one on a short climbing ramp between them along its row or column (what an
+// interpolating scaler makes of an edge it enlarges) takes the plain
+// threshold, and the diffusion's error stops at such pixels,
 // so grey areas (gradients, photos, tints) still shade while bars, modules
 // and letters keep exact edges. Solid pixels are also the cheap ones: eight
 // of them at a time need one compare and no error bookkeeping.
@@ -55,6 +57,9 @@ struct Work {
     uint8_t* flags = nullptr;
     size_t fw = 0;
     int16_t* err = nullptr;  // two rows of w + 4 (two guard entries each side)
+    // Per column, whether the run of pixels that are not solid through the
+    // current row is a ramp (decided at the run's first row).
+    uint64_t* vRamp = nullptr;
     // Shares of the whole kernel by the value a diffused pixel reads (its
     // level and the shares it was given), index value + kSpan: the same as
     // for that value clamped to 0..255, with no clamping on the way from one
@@ -70,6 +75,7 @@ struct Work {
         std::free(kept.mem);
         std::free(flags);
         std::free(err);
+        std::free(vRamp);
         std::free(share);
     }
 };
@@ -150,9 +156,85 @@ void EnterRow(Work& wk, const uint8_t* grey, size_t gStride, long r, long h) {
     Spread(wh, light, nw);
 }
 
-// Row y's kept pixels into dest: solid, or with solid black and solid white
-// both in the square around it (rows off the page have neither).
-void KeptRow(Work& wk, long y, long h, uint64_t* dest) {
+inline bool Solid(int level) {
+    return level <= kNear || level >= 255 - kNear;
+}
+
+// Whether the n pixels after p[0] (step apart) are a ramp: p[0] and the
+// pixel after them solid, one black and one white, and the levels climbing
+// from the black end to the white one (read from p[0] on, as distance from
+// p[0]'s side, they never fall more than kSlack below their highest nor
+// rise by more than kStep from one to the next, the far end included).
+inline bool IsRamp(const uint8_t* p, ptrdiff_t step, long n) {
+    const int a = p[0], b = p[step * (n + 1)];
+    int flip;
+    if (a <= kNear && b >= 255 - kNear)
+        flip = 0;
+    else if (a >= 255 - kNear && b <= kNear)
+        flip = 255;
+    else
+        return false;
+    int top = 0, last = flip ? 255 - a : a;
+    for (long i = 1; i <= n + 1; ++i) {
+        const int u = flip ? 255 - p[step * i] : p[step * i];
+        if (u < top - kSlack || u - last > kStep) return false;
+        if (u > top) top = u;
+        last = u;
+    }
+    return true;
+}
+
+inline void SetBits(uint64_t* m, long s, long e) {
+    for (long x = s; x < e; ++x) m[x >> 6] |= 1ull << (x & 63);
+}
+
+// Row y's pixels on ramps into dest (or'ed); above: row y - 1's solid
+// pixels (null for row 0). Rows come in order: a column's run is decided at
+// its first row, looking at most kRamp + 1 rows down, and holds until the
+// run ends, so a row costs a few operations a word and a look down per run
+// that starts in it. Along the row, runs are found a word of the solid mask
+// at a time; most label rows have none.
+void RampRow(Work& wk, const uint8_t* grey, size_t gStride, long y, long h, const uint64_t* solid,
+             const uint64_t* above, uint64_t* dest) {
+    const long w = wk.w;
+    const size_t nw = wk.nw;
+    const uint8_t* g = grey + static_cast<size_t>(y) * gStride;
+    const ptrdiff_t st = static_cast<ptrdiff_t>(gStride);
+    const long limit = y + kRamp + 1 < h ? y + kRamp + 1 : h;
+    for (size_t k = 0; k < nw; ++k) {
+        const uint64_t open = ~solid[k];
+        wk.vRamp[k] &= open;
+        for (uint64_t starts = above ? above[k] & open : 0; starts != 0; starts &= starts - 1) {
+            const long c = static_cast<long>(k * 64) + __builtin_ctzll(starts);
+            if (c >= w) break;
+            long r = y + 1;
+            while (r < limit && !Solid(grey[static_cast<size_t>(r) * gStride + static_cast<size_t>(c)])) ++r;
+            if (r < limit && IsRamp(g + c - st, st, r - y)) wk.vRamp[k] |= 1ull << (c & 63);
+        }
+        dest[k] |= wk.vRamp[k];
+    }
+    long x = 0;
+    while (x < w) {
+        size_t k = static_cast<size_t>(x) >> 6;
+        uint64_t m = ~solid[k] & (~0ull << (x & 63));
+        while (m == 0 && ++k < nw) m = ~solid[k];
+        if (m == 0) break;
+        const long s = static_cast<long>(k * 64) + __builtin_ctzll(m);
+        if (s >= w) break;
+        k = static_cast<size_t>(s) >> 6;
+        m = solid[k] & (~0ull << (s & 63));
+        while (m == 0 && ++k < nw) m = solid[k];
+        long e = m == 0 ? w : static_cast<long>(k * 64) + __builtin_ctzll(m);
+        if (e > w) e = w;
+        if (s > 0 && e < w && e - s <= kRamp && IsRamp(g + s - 1, 1, e - s)) SetBits(dest, s, e);
+        x = e;
+    }
+}
+
+// Row y's kept pixels into dest: solid, with solid black and solid white
+// both in the square around it (rows off the page have neither), or on a
+// ramp. Called for the rows in order.
+void KeptRow(Work& wk, const uint8_t* grey, size_t gStride, long y, long h, uint64_t* dest) {
     const size_t nw = wk.nw;
     const uint64_t* solid = wk.ring.Row(static_cast<size_t>(y % kSlots) * 3);
     const long r0 = y - kReach < 0 ? 0 : y - kReach;
@@ -173,6 +255,8 @@ void KeptRow(Work& wk, long y, long h, uint64_t* dest) {
         }
         dest[k] = solid[k] | (d & l);
     }
+    RampRow(wk, grey, gStride, y, h, solid,
+            y > 0 ? wk.ring.Row(static_cast<size_t>((y - 1) % kSlots) * 3) : nullptr, dest);
 }
 
 // One row of kept bits as flag bytes (1 = kept); past the row's end, 1.
@@ -252,7 +336,9 @@ bool Reduce(const uint8_t* grey, size_t gStride, uint8_t* out, size_t oStride, l
     wk.flags = static_cast<uint8_t*>(std::malloc(2 * wk.fw));
     wk.err = static_cast<int16_t*>(std::calloc(2 * ew, sizeof(int16_t)));
     wk.share = static_cast<int16_t(*)[8]>(std::malloc((256 + 2 * kSpan) * sizeof(*wk.share)));
-    if (!wk.raw.mem || !wk.ring.mem || !wk.kept.mem || !wk.flags || !wk.err || !wk.share) return false;
+    wk.vRamp = static_cast<uint64_t*>(std::calloc(wk.nw, sizeof(uint64_t)));
+    if (!wk.raw.mem || !wk.ring.mem || !wk.kept.mem || !wk.flags || !wk.err || !wk.share || !wk.vRamp)
+        return false;
     // A pixel's error is what it reads, less 255 when it turns white: within
     // -127..128. A pixel is given at most seven shares, so the sums stay far
     // inside 16 bits.
@@ -274,7 +360,7 @@ bool Reduce(const uint8_t* grey, size_t gStride, uint8_t* out, size_t oStride, l
     uint64_t* kn = wk.kept.Row(1);
 
     for (long r = 0; r <= kReach; ++r) EnterRow(wk, grey, gStride, r, h);
-    KeptRow(wk, 0, h, kn);
+    KeptRow(wk, grey, gStride, 0, h, kn);
     int16_t* ec = wk.err + 2;
     int16_t* en = wk.err + ew + 2;
     const uint64_t mid = ximabits::kOnes * static_cast<uint64_t>(kMid);
@@ -285,7 +371,7 @@ bool Reduce(const uint8_t* grey, size_t gStride, uint8_t* out, size_t oStride, l
         kn = t;
         if (y + 1 < h) {
             EnterRow(wk, grey, gStride, y + 1 + kReach, h);
-            KeptRow(wk, y + 1, h, kn);
+            KeptRow(wk, grey, gStride, y + 1, h, kn);
         }
         // Flags only for rows with pixels to diffuse; below the last row
         // every neighbour is off the page.

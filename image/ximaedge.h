@@ -14,6 +14,19 @@ constexpr int kNear = 8;
 // dots of it (a square of 2 kReach + 1 on a side) lies on an edge between
 // such areas.
 constexpr int kReach = 2;
+// Scalers smear such an edge into a ramp many dots wide (an image filter
+// that enlarges a small code with interpolation: about as many dots as it
+// enlarges by). A pixel that is not solid lies on a ramp when the run of
+// pixels that are not solid through it, along its row or its column, is at
+// most kRamp long, has solid black just before one end and solid white just
+// past the other, and climbs from its black end to its white end, never
+// falling more than kSlack below the highest level before it nor rising by
+// more than kStep from one pixel to the next (ends included). Grey areas
+// (photos, tints, gradients) make longer runs, runs that turn back, or (a
+// tint between black and white) a jump onto a plateau.
+constexpr int kRamp = 32;
+constexpr int kSlack = 12;
+constexpr int kStep = 96;
 // Solid and edge pixels are white above this level; so are diffused
 // pixels, after their share of error.
 constexpr int kMid = 128;

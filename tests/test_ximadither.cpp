@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -105,15 +107,18 @@ const int kS16[16][16] = {
     {43, 203, 27, 243, 39, 199, 23, 253, 40, 200, 24, 240, 36, 196, 20, 254},
     {171, 107, 155, 91, 167, 103, 151, 87, 168, 104, 152, 88, 164, 100, 148, 84}};
 
-// Method 10 pixel by pixel: solid pixels (near full black or white) and
-// pixels with both kinds within reach are thresholded from their own level;
+// Method 10 pixel by pixel: solid pixels (near full black or white),
+// pixels with both kinds within reach and pixels on ramps are thresholded from their own level;
 // the others read their level and the shares they were given, clamped to
 // 0..255, and share their whole error among the kernel's neighbours on the
 // page that are diffused themselves, in proportion to the kernel's weights.
 void RefEdgeKeeping(const CxImage& img, CxImage& out) {
     using namespace ximaedge;
     const long w = static_cast<long>(img.GetWidth()), h = static_cast<long>(img.GetHeight());
-    auto level = [&](long x, long y) { return static_cast<int>(img.GetPixelIndex(x, y)); };
+    std::vector<int> levels(static_cast<size_t>(w * h));
+    for (long y = 0; y < h; ++y)
+        for (long x = 0; x < w; ++x) levels[static_cast<size_t>(y * w + x)] = img.GetPixelIndex(x, y);
+    auto level = [&](long x, long y) { return levels[static_cast<size_t>(y * w + x)]; };
     std::vector<char> kept(static_cast<size_t>(w * h));
     for (long y = 0; y < h; ++y)
         for (long x = 0; x < w; ++x) {
@@ -127,6 +132,46 @@ void RefEdgeKeeping(const CxImage& img, CxImage& out) {
             const int l = level(x, y);
             kept[static_cast<size_t>(y * w + x)] = l <= kNear || l >= 255 - kNear || (black && white);
         }
+    // Ramps: runs of pixels that are not solid along a row or a column, at
+    // most kRamp long, solid black before one end and solid white past the
+    // other, climbing from black to white within kSlack, never by more than
+    // kStep at once.
+    auto solid = [&](long x, long y) { return level(x, y) <= kNear || level(x, y) >= 255 - kNear; };
+    // Each run of pixels that are not solid, n long from (x0, y0) on along
+    // (dx, dy), between the solid pixels before and after it.
+    auto ramp = [&](long x0, long y0, long dx, long dy, long n) {
+        if (!img.IsInside(x0 - dx, y0 - dy) || !img.IsInside(x0 + n * dx, y0 + n * dy) || n > kRamp)
+            return false;
+        const int a = level(x0 - dx, y0 - dy), b = level(x0 + n * dx, y0 + n * dy);
+        if ((a <= kNear) == (b <= kNear)) return false;
+        int top = 0, last = a <= kNear ? a : 255 - a;
+        for (long i = 0; i <= n; ++i) {
+            const int u =
+                a <= kNear ? level(x0 + i * dx, y0 + i * dy) : 255 - level(x0 + i * dx, y0 + i * dy);
+            if (u < top - kSlack || u - last > kStep) return false;
+            top = std::max(top, u);
+            last = u;
+        }
+        return true;
+    };
+    auto runs = [&](long lines, long len, long dx, long dy) {
+        for (long l = 0; l < lines; ++l)
+            for (long i = 0; i < len;) {
+                auto px = [&](long k) { return std::make_pair(dx ? k : l, dx ? l : k); };
+                if (solid(px(i).first, px(i).second)) {
+                    ++i;
+                    continue;
+                }
+                long n = 1;
+                while (i + n < len && !solid(px(i + n).first, px(i + n).second)) ++n;
+                if (ramp(px(i).first, px(i).second, dx, dy, n))
+                    for (long k = i; k < i + n; ++k)
+                        kept[static_cast<size_t>(px(k).second * w + px(k).first)] = 1;
+                i += n;
+            }
+    };
+    runs(h, w, 1, 0);
+    runs(w, h, 0, 1);
     std::vector<int> err(static_cast<size_t>(w * h), 0);
     for (long y = 0; y < h; ++y)
         for (long x = 0; x < w; ++x) {
@@ -458,7 +503,117 @@ CxImage LabelPage(unsigned w, unsigned h, unsigned barAt, unsigned ramp) {
     return Grey8(w, h, v);
 }
 
+// Random dark and light modules enlarged scale times with bilinear
+// interpolation, as an image filter fits a small code to a label: every
+// module edge a ramp of about scale pixels.
+CxImage ScaledModules(unsigned w, unsigned h, double scale, unsigned seed) {
+    std::mt19937 rng(seed);
+    const unsigned mw = static_cast<unsigned>(w / scale) + 2, mh = static_cast<unsigned>(h / scale) + 2;
+    std::vector<int> mods(static_cast<size_t>(mw) * mh);
+    for (int& m : mods) m = rng() & 1u ? 255 : 0;
+    auto at = [&](long c, long r) {
+        c = std::max(0L, std::min(static_cast<long>(mw) - 1, c));
+        r = std::max(0L, std::min(static_cast<long>(mh) - 1, r));
+        return static_cast<double>(mods[static_cast<size_t>(r) * mw + static_cast<size_t>(c)]);
+    };
+    std::vector<uint8_t> v(static_cast<size_t>(w) * h);
+    for (unsigned y = 0; y < h; ++y)
+        for (unsigned x = 0; x < w; ++x) {
+            const double sx = (x + 0.5) / scale - 0.5, sy = (y + 0.5) / scale - 0.5;
+            const long c = static_cast<long>(std::floor(sx)), r = static_cast<long>(std::floor(sy));
+            const double fx = sx - c, fy = sy - r;
+            const double top = at(c, r) * (1 - fx) + at(c + 1, r) * fx;
+            const double bottom = at(c, r + 1) * (1 - fx) + at(c + 1, r + 1) * fx;
+            v[static_cast<size_t>(y) * w + x] =
+                static_cast<uint8_t>(std::lround(top * (1 - fy) + bottom * fy));
+        }
+    return Grey8(w, h, v);
+}
+
 }  // namespace edge
+
+TEST(Dither, EdgeKeepingMatchesPlainVersionOnScaledModules) {
+    // Ramps of 2 to 40 pixels across rows and columns (some longer than
+    // kRamp), around the words of the masks.
+    for (unsigned w : {63u, 130u})
+        for (double scale : {2.5, 11.0, 40.0})
+            for (unsigned seed = 1; seed <= 2; ++seed) {
+                CxImage a = edge::ScaledModules(w, 70, scale, seed), b = a;
+                ASSERT_TRUE(a.Dither(10));
+                ASSERT_TRUE(RefDither(b, 10));
+                ASSERT_TRUE(SameImage(b, a)) << w << " scale " << scale << " seed " << seed;
+            }
+}
+
+TEST(Dither, EdgeKeepingHardensScaledEdgesAndShadesGreyAreas) {
+    // Each page: its levels by (x, y), and the share of its dots in the rows
+    // checked that may differ from a plain threshold of the same levels.
+    struct Case {
+        const char* what;
+        unsigned w, h;
+        std::function<int(unsigned, unsigned)> level;
+        double minDiffer, maxDiffer;
+    };
+    auto bars = [](double scale) {
+        // Bars of 1 to 3 modules of two source pixels each, enlarged with
+        // linear interpolation: each edge a ramp of scale pixels.
+        return [scale](unsigned x, unsigned) {
+            const int pattern[] = {1, 0, 1, 1, 0, 0, 1, 0, 0, 0, 1, 1, 1, 0, 1, 0};
+            auto src = [&](long q) { return pattern[((q / 2) % 16 + 16) % 16] ? 0.0 : 255.0; };
+            const double m = (x + 0.5) / scale - 0.5;
+            const long q = static_cast<long>(std::floor(m));
+            return static_cast<int>(std::lround(src(q) + (src(q + 1) - src(q)) * (m - q)));
+        };
+    };
+    const Case cases[] = {
+        {"bars enlarged 4 times", 256, 8, bars(4), 0, 0},
+        {"bars enlarged 11 times", 512, 8, bars(11), 0, 0},
+        {"bars enlarged 24 times", 768, 8, bars(24), 0, 0},
+        // A gradient from black to white longer than any ramp: shaded.
+        {"gradient over 200 pixels", 240, 64,
+         [](unsigned x, unsigned) {
+             return x < 20 ? 0 : x >= 220 ? 255 : static_cast<int>((x - 20) * 255 / 200);
+         },
+         0.2, 1},
+        // A photo-like strip between black and white, short enough to be a
+        // ramp, but its texture turns back: shaded.
+        {"textured strip between black and white", 64, 64,
+         [](unsigned x, unsigned y) {
+             return x < 20    ? 0
+                    : x >= 44 ? 255
+                              : 128 + static_cast<int>(60 * std::sin(x * 1.3) * std::cos(y * 0.9));
+         },
+         0.05, 1},
+        // Mid grey across a short run between black and white: shaded.
+        {"flat grey between black and white", 64, 64,
+         [](unsigned x, unsigned) { return x < 20    ? 0
+                                           : x >= 44 ? 255
+                                                     : 100; }, 0.2, 1},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> v(static_cast<size_t>(c.w) * c.h);
+        for (unsigned y = 0; y < c.h; ++y)
+            for (unsigned x = 0; x < c.w; ++x)
+                v[static_cast<size_t>(y) * c.w + x] = static_cast<uint8_t>(c.level(x, y));
+        CxImage img = Grey8(c.w, c.h, v);
+        ASSERT_TRUE(img.Dither(10));
+        // Runs that the page's left or right edge cuts are no ramps: not counted.
+        const unsigned margin = std::min(40u, c.w / 4);
+        long differ = 0, grey = 0;
+        for (unsigned y = 0; y < c.h; ++y)
+            for (unsigned x = margin; x < c.w - margin; ++x) {
+                const int l = v[static_cast<size_t>(y) * c.w + x];
+                if (l <= ximaedge::kNear || l >= 255 - ximaedge::kNear) continue;
+                ++grey;
+                differ +=
+                    img.GetPixelIndex(static_cast<long>(x), static_cast<long>(y)) != (l > ximaedge::kMid);
+            }
+        ASSERT_GT(grey, 0) << c.what;
+        const double share = static_cast<double>(differ) / grey;
+        EXPECT_GE(share, c.minDiffer) << c.what;
+        EXPECT_LE(share, c.maxDiffer) << c.what;
+    }
+}
 
 TEST(Dither, EdgeKeepingMatchesPlainVersionAcrossWordEdges) {
     // Bars at every position around the 64-pixel words the masks are kept in,
