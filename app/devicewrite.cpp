@@ -3,6 +3,8 @@
 #include "app/devicewrite.h"
 
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -89,4 +91,24 @@ DfWriteWait DfAppWaitWritable(int fd, std::string* why) {
         }
         if (r > 0) return DfWriteWait::Ready;
     }
+}
+
+bool DfAppWriteAll(int fd, const void* buffer, size_t bytes, bool socket, std::string* why) {
+    const char* p = static_cast<const char*>(buffer);
+    size_t left = bytes;
+    while (left > 0) {
+        const ssize_t n = socket ? send(fd, p, left, MSG_NOSIGNAL) : write(fd, p, left);
+        if (n > 0) {
+            p += n;
+            left -= static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            *why = std::string("Unable to write to the printer: ") + strerror(errno) + ".";
+            return false;
+        }
+        if (DfAppWaitWritable(fd, why) != DfWriteWait::Ready) return false;
+    }
+    return true;
 }

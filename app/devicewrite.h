@@ -47,3 +47,8 @@ enum class DfWriteWait {
 // Waits until fd takes data again. *why gets a sentence for the job's
 // message when the wait ends otherwise.
 DfWriteWait DfAppWaitWritable(int fd, std::string* why);
+
+// Writes all BYTES to fd (send() without SIGPIPE for a socket, write()
+// otherwise), waiting as above whenever the device takes nothing; on
+// failure *why gets the sentence for the job's message and false comes back.
+bool DfAppWriteAll(int fd, const void* buffer, size_t bytes, bool socket, std::string* why);

@@ -190,21 +190,8 @@ ssize_t WriteCb(pappl_device_t* device, const void* buffer, size_t bytes) {
         return -1;
     }
     d->deadJob = nullptr;
-    const char* p = static_cast<const char*>(buffer);
-    size_t left = bytes;
-    while (left > 0) {
-        ssize_t n = write(d->fd, p, left);
-        if (n > 0) {
-            p += n;
-            left -= static_cast<size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        std::string why;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            why = std::string("Unable to write to the printer: ") + strerror(errno) + ".";
-        else if (DfAppWaitWritable(d->fd, &why) == DfWriteWait::Ready)
-            continue;
+    std::string why;
+    if (!DfAppWriteAll(d->fd, buffer, bytes, false, &why)) {
         DfAppNoteWriteFailed(why);
         papplDeviceError(device, "%s", why.c_str());
         tcflush(d->fd, TCOFLUSH);  // what the port still holds is dropped
