@@ -1,0 +1,8 @@
+/* A stand-in for libpappl in test_pappl_fence: one internal called from
+   another of its functions (through the PLT unless linked -Bsymbolic), one
+   whose address is taken (through the GOT), one never referenced. */
+void _dfStubCalled(void) {}
+void _dfStubTaken(void) {}
+void _dfStubUnused(void) {}
+void dfStubEntry(void) { _dfStubCalled(); }
+void* dfStubAddress(void) { return (void*)&_dfStubTaken; }
