@@ -78,6 +78,21 @@ std::string Output(const std::string& command) {
     return out;
 }
 
+// dotforge-app itself: it starts with the libpappl installed, and refuses
+// to when the first library to define PAPPL's functions calls them directly.
+TEST(PapplFence, AppRefusesToStart) {
+    const std::string app = "'" DF_APP_PATH "' --help 2>&1; echo rc=$?";
+    const std::string fine = Output(app);
+    EXPECT_NE(fine.find("rc=0"), std::string::npos) << fine;
+    const std::string refused = Output("LD_PRELOAD='" DF_FENCE_STUB_SYMBOLIC
+                                       "' ASAN_OPTIONS=\"$ASAN_OPTIONS:verify_asan_link_order=0\" " +
+                                       app);
+    EXPECT_NE(refused.find("dotforge-app: libpappl calls _papplClientRun directly"), std::string::npos)
+        << refused;
+    EXPECT_NE(refused.find("dotforge-app: not started"), std::string::npos) << refused;
+    EXPECT_NE(refused.find("rc=1"), std::string::npos) << refused;
+}
+
 // Every PAPPL, libcups, avahi or HTTP function dotforge-app defines, and
 // every private PAPPL or libcups function it calls, is in the table.
 TEST(PapplFence, TableNamesEverySymbol) {
