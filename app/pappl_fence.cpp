@@ -4,7 +4,8 @@
 // -fno-semantic-interposition or -Bsymbolic calls its internals directly and
 // every guard would be skipped without a sign. Such a build has no dynamic
 // relocation naming the function, which the check reads from the loaded
-// library's ELF file.
+// library's ELF file. A relocation shows that some calls go through the
+// PLT or GOT, not all: a build mixing both would pass (none is known).
 #include "app/pappl_fence.h"
 
 #include <dlfcn.h>
