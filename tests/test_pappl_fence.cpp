@@ -50,6 +50,8 @@ TEST(PapplFence, UnreadableLibraries) {
         EXPECT_FALSE(DfFenceUnrelocated(path.c_str(), {"_papplJobProcess"}, direct, error)) << path;
         EXPECT_NE(error.find(path), std::string::npos) << error;
     }
+    std::remove(cut.c_str());
+    std::remove(text.c_str());
 }
 
 // The libpappl this program runs with (Debian's 1.3.1) passes; one calling
