@@ -26,6 +26,7 @@
 #include "app/devicelist.h"
 #include "app/jobaccess.h"
 #include "app/mediahold.h"
+#include "app/pappl_fence.h"
 #include "app/statefile.h"
 #include "app/status.h"
 
@@ -49,9 +50,10 @@ void _papplPrinterCheckJobs(pappl_printer_t* printer);
 
 namespace {
 
+// Checked at start (app/pappl_fence.h): never null.
 template <typename F>
 F Real(const char* name) {
-    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+    return reinterpret_cast<F>(DfFenceNext(name));
 }
 
 std::mutex gRunningMutex;

@@ -23,6 +23,7 @@
 #include "app/driver.h"
 #include "app/hardening.h"
 #include "app/housekeeping.h"
+#include "app/pappl_fence.h"
 #include "app/serialdevice.h"
 #include "app/socketdevice.h"
 #include "app/spooldir.h"
@@ -170,6 +171,7 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
 int main(int argc, char* argv[]) {
     if (argc >= 2 && !strcmp(argv[1], kDfRenderCommand)) return DfRenderChildMain(argc, argv);
     DfSetLogSink(QuietLog);
+    if (!DfFenceCheckAtStart()) return 1;
     // PAPPL adds its built-in schemes (socket, usb, dnssd, ...) only to an
     // empty table: have it do so before ours goes in.
     papplDeviceIsSupported("socket://localhost");
