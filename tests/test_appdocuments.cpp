@@ -7,6 +7,7 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <deque>
 #include <string>
 #include <vector>
