@@ -11,6 +11,8 @@
 #   MIRROR=URL       where debootstrap and apt fetch from (default: this host's Debian mirror)
 #   STEPS="demo test"  the make targets to run, in order
 #   KEEP=1           keep the root afterwards (it is deleted otherwise)
+#   REUSE=1          use the root a KEEP=1 run left (no debootstrap): its clone
+#                    moves to this HEAD, its build directories stay (quicker, not fresh)
 # Logs: WORK_DIR/debootstrap.log and WORK_DIR/make-TARGET.log. Exits non-zero
 # when a step fails.
 set -eu
@@ -63,18 +65,24 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 mkdir -p "$W"
-if [ -e "$ROOT" ]; then
-    grep -q " $ROOT/" /proc/mounts && die "$ROOT still has file systems mounted; unmount them first"
-    rm -rf "$ROOT"
+if [ -e "$ROOT" ] && grep -q " $ROOT/" /proc/mounts; then
+    die "$ROOT still has file systems mounted; unmount them first"
 fi
-say "debootstrap --variant=minbase $SUITE into $ROOT (log: $W/debootstrap.log)"
-T0=$(date +%s)
-nice debootstrap --variant=minbase --include=make "$SUITE" "$ROOT" "$MIRROR" > "$W/debootstrap.log" 2>&1 ||
-    { tail -n 20 "$W/debootstrap.log"; die "debootstrap failed"; }
-say "root ready in $(($(date +%s) - T0)) s: $(cat "$ROOT/etc/debian_version")"
-
-say "a clean clone of $(git -C "$SRC" log -1 --format='%h %s' | cut -c1-70)"
-git clone -q --no-local "$SRC" "$ROOT/root/dotforge"
+if [ "${REUSE:-0}" = 1 ]; then
+    [ -d "$ROOT/root/dotforge/.git" ] || die "REUSE=1: no root with a clone in $ROOT (make one with KEEP=1)"
+    say "reusing $ROOT ($(cat "$ROOT/etc/debian_version")); its clone moves to $(git -C "$SRC" log -1 --format=%h)"
+    git -C "$ROOT/root/dotforge" fetch -q "$SRC" HEAD
+    git -C "$ROOT/root/dotforge" checkout -q --detach FETCH_HEAD
+else
+    rm -rf "$ROOT"
+    say "debootstrap --variant=minbase $SUITE into $ROOT (log: $W/debootstrap.log)"
+    T0=$(date +%s)
+    nice debootstrap --variant=minbase --include=make "$SUITE" "$ROOT" "$MIRROR" > "$W/debootstrap.log" 2>&1 ||
+        { tail -n 20 "$W/debootstrap.log"; die "debootstrap failed"; }
+    say "root ready in $(($(date +%s) - T0)) s: $(cat "$ROOT/etc/debian_version")"
+    say "a clean clone of $(git -C "$SRC" log -1 --format='%h %s' | cut -c1-70)"
+    git clone -q --no-local "$SRC" "$ROOT/root/dotforge"
+fi
 cp /etc/resolv.conf "$ROOT/etc/resolv.conf"
 # As in a container: no services start from package scripts (invoke-rc.d
 # asks this and is told no), so installing cups starts no scheduler here.
