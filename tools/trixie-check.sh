@@ -10,6 +10,7 @@
 #   SUITE=trixie     the Debian release to check
 #   MIRROR=URL       where debootstrap and apt fetch from (default: this host's Debian mirror)
 #   STEPS="demo test"  the make targets to run, in order
+#   SRC=DIR          the repository to clone (default: the one holding this script)
 #   KEEP=1           keep the root afterwards (it is deleted otherwise)
 #   REUSE=1          use the root a KEEP=1 run left (no debootstrap): its clone
 #                    moves to this HEAD, its build directories stay (quicker, not fresh)
@@ -21,7 +22,7 @@ SUITE=${SUITE:-trixie}
 STEPS=${STEPS:-demo test}
 W=${1:-/var/tmp/dotforge-trixie}
 ROOT=$W/root
-SRC=$(cd "$(dirname "$0")/.." && pwd)
+SRC=${SRC:-$(cd "$(dirname "$0")/.." && pwd)}
 
 say() { printf '== %s: %s\n' "$(date +%H:%M:%S)" "$*"; }
 die() { echo "trixie-check: $*" >&2; exit 1; }
