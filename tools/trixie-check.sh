@@ -22,6 +22,8 @@ SUITE=${SUITE:-trixie}
 STEPS=${STEPS:-demo test}
 W=${1:-/var/tmp/dotforge-trixie}
 ROOT=$W/root
+# Not under /root (0700): some tests run the built programs as other users.
+CLONE=/srv/dotforge
 SRC=${SRC:-$(cd "$(dirname "$0")/.." && pwd)}
 
 say() { printf '== %s: %s\n' "$(date +%H:%M:%S)" "$*"; }
@@ -70,10 +72,11 @@ if [ -e "$ROOT" ] && grep -q " $ROOT/" /proc/mounts; then
     die "$ROOT still has file systems mounted; unmount them first"
 fi
 if [ "${REUSE:-0}" = 1 ]; then
-    [ -d "$ROOT/root/dotforge/.git" ] || die "REUSE=1: no root with a clone in $ROOT (make one with KEEP=1)"
+    [ -f "$ROOT/etc/debian_version" ] || die "REUSE=1: no root in $ROOT (make one with KEEP=1)"
     say "reusing $ROOT ($(cat "$ROOT/etc/debian_version")); its clone moves to $(git -C "$SRC" log -1 --format=%h)"
-    git -C "$ROOT/root/dotforge" fetch -q "$SRC" HEAD
-    git -C "$ROOT/root/dotforge" checkout -q --detach FETCH_HEAD
+    [ -d "$ROOT$CLONE/.git" ] || git clone -q --no-local "$SRC" "$ROOT$CLONE"
+    git -C "$ROOT$CLONE" fetch -q "$SRC" HEAD
+    git -C "$ROOT$CLONE" checkout -q --detach FETCH_HEAD
 else
     rm -rf "$ROOT"
     say "debootstrap --variant=minbase $SUITE into $ROOT (log: $W/debootstrap.log)"
@@ -82,7 +85,7 @@ else
         { tail -n 20 "$W/debootstrap.log"; die "debootstrap failed"; }
     say "root ready in $(($(date +%s) - T0)) s: $(cat "$ROOT/etc/debian_version")"
     say "a clean clone of $(git -C "$SRC" log -1 --format='%h %s' | cut -c1-70)"
-    git clone -q --no-local "$SRC" "$ROOT/root/dotforge"
+    git clone -q --no-local "$SRC" "$ROOT$CLONE"
 fi
 cp /etc/resolv.conf "$ROOT/etc/resolv.conf"
 # As in a container: no services start from package scripts (invoke-rc.d
@@ -102,7 +105,7 @@ for step in $STEPS; do
     say "make $step (log: $W/make-$step.log)"
     T0=$(date +%s)
     if nice chroot "$ROOT" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-        HOME=/root LANG=C.UTF-8 TERM=dumb sh -c "cd /root/dotforge && make $step" > "$W/make-$step.log" 2>&1; then
+        HOME=/root LANG=C.UTF-8 TERM=dumb sh -c "cd $CLONE && make $step" > "$W/make-$step.log" 2>&1; then
         say "make $step passed in $(($(date +%s) - T0)) s"
     else
         say "make $step FAILED after $(($(date +%s) - T0)) s; the end of its log:"
