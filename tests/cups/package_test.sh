@@ -26,6 +26,8 @@ id lp >/dev/null 2>&1 || skip "there is no user lp to run filters as"
 PKGS="printer-driver-dotforge dotforge-app"
 SYS_SB=$(cups-config --serverbin)
 ARCH=$(dpkg --print-architecture)
+# Where the release keeps system units (Debian 12 /lib, 13 /usr/lib).
+UNITDIR=$(sh "$SRC/packaging/unitdir.sh")
 
 # Another worktree's run of this test would install the same packages.
 exec 9> /run/lock/dotforge-package-test.lock
@@ -95,7 +97,7 @@ expect_app() {
     {
         echo "$x root/root ./usr/bin/dotforge-app"
         echo "$x root/root ./etc/init.d/dotforge-app"
-        echo "$f root/root ./lib/systemd/system/dotforge-app.service"
+        echo "$f root/root .$UNITDIR/dotforge-app.service"
         echo "$f root/root ./usr/share/doc/dotforge-app/changelog.Debian.gz"
         echo "$f root/root ./usr/share/doc/dotforge-app/copyright"
         echo "$f root/root ./usr/share/man/man1/dotforge-app.1.gz"
@@ -282,10 +284,10 @@ if [ -n "$APP_DEB" ]; then
     have=$(stat -c '%a %U:%G' /var/lib/dotforge-app 2>&1)
     [ "$have" = "750 dotforge-app:dotforge-app" ] || bad "/var/lib/dotforge-app: $have"
     [ "$(readlink /etc/systemd/system/multi-user.target.wants/dotforge-app.service)" = \
-        /lib/systemd/system/dotforge-app.service ] ||
+        "$UNITDIR/dotforge-app.service" ] ||
         bad "dotforge-app.service is not enabled: $(ls -l /etc/systemd/system/multi-user.target.wants/dotforge-app.service 2>&1)"
     if command -v systemd-analyze >/dev/null &&
-        ! systemd-analyze verify /lib/systemd/system/dotforge-app.service > "$W/verify.txt" 2>&1; then
+        ! systemd-analyze verify "$UNITDIR/dotforge-app.service" > "$W/verify.txt" 2>&1; then
         bad "systemd-analyze verify dotforge-app.service:"
         cat "$W/verify.txt"
     fi
