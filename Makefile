@@ -1,13 +1,14 @@
 # Convenience front end: `make test` and `make demo` work on a fresh Debian 12
-# machine as root; everything else is plain CMake.
+# or 13 machine as root; everything else is plain CMake.
 
+# "a|b": the first of these that apt offers (Debian releases name some
+# packages differently); nothing is installed when one of them already is.
+# lintian: the package test checks the packages as `make package` does.
 DEB_PACKAGES := cmake g++ make pkg-config libcups2-dev libcupsimage2-dev zlib1g-dev libpng-dev \
-	libjpeg62-turbo-dev libpoppler-cpp-dev \
+	libjpeg62-turbo-dev|libjpeg-dev libpoppler-cpp-dev \
 	libgtest-dev libpappl-dev libavahi-client-dev libpam0g-dev cups-ppdc cups cups-client cups-filters cups-ipp-utils ghostscript \
-	poppler-utils python3 dpkg-dev file chromium curl iproute2 clang libclang-rt-14-dev \
-	libsystemd-dev dbus-daemon python3-dbus python3-gi
-# `make package` also checks the packages it builds.
-PACKAGE_DEB_PACKAGES := lintian
+	poppler-utils python3 dpkg-dev file chromium curl iproute2 clang libclang-rt-dev|libclang-rt-14-dev \
+	libsystemd-dev dbus-daemon python3-dbus python3-gi lintian
 
 # `make bench` only: the peers it times against, and what its quality corpus is
 # made and read with (barcode makers, decoders, OCR, Debian's numpy and PIL).
@@ -22,18 +23,34 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps package-deps build test fuzz fuzz-build demo bench package install uninstall clean
+# $(call install-missing,PACKAGES): apt-get installs those of PACKAGES not
+# installed yet; of "a|b" the first with an installation candidate.
+define install-missing
+	@missing=""; for alts in $$(echo '$(1)'); do \
+	  ok=""; for p in $$(echo "$$alts" | tr '|' ' '); do \
+	    dpkg-query -W -f='$${Status}' "$$p" 2>/dev/null | grep -q "install ok installed" && ok=1; \
+	  done; \
+	  [ -n "$$ok" ] || missing="$$missing $$alts"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  apt-get update -qq; pkgs=""; \
+	  for alts in $$missing; do \
+	    pick=""; for p in $$(echo "$$alts" | tr '|' ' '); do \
+	      apt-cache policy "$$p" 2>/dev/null | grep -q 'Candidate: [^(]' && { pick=$$p; break; }; \
+	    done; \
+	    pkgs="$$pkgs $${pick:-$${alts%%|*}}"; \
+	  done; \
+	  echo "Installing:$$pkgs"; \
+	  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$pkgs; \
+	fi
+endef
+
+.PHONY: all deps build test fuzz fuzz-build demo bench package install uninstall clean
 
 all: build
 
-deps package-deps:
-	@missing=""; for p in $(DEB_PACKAGES) $(if $(filter package-deps,$@),$(PACKAGE_DEB_PACKAGES)); do \
-	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
-	done; \
-	if [ -n "$$missing" ]; then \
-	  echo "Installing:$$missing"; \
-	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
-	fi
+deps:
+	$(call install-missing,$(DEB_PACKAGES))
 
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOTFORGE_TESTS=OFF >/dev/null
@@ -62,13 +79,7 @@ demo: build
 
 # Release build of its own (-O2, no sanitizers), then bench/bench.py; writes bench/RESULTS.md.
 bench: deps
-	@missing=""; for p in $(BENCH_PACKAGES); do \
-	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
-	done; \
-	if [ -n "$$missing" ]; then \
-	  echo "Installing:$$missing"; \
-	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
-	fi
+	$(call install-missing,$(BENCH_PACKAGES))
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
 	  -DDOTFORGE_TESTS=OFF >/dev/null
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target dotforge ppds dotforge-preview
@@ -76,7 +87,7 @@ bench: deps
 
 # Debian packages for this machine's architecture in $(PKG_BUILD)/packages/,
 # then lintian over them (it fails on errors; warnings are shown).
-package: package-deps
+package: deps
 	sh packaging/build.sh $(PKG_BUILD) $(JOBS)
 	lintian --fail-on error $(PKG_BUILD)/packages/*.deb
 

@@ -137,6 +137,22 @@ const DfFenceSymbol kDfFenceSymbols[] = {
      "the listing of the printer's own options", "", "-"},
     {"_papplMainloopConnectURI", U::kCalled, "optionscmd.cpp", k131, "`options -u`", "", "-"},
     {"_papplMainloopAddPrinterURI", U::kCalled, "optionscmd.cpp", k131, "`options -d`", "", "-"},
+    // app/ippreplies.cpp
+    {"_papplJobCopyStateNoLock", U::kReplaced, "ippreplies.cpp", k131,
+     "job-state-reasons of a job held by job-hold-until",
+     "the reasons loop stops one bit short of job-hold-until-specified: a held job's reply has no reasons",
+     kUnchecked},
+    {"_papplPrinterCopyAttributesNoLock", U::kReplaced, "ippreplies.cpp", k131,
+     "printer-strings-languages-supported in the reply, not the printer",
+     "the attribute is added to the printer's stored attributes and piles up with every request", kUnchecked},
+    {"_papplJobReasonString", U::kCalled, "ippreplies.cpp", k131, "the reason keywords of a held job", "", "-"},
+    // app/logformat.cpp
+    {"papplLog", U::kWrapped, "logformat.cpp", k131, "numbers in log lines written by the program",
+     "PAPPL's log formatter drops the last digit of numbers as Debian 13 builds it, and mishandles %lld and %zu",
+     kUnchecked},
+    {"papplLogClient", U::kWrapped, "logformat.cpp", k131, "as papplLog", "as papplLog", kUnchecked},
+    {"papplLogJob", U::kWrapped, "logformat.cpp", k131, "as papplLog", "as papplLog", kUnchecked},
+    {"papplLogPrinter", U::kWrapped, "logformat.cpp", k131, "as papplLog", "as papplLog", kUnchecked},
 };
 const size_t kDfFenceSymbolCount = sizeof(kDfFenceSymbols) / sizeof(kDfFenceSymbols[0]);
 

@@ -102,9 +102,14 @@ set(CPACK_COMPONENTS_ALL Unspecified)
 # --- dotforge-app: the printer application as a system service.
 if(TARGET dotforge-app)
   install(TARGETS dotforge-app RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT app EXCLUDE_FROM_ALL)
-  # Debian 12 keeps system units in /lib, not /usr/lib.
+  # Where the release keeps system units: /lib on Debian 12, /usr/lib from 13
+  # on (its lintian rejects /lib as an aliased location). systemd.pc says so
+  # where it is installed (package systemd on 12, systemd-dev on 13), else the
+  # release number does (packaging/unitdir.sh, which the package test asks too).
+  execute_process(COMMAND sh ${DF_PKG_DIR}/unitdir.sh OUTPUT_VARIABLE DF_DEB_UNIT_DIR
+    OUTPUT_STRIP_TRAILING_WHITESPACE)
   install(FILES ${CMAKE_SOURCE_DIR}/app/dotforge-app.service
-    DESTINATION /lib/systemd/system COMPONENT app EXCLUDE_FROM_ALL)
+    DESTINATION ${DF_DEB_UNIT_DIR} COMPONENT app EXCLUDE_FROM_ALL)
   # Without systemd (containers, minimal boards): `service dotforge-app start`.
   install(PROGRAMS ${DF_PKG_DIR}/dotforge-app/dotforge-app.init
     DESTINATION /etc/init.d RENAME dotforge-app COMPONENT app EXCLUDE_FROM_ALL)

@@ -1,6 +1,7 @@
 // Tests of the Paperang Huffman coder and of the decoder that inverts it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <memory>

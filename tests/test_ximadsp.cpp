@@ -3,6 +3,7 @@
 // a plain pixel-by-pixel version written from the description.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <random>

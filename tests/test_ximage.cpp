@@ -3,6 +3,7 @@
 // and the copy / move semantics the toolkit operations rely on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <vector>

@@ -33,6 +33,9 @@ sec_cleanup() {
 CLEANUP_HOOKS+=(sec_cleanup)
 
 ip netns add "$NS_S" 2>/dev/null || skip "ip netns is not permitted here"
+# In a chroot / is no mount point, and ip netns exec cannot make it private.
+ip netns exec "$NS_S" true 2>/dev/null ||
+    skip "ip netns exec does not work here (in a chroot, whose / is no mount point?)"
 ip netns add "$NS_C" || fail "ip netns add"
 ip link add "dfs$TAG" type veth peer name "dfc$TAG" 2>/dev/null || skip "veth links are not permitted here"
 ip link set "dfs$TAG" netns "$NS_S" && ip link set "dfc$TAG" netns "$NS_C" || fail "moving the veth ends"

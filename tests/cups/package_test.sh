@@ -1,13 +1,17 @@
 #!/bin/bash
-# The Debian packages, built the way `make package` builds them: their file
-# lists, modes and control fields, then installed with dpkg. The installed
+# The Debian packages, built the way `make package` builds them and checked
+# with lintian as it checks them: their file lists, modes and control fields,
+# then installed with dpkg. The installed
 # PPDs must show up in a running scheduler's `lpinfo -m` without a restart, a
 # queue made from one must print through cupsfilter with the installed
 # filter, and after removal and purge the system must be as it was before,
-# including a `make install` copy of the filter if there was one.
+# including a `make install` copy of the filter if there was one. All of it
+# under a policy-rc.d that forbids invoke-rc.d to start or stop services, as
+# containers have: the service started by hand must still stop on removal.
 #
 # Usage: package_test.sh SOURCE_DIR BUILD_DIR PROJECT_VERSION
 set -u
+shopt -s extglob
 . "${BASH_SOURCE[0]%/*}/common.sh"
 
 SRC=${1:?source dir}
@@ -16,12 +20,14 @@ PROJECT_VERSION=${3:?project version}
 
 require_root
 require_programs dpkg dpkg-deb dpkg-shlibdeps dpkg-buildflags file cmake cpack readelf flock \
-    cupsd lpadmin lpinfo lpstat cupsfilter cups-config gs python3
+    cupsd lpadmin lpinfo lpstat cupsfilter cups-config gs python3 lintian
 id lp >/dev/null 2>&1 || skip "there is no user lp to run filters as"
 
 PKGS="printer-driver-dotforge dotforge-app"
 SYS_SB=$(cups-config --serverbin)
 ARCH=$(dpkg --print-architecture)
+# Where the release keeps system units (Debian 12 /lib, 13 /usr/lib).
+UNITDIR=$(sh "$SRC/packaging/unitdir.sh")
 
 # Another worktree's run of this test would install the same packages.
 exec 9> /run/lock/dotforge-package-test.lock
@@ -36,6 +42,8 @@ done
 
 make_workdir dotforge-package
 mkdir -p "$W/docs" "$W/saved" "$W/x"
+FAILED=0
+bad() { echo "FAIL $*"; FAILED=$((FAILED + 1)); }
 
 say "Building the packages (packaging/build.sh, as make package)"
 T0=$(date +%s)
@@ -51,12 +59,17 @@ if [ -n "$APP_DEB" ]; then
         skip "a user dotforge-app or /var/lib/dotforge-app exists without the package; purging would delete it"
 fi
 ls -l "${DEBS[@]}"
+# As `make package` runs it: errors fail, warnings are shown.
+T0=$(date +%s)
+if lintian --fail-on error "${DEBS[@]}" > "$W/lintian.txt" 2>&1; then
+    echo "ok   lintian: no errors ($(grep -c '^W: ' "$W/lintian.txt") warnings, $(($(date +%s) - T0)) s)"
+else
+    bad "lintian --fail-on error (as make package):"
+fi
+grep -E '^[EW]: ' "$W/lintian.txt"
 # The drivers the build made, as the family descriptors list them.
 MODELS=$("$PKGBUILD/ppd/dotforge-ppdgen" drivers | sed 's/^dotforge-//; s/\.ppd$//')
 [ -n "$MODELS" ] || fail "dotforge-ppdgen lists no drivers"
-
-FAILED=0
-bad() { echo "FAIL $*"; FAILED=$((FAILED + 1)); }
 
 # ---------------------------------------------------------------------------
 say "Contents and control fields"
@@ -84,13 +97,14 @@ expect_app() {
     {
         echo "$x root/root ./usr/bin/dotforge-app"
         echo "$x root/root ./etc/init.d/dotforge-app"
-        echo "$f root/root ./lib/systemd/system/dotforge-app.service"
+        echo "$f root/root .$UNITDIR/dotforge-app.service"
         echo "$f root/root ./usr/share/doc/dotforge-app/changelog.Debian.gz"
         echo "$f root/root ./usr/share/doc/dotforge-app/copyright"
         echo "$f root/root ./usr/share/man/man1/dotforge-app.1.gz"
     } | sort
 }
 # check_deb DEB PACKAGE SECTION EXPECT-FUNCTION MAINTAINER-SCRIPTS DEPENDS...
+# (DEPENDS are extglob patterns: Debian 13 renamed libraries to ...t64.)
 check_deb() {
     local deb=$1 pkg=$2 section=$3 expect=$4 scripts=$5 dep field want have
     shift 5
@@ -112,7 +126,8 @@ check_deb() {
     done
     have=$(dpkg-deb -f "$deb" Depends)
     for dep in "$@"; do
-        [[ ", $have," == *", $dep"[\ ,]* ]] || bad "$pkg: Depends '$have' lacks $dep"
+        # shellcheck disable=SC2053 # DEPENDS are patterns (libcups2?(t64))
+        [[ ", $have," == *", "$dep[\ ,]* ]] || bad "$pkg: Depends '$have' lacks $dep"
     done
     [ "$(dpkg-deb -f "$deb" Description | wc -l)" -ge 3 ] || bad "$pkg: the description has no extended text"
     have=$(dpkg-deb -I "$deb" | awk '$4 == "lines" { print ($5 == "*" ? $6 : $5) }' | grep -vx -e control -e md5sums | sort | xargs)
@@ -130,7 +145,7 @@ check_deb() {
     echo "ok   $pkg: $(grep -c . "$W/$pkg.files") files, $(stat -c %s "$deb") bytes, Depends: $(dpkg-deb -f "$deb" Depends)"
 }
 check_deb "$DRIVER_DEB" printer-driver-dotforge text expect_driver "" \
-    cups cups-filters ghostscript libcups2 libpng16-16
+    cups cups-filters ghostscript 'libcups2?(t64)' 'libpng16-16?(t64)'
 if [ -n "$APP_DEB" ]; then
     check_deb "$APP_DEB" dotforge-app net expect_app "conffiles postinst postrm prerm" adduser
     # A program installed without a component lands in the driver package.
@@ -143,6 +158,8 @@ fi
 WATCH=$(cat "$W"/*.list | awk '{ print substr($3, 2) }' | sed 's|/$||' | sort -u)
 WATCH+=$'\n'"/var/lib/dotforge-app"$'\n'"/etc/systemd/system/multi-user.target.wants/dotforge-app.service"
 WATCH+=$'\n'"/usr/local/share/ppd/dotforge"$'\n'"/usr/local/bin/dotforge-preview"
+POLICY=/usr/sbin/policy-rc.d
+WATCH+=$'\n'"$POLICY"
 snapshot() {
     local p
     while read -r p; do
@@ -180,6 +197,23 @@ restore_system() {
     fi
 }
 CLEANUP_HOOKS+=(restore_system)
+
+# As in a container: invoke-rc.d may neither start nor stop a service. What
+# was at /usr/sbin/policy-rc.d comes back afterwards.
+[ -e "$POLICY" ] || [ -L "$POLICY" ] && cp -a "$POLICY" "$W/saved/policy-rc.d"
+restore_policy() {
+    rm -f "$POLICY"
+    if [ -e "$W/saved/policy-rc.d" ] || [ -L "$W/saved/policy-rc.d" ]; then cp -a "$W/saved/policy-rc.d" "$POLICY"; fi
+}
+CLEANUP_HOOKS+=(restore_policy)
+printf '#!/bin/sh\nexit 101\n' > "$POLICY" && chmod 755 "$POLICY" || fail "cannot write $POLICY"
+
+# alive PID: the process exists and is not a zombie nobody reaped.
+alive() { [ -n "$1" ] && [ -e "/proc/$1" ] && ! grep -q '^[0-9]* ([^)]*) Z' "/proc/$1/stat" 2>/dev/null; }
+APP_PID=
+stop_app() { alive "$APP_PID" && kill -KILL "$APP_PID" 2>/dev/null; }
+# Before the purge in restore_system: a server left running keeps its user.
+CLEANUP_HOOKS=(stop_app "${CLEANUP_HOOKS[@]}")
 
 # dpkg_retry ARGS: dpkg, waiting up to a minute for a lock someone else holds.
 dpkg_retry() {
@@ -250,14 +284,26 @@ if [ -n "$APP_DEB" ]; then
     have=$(stat -c '%a %U:%G' /var/lib/dotforge-app 2>&1)
     [ "$have" = "750 dotforge-app:dotforge-app" ] || bad "/var/lib/dotforge-app: $have"
     [ "$(readlink /etc/systemd/system/multi-user.target.wants/dotforge-app.service)" = \
-        /lib/systemd/system/dotforge-app.service ] ||
+        "$UNITDIR/dotforge-app.service" ] ||
         bad "dotforge-app.service is not enabled: $(ls -l /etc/systemd/system/multi-user.target.wants/dotforge-app.service 2>&1)"
     if command -v systemd-analyze >/dev/null &&
-        ! systemd-analyze verify /lib/systemd/system/dotforge-app.service > "$W/verify.txt" 2>&1; then
+        ! systemd-analyze verify "$UNITDIR/dotforge-app.service" > "$W/verify.txt" 2>&1; then
         bad "systemd-analyze verify dotforge-app.service:"
         cat "$W/verify.txt"
     fi
     echo "ok   dotforge-app: user in $groups, state directory, service enabled"
+
+    # The policy kept the install from starting it; started by hand, on a
+    # free port, it runs as its user until removal stops it.
+    [ -s /run/dotforge-app/dotforge-app.pid ] && bad "dotforge-app started on install though policy-rc.d forbids it"
+    out=$(SERVER_OPTIONS="-o server-port=$(dfstream freeport)" timeout 30 /etc/init.d/dotforge-app start 2>&1)
+    APP_PID=$(cat /run/dotforge-app/dotforge-app.pid 2>/dev/null)
+    if alive "$APP_PID" && [ "$(ps -o user= -p "$APP_PID")" = dotforge-app ]; then
+        echo "ok   /etc/init.d/dotforge-app start: $out (pid $APP_PID)"
+    else
+        bad "/etc/init.d/dotforge-app start: $out"
+        tail -n 5 /var/lib/dotforge-app/dotforge-app.log 2>/dev/null
+    fi
 fi
 
 # ---------------------------------------------------------------------------
@@ -269,10 +315,17 @@ if [ -n "$APP_DEB" ]; then
     # Removal keeps the printers and jobs for a reinstall; only purge deletes them.
     [ -d /var/lib/dotforge-app ] && getent passwd dotforge-app >/dev/null ||
         bad "dpkg -r deleted dotforge-app's state or user"
+    # policy-rc.d denied invoke-rc.d's stop; the server must not outlive its program.
+    if alive "$APP_PID"; then
+        bad "dotforge-app (pid $APP_PID, $(readlink "/proc/$APP_PID/exe")) still runs after dpkg -r"
+    else
+        echo "ok   dpkg -r stopped the server though policy-rc.d denied invoke-rc.d"
+    fi
 fi
 dpkg_retry --purge $PKGS > "$W/purge.log" 2>&1 || { cat "$W/purge.log"; fail "dpkg --purge failed"; }
 INSTALLED=
 restore_system
+restore_policy
 snapshot > "$W/after.txt"
 if diff -u "$W/before.txt" "$W/after.txt" > "$W/snapshot.diff"; then
     echo "ok   after the purge the system is as before ($(grep -c . "$W/before.txt") paths existed before and still do)"
