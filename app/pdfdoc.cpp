@@ -99,8 +99,11 @@ bool DfPdfDocument::RenderPage(int index, unsigned pageWidth, unsigned pageHeigh
     if (sw <= 0 || sh <= 0) return true;
     poppler::page_renderer renderer;
     renderer.set_image_format(poppler::image::format_gray8);
-    renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
-    renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
+    // Text and line art without anti-aliasing, as CUPS's chain renders them:
+    // at the printer's resolution a grey fringe is all a small letter or a
+    // hairline has, and the reduction would scatter it into dots. Pictures
+    // keep their greys (this concerns only the outlines of shapes and glyphs).
+    renderer.set_render_hints(0);
     renderer.set_paper_color(0xffffffff);
     const poppler::image img = renderer.render_page(
         page.get(), xdpi * scale, ydpi * scale, static_cast<int>(sx), static_cast<int>(sy),

@@ -364,11 +364,13 @@ def grey_structure(build, ppd, work, methods):
     mm = 12.0
     side = int(round(mm / 25.4 * 203))
     gap = side // 3
-    n = len(GREYS)
-    a = np.full((side + 2 * gap, n * (side + gap) + gap), 255, dtype=np.uint8)
+    # Rows of at most five patches: nine in a row would run off the page.
+    cols = 5
+    rows = (len(GREYS) + cols - 1) // cols
+    a = np.full((rows * (side + gap) + gap, cols * (side + gap) + gap), 255, dtype=np.uint8)
     for i, g in enumerate(GREYS):
-        x = gap + i * (side + gap)
-        a[gap:gap + side, x:x + side] = int(round(255 * (1 - g / 100.0)))
+        x, y = gap + (i % cols) * (side + gap), gap + (i // cols) * (side + gap)
+        a[y:y + side, x:x + side] = int(round(255 * (1 - g / 100.0)))
     png = os.path.join(work, "greys.png")
     Image.fromarray(a, "L").save(png, dpi=(203, 203))
     ras = png + ".ras"

@@ -295,7 +295,8 @@ inline __attribute__((always_inline)) unsigned DiffuseOne(const Work& wk, const 
         const int e = (v < 0 ? 0 : v > 255 ? 255 : v) - 255 * static_cast<int>(white);
         const int total = wk.weight[absent];
         for (size_t i = 0; i < kTapCount; ++i)
-            part[i] = static_cast<int16_t>(((absent >> i) & 1u) || total == 0 ? 0 : e * kTaps[i].w / total);
+            part[i] =
+                static_cast<int16_t>(((absent >> i) & 1u) || total == 0 ? 0 : Share(e, kTaps[i].w, total));
         s = part;
     }
     p.a = p.b + s[0];
@@ -345,7 +346,7 @@ bool Reduce(const uint8_t* grey, size_t gStride, uint8_t* out, size_t oStride, l
     for (int v = -kSpan; v < 256 + kSpan; ++v) {
         const int e = (v < 0 ? 0 : v > 255 ? 255 : v) - (v > kMid ? 255 : 0);
         for (size_t i = 0; i < 8; ++i)
-            wk.share[v + kSpan][i] = i < kTapCount ? static_cast<int16_t>(e * kTaps[i].w / kDiv) : 0;
+            wk.share[v + kSpan][i] = i < kTapCount ? static_cast<int16_t>(Share(e, kTaps[i].w, kDiv)) : 0;
     }
     for (unsigned m = 0; m < 128; ++m) {
         wk.weight[m] = 0;

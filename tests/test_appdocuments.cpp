@@ -23,6 +23,13 @@
 #include "app/mediafit.h"
 #include "app/pdfdoc.h"
 #include "app/picture.h"
+#include "image/ximaedge.h"
+
+// poppler finds the fonts of a PDF through fontconfig, whose configuration
+// it keeps until exit; the leak checker is told so, not about our code.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
 
 namespace {
 
@@ -341,14 +348,18 @@ TEST(Picture, FittedPageKeepsThePictureWholeAndCentred) {
     EXPECT_FALSE(DfFitPicture(empty, 8, 8, DfScaling::Fit, page));
 }
 
-// A one-page PDF of w x h points: a black rectangle over the left half.
-std::string MakePdf(double w, double h) {
-    const std::string content = "0 0 0 rg 0 0 " + std::to_string(w / 2) + " " + std::to_string(h) + " re f\n";
+// A one-page PDF of w x h points drawing content (by default a black
+// rectangle over the left half); /F1 is Helvetica.
+std::string MakePdf(double w, double h, std::string content = std::string()) {
+    if (content.empty())
+        content = "0 0 0 rg 0 0 " + std::to_string(w / 2) + " " + std::to_string(h) + " re f\n";
     std::vector<std::string> objects = {
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(w) + " " + std::to_string(h) +
-            "] /Contents 4 0 R >>",
+            "] /Contents 4 0 R /Resources << /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont "
+            "/Helvetica "
+            ">> >> >> >>",
         "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream",
     };
     std::string pdf = "%PDF-1.4\n";
@@ -452,6 +463,80 @@ TEST(Picture, LandscapeTurnsOntoPortraitMedia) {
         EXPECT_LT(page.pixels[210 * 141 + x], 60) << "bottom, column " << x;
     }
     remove(path.c_str());
+}
+
+// Text and hairlines shrunk onto a small label reach the reduction with hard
+// edges, so the default filter keeps strokes whole instead of scattering
+// them into dots (a black dot with no black neighbour); pictures in the PDF
+// keep their greys.
+TEST(Picture, PdfTextAndLinesKeepHardEdgesOnASmallLabel) {
+    auto text = [](double size, double h) {
+        std::string c = "BT /F1 " + std::to_string(size) + " Tf ";
+        for (double y = h - 2 * size; y > size; y -= size * 1.3)
+            c += "1 0 0 1 " + std::to_string(size) + " " + std::to_string(y) +
+                 " Tm (Ship to: 42 Harbour Road, Quay 7, ABC-123 wxyz) Tj ";
+        return c + "ET\n";
+    };
+    std::string hairlines = "0.3 w ";
+    for (int i = 0; i < 12; i++)
+        hairlines += std::to_string(6 + 11 * i) + " 4 m " + std::to_string(20 + 9 * i) + " 80 l S ";
+    struct Case {
+        const char* name;
+        double w, h;  // page in points
+        std::string content;
+        unsigned pw, ph;  // medium at 203 dpi
+        double maxLoose;  // black dots without a black neighbour, of all black dots
+    } cases[] = {
+        {"A4, 8 pt text, 40 x 30 mm", 595, 842, text(8, 842), 320, 240, 0.05},
+        {"A4, 10 pt text, 40 x 30 mm", 595, 842, text(10, 842), 320, 240, 0.03},
+        {"80 x 60 mm, 8 pt text, halved", 227, 170, text(8, 170), 320, 240, 0.008},
+        {"0.3 pt hairlines as they are", 142, 85, hairlines, 400, 240, 0.002},
+    };
+    for (const Case& c : cases) {
+        const std::string path = WriteTemp(MakePdf(c.w, c.h, c.content));
+        DfPdfDocument doc;
+        std::string error;
+        ASSERT_TRUE(doc.Open(path, error)) << c.name << ": " << error;
+        DfGreyImage page;
+        ASSERT_TRUE(doc.RenderPage(0, c.pw, c.ph, 203, 203, DfScaling::Auto, page, error))
+            << c.name << ": " << error;
+        remove(path.c_str());
+        const size_t stride = (c.pw + 7) / 8;
+        std::vector<uint8_t> bits(stride * c.ph);
+        ASSERT_TRUE(ximaedge::Reduce(page.pixels.data(), c.pw, bits.data(), stride, c.pw, c.ph));
+        auto black = [&](long x, long y) {
+            return x >= 0 && y >= 0 && x < long(c.pw) && y < long(c.ph) &&
+                   !(bits[y * stride + x / 8] & (0x80 >> (x % 8)));
+        };
+        size_t dots = 0, loose = 0;
+        for (long y = 0; y < long(c.ph); y++)
+            for (long x = 0; x < long(c.pw); x++) {
+                if (!black(x, y)) continue;
+                dots++;
+                bool alone = true;
+                for (int dy = -1; dy <= 1 && alone; dy++)
+                    for (int dx = -1; dx <= 1 && alone; dx++) alone = (!dx && !dy) || !black(x + dx, y + dy);
+                loose += alone;
+            }
+        ASSERT_GT(dots, 500u) << c.name << ": nothing drawn";
+        EXPECT_LE(double(loose) / dots, c.maxLoose)
+            << c.name << ": " << loose << " of " << dots << " dots alone";
+    }
+
+    // A grey picture in the PDF: its levels reach the reduction as they are.
+    const std::string path = WriteTemp(MakePdf(
+        142, 85, "q 120 0 0 60 10 10 cm BI /W 8 /H 1 /BPC 8 /CS /G /F /AHx ID 3048607890A8C0D0> EI Q\n"));
+    DfPdfDocument doc;
+    std::string error;
+    DfGreyImage page;
+    ASSERT_TRUE(doc.Open(path, error) && doc.RenderPage(0, 400, 240, 203, 203, DfScaling::Auto, page, error))
+        << error;
+    remove(path.c_str());
+    for (unsigned x = 40; x < 340; x++) {
+        const int v = page.pixels[150 * 400 + x];
+        EXPECT_TRUE(v > 40 && v < 215) << "picture column " << x << " = " << v;
+        if (!(v > 40 && v < 215)) break;
+    }
 }
 
 TEST(MediaFit, PagesLargerThanTheMediumAreNamed) {
