@@ -7,7 +7,7 @@
 #include <string>
 
 #include "printers/family.h"
-#include "printers/ppdsource.h"
+#include "ppd/ppdsource.h"
 
 int main(int argc, char** argv) {
     if (argc > 1 && !strcmp(argv[1], "drivers")) {

@@ -120,7 +120,7 @@ const std::vector<DfOption>& DfImageOptions() {
         // With On, the filter asks the printer for its status before the job
         // and after each page, on the back channel of the socket, usb and
         // serial back ends; printers that do not answer print as with Off.
-        // The app always asks its printers (app/status.cpp).
+        // The app always asks its printers (app/core/status.cpp).
         {"PrinterStatus",
          "Read the printer's status",
          kDfStatusGroup,

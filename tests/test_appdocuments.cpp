@@ -16,13 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "app/cliargs.h"
-#include "app/copysink.h"
-#include "app/docbudget.h"
-#include "app/labelfit.h"
-#include "app/mediafit.h"
-#include "app/pdfdoc.h"
-#include "app/picture.h"
+#include "app/core/cliargs.h"
+#include "app/core/copysink.h"
+#include "app/documents/docbudget.h"
+#include "app/documents/labelfit.h"
+#include "app/documents/mediafit.h"
+#include "app/documents/pdfdoc.h"
+#include "app/documents/picture.h"
 #include "image/ximaedge.h"
 
 // poppler finds the fonts of a PDF through fontconfig, whose configuration

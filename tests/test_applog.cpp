@@ -1,5 +1,5 @@
 // The printer application's log lines carry their numbers as printf writes
-// them (app/logformat.cpp): PAPPL 1.3.1's own formatter cuts %lld to 32 bits,
+// them (app/pappl/logformat.cpp): PAPPL 1.3.1's own formatter cuts %lld to 32 bits,
 // knows no %zu and, as Debian 13 builds it, drops every number's last digit.
 #include <gtest/gtest.h>
 #include <pappl/pappl.h>

@@ -7,9 +7,9 @@
 #include <vector>
 #include <string>
 
-#include "app/ippsettings.h"
-#include "app/loadedmedium.h"
-#include "app/models.h"
+#include "app/core/ippsettings.h"
+#include "app/core/loadedmedium.h"
+#include "app/core/models.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "app/access.h"
-#include "app/auth.h"
+#include "app/web/access.h"
+#include "app/web/auth.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/bleuri.h"
+#include "app/devices/bleuri.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <memory>
 #include <string>
 
-#include "app/ippsettings.h"
-#include "app/webui.h"
+#include "app/core/ippsettings.h"
+#include "app/web/webui.h"
 #include "helpers/pages.h"
 #include "printers/factory.h"
-#include "printers/ppdsource.h"
+#include "ppd/ppdsource.h"
 #include "tools/preview/decode_internal.h"
 
 namespace {

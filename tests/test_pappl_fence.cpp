@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/pappl_fence.h"
+#include "app/pappl/pappl_fence.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/serialdevice.h"
-#include "app/serialpath.h"
+#include "app/devices/serialdevice.h"
+#include "app/devices/serialpath.h"
 
 namespace {
 

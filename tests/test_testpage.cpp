@@ -10,7 +10,7 @@
 #include <vector>
 #include <string>
 
-#include "app/testpage.h"
+#include "app/core/testpage.h"
 
 namespace {
 

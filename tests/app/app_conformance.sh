@@ -59,7 +59,7 @@ for drv in $(app_drivers); do
     fi
 done
 
-# Two replies PAPPL 1.3.1 gets wrong (app/ippreplies.cpp): a job held by
+# Two replies PAPPL 1.3.1 gets wrong (app/pappl/ippreplies.cpp): a job held by
 # job-hold-until is said to be, and printer-strings-languages-supported comes
 # once in a reply however often it was asked for before.
 cat > replies.test <<'EOT'

@@ -27,7 +27,7 @@ while read -r version built text; do
     [ -d "$WORK/$version/build/CMakeFiles/dotforge.dir" ] || { echo "FAIL $version: the filter is not configured"; FAILED=1; }
 done <<'CASES'
 1.3.9 yes -
-1.4.11 no PAPPL~1.4.11~found,~but~dotforge-app~is~written~for~PAPPL~1.3.x~only:~dotforge-app~is~not~built.~Port~app/pappl_fence.cpp
+1.4.11 no PAPPL~1.4.11~found,~but~dotforge-app~is~written~for~PAPPL~1.3.x~only:~dotforge-app~is~not~built.~Port~app/pappl/pappl_fence.cpp
 2.0.0 no PAPPL~2.0.0~found
 1.30.0 no dotforge-app~is~not~built
 CASES

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "app/ippsettings.h"
-#include "app/job.h"
-#include "app/models.h"
+#include "app/core/ippsettings.h"
+#include "app/core/job.h"
+#include "app/core/models.h"
 #include "base/sink.h"
 #include "printers/factory.h"
 #include "render/pageintake.h"

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/picture.h"
+#include "app/documents/picture.h"
 #include "tests/fuzz/fuzz_common.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,0 +1,11 @@
+// Label mode on the "Printing Defaults" web page (app/pappl/weblabelmode.cpp).
+#pragma once
+
+#include <pappl/pappl.h>
+
+#include <string>
+
+// The page's label mode row (a select of the printer's label modes in the
+// PPD's words, the current one selected) while this thread writes the
+// Printing Defaults page of a printer that has label modes; "" otherwise.
+std::string DfAppLabelModeRow();
