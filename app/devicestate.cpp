@@ -16,6 +16,8 @@
 #include <mutex>
 #include <vector>
 
+#include "app/deviceopen.h"
+
 namespace {
 
 std::mutex gMutex;
@@ -58,6 +60,12 @@ std::string DfAppDeviceError(const char* deviceUri) {
     return it == gErrors.end() ? "" : it->second;
 }
 
+void DfAppNoteDeviceError(const char* deviceUri, const char* message) {
+    if (!deviceUri || !message) return;
+    std::lock_guard<std::mutex> lock(gMutex);
+    gErrors.emplace(deviceUri, message);
+}
+
 pappl_printer_t* DfAppPrinterForUri(pappl_system_t* system, const char* uri) {
     if (!system || !uri) return nullptr;
     // ipp://host:port/ipp/print/NAME[/...] or /NAME[/...]
@@ -91,11 +99,18 @@ pappl_device_t* papplDeviceOpen(const char* device_uri, const char* name, pappl_
     using Real = pappl_device_t* (*)(const char*, const char*, pappl_deverror_cb_t, void*);
     static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "papplDeviceOpen"));
     if (!real) return nullptr;
-    if (!err_cb) return real(device_uri, name, err_cb, err_data);
+    pappl_device_t* device = nullptr;
+    if (DfAppOpenPrepared(device_uri, &device)) return device;
+    if (!err_cb) {
+        device = real(device_uri, name, err_cb, err_data);
+        DfAppNoteOpened(device, device_uri);
+        return device;
+    }
     std::string message;
     tOpenError = &message;
-    pappl_device_t* device = real(device_uri, name, Record, ForwardFor(err_cb, err_data));
+    device = real(device_uri, name, Record, ForwardFor(err_cb, err_data));
     tOpenError = nullptr;
+    DfAppNoteOpened(device, device_uri);
     if (device_uri) {
         std::lock_guard<std::mutex> lock(gMutex);
         if (device)

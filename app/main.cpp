@@ -20,6 +20,7 @@
 #include "app/driver.h"
 #include "app/hardening.h"
 #include "app/housekeeping.h"
+#include "app/joblimits.h"
 #include "app/serialdevice.h"
 #include "app/startup.h"
 #include "app/statefile.h"
@@ -67,7 +68,9 @@ void Usage(void*) {
         "  (default localhost; '*' for every address), server-name, log-file ('-' = stderr),\n"
         "  log-level (fatal, error, warn, info, debug), spool-directory, state-file,\n"
         "  auth-service (PAM service for remote configuration, default dotforge-app; none),\n"
-        "  admin-group (default lpadmin).\n"
+        "  admin-group (default lpadmin), multiple-operation-time-out (seconds a job waits\n"
+        "  for its document, default 60), client-idle-time-out (seconds a document may\n"
+        "  stall, default 20).\n"
         "Drivers: tspl-203, tspl-300, escpos-58, escpos-80, cpcl-203, paperang-57, peripage-57\n"
         "  (dotforge-app drivers).");
 }
@@ -136,6 +139,7 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     // After the state: it carries an admin group of its own.
     DfAppAuthInstall(system, auth);
     DfAppInstallGuards(system, spool);
+    DfAppJobLimitsSetup(system, num_options, options);
     return system;
 }
 
