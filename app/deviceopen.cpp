@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <map>
+#include <set>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -46,6 +47,9 @@ const int kRetryMs = 2000;
 
 std::mutex gOpenMutex;
 std::map<pappl_device_t*, std::string> gOpen;  // devices open, by their URI
+std::set<DfAppConnector*> gConnecting;         // connectors whose thread runs
+bool gStopped = false;                         // the system goes: no more connectors
+std::condition_variable gConnectorEnded;
 
 thread_local std::shared_ptr<DfAppConnector> tConnector;  // the job start this thread runs
 thread_local pappl_device_t* tPrepared = nullptr;         // a status connection made beforehand
@@ -72,6 +76,14 @@ void QuietError(const char* message, void* data) {
 
 void Connect(std::shared_ptr<DfAppConnector> c) {
     tConnectCancel = &c->cancel;
+    struct Ended {
+        DfAppConnector* c;
+        ~Ended() {
+            std::lock_guard<std::mutex> lock(gOpenMutex);
+            gConnecting.erase(c);
+            gConnectorEnded.notify_all();
+        }
+    } ended{c.get()};
     for (bool first = true;; first = false) {
         pappl_device_t* device =
             papplDeviceOpen(c->uri.c_str(), c->name.c_str(), first ? papplLogDevice : QuietError, c->system);
@@ -80,8 +92,9 @@ void Connect(std::shared_ptr<DfAppConnector> c) {
         if (device && !c->cancel) {
             c->device = device;
             c->cv.notify_all();
-            c->cv.wait(lock, [&c] { return !c->device || c->cancel; });
-            device = c->device;  // still here: the job ended without it
+            c->cv.wait(lock, [&c] { return c->taken || c->cancel; });
+            if (c->taken) return;
+            device = c->device;  // the job ended without it
             c->device = nullptr;
         }
         if (device || c->cancel) {
@@ -108,6 +121,11 @@ DfAppJobConnect::DfAppJobConnect(pappl_job_t* job) {
     const char* name = papplJobGetName(job);
     c->name = name ? name : "job";
     c->system = papplPrinterGetSystem(printer);
+    {
+        std::lock_guard<std::mutex> lock(gOpenMutex);
+        if (gStopped) return;
+        gConnecting.insert(c.get());
+    }
     std::thread(Connect, c).detach();
     std::unique_lock<std::mutex> lock(c->m);
     if (!c->cv.wait_for(lock, std::chrono::milliseconds(kFirstConnectWaitMs),
@@ -123,6 +141,17 @@ DfAppJobConnect::~DfAppJobConnect() {
     std::lock_guard<std::mutex> lock(m_connector->m);
     m_connector->cancel = 1;
     m_connector->cv.notify_all();
+}
+
+void DfAppStopConnecting() {
+    std::unique_lock<std::mutex> lock(gOpenMutex);
+    gStopped = true;
+    for (DfAppConnector* c : gConnecting) {
+        std::lock_guard<std::mutex> hold(c->m);
+        c->cancel = 1;
+        c->cv.notify_all();
+    }
+    gConnectorEnded.wait_for(lock, std::chrono::seconds(2), [] { return gConnecting.empty(); });
 }
 
 pappl_device_t* DfAppOpenPrinterDevice(pappl_printer_t* printer) {

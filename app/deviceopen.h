@@ -39,5 +39,9 @@ bool DfAppOpenPrepared(const char* uri, pappl_device_t** device);
 // papplDeviceClose().
 void DfAppNoteOpened(pappl_device_t* device, const char* uri);
 
+// Before the system is deleted: the connects still going on are ended (they
+// log to the system).
+void DfAppStopConnecting();
+
 // Longest connect for a status query or a maintenance command.
 constexpr int kDfAppStatusConnectMs = 2000;

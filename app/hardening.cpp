@@ -20,6 +20,7 @@
 #include <thread>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "app/access.h"
 #include "app/auth.h"
@@ -141,6 +142,13 @@ void JobNotSaved(pappl_client_t* client) {
     pappl_job_t* job = DfAppResponseJob(client);
     const bool created = op == IPP_OP_PRINT_JOB || op == IPP_OP_PRINT_URI || op == IPP_OP_CREATE_JOB ||
                          op == IPP_OP_SEND_DOCUMENT || op == IPP_OP_SEND_URI;
+    // PAPPL 1.3.1's papplClientRespondIPP keeps the answer's groups and adds
+    // the message after them (a second operation group clients refuse):
+    // only the operation group stays.
+    std::vector<ipp_attribute_t*> drop;
+    for (ipp_attribute_t* attr = ippFirstAttribute(response); attr; attr = ippNextAttribute(response))
+        if (ippGetGroupTag(attr) != IPP_TAG_OPERATION) drop.push_back(attr);
+    for (ipp_attribute_t* attr : drop) ippDeleteAttribute(response, attr);
     if (created && job) {
         papplJobCancel(job);
         papplClientRespondIPP(client, IPP_STATUS_ERROR_INTERNAL,
@@ -336,7 +344,8 @@ void* _papplJobProcess(pappl_job_t* job) {
         // canceled while it waited
     } else if (papplJobGetFilename(job)) {
         DfAppJobConnect connect(job);
-        result = real(job);
+        // Cancelled while the connect went on: PAPPL has removed its file.
+        if (papplJobGetState(job) == IPP_JSTATE_PENDING && papplJobGetFilename(job)) result = real(job);
     } else {
         // No document: PAPPL would compare its missing format (a crash).
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Job %d has no document; it is canceled.", id);

@@ -268,7 +268,8 @@ bool DfAppEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
 }
 
 bool DfAppPrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
-    const int fd = open(papplJobGetFilename(job), O_RDONLY);
+    const char* file = papplJobGetFilename(job);  // null once the job was cancelled
+    const int fd = file ? open(file, O_RDONLY) : -1;
     if (fd < 0) {
         Fail(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to open the print file.");
         return false;

@@ -267,19 +267,23 @@ ssize_t httpRead2(http_t* http, char* buffer, size_t length) {
     Reading* r = tReading;
     if (!r || r->http != http) return real(http, buffer, length);
     if (r->cutOff) return -1;
+    // Once the whole body is in (the request's state has moved on), the
+    // read returns at once: no wait.
+    const http_state_t state = httpGetState(http);
+    if (state != HTTP_STATE_POST_RECV && state != HTTP_STATE_PUT_RECV) return real(http, buffer, length);
+    // The read itself counts too: a chunked body can dribble in inside it.
     const auto start = std::chrono::steady_clock::now();
     const int left = gClientIdleTimeOut * 1000 - r->waitedMs;
-    const bool ready = left > 0 && httpWait(http, left);
-    r->waitedMs += static_cast<int>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
-            .count());
-    if (!ready) {
+    if (left <= 0 || !httpWait(http, left)) {
         // Nothing more is read from this client: its connection ends.
         r->cutOff = true;
         shutdown(httpGetFd(http), SHUT_RD);
         return -1;
     }
     const ssize_t n = real(http, buffer, length);
+    r->waitedMs += static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count());
     if (n > 0) {
         r->bytes += static_cast<size_t>(n);
         if (r->bytes >= kDfAppIdleMinBytes) {

@@ -22,6 +22,8 @@
 #include <string>
 #include <thread>
 
+#include "app/deviceopen.h"
+
 extern "C" void _papplJobSetState(pappl_job_t* job, ipp_jstate_t state);  // PAPPL 1.3.1, private
 
 namespace {
@@ -325,11 +327,13 @@ void DfAppStateReleaseSaves() {
     gSaveGate.unlock_shared();
 }
 
-// The saver thread may be saving when PAPPL's main loop ends: the system
-// is deleted only once that save is over, and none starts after.
+// The saver thread may be saving when PAPPL's main loop ends, and a job's
+// connect may still go on: the system is deleted only once they are over,
+// and none starts after.
 extern "C" void papplSystemDelete(pappl_system_t* system) {
     static const auto real =
         reinterpret_cast<void (*)(pappl_system_t*)>(dlsym(RTLD_NEXT, "papplSystemDelete"));
     StopSaving();
+    DfAppStopConnecting();
     if (real) real(system);
 }
