@@ -373,8 +373,9 @@ bool DfAppEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
 }
 
 bool DfAppPrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+    const char* file = papplJobGetFilename(job);  // null once the job was cancelled
     // Never through a link: the file is the job's own, in the spool.
-    const int fd = open(papplJobGetFilename(job), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = file ? open(file, O_RDONLY | O_NOFOLLOW | O_CLOEXEC) : -1;
     if (fd < 0) {
         Fail(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to open the print file.");
         return false;

@@ -23,6 +23,7 @@
 #include "app/core/driver.h"
 #include "app/pappl/hardening.h"
 #include "app/core/housekeeping.h"
+#include "app/pappl/joblimits.h"
 #include "app/pappl/pappl_fence.h"
 #include "app/devices/serialdevice.h"
 #include "app/devices/socketdevice.h"
@@ -76,7 +77,8 @@ void Usage(void*) {
         "  admin-group (default lpadmin), device-timeout (seconds a printer may take no data\n"
         "  before its job ends, default 60), document-time-limit (seconds of\n"
         "  rendering a PDF, PNG or JPEG may take, default 60), document-memory-limit (MB,\n"
-        "  default 512).\n"
+        "  default 512), multiple-operation-time-out (seconds a job waits for its document,\n"
+        "  default 60), client-idle-time-out (seconds a document may stall, default 20).\n"
         "Drivers: tspl-203, tspl-300, escpos-58, escpos-80, cpcl-203, paperang-57, peripage-57\n"
         "  (dotforge-app drivers).");
 }
@@ -163,6 +165,7 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     // After the state: it carries an admin group of its own.
     DfAppAuthInstall(system, auth);
     DfAppInstallGuards(system, spool);
+    DfAppJobLimitsSetup(system, num_options, options);
     return system;
 }
 

@@ -19,6 +19,8 @@
 #include <mutex>
 #include <string>
 
+#include "app/pappl/deviceopen.h"
+#include "app/pappl/devicestate.h"
 #include "app/core/models.h"
 #include "printers/statusrun.h"
 
@@ -87,8 +89,8 @@ void WatchStopSignals() {
 
 // A job waiting for its printer when the server stops is a queued job: it
 // is left as it is, nothing sent, until the shutdown watch
-// (app/pappl/hardening.cpp) has saved the state and ended the process, and the
-// next start queues it again (app/pappl/statefile.cpp). A job whose document was
+// (app/hardening.cpp) has saved the state and ended the process, and the
+// next start queues it again (app/statefile.cpp). A job whose document was
 // not spooled (a raster streamed by its client) cannot come back and ends
 // as before. A cancel meanwhile still ends the job.
 std::atomic<int> g_kept{0};
@@ -288,7 +290,17 @@ bool DfAppStatus(pappl_printer_t* printer) {
     // Busy (a job holds the device, or jobs are queued): the job asks for
     // itself.
     pappl_device_t* device = DfAppOpenIdleDevice(printer);
-    if (!device) return true;
+    if (!device) {
+        // Not reached within the connect limit (not busy): it is not asked
+        // again for a while either.
+        if (papplPrinterGetNumberOfActiveJobs(printer) == 0 &&
+            !DfAppDeviceError(papplPrinterGetDeviceURI(printer)).empty()) {
+            PrinterMemo unreachable = Memo(printer);
+            unreachable.unknownUntil = time(nullptr) + kDfStatusRetrySeconds;
+            SetMemo(printer, unreachable);
+        }
+        return true;
+    }
     DfPrinterStatus status;
     const Asked asked = Check(printer, device, &status);
     papplPrinterCloseDevice(printer);
@@ -298,7 +310,7 @@ bool DfAppStatus(pappl_printer_t* printer) {
 
 pappl_device_t* DfAppOpenIdleDevice(pappl_printer_t* printer) {
     if (papplPrinterGetNumberOfActiveJobs(printer) > 0) return nullptr;
-    return papplPrinterOpenDevice(printer);
+    return DfAppOpenPrinterDevice(printer);
 }
 
 bool DfAppWaitForPrinter(pappl_job_t* job, pappl_device_t* device) {

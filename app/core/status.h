@@ -11,7 +11,8 @@
 // null while a job prints or jobs are queued: PAPPL 1.3.1 keeps the last
 // job's device open between queued jobs with its bytes not all sent, and a
 // device opened then takes its place (a raw job's bytes were lost so).
-// Close it with papplPrinterCloseDevice.
+// A network printer is connected to outside the printer's lock, within
+// kDfAppStatusConnectMs. Close it with papplPrinterCloseDevice.
 pappl_device_t* DfAppOpenIdleDevice(pappl_printer_t* printer);
 
 // The driver's status callback.

@@ -5,7 +5,7 @@
 // before libpappl's and libcups's in symbol lookup: papplDeviceOpen() keeps
 // the last error per device URI, and the printer-state-message PAPPL adds for
 // a printer with such an error carries it. The web page's status line gets
-// it in app/pappl/webselect.cpp.
+// it in app/webselect.cpp.
 #include "app/pappl/devicestate.h"
 
 #include <dlfcn.h>
@@ -16,6 +16,7 @@
 #include <mutex>
 #include <vector>
 
+#include "app/pappl/deviceopen.h"
 #include "app/devices/socketdevice.h"
 
 namespace {
@@ -60,6 +61,12 @@ std::string DfAppDeviceError(const char* deviceUri) {
     return it == gErrors.end() ? "" : it->second;
 }
 
+void DfAppNoteDeviceError(const char* deviceUri, const char* message) {
+    if (!deviceUri || !message) return;
+    std::lock_guard<std::mutex> lock(gMutex);
+    gErrors.emplace(deviceUri, message);
+}
+
 pappl_printer_t* DfAppPrinterForUri(pappl_system_t* system, const char* uri) {
     if (!system || !uri) return nullptr;
     // ipp://host:port/ipp/print/NAME[/...] or /NAME[/...]
@@ -93,16 +100,23 @@ pappl_device_t* papplDeviceOpen(const char* device_uri, const char* name, pappl_
     using Real = pappl_device_t* (*)(const char*, const char*, pappl_deverror_cb_t, void*);
     static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "papplDeviceOpen"));
     if (!real) return nullptr;
+    pappl_device_t* device = nullptr;
+    if (DfAppOpenPrepared(device_uri, &device)) return device;
     // socket:// printers open through the app's own transport: PAPPL
     // 1.3.1's socket writes block for good on a printer that stops reading
-    // (app/devices/socketdevice.h).
+    // (app/socketdevice.h).
     const std::string own = DfSocketOpenUri(device_uri);
     const char* open = own.empty() ? device_uri : own.c_str();
-    if (!err_cb) return real(open, name, err_cb, err_data);
+    if (!err_cb) {
+        device = real(open, name, err_cb, err_data);
+        DfAppNoteOpened(device, device_uri);
+        return device;
+    }
     std::string message;
     tOpenError = &message;
-    pappl_device_t* device = real(open, name, Record, ForwardFor(err_cb, err_data));
+    device = real(open, name, Record, ForwardFor(err_cb, err_data));
     tOpenError = nullptr;
+    DfAppNoteOpened(device, device_uri);
     if (device_uri) {
         std::lock_guard<std::mutex> lock(gMutex);
         if (device)

@@ -9,6 +9,10 @@
 // The last error of opening this device URI, empty once it opened.
 std::string DfAppDeviceError(const char* deviceUri);
 
+// Notes MESSAGE as the device's error unless one is known already (a connect
+// still being tried has none yet).
+void DfAppNoteDeviceError(const char* deviceUri, const char* message);
+
 // The printer a printer-uri (or web path) names, or null.
 pappl_printer_t* DfAppPrinterForUri(pappl_system_t* system, const char* uri);
 

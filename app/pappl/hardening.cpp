@@ -20,11 +20,14 @@
 #include <thread>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "app/web/access.h"
 #include "app/web/auth.h"
 #include "app/devices/devicelist.h"
+#include "app/pappl/deviceopen.h"
 #include "app/pappl/jobaccess.h"
+#include "app/pappl/joblimits.h"
 #include "app/core/mediahold.h"
 #include "app/pappl/pappl_fence.h"
 #include "app/pappl/statefile.h"
@@ -50,7 +53,7 @@ void _papplPrinterCheckJobs(pappl_printer_t* printer);
 
 namespace {
 
-// Checked at start (app/pappl/pappl_fence.h): never null.
+// Checked at start (app/pappl_fence.h): never null.
 template <typename F>
 F Real(const char* name) {
     return reinterpret_cast<F>(DfFenceNext(name));
@@ -109,11 +112,11 @@ bool NeedsAdmin(ipp_op_t op) {
 }
 
 // Operations on jobs: a job the client was told is accepted must survive a
-// crash, so their changes are on the disk before the answer. The client
-// waits for the saver for kJobSaveWaitSeconds at most: a save held up by a
-// printer's lock (a job thread keeps it while its device does not answer)
-// holds up no client for long.
-const int kJobSaveWaitSeconds = 2;
+// crash, so their changes are on the disk before the answer. Nothing holds
+// a save up for long (no lock it needs is held across a connect, see
+// deviceopen.cpp); should it still not be made within kJobSaveWaitSeconds,
+// or fail, the answer says so instead of success.
+const int kJobSaveWaitSeconds = 10;
 
 bool JobOperation(ipp_op_t op) {
     switch (op) {
@@ -138,6 +141,34 @@ bool JobOperation(ipp_op_t op) {
     }
 }
 
+// A job operation that succeeded but whose change is not on the disk: a job
+// it created or gave its document is cancelled (the client, told so, sends
+// it again), and the answer is an error.
+void JobNotSaved(pappl_client_t* client) {
+    ipp_t* response = papplClientGetResponse(client);
+    if (!response || ippGetStatusCode(response) >= IPP_STATUS_REDIRECTION_OTHER_SITE) return;
+    const ipp_op_t op = papplClientGetOperation(client);
+    pappl_job_t* job = DfAppResponseJob(client);
+    const bool created = op == IPP_OP_PRINT_JOB || op == IPP_OP_PRINT_URI || op == IPP_OP_CREATE_JOB ||
+                         op == IPP_OP_SEND_DOCUMENT || op == IPP_OP_SEND_URI;
+    // PAPPL 1.3.1's papplClientRespondIPP keeps the answer's groups and adds
+    // the message after them (a second operation group clients refuse):
+    // only the operation group stays.
+    std::vector<ipp_attribute_t*> drop;
+    for (ipp_attribute_t* attr = ippFirstAttribute(response); attr; attr = ippNextAttribute(response))
+        if (ippGetGroupTag(attr) != IPP_TAG_OPERATION) drop.push_back(attr);
+    for (ipp_attribute_t* attr : drop) ippDeleteAttribute(response, attr);
+    if (created && job) {
+        papplJobCancel(job);
+        papplClientRespondIPP(client, IPP_STATUS_ERROR_INTERNAL,
+                              "The job could not be saved to the state file; it is canceled, send it again.");
+    } else {
+        papplClientRespondIPP(client, IPP_STATUS_ERROR_INTERNAL,
+                              "The change is made but could not be saved to the state file.");
+    }
+    papplLogClient(client, PAPPL_LOGLEVEL_ERROR, "The state was not saved in time for %s.", ippOpString(op));
+}
+
 // A configuration change must be on the disk before the client hears it
 // succeeded: PAPPL 1.3.1 saves later, from its main loop, and ignores the
 // result, so `add` and `modify` reported success on a full disk.
@@ -145,7 +176,7 @@ void SaveChanges(pappl_client_t* client) {
     if (!tConfigChanged) return;
     tConfigChanged = false;
     if (JobOperation(papplClientGetOperation(client))) {
-        DfAppStateSaveSoon(papplClientGetSystem(client), kJobSaveWaitSeconds);
+        if (!DfAppStateSaveSoon(papplClientGetSystem(client), kJobSaveWaitSeconds)) JobNotSaved(client);
         return;
     }
     ipp_t* response = papplClientGetResponse(client);
@@ -188,11 +219,13 @@ void ProcessIPP(pappl_client_t* client, void (*real)(pappl_client_t*)) {
     const ipp_op_t op = papplClientGetOperation(client);
     if (NeedsAdmin(op) && !Authorized(client)) return;
     if (op == IPP_OP_CREATE_PRINTER && DeviceUriRefused(client)) return;
+    if (!DfAppJobLimitsAdmit(client)) return;
     tConfigChanged = false;
     DfAppMediaHoldRequest(client);
     real(client);
     DfAppNoteJobCreator(client);
     DfAppMediaHoldResponse(client);
+    DfAppJobLimitsAnswered(client);
     SaveChanges(client);
     if (op == IPP_OP_GET_PRINTER_ATTRIBUTES || op == IPP_OP_GET_PRINTERS)
         DfAppSuffixStateReasons(papplClientGetResponse(client));
@@ -244,7 +277,7 @@ void WatchShutdown(pappl_system_t* system) {
     for (int i = 0; i < kStopGraceSeconds * 10; i++) {
         {
             std::lock_guard<std::mutex> lock(gRunningMutex);
-            // A job waiting for its printer stays queued (app/core/status.cpp).
+            // A job waiting for its printer stays queued (app/status.cpp).
             if (gBusy.size() <= static_cast<size_t>(DfAppJobsKeptQueued())) break;
         }
         usleep(100000);
@@ -361,7 +394,9 @@ void* _papplJobProcess(pappl_job_t* job) {
     if (papplJobGetState(job) != IPP_JSTATE_PENDING) {
         // canceled while it waited
     } else if (papplJobGetFilename(job)) {
-        result = real(job);
+        DfAppJobConnect connect(job);
+        // Cancelled while the connect went on: PAPPL has removed its file.
+        if (papplJobGetState(job) == IPP_JSTATE_PENDING && papplJobGetFilename(job)) result = real(job);
     } else {
         // No document: PAPPL would compare its missing format (a crash).
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Job %d has no document; it is canceled.", id);
@@ -382,7 +417,11 @@ void _papplJobProcessRaster(pappl_job_t* job, pappl_client_t* client) {
     static const auto real = Real<void (*)(pappl_job_t*, pappl_client_t*)>("_papplJobProcessRaster");
     pappl_printer_t* printer = papplJobGetPrinter(job);
     TakePrinter(printer);
-    real(job, client);
+    {
+        DfAppJobConnect connect(job);
+        DfAppDocumentRead reading(client, job);
+        real(job, client);
+    }
     const pappl_jreason_t failed = PAPPL_JREASON_DOCUMENT_FORMAT_ERROR |
                                    PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR | PAPPL_JREASON_ABORTED_BY_SYSTEM;
     if ((papplJobGetReasons(job) & failed) && papplJobGetImpressionsCompleted(job) > 0)
@@ -420,7 +459,8 @@ void _papplSystemProcessIPP(pappl_client_t* client) {
 // PAPPL 1.3.1's main loop deletes the system when the server ends, while
 // the shutdown watch or the job saver may still be saving its state on
 // threads of their own: such a save read the freed system (a crash at stop,
-// seen when PAPPL took two seconds to end). Saving ends first.
+// seen when PAPPL took two seconds to end). Saving ends first, and the
+// connects still going on (app/deviceopen.cpp) end before the system goes.
 void papplSystemDelete(pappl_system_t* system) {
     static const auto real = Real<void (*)(pappl_system_t*)>("papplSystemDelete");
     {
@@ -428,6 +468,7 @@ void papplSystemDelete(pappl_system_t* system) {
         gSystemDeleted = true;
     }
     DfAppStateStopSaving();
+    DfAppStopConnecting();
     real(system);
 }
 
@@ -492,7 +533,10 @@ thread_local bool tCopying = false, tHoldingSaves = false;
 
 void _papplClientFlushDocumentData(pappl_client_t* client) {
     static const auto real = Real<void (*)(pappl_client_t*)>("_papplClientFlushDocumentData");
-    real(client);
+    {
+        DfAppDocumentRead reading(client, nullptr);
+        real(client);
+    }
     if (tCopying && !tHoldingSaves) {
         DfAppStateHoldSaves();
         tHoldingSaves = true;
@@ -504,7 +548,10 @@ void _papplClientFlushDocumentData(pappl_client_t* client) {
 void _papplJobCopyDocumentData(pappl_client_t* client, pappl_job_t* job) {
     static const auto real = Real<void (*)(pappl_client_t*, pappl_job_t*)>("_papplJobCopyDocumentData");
     tCopying = true;
-    real(client, job);
+    {
+        DfAppDocumentRead reading(client, job);
+        real(client, job);
+    }
     tCopying = false;
     if (tHoldingSaves) {
         tHoldingSaves = false;

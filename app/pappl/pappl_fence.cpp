@@ -143,6 +143,17 @@ const DfFenceSymbol kDfFenceSymbols[] = {
      "the listing of the printer's own options", "", "-"},
     {"_papplMainloopConnectURI", U::kCalled, "pappl/optionscmd.cpp", k131, "`options -u`", "", "-"},
     {"_papplMainloopAddPrinterURI", U::kCalled, "pappl/optionscmd.cpp", k131, "`options -d`", "", "-"},
+    // app/pappl/deviceopen.cpp, app/pappl/joblimits.cpp
+    {"httpAddrConnect2", U::kWrapped, "pappl/deviceopen.cpp", k131,
+     "a cancel for the connect to a network printer made outside the printer's lock",
+     "the socket scheme connects under the printer's write lock with a fixed 30 s limit: one switched-off "
+     "printer stalls every client and the state save",
+     kOpen},
+    {"papplDeviceClose", U::kWrapped, "pappl/deviceopen.cpp", k131, "the end of a connection made beforehand",
+     "", "-"},
+    {"httpRead2", U::kWrapped, "pappl/joblimits.cpp", k131,
+     "the cut-off of a client that stalls in its document (client-idle-time-out)",
+     "a client sending a byte every few seconds holds its printer for as long as it likes", kUnchecked},
     // app/pappl/ippreplies.cpp
     {"_papplJobCopyStateNoLock", U::kReplaced, "pappl/ippreplies.cpp", k131,
      "job-state-reasons of a job held by job-hold-until",

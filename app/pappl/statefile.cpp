@@ -2,6 +2,7 @@
 #include "app/pappl/statefile.h"
 
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -20,6 +21,7 @@
 #include <shared_mutex>
 #include <string>
 #include <thread>
+
 
 extern "C" void _papplJobSetState(pappl_job_t* job, ipp_jstate_t state);  // PAPPL 1.3.1, private
 
@@ -148,6 +150,7 @@ void RequeuePrinter(pappl_printer_t* printer, void*) {
 std::mutex gSaverMutex;
 std::condition_variable gSaverWake, gSaverDone;
 unsigned long gSaveAsked = 0, gSaveDone = 0;
+unsigned long gSavedThrough = 0;  // every change asked for up to this one is on the disk
 bool gSaverStarted = false;
 
 void Saver(pappl_system_t* system) {
@@ -157,18 +160,20 @@ void Saver(pappl_system_t* system) {
         const unsigned long asked = gSaveAsked;
         lock.unlock();
         std::string error;
-        if (!DfAppStateSave(system, error)) papplLog(system, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+        const bool ok = DfAppStateSave(system, error);
+        if (!ok) papplLog(system, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
         lock.lock();
         gSaveDone = asked;
+        if (ok) gSavedThrough = asked;
         gSaverDone.notify_all();
     }
 }
 
+// PAPPL's main loop, which accepts every connection, asks for its saves
+// here: it never waits for one (the saver logs a failure).
 bool SaveCallback(pappl_system_t* system, void*) {
-    std::string error;
-    if (DfAppStateSave(system, error)) return true;
-    papplLog(system, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
-    return false;
+    DfAppStateSaveSoon(system, 0);
+    return true;
 }
 
 }  // namespace
@@ -296,12 +301,12 @@ void DfAppStateCleanSpool(pappl_system_t* system, const char* spool) {
 }
 
 void DfAppStateStopSaving() {
-    const bool locked = gSaveMutex.try_lock_for(std::chrono::seconds(2));
+    const bool locked = gSaveMutex.try_lock_for(std::chrono::seconds(5));
     gExiting = true;
     if (locked) gSaveMutex.unlock();
 }
 
-void DfAppStateSaveSoon(pappl_system_t* system, int waitSeconds) {
+bool DfAppStateSaveSoon(pappl_system_t* system, int waitSeconds) {
     std::unique_lock<std::mutex> lock(gSaverMutex);
     if (!gSaverStarted) {
         gSaverStarted = true;
@@ -309,8 +314,9 @@ void DfAppStateSaveSoon(pappl_system_t* system, int waitSeconds) {
     }
     const unsigned long mine = ++gSaveAsked;
     gSaverWake.notify_one();
-    if (waitSeconds > 0)
-        gSaverDone.wait_for(lock, std::chrono::seconds(waitSeconds), [mine] { return gSaveDone >= mine; });
+    if (waitSeconds <= 0) return true;
+    gSaverDone.wait_for(lock, std::chrono::seconds(waitSeconds), [mine] { return gSaveDone >= mine; });
+    return gSavedThrough >= mine;
 }
 
 void DfAppStateHoldSaves() {
@@ -320,3 +326,4 @@ void DfAppStateHoldSaves() {
 void DfAppStateReleaseSaves() {
     gSaveGate.unlock_shared();
 }
+

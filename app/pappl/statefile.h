@@ -19,8 +19,9 @@ bool DfAppStateSave(pappl_system_t* system, std::string& error);
 
 // Asks for a save by the saver thread, which takes all the changes asked
 // for meanwhile in one save, and waits for it WAITSECONDS at most (0: does
-// not wait). A failed save is logged.
-void DfAppStateSaveSoon(pappl_system_t* system, int waitSeconds);
+// not wait, true). True when the state with this change is on the disk; a
+// failed save is logged.
+bool DfAppStateSaveSoon(pappl_system_t* system, int waitSeconds);
 
 // While held (by any number of threads at once), no save starts: code of
 // PAPPL 1.3.1 that takes a printer's lock and then the system's holds it,

@@ -196,7 +196,7 @@ cat > "$W/release.test" <<EOT
 }
 EOT
 sleep 1
-[ "$(job_info l50 "$id")" = "pending-held,media-needed" ] || bad "held again: '$(job_info l50 "$id")'"
+case "$(job_info l50 "$id")" in pending-held,*media-needed*) ;; *) bad "held again: '$(job_info l50 "$id")'" ;; esac
 ipptool -q "ipp://$SRV/ipp/print/l50" "$W/release.test" || bad "Release-Job refused"
 check "released 4x6 PDF" l50 "$id" 101.6x152.4 50x30
 

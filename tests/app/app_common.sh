@@ -108,6 +108,18 @@ load_medium() {
         fail "could not load $2 in $1: $(cat "$W/load-$1.txt")"
 }
 
+# start_dead_printer PORT DIR: a network printer that is switched off: its
+# port takes no connection and never answers (a connect waits until it
+# gives up, as for a host that drops packets).
+start_dead_printer() {
+    local i
+    mkdir -p "$2"
+    python3 "$DFSTREAM" blackhole "$1" "$2" &
+    LISTENER_PIDS+=($!)
+    for i in $(seq 100); do [ -e "$2/ready" ] && return 0; sleep 0.05; done
+    fail "the switched-off printer on port $1 did not start"
+}
+
 # wait_conn DIR N: waits until connection N to the printer has ended.
 wait_conn() {
     local i
@@ -162,6 +174,11 @@ ipp_refused() {
 # last_job PRINTER: the id of the printer's newest job.
 last_job() {
     "$APP" jobs -d "$1" 2>/dev/null | awk 'NR == 1 {print $1}'
+}
+
+# newest_job PRINTER: the id of the printer's newest job, ended or not (0: none).
+newest_job() {
+    "$APP" jobs -d "$1" -a 2>/dev/null | awk 'NR == 1 {n = $1} END {print n + 0}'
 }
 
 # conns DIR: how many connections to a fake printer have ended.

@@ -9,7 +9,9 @@
 #   - kill -9 while the state is saved, empty and garbage state files, a
 #     full file system under the state and the spool;
 #   - queued jobs and jobs without a document across a restart;
-#   - connections that never send a request.
+#   - connections that never send a request;
+#   - Create-Job without its document: a cap per client, and the
+#     multiple-operation-time-out; a client that stalls in its document.
 #
 # Usage: app_hardening.sh APP FILTER PPD_DIR PWGMAKE
 set -u
@@ -207,6 +209,90 @@ threads=$(app_threads)
 app_alive "idle connections" || FAILED=$((FAILED + 1))
 expect "a printer list meanwhile" "$(printers)" "gone late till "
 exec {HOLD}<&-
+
+say "Limits on clients: jobs without a document, documents that stall"
+# Short limits (the defaults are 60 s and 20 s).
+app_stop
+app_start -o multiple-operation-time-out=3 -o client-idle-time-out=2
+expect "advertised time-out" "$(printer_info till multiple-operation-time-out,multiple-operation-time-out-action)" \
+    "3,abort-job"
+cat > "$W/tests/senddoc.test" <<EOT
+{
+  NAME "create-job"
+  OPERATION Create-Job
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri \$uri
+  ATTR name requesting-user-name test
+  STATUS successful-ok
+}
+{
+  NAME "send-document"
+  OPERATION Send-Document
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri \$uri
+  ATTR integer job-id \$job-id
+  ATTR name requesting-user-name test
+  ATTR mimeMediaType document-format application/vnd.dotforge-escpos
+  ATTR boolean last-document true
+  FILE $W/docs/raw.bin
+  STATUS successful-ok
+}
+EOT
+createjob() { ipptool -tv "ipp://$SRV/ipp/print/till" "$W/tests/createjob.test" 2>&1 | ipp_status; }
+ipptool -tv "ipp://$SRV/ipp/print/till" "$W/tests/senddoc.test" > "$W/senddoc.out" 2>&1 ||
+    bad "Create-Job then Send-Document: $(grep -m1 status-code "$W/senddoc.out")"
+withdoc=$(sed -n 's/.*job-id (integer) = \([0-9]*\).*/\1/p' "$W/senddoc.out" | head -n 1)
+first=$(($(newest_job till) + 1))
+for i in $(seq 10); do
+    [ "$(createjob)" = successful-ok ] || bad "Create-Job $i of 10 refused"
+done
+expect "Create-Job beyond 10 without a document" "$(createjob)" client-error-not-possible
+sleep 4.5
+# job | state, reasons and message after the time-out
+while IFS='|' read -r what id want; do
+    got=$(get_job "ipp://$SRV/ipp/print/till" "$id" job-state,job-state-reasons,job-state-message)
+    case "$got" in $want) echo "ok   $what: $got" ;; *) bad "$what: '$got'" ;; esac
+done <<EOT
+a job without a document|$first|aborted,aborted-by-system,*multiple-operation-time-out of 3 seconds*
+the tenth|$((first + 9))|aborted,aborted-by-system,*
+a job that got its document|${withdoc:-0}|completed,*
+EOT
+expect "Create-Job once the others timed out" "$(createjob)" successful-ok
+
+# A client sending a byte now and then: cut off after 2 s, its job aborted
+# with the reason, while another job prints.
+"$PWGMAKE" "$W/docs/slow.pwg" 384 200 203 1 || fail pwgmake
+head -c 3000 /dev/zero > "$W/docs/slow.bin"
+printf 'OTHER;' > "$W/docs/other.bin"
+# format | document
+while IFS='|' read -r format doc; do
+    id=$(($(newest_job till) + 1))
+    t0=$(date +%s%N)
+    dfstream trickle "ipp://$SRV/ipp/print/till" "$W/docs/$doc" "$format" --head 1900 --every 0.5 \
+        --stop-after 12 > "$W/trickle.out" 2>&1 &
+    client=$!
+    for i in $(seq 100); do [ -n "$(job_info till "$id")" ] && break; sleep 0.05; done
+    other=$(ipp_job till "$W/docs/other.bin" application/vnd.dotforge-escpos)
+    st=$(wait_job till "$other")
+    ms=$((($(date +%s%N) - t0) / 1000000))
+    [ "$st" = completed ] && [ "$ms" -lt 8000 ] && echo "ok   $format: another job printed after $ms ms" ||
+        bad "$format: another job was $st after $ms ms"
+    wait "$client"
+    grep -q '^closed' "$W/trickle.out" && echo "ok   $format: the server closed the connection" ||
+        bad "$format: the client $(cat "$W/trickle.out")"
+    got=$(get_job "ipp://$SRV/ipp/print/till" "$id" job-state,job-state-reasons,job-state-message)
+    case "$got" in
+        'aborted,aborted-by-system,The client stopped sending the document'*) echo "ok   $format: $got" ;;
+        *) bad "$format: the stalled job is '$got'" ;;
+    esac
+done <<'EOT'
+image/pwg-raster|slow.pwg
+application/vnd.dotforge-escpos|slow.bin
+EOT
 
 app_stop
 app_clean || FAILED=$((FAILED + 1))

@@ -185,6 +185,17 @@ if mount -t tmpfs -o size=512k tmpfs "$FULL" 2>/dev/null; then
     grep -q "No space left on device" <<< "$out" && echo "ok   a job on a full spool: the reason is given" ||
         bad "a job on a full spool: $(grep -m1 'status-message\|status-code' <<< "$out")"
     app_alive "a full disk" || FAILED=$((FAILED + 1))
+    # Only the state's disk is full: a job that cannot be saved is not
+    # answered as accepted.
+    app_stop
+    app_start -o state-file="$FULL/state"
+    printf 'UNSAVED;' > "$W/docs/unsaved.bin"
+    out=$(ipptool -tv "ipp://$SRV/ipp/print/till" "$(print_request "$W/docs/unsaved.bin" \
+        application/vnd.dotforge-escpos successful-ok "")" 2>&1)
+    expect "a job whose state cannot be saved" "$(ipp_status <<< "$out")" server-error-internal-error
+    grep -q "could not be saved to the state file" <<< "$out" && echo "ok   the answer says why" ||
+        bad "no reason in the answer: $(grep -m3 "status" <<< "$out" | tr "\n" " ")"
+    app_alive "a full disk under the state" || FAILED=$((FAILED + 1))
     app_stop
     full_cleanup
 else

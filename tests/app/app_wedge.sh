@@ -7,6 +7,9 @@
 #     in each of these states;
 #   - a printer that cannot be reached: printer-state-message, its page, the
 #     home page and `jobs` say why it stopped;
+#   - a printer that is switched off (connects to it wait): other printers'
+#     jobs, pages, adding a printer answer within 3 s, and a job answered is
+#     in the state even after kill -9 right then;
 #   - a log that must be rotated: stderr sent to a file over the size limit,
 #     a log file in a directory the server's user cannot write, and a
 #     writable one (rotated to FILE.O).
@@ -163,6 +166,55 @@ timeout 10 "$APP" cancel -d gone -a > /dev/null 2>&1
 kill "$JOBCLIENT" 2> /dev/null
 wait "$JOBCLIENT" 2> /dev/null
 stop_within 10 TERM || bad "SIGTERM with a stopped printer"
+
+say "A printer that is switched off holds up no one else"
+# Its host drops connections: a connect waits 30 s. Clients, pages, other
+# printers and the state saved before a job's answer must not wait with it.
+rm -f "$W/state"
+app_start
+NETPORT=$(dfstream freeport)
+start_printer "$NETPORT" "$W/net"
+OFFPORT=$(dfstream freeport)
+start_dead_printer "$OFFPORT" "$W/off"
+"$APP" add -d off -m escpos-58 -v "socket://127.0.0.1:$OFFPORT" > /dev/null || bad "add off"
+"$APP" add -d till -m escpos-58 -v "socket://127.0.0.1:$NETPORT" > /dev/null || bad "add till"
+printf 'OFF;' > "$W/docs/off.bin"
+printf 'TILL;' > "$W/docs/till.bin"
+offjob=$(ipp_job off "$W/docs/off.bin" application/vnd.dotforge-escpos)
+sleep 1
+# took COMMAND...: how many milliseconds it took.
+took() {
+    local t0
+    t0=$(date +%s%N)
+    "$@" > /dev/null 2>&1
+    echo $((($(date +%s%N) - t0) / 1000000))
+}
+while IFS='|' read -r what cmd; do
+    ms=$(took eval "$cmd")
+    [ "$ms" -lt 3000 ] && echo "ok   $what: $ms ms" || bad "$what took $ms ms while a printer is off"
+done <<'EOT'
+Print-Job to another printer|ipp_job till "$W/docs/till.bin" application/vnd.dotforge-escpos
+the home page|curl -s --max-time 60 "http://$SRV/"
+the switched-off printer's page|curl -s --max-time 60 "http://$SRV/off"
+Get-Printer-Attributes of the switched-off printer|printer_info off printer-state
+adding a printer|"$APP" add -d added -m escpos-58 -v "socket://127.0.0.1:$NETPORT"
+EOT
+for i in $(seq 100); do [[ "$(printer_info off printer-state)" == stopped* ]] && break; sleep 0.1; done
+msg=$(printer_info off printer-state-message)
+grep -qE 'does not answer|Unable to connect' <<< "$msg" && echo "ok   the switched-off printer: $msg" || bad "printer-state-message '$msg'"
+# kill -9 right after the answer: the job answered is in the state.
+id=$(ipp_job till "$W/docs/till.bin" application/vnd.dotforge-escpos)
+app_kill
+for p in till:$id off:$offjob; do
+    if sed -n "/^<Printer .*name=\"${p%%:*}\"/,/^<\/Printer>/p" "$W/state" | grep -q "^Job .* id=\"${p#*:}\""; then
+        echo "ok   kill -9 after the answer: job ${p#*:} of ${p%%:*} is in the state"
+    else
+        bad "kill -9 after the answer lost job ${p#*:} of ${p%%:*}"
+    fi
+done
+app_start
+sleep 1
+stop_within 10 TERM || bad "SIGTERM with a printer that is off"
 
 say "Log rotation never wedges the server"
 MIB=1048576

@@ -808,6 +808,77 @@ def answer_queries(srv, a):
         conn.close()
 
 
+def cmd_blackhole(a):
+    """A network printer that is switched off: the port is bound and
+    listening, but nothing accepts and the accept queue is kept full, so the
+    kernel drops every further SYN and a connect waits until it gives up.
+    Writes DIR/ready once the queue is full; ends with the test script."""
+    try:
+        import ctypes
+        ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+    except (OSError, AttributeError):
+        pass
+    srv = socket.socket()
+    srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    srv.bind(("127.0.0.1", a.port))
+    srv.listen(0)
+    held = []
+    for _ in range(4):
+        c = socket.socket()
+        c.setblocking(False)
+        try:
+            c.connect(("127.0.0.1", a.port))
+        except BlockingIOError:
+            pass
+        held.append(c)
+    time.sleep(0.2)
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    with open(os.path.join(a.dir, "ready"), "w"):
+        pass
+    while True:
+        time.sleep(60)
+
+
+def ipp_print_job(printer_uri, doc_format, user="test"):
+    """The IPP part of a Print-Job request (version 2.0), without the document."""
+    def attr(tag, name, value):
+        n, v = name.encode(), value.encode()
+        return bytes([tag]) + struct.pack(">H", len(n)) + n + struct.pack(">H", len(v)) + v
+    return (struct.pack(">BBHI", 2, 0, 0x0002, 1) + b"\x01" +
+            attr(0x47, "attributes-charset", "utf-8") + attr(0x48, "attributes-natural-language", "en") +
+            attr(0x45, "printer-uri", printer_uri) + attr(0x42, "requesting-user-name", user) +
+            attr(0x49, "document-format", doc_format) + b"\x03")
+
+
+def cmd_trickle(a):
+    """A client that stalls: a Print-Job of FILE whose first --head bytes
+    come at once, then one byte every --every seconds. Prints how it ended
+    (the HTTP status line, that the server closed the connection, or that it
+    gave up after --stop-after seconds)."""
+    m = re.match(r"ipp://([^:/]+):(\d+)(/.*)", a.uri)
+    host, port, path = m.group(1), int(m.group(2)), m.group(3)
+    with open(a.file, "rb") as f:
+        doc = f.read()
+    body = ipp_print_job(a.uri, a.format) + doc
+    s = socket.create_connection((host, port), timeout=60)
+    s.sendall(("POST %s HTTP/1.1\r\nHost: %s:%d\r\nContent-Type: application/ipp\r\n"
+               "Content-Length: %d\r\n\r\n" % (path, host, port, len(body))).encode())
+    head = len(body) - len(doc) + a.head
+    try:
+        s.sendall(body[:head])
+        end = time.time() + a.stop_after
+        for i in range(head, len(body)):
+            if time.time() > end:
+                print("gave up")
+                return
+            time.sleep(a.every)
+            s.sendall(body[i:i + 1])
+        answer = s.recv(4096).split(b"\r\n")[0].decode(errors="replace")
+        print(answer or "closed")
+    except OSError as e:
+        print("closed (%s)" % e.strerror)
+
+
 def main():
     ap = argparse.ArgumentParser()
     sub = ap.add_subparsers(dest="cmd", required=True)
@@ -896,6 +967,20 @@ def main():
     p.add_argument("--answer", choices=("slow", "noise"),
                    help="answer status queries with a byte every 50 ms or with noise")
     p.set_defaults(fn=cmd_listen)
+
+    p = sub.add_parser("blackhole")
+    p.add_argument("port", type=int)
+    p.add_argument("dir")
+    p.set_defaults(fn=cmd_blackhole)
+
+    p = sub.add_parser("trickle")
+    p.add_argument("uri")
+    p.add_argument("file")
+    p.add_argument("format")
+    p.add_argument("--head", type=int, default=0, help="document bytes sent at once")
+    p.add_argument("--every", type=float, default=1.0)
+    p.add_argument("--stop-after", type=float, default=600.0, help="seconds after which the client gives up")
+    p.set_defaults(fn=cmd_trickle)
 
     a = ap.parse_args()
     try:
