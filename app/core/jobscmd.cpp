@@ -54,14 +54,7 @@ std::string StoppedWhy(http_t* http, const char* printerUri, std::map<std::strin
 int DfAppJobsCommand(int argc, char* argv[]) {
     // Only the forms shown here; any other goes to PAPPL as before.
     std::string printer;
-    for (int i = 2; i < argc; i++) {
-        if (!strcmp(argv[i], "-d") && i + 1 < argc)
-            printer = argv[++i];
-        else if (!strncmp(argv[i], "-d", 2) && argv[i][2])
-            printer = argv[i] + 2;
-        else
-            return -1;
-    }
+    if (!DfAppPrinterArgument(argc, argv, printer)) return -1;
     // Without a server PAPPL starts one for the sub-command.
     if (!DfAppServerRunning()) return -1;
     http_t* http = httpConnect2(DfAppControlSocket(), 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,

@@ -88,3 +88,16 @@ int DfAppBeforeMainloop(int argc, char* argv[]) {
     }
     return -1;
 }
+
+bool DfAppPrinterArgument(int argc, char* argv[], std::string& printer) {
+    printer.clear();
+    for (int i = 2; i < argc; i++) {
+        if (!strcmp(argv[i], "-d") && i + 1 < argc)
+            printer = argv[++i];
+        else if (!strncmp(argv[i], "-d", 2) && argv[i][2])
+            printer = argv[i] + 2;
+        else
+            return false;
+    }
+    return true;
+}

@@ -58,14 +58,7 @@ extern "C" const char* papplClientGetLocString(pappl_client_t* client, const cha
 
 int DfAppStatusCommand(int argc, char* argv[]) {
     std::string printer;
-    for (int i = 2; i < argc; i++) {
-        if (!strcmp(argv[i], "-d") && i + 1 < argc)
-            printer = argv[++i];
-        else if (!strncmp(argv[i], "-d", 2) && argv[i][2])
-            printer = argv[i] + 2;
-        else
-            return -1;
-    }
+    if (!DfAppPrinterArgument(argc, argv, printer)) return -1;
     if (printer.empty() || !DfAppServerRunning()) return -1;
     http_t* http = httpConnect2(DfAppControlSocket(), 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
                                 30000, nullptr);
