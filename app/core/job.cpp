@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "app/core/driverattrs.h"
 #include "app/devices/bledevice.h"
 #include "app/core/copysink.h"
 #include "app/devices/devicewrite.h"
@@ -90,11 +91,11 @@ private:
 struct DfAppJob {
     DfAppJob(const DfAppModel& model, const pappl_pr_options_t& options, int tearOffset, pappl_job_t* job,
              pappl_device_t* device)
-        : printerAttrs(papplPrinterGetDriverAttributes(papplJobGetPrinter(job))),
+        : printerAttrs(DfAppCopyDriverAttributes(papplJobGetPrinter(job))),
           settings(model, options, tearOffset, printerAttrs),
           sink(job, device),
           copies(&sink, options.copies) {}
-    ~DfAppJob() { ippDelete(printerAttrs); }
+    ~DfAppJob() { DfAppFreeDriverAttributes(printerAttrs); }
     ipp_t* printerAttrs;  // a copy, for the vendor defaults
     DfIppSettings settings;
     DfDeviceSink sink;

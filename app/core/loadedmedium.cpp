@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/core/driverattrs.h"
 #include "app/core/job.h"
 #include "app/documents/labelfit.h"
 #include "app/documents/mediafit.h"
@@ -51,11 +52,11 @@ bool DfAppMismatchOption(const char* name, const char* value) {
 DfMismatch DfAppJobMismatch(pappl_job_t* job, const pappl_pr_options_t& options) {
     DfMismatch m = DfMismatch::Fit;
     if (Parse(cupsGetOption(kDfMismatchAttr, options.num_vendor, options.vendor), m)) return m;
-    ipp_t* attrs = papplPrinterGetDriverAttributes(papplJobGetPrinter(job));
+    ipp_t* attrs = DfAppCopyDriverAttributes(papplJobGetPrinter(job));
     const std::string name = std::string(kDfMismatchAttr) + "-default";
     if (ipp_attribute_t* a = attrs ? ippFindAttribute(attrs, name.c_str(), IPP_TAG_KEYWORD) : nullptr)
         Parse(ippGetString(a, 0, nullptr), m);
-    ippDelete(attrs);
+    DfAppFreeDriverAttributes(attrs);
     return m;
 }
 

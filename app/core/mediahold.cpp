@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 
+#include "app/core/driverattrs.h"
 #include "app/core/loadedmedium.h"
 
 namespace {
@@ -58,11 +59,11 @@ bool HoldRule(ipp_t* request, pappl_printer_t* printer) {
     std::string rule = "fit";
     if (ipp_attribute_t* a = ippFindAttribute(request, kDfMismatchAttr, IPP_TAG_ZERO)) {
         rule = ippGetString(a, 0, nullptr) ? ippGetString(a, 0, nullptr) : "";
-    } else if (ipp_t* attrs = papplPrinterGetDriverAttributes(printer)) {
+    } else if (ipp_t* attrs = DfAppCopyDriverAttributes(printer)) {
         const std::string name = std::string(kDfMismatchAttr) + "-default";
         if (ipp_attribute_t* d = ippFindAttribute(attrs, name.c_str(), IPP_TAG_KEYWORD))
             rule = ippGetString(d, 0, nullptr) ? ippGetString(d, 0, nullptr) : "";
-        ippDelete(attrs);
+        DfAppFreeDriverAttributes(attrs);
     }
     return rule == "hold";
 }
