@@ -39,11 +39,11 @@ void AppendLiteral(std::string& out, const char* text) {
     }
 }
 
-// One conversion (SPEC without its length and conversion) of the argument.
+// One conversion of the argument: DIRECTIVE is its flags, width and precision.
 template <typename V>
-void AppendNumber(std::string& out, const std::string& spec, char conv, V value) {
+void AppendNumber(std::string& out, const std::string& directive, char conv, V value) {
     char text[128];
-    snprintf(text, sizeof(text), (spec + conv).c_str(), value);
+    snprintf(text, sizeof(text), (directive + conv).c_str(), value);
     AppendLiteral(out, text);
 }
 
@@ -59,20 +59,20 @@ void Prepare(const char* format, va_list ap, Prepared& out) {
             p += 2;
             continue;
         }
-        std::string spec = "%";
+        std::string directive = "%";
         const char* q = p + 1;
-        while (*q && strchr("-+ #0", *q)) spec += *q++;
+        while (*q && strchr("-+ #0", *q)) directive += *q++;
         auto count = [&]() {
             if (*q == '*') {
-                spec += std::to_string(va_arg(ap, int));
+                directive += std::to_string(va_arg(ap, int));
                 q++;
             } else {
-                while (*q >= '0' && *q <= '9') spec += *q++;
+                while (*q >= '0' && *q <= '9') directive += *q++;
             }
         };
         count();
         if (*q == '.') {
-            spec += *q++;
+            directive += *q++;
             count();
         }
         std::string length;
@@ -84,42 +84,42 @@ void Prepare(const char* format, va_list ap, Prepared& out) {
             case 's':
                 if (out.count < kMaxStrings) {
                     out.strings[out.count++] = va_arg(ap, const char*);
-                    out.format += spec + 's';
+                    out.format += directive + 's';
                 } else {
                     const char* s = va_arg(ap, const char*);
                     AppendLiteral(out.format, s ? s : "(null)");
                 }
                 break;
             case 'c':
-                AppendNumber(out.format, spec, 'c', va_arg(ap, int));
+                AppendNumber(out.format, directive, 'c', va_arg(ap, int));
                 break;
             case 'd':
             case 'i':
                 if (ll)
-                    AppendNumber(out.format, spec + "ll", conv, va_arg(ap, long long));
+                    AppendNumber(out.format, directive + "ll", conv, va_arg(ap, long long));
                 else if (l)
-                    AppendNumber(out.format, spec + "l", conv, va_arg(ap, long));
+                    AppendNumber(out.format, directive + "l", conv, va_arg(ap, long));
                 else if (length == "z" || length == "t")
-                    AppendNumber(out.format, spec + "t", conv, va_arg(ap, ptrdiff_t));
+                    AppendNumber(out.format, directive + "t", conv, va_arg(ap, ptrdiff_t));
                 else if (length == "j")
-                    AppendNumber(out.format, spec + "j", conv, va_arg(ap, intmax_t));
+                    AppendNumber(out.format, directive + "j", conv, va_arg(ap, intmax_t));
                 else
-                    AppendNumber(out.format, spec, conv, va_arg(ap, int));
+                    AppendNumber(out.format, directive, conv, va_arg(ap, int));
                 break;
             case 'u':
             case 'x':
             case 'X':
             case 'o':
                 if (ll)
-                    AppendNumber(out.format, spec + "ll", conv, va_arg(ap, unsigned long long));
+                    AppendNumber(out.format, directive + "ll", conv, va_arg(ap, unsigned long long));
                 else if (l)
-                    AppendNumber(out.format, spec + "l", conv, va_arg(ap, unsigned long));
+                    AppendNumber(out.format, directive + "l", conv, va_arg(ap, unsigned long));
                 else if (length == "z" || length == "t")
-                    AppendNumber(out.format, spec + "z", conv, va_arg(ap, size_t));
+                    AppendNumber(out.format, directive + "z", conv, va_arg(ap, size_t));
                 else if (length == "j")
-                    AppendNumber(out.format, spec + "j", conv, va_arg(ap, uintmax_t));
+                    AppendNumber(out.format, directive + "j", conv, va_arg(ap, uintmax_t));
                 else
-                    AppendNumber(out.format, spec, conv, va_arg(ap, unsigned));
+                    AppendNumber(out.format, directive, conv, va_arg(ap, unsigned));
                 break;
             case 'e':
             case 'E':
@@ -130,12 +130,12 @@ void Prepare(const char* format, va_list ap, Prepared& out) {
             case 'a':
             case 'A':
                 if (length == "L")
-                    AppendNumber(out.format, spec + "L", conv, va_arg(ap, long double));
+                    AppendNumber(out.format, directive + "L", conv, va_arg(ap, long double));
                 else
-                    AppendNumber(out.format, spec, conv, va_arg(ap, double));
+                    AppendNumber(out.format, directive, conv, va_arg(ap, double));
                 break;
             case 'p':
-                AppendNumber(out.format, spec, 'p', va_arg(ap, void*));
+                AppendNumber(out.format, directive, 'p', va_arg(ap, void*));
                 break;
             default:  // not a conversion: as written
                 AppendLiteral(out.format, std::string(p, q).c_str());
