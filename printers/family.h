@@ -6,11 +6,14 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 class CBaseRender;
+class DfLink;
+class DfSink;
 struct DfStatusStep;
 
 // A web page text that is the PPD's words.
@@ -112,6 +115,13 @@ struct DfFamily {
     // or nullptr when the printers cannot tell their status.
     std::vector<DfStatusStep> (*statusSteps)() = nullptr;
     DfGatt ble;  // no service: no Bluetooth LE printers
+    // Printers that answer back (base/link.h): a sink that takes the
+    // renderer's bytes (the stream the filter writes) and plays them over
+    // LINK, each packet waiting for its reply or for the printer's flow
+    // control. Its Write fails, with *why set ("printer did not answer
+    // connect"), when the printer stops answering; *why must outlive the
+    // sink. nullptr: the stream goes to the device as it is.
+    std::unique_ptr<DfSink> (*talk)(DfLink& link, std::string* why) = nullptr;
 };
 
 // The options every family has: image preparation (ImageFilter ...
