@@ -66,6 +66,9 @@ struct Work {
     // pixel to the next. Eight to a row so that the row is found by a shift;
     // 32 KiB, so on the heap.
     int16_t (*share)[8] = nullptr;
+    // Their first share (to the next pixel) alone, the same way: the one the
+    // next pixel waits for, read with one scaled index.
+    int16_t* first = nullptr;
     // Sum of the weights of the taps whose bits are clear, by tap bits.
     int weight[128];
 
@@ -76,6 +79,7 @@ struct Work {
         std::free(err);
         std::free(vRamp);
         std::free(share);
+        std::free(first);
     }
 };
 
@@ -102,32 +106,38 @@ void Spread(const uint64_t* m, uint64_t* d, size_t nw) {
     }
 }
 
-// 64 pixels' solid black and solid white bits (pixel 0 in bit 0).
-inline void SolidBits(const uint8_t* g, uint64_t& isB, uint64_t& isW) {
+// 64 pixels' solid black and solid white bits (pixel 0 in bit 0), kept in
+// registers (the loops unrolled) until they are stored.
+inline void SolidBits(const uint8_t* g, uint64_t& blackOut, uint64_t& whiteOut) {
     const uint64_t nearBlack = ximabits::kOnes * static_cast<uint64_t>(kNear);
     const uint64_t belowWhite = ximabits::kOnes * static_cast<uint64_t>(254 - kNear);
     // Blank paper, most of a label, in eight loads.
     uint64_t all = ~0ull;
+#pragma GCC unroll 8
     for (int j = 0; j < 8; ++j) all &= ximabits::Load8(g + 8 * j);
     if (all == ~0ull) {
-        isB = 0;
-        isW = ~0ull;
+        blackOut = 0;
+        whiteOut = ~0ull;
         return;
     }
-    isB = isW = 0;
+    uint64_t isB = 0, isW = 0;
+#pragma GCC unroll 8
     for (int j = 0; j < 8; ++j) {
         const uint64_t v = ximabits::Load8(g + 8 * j);
-        // Full black and white, most of a label, in one pack.
+        uint64_t white, black;
         if (ximabits::AllBlackOrWhite(v)) {
-            const uint64_t white = PackHighBitsLow(v);
-            isW |= white << (8 * j);
-            isB |= (white ^ 0xFFu) << (8 * j);
-            continue;
+            // Full black and white, most of a label, in one pack.
+            white = PackHighBitsLow(v);
+            black = white ^ 0xFFu;
+        } else {
+            black = PackHighBitsLow(~ximabits::GreaterBytes(v, nearBlack) & ximabits::kHigh);
+            white = PackHighBitsLow(ximabits::GreaterBytes(v, belowWhite));
         }
-        isB |= static_cast<uint64_t>(PackHighBitsLow(~ximabits::GreaterBytes(v, nearBlack) & ximabits::kHigh))
-               << (8 * j);
-        isW |= static_cast<uint64_t>(PackHighBitsLow(ximabits::GreaterBytes(v, belowWhite))) << (8 * j);
+        isB |= black << (8 * j);
+        isW |= white << (8 * j);
     }
+    blackOut = isB;
+    whiteOut = isW;
 }
 
 // Row r's masks into its ring slot: solid pixels, the black and white
@@ -342,14 +352,59 @@ inline unsigned Absent(uint64_t cur, uint64_t next, unsigned i) {
                                                               << 2;
 }
 
-// The bits of cur and next (see Absent) that the taps of eight pixels read.
-constexpr uint64_t kOpenCur = 0x1FFull << 1;
+// The bits of cur and next (see Absent) that eight pixels and their taps
+// read.
+constexpr uint64_t kOpenCur = 0x3FFull;
 constexpr uint64_t kOpenNext = 0xFFFull << 6;
 
 // 64 kept bits from pixel x0 (a multiple of 8) on, before: from x0 - 8 on
 // (the guard word before the row is read for x0 = 0).
 inline uint64_t LoadBits(const uint64_t* row, long x0, bool before = false) {
     return ximabits::Load8(reinterpret_cast<const uint8_t*>(row) + (x0 >> 3) - (before ? 1 : 0));
+}
+
+// Groups of eight diffused pixels from x on whose taps all reach diffused
+// pixels (a grey area's inside), while there are such: the whole kernel for
+// each, its state in registers. share and first: indexed by the value read.
+// Returns where it stopped (x if the first group is not such).
+//
+// Each pixel waits for the share its left neighbour gives it, so the time
+// per pixel is that chain: the value read, then one load of its first share
+// and one add (the rest of the sum is made beside the chain).
+__attribute__((noinline)) long DiffuseOpen(const int16_t (*share)[8], const int16_t* first,
+                                           const uint64_t* kc, const uint64_t* kn, const uint8_t* g,
+                                           const int16_t* ec, int16_t* en, uint8_t* o, long x, long w,
+                                           Carry& c) {
+    // This pixel's share from two to the left (p) and from its left
+    // neighbour (s0), the next pixel's from this one's left neighbour (b).
+    long p = c.a, s0 = 0, b = c.b;
+    int n0 = c.n0, n1 = c.n1, n2 = c.n2, n3 = c.n3;
+    for (; x + 8 <= w && (LoadBits(kc, x) & kOpenCur) == 0 && (LoadBits(kn, x, true) & kOpenNext) == 0;
+         x += 8) {
+        unsigned acc = 0;
+#pragma GCC unroll 8
+        for (int i = 0; i < 8; ++i) {
+            const long v = (static_cast<long>(g[x + i]) + ec[x + i] + p) + s0;
+            const int16_t* s = share[v];
+            s0 = first[v];
+            p = b;
+            b = s[1];
+            acc |= static_cast<unsigned>(v > kMid) << (7 - i);
+            en[x + i - 2] = static_cast<int16_t>(n0 + s[2]);
+            n0 = n1 + s[3];
+            n1 = n2 + s[4];
+            n2 = n3 + s[5];
+            n3 = s[6];
+        }
+        o[x >> 3] = static_cast<uint8_t>(acc);
+    }
+    c.a = static_cast<int>(p + s0);
+    c.b = static_cast<int>(b);
+    c.n0 = n0;
+    c.n1 = n1;
+    c.n2 = n2;
+    c.n3 = n3;
+    return x;
 }
 
 static_assert(kTapCount == 7 && kTaps[0].dx == 1 && kTaps[0].dy == 0 && kTaps[1].dx == 2 &&
@@ -372,7 +427,9 @@ bool Reduce(const uint8_t* grey, size_t gStride, uint8_t* out, size_t oStride, l
     wk.err = static_cast<int16_t*>(std::calloc(2 * ew, sizeof(int16_t)));
     wk.share = static_cast<int16_t(*)[8]>(std::malloc((256 + 2 * kSpan) * sizeof(*wk.share)));
     wk.vRamp = static_cast<uint64_t*>(std::calloc(wk.nw, sizeof(uint64_t)));
-    if (!wk.raw.mem || !wk.ring.mem || !wk.kept.mem || !wk.err || !wk.share || !wk.vRamp) return false;
+    wk.first = static_cast<int16_t*>(std::malloc((256 + 2 * kSpan) * sizeof(int16_t)));
+    if (!wk.raw.mem || !wk.ring.mem || !wk.kept.mem || !wk.err || !wk.share || !wk.first || !wk.vRamp)
+        return false;
     // A pixel's error is what it reads, less 255 when it turns white: within
     // -127..128. A pixel is given at most seven shares, so the sums stay far
     // inside 16 bits.
@@ -380,6 +437,7 @@ bool Reduce(const uint8_t* grey, size_t gStride, uint8_t* out, size_t oStride, l
         const int e = (v < 0 ? 0 : v > 255 ? 255 : v) - (v > kMid ? 255 : 0);
         for (size_t i = 0; i < 8; ++i)
             wk.share[v + kSpan][i] = i < kTapCount ? static_cast<int16_t>(Share(e, kTaps[i].w, kDiv)) : 0;
+        wk.first[v + kSpan] = wk.share[v + kSpan][0];
     }
     for (unsigned m = 0; m < 128; ++m) {
         wk.weight[m] = 0;
@@ -446,13 +504,8 @@ bool Reduce(const uint8_t* grey, size_t gStride, uint8_t* out, size_t oStride, l
             const uint64_t cur = LoadBits(kc, x), next = LoadBits(kn, x, true);
             unsigned acc = 0;
             carry = true;
-            if (keep == 0 && (cur & kOpenCur) == 0 && (next & kOpenNext) == 0) {
-                // Eight diffused pixels whose taps all reach diffused ones (a
-                // grey area's inside): the whole kernel for each.
-#pragma GCC unroll 8
-                for (unsigned i = 0; i < 8; ++i)
-                    acc |= DiffuseOne(wk, 0, ec, en, x + i, g[x + i], c) << (7 - i);
-                o[x >> 3] = static_cast<uint8_t>(acc);
+            if ((cur & kOpenCur) == 0 && (next & kOpenNext) == 0) {
+                x = DiffuseOpen(wk.share + kSpan, wk.first + kSpan, kc, kn, g, ec, en, o, x, w, c) - 8;
                 continue;
             }
 #pragma GCC unroll 8
