@@ -483,7 +483,7 @@ bool Reduce(const uint8_t* grey, size_t gStride, uint8_t* out, size_t oStride, l
                 if (carry) c.Flush(en, x);
                 carry = false;
                 if (solid[k] == ~0ull) {
-                    const uint64_t bits = ReverseInBytes(white[k]);
+                    const uint64_t bits = white[k] == ~0ull ? ~0ull : ReverseInBytes(white[k]);
                     std::memcpy(o + (x >> 3), &bits, sizeof(bits));
                 } else {
                     for (long j = 0; j < 64; j += 8)
