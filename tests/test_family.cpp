@@ -75,8 +75,7 @@ bool DecodeFake(DecodeContext& ctx) {
 }
 
 TEST(Family, RendererDescriptorAndDecoderAreAllItTakes) {
-    ASSERT_TRUE(DfRegisterFamily(&kFake) &&
-                RegisterPreviewDecoder({99, "Fake", "fake", nullptr, DecodeFake}));
+    ASSERT_TRUE(DfRegisterFamily(&kFake) && RegisterPreviewDecoder(kFake, {nullptr, DecodeFake}));
     EXPECT_NE(DfPpdSource().find(
                   "PCFileName \"dotforge-fake-203.ppd\"\n      Attribute \"dotforgeHeadDots\" \"\" \"64\""),
               std::string::npos);
@@ -104,8 +103,7 @@ TEST(Family, RendererDescriptorAndDecoderAreAllItTakes) {
     const ByteVec rows = InvertedRows(r.m_image, 5);
     r.OnPaintBmp();
     PreviewResult res;
-    ASSERT_TRUE(DecodePrinterStream(r.out.data(), r.out.size(), static_cast<PreviewFamily>(99), &res))
-        << res.error;
+    ASSERT_TRUE(DecodePrinterStream(r.out.data(), r.out.size(), PreviewFamilyOf(kFake), &res)) << res.error;
     ASSERT_EQ(res.pages.size(), 1u);
     EXPECT_TRUE(SameBytes(rows, ByteVec(res.pages[0].bits.begin(), res.pages[0].bits.end())));
     EXPECT_EQ(std::string(r.out.begin(), r.out.begin() + 8), "40 3 25\n");
