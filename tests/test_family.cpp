@@ -1,6 +1,9 @@
 // A family of the test build only, made as the README's recipe says: its
 // renderer, descriptor and decoder are all that the factory, the PPD source,
-// the app's drivers, settings and words, and the preview need.
+// the app's drivers, settings, words and usage text, the option rules and
+// the preview (names, detection, decoding) need. The test build cannot add
+// a line to DF_FAMILY_LIST, so it registers the descriptor and its decoder
+// at run time, as that line's two expansions do at build time.
 #include <gtest/gtest.h>
 
 #include <algorithm>
