@@ -21,6 +21,7 @@
 #include "app/documents/docfilter.h"
 #include "app/documents/docrender.h"
 #include "app/core/driver.h"
+#include "app/core/models.h"
 #include "app/pappl/hardening.h"
 #include "app/core/housekeeping.h"
 #include "app/pappl/joblimits.h"
@@ -78,9 +79,8 @@ void Usage(void*) {
         "  before its job ends, default 60), document-time-limit (seconds of\n"
         "  rendering a PDF, PNG or JPEG may take, default 60), document-memory-limit (MB,\n"
         "  default 512), multiple-operation-time-out (seconds a job waits for its document,\n"
-        "  default 60), client-idle-time-out (seconds a document may stall, default 20).\n"
-        "Drivers: tspl-203, tspl-300, escpos-58, escpos-80, cpcl-203, paperang-57, peripage-57\n"
-        "  (dotforge-app drivers).");
+        "  default 60), client-idle-time-out (seconds a document may stall, default 20).");
+    puts(DfAppDriversText().c_str());
 }
 
 pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
