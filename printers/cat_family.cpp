@@ -2,6 +2,7 @@
 // number 26; GB01-GB03, GT01, MX05-MX11 and their other names), 384 dots
 // at 203 dpi on 57 mm paper, over Bluetooth LE.
 #include "printers/catprinter.h"
+#include "printers/cat_talk.h"
 #include "printers/family.h"
 #include "printers/status.h"
 
@@ -64,6 +65,7 @@ DfFamily Make() {
     // Flow control comes as frames on the notify characteristic.
     f.ble = {"0000ae30-0000-1000-8000-00805f9b34fb", "0000ae01-0000-1000-8000-00805f9b34fb",
              "0000ae02-0000-1000-8000-00805f9b34fb", nullptr};
+    f.talk = DfCatTalk;
     return f;
 }
 

@@ -3,6 +3,7 @@
 // sideways, 203 dpi, over Bluetooth LE or serial (USB, rfcomm) at 115200.
 #include "printers/family.h"
 #include "printers/niimbot.h"
+#include "printers/niimbot_talk.h"
 #include "printers/status.h"
 
 namespace {
@@ -66,6 +67,7 @@ DfFamily Make() {
     // One characteristic both ways: written without response, notifying.
     f.ble = {"e7810a71-73ae-499d-8c15-faa9aef0c3f2", "bef8d6c9-9c21-4c9e-b632-bd58c1009f9f",
              "bef8d6c9-9c21-4c9e-b632-bd58c1009f9f", nullptr};
+    f.talk = DfNiimbotTalk;
     return f;
 }
 
