@@ -155,6 +155,15 @@ bool IsPeriPage(const uint8_t* data, size_t len) {
            StartsWith(p, len, {0x1F, 0x1E}) || StartsWith(p, len, {0x1F, 0x00});
 }
 
+// Niimbot: 55 55, or the connect packet's 03 before it.
+bool IsNiimbot(const uint8_t* data, size_t len) {
+    return StartsWith(data, len, {0x55, 0x55}) || StartsWith(data, len, {0x03, 0x55, 0x55});
+}
+
+bool IsCat(const uint8_t* data, size_t len) {
+    return StartsWith(data, len, {0x51, 0x78});
+}
+
 bool EscPos(DecodeContext& ctx) {
     return DecodeEscPos(ctx, false);
 }
@@ -171,6 +180,8 @@ std::vector<PreviewDecoder>& Decoders() {
         {24, "PeriPage", "peripage", IsPeriPage, PeriPage},
         {21, "ESC/POS", "escpos", IsEscPos, EscPos},
         {20, "TSPL", "tspl", IsTspl, DecodeTspl},
+        {25, "Niimbot", "niimbot", IsNiimbot, DecodeNiimbot},
+        {26, "cat printer", "cat", IsCat, DecodeCat},
     };
     return list;
 }

@@ -105,3 +105,5 @@ bool DecodeTspl(DecodeContext& ctx);
 bool DecodeEscPos(DecodeContext& ctx, bool periPage);
 bool DecodeCpcl(DecodeContext& ctx);
 bool DecodePaperang(DecodeContext& ctx);
+bool DecodeNiimbot(DecodeContext& ctx);
+bool DecodeCat(DecodeContext& ctx);
