@@ -1,6 +1,7 @@
 // Test helper: the scripted DfLink.
 #include "helpers/scriptlink.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -27,4 +28,24 @@ int ScriptLink::Receive(void* buf, size_t size, int timeoutMs) {
     front.erase(front.begin(), front.begin() + static_cast<long>(n));
     if (front.empty()) m_queue.pop_front();
     return static_cast<int>(n);
+}
+
+bool FdLink::Send(const void* data, size_t len) {
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    while (len) {
+        const ssize_t n = write(m_fd, p, len);
+        if (n <= 0) return false;
+        p += n;
+        len -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+int FdLink::Receive(void* buf, size_t size, int timeoutMs) {
+    pollfd p = {m_fd, POLLIN, 0};
+    const int r = poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs);
+    if (r < 0) return -1;
+    if (r == 0) return 0;
+    const ssize_t n = read(m_fd, buf, size);
+    return n > 0 ? static_cast<int>(n) : -1;
 }

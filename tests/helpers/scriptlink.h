@@ -36,3 +36,16 @@ private:
     Script m_script;
     std::deque<ByteVec> m_queue;
 };
+
+// A DfLink over a file descriptor (a socket to the virtual printer, a pty);
+// not owned.
+class FdLink : public DfLink {
+public:
+    explicit FdLink(int fd) : m_fd(fd) {}
+    bool Send(const void* data, size_t len) override;
+    int Receive(void* buf, size_t size, int timeoutMs) override;
+    std::string Why() const override { return "connection lost"; }
+
+private:
+    int m_fd;
+};
