@@ -685,7 +685,13 @@ def cmd_raster(a):
 STATUS_QUERIES = [bytes([0x10, 0x04, n]) for n in (1, 2, 3, 4)] + [
     bytes([0x1D, 0x49, n]) for n in (1, 2, 3, 65, 66, 67, 68)] + [
     b"\x1b!?", b"\x1b!S", b"\x1bh", b"\x1bi", b"\x10\xff\x40", b"\x10\xff\x50\xf1",
-    b"\x10\xff\x20\xf0", b"\x10\xff\x20\xf1", b"\x10\xff\x20\xf2"]
+    b"\x10\xff\x20\xf0", b"\x10\xff\x20\xf1", b"\x10\xff\x20\xf2",
+    # Niimbot: printer info (model, battery), heartbeat, RFID info.
+    bytes.fromhex("5555400108 49aaaa"), bytes.fromhex("55554001 0a4baaaa"),
+    bytes.fromhex("5555dc0101dcaaaa"), bytes.fromhex("55551a01011aaaaa")]
+# A cat printer's state query is also the first frame of its jobs: a query
+# only when nothing follows it.
+ALONE_QUERIES = [bytes.fromhex("5178a300010000 00ff")]
 
 
 def query_len(data):
@@ -706,6 +712,8 @@ def strip_queries(data):
     while True:
         n = query_len(data[pos:])
         if not n:
+            if data[pos:] in ALONE_QUERIES:
+                return data, b""
             return data[:pos], data[pos:]
         pos += n
 
