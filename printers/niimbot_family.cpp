@@ -38,7 +38,9 @@ DfFamily Make() {
                    {"2", "2"},
                    {"3", "3 (darkest on D11 and D110)"},
                    {"4", "4"},
-                   {"5", "5 (darkest)"}}}};
+                   {"5", "5 (darkest)"}},
+                  nullptr,
+                  true}};
     f.drivers = {{"niimbot-b1",
                   "Niimbot B1 Label Printer",
                   "Niimbot B1",
