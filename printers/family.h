@@ -2,7 +2,7 @@
 // place next to its renderer. The renderer factory, the printer
 // application's drivers, vendor attributes and web page words, the
 // preview's head widths and the PPDs (generated from these at build time)
-// all read the descriptors; printers/families.cpp lists them.
+// all read the descriptors; printers/family.cpp lists them.
 #pragma once
 
 #include <cstddef>
@@ -99,7 +99,7 @@ struct DfFamily {
     int modelNumber;  // the PPD's ModelNumber, which picks the renderer
     const char* name;
     const char* comment;  // what the PPD source says about the family
-    CBaseRender* (*create)();
+    std::unique_ptr<CBaseRender> (*create)();
     const char* format;             // the app's raw pass-through document format
     DfKind kind;                    // labels and mini printers: gap and mark media too
     std::vector<DfOption> options;  // beyond the image options every family has
