@@ -191,8 +191,8 @@ void CPrinterPaperang::SendBitmap_withHFM() {
         PutLe16(&treeBytes[2 * (nodeCount + i)], mid[i]);
     }
 
-    const CHfmCode::HfmChunks coded =
-        hfm.HFMDGencoding(tree.data(), nodeCount, bits, static_cast<int>(rowBytes), static_cast<int>(rows), 256);
+    const CHfmCode::HfmChunks coded = hfm.HFMDGencoding(
+        tree.data(), nodeCount, bits, static_cast<int>(rowBytes), static_cast<int>(rows), 256);
     const std::vector<CHfmCode::HFMCHUNK>& chunks = coded.chunks;
     const int chunkCount = static_cast<int>(chunks.size());
     if (chunks.empty()) {
