@@ -2,7 +2,7 @@
 // place next to its renderer. The renderer factory, the printer
 // application's drivers, vendor attributes and web page words, the
 // preview's head widths and the PPDs (generated from these at build time)
-// all read the descriptors; printers/family.cpp lists them.
+// all read the descriptors; printers/families.cpp lists them.
 #pragma once
 
 #include <cstddef>
