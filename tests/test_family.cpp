@@ -40,7 +40,7 @@ DfFamily Make() {
     DfFamily f;
     f.modelNumber = 99;
     f.name = f.comment = "Fake";
-    f.create = [] { return static_cast<CBaseRender*>(new CPrinterFake()); };
+    f.create = []() -> std::unique_ptr<CBaseRender> { return std::make_unique<CPrinterFake>(); };
     f.options = {{"FeedOffset",
                   "Feed",
                   kDfPrinterSettings,
@@ -114,7 +114,7 @@ TEST(Family, RendererDescriptorAndDecoderAreAllItTakes) {
     options.num_vendor = 1;
     options.vendor = &vendor;
     DfIppSettings settings(*model, options, 0, nullptr);
-    std::unique_ptr<CBaseRender> made(DfCreateRender(99));
+    const std::unique_ptr<CBaseRender> made = DfCreateRender(99);
     EXPECT_NE(dynamic_cast<CPrinterFake*>(made.get()), nullptr);
     Captured<CPrinterFake> r;
     r.SetSettings(&settings);
