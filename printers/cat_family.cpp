@@ -8,8 +8,8 @@
 
 namespace {
 
-CBaseRender* Create() {
-    return new CPrinterCat();
+std::unique_ptr<CBaseRender> Create() {
+    return std::make_unique<CPrinterCat>();
 }
 
 DfFamily Make() {

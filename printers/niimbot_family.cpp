@@ -8,8 +8,8 @@
 
 namespace {
 
-CBaseRender* Create() {
-    return new CPrinterNiimbot();
+std::unique_ptr<CBaseRender> Create() {
+    return std::make_unique<CPrinterNiimbot>();
 }
 
 DfFamily Make() {
