@@ -13,8 +13,10 @@
 #include "helpers/pages.h"
 #include "helpers/raster.h"
 #include "helpers/runfilter.h"
+#include "printers/catprinter.h"
 #include "printers/cpcl.h"
 #include "printers/escpos.h"
+#include "printers/niimbot.h"
 #include "printers/paperang.h"
 #include "printers/peripage.h"
 #include "printers/tspl.h"
@@ -82,6 +84,10 @@ void PreviewSeeds() {
             r.m_reg.iMoneyBox = 2;
             r.m_reg.iMediaType = 1;
         }));
+    Put("preview_niimbot", "plain", Job<CPrinterNiimbot>(96, 10));
+    Put("preview_niimbot", "wide", Job<CPrinterNiimbot>(384, 6));
+    Put("preview_cat", "plain", Job<CPrinterCat>(384, 8));
+    Put("preview_cat", "compressed", Job<CPrinterCat>(384, 8, [](CPrinterCat& r) { r.m_compress = true; }));
 }
 
 void HfmSeeds() {
