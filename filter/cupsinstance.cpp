@@ -161,11 +161,8 @@ int CCupsInstance::Run(int argc, char** argv) {
     ppdMarkDefaults(ppd);
     cupsMarkOptions(ppd, num_options, options);
 
-    std::string modelName;
-    if (ppd_attr_t* attr = ppdFindAttr(ppd, "ModelName", nullptr)) {
+    if (ppd_attr_t* attr = ppdFindAttr(ppd, "ModelName", nullptr))
         DfLog(LOG_DEBUG, "ModelName=%s", attr->value ? attr->value : "");
-        modelName = attr->value ? attr->value : "";
-    }
     if (ppd_attr_t* attr = ppdFindAttr(ppd, "Personality", nullptr))
         DfLog(LOG_DEBUG, "lang=%s", attr->value ? attr->value : "");
 
@@ -187,7 +184,6 @@ int CCupsInstance::Run(int argc, char** argv) {
     g_pRender->SetSettings(&settings);
     g_pRender->SetSink(g_sink);
     g_pRender->GetPrinterParameters();
-    g_pRender->SetModelName(modelName.c_str());
 
     DfFilterStatus printerStatus(ModelNumber, ppd, g_sink ? g_sink : DfStdoutSink());
     printerStatus.Check();

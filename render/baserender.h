@@ -1,11 +1,10 @@
 // CBaseRender: the abstract renderer the driver feeds pages to. It owns the
 // page image and the job's settings and defines the hooks each printer
-// family overrides. The virtual slot order below is fixed.
+// family overrides.
 #pragma once
 
 #include <cups/raster.h>
 
-#include <list>
 #include <string>
 
 #include "base/mybuffer.h"
@@ -33,8 +32,6 @@ public:
     virtual void AddLog(const char* format, ...) __attribute__((format(printf, 2, 3)));
     virtual void GetPrinterParameters();
 
-    void SetModelName(const char* name) { m_modelName = name ? name : ""; }
-    void ResetSendBufferList();
     std::string GetMarkedOption(const char* keyword);
 
     // Page preparation (render/adjustimage.cpp).
@@ -77,11 +74,8 @@ public:
     int m_iDpi;
     tagREGSTRUCT m_reg;
     tagREGSTRUCTWITHALFTONE m_halftone;
-    tagWaterMarkConfig m_watermark;
-    std::list<CMyBuffer*> m_sendBufferList;
     cups_page_header2_t* m_header;
     bool m_bInited;
-    std::string m_modelName;
 
 protected:
     // Records why the current page was not (fully) printed; the first reason

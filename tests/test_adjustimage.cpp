@@ -417,7 +417,7 @@ TEST(AdjustImage, EveryDepthBecomesOneBitWithWhiteTails) {
             for (const Settings& s : settings) {
                 Render t;
                 t.r.m_image = RandomImage(w, 1 + rng() % 20, bpp, rng);
-                t.r.m_halftone.iGrayMethod = s.grayMethod;
+                t.r.m_halftone.iGrayMethod = static_cast<DfReduction>(s.grayMethod);
                 t.r.m_halftone.iThreValue = s.threshold;
                 t.r.m_halftone.iLiangdu = s.bright;
                 t.r.m_halftone.iDuibidu = s.contrast;
@@ -445,7 +445,7 @@ TEST(AdjustImage, ScreenedWhiteMarginsAreCropped) {
         for (unsigned x = 24; x < 40; ++x) grey[y * w + x] = 0;
     Render t;
     ASSERT_TRUE(t.r.m_image.CreateFromArray(grey.data(), w, h, 8, w, false));
-    t.r.m_halftone.iGrayMethod = 10;
+    t.r.m_halftone.iGrayMethod = DfReduction::Screen16x16;
     t.r.m_halftone.iCropTopEdge = t.r.m_halftone.iCropBottomEdge = -1;
     t.r.m_halftone.iCropLeftEdge = t.r.m_halftone.iCropRightEdge = -1;
     t.r.AdjustImage();
@@ -458,7 +458,7 @@ TEST(AdjustImage, OneBitPageBitsTakenAsTheyCome) {
     for (int method : {-5, 0, 1, 3, 7, 11}) {
         Render t;
         t.r.m_image = page;
-        t.r.m_halftone.iGrayMethod = method;
+        t.r.m_halftone.iGrayMethod = static_cast<DfReduction>(method);
         t.r.AdjustImage();
         CxImage expect(page);
         RefAdjustEffWidthBits(expect);
@@ -480,7 +480,7 @@ TEST(AdjustImage, TransparentPixelsOfA32BitPageUnderTheShift) {
     for (int method : {3, 0}) {
         Render t;
         t.r.m_image = page;
-        t.r.m_halftone.iGrayMethod = method;
+        t.r.m_halftone.iGrayMethod = static_cast<DfReduction>(method);
         t.r.m_reg.iReference[0] = 1;  // 7 dots at 203 dpi
         t.r.AdjustImage();
         ASSERT_EQ(t.r.m_image.GetBpp(), 1u);
@@ -510,7 +510,7 @@ TEST(AdjustImage, AbsurdSettingsStaySafe) {
         for (int dpi : {1, 203, 100000, INT_MAX}) {
             Render t(dpi);
             t.r.m_image = RandomImage(23, 7, 8, rng);
-            t.r.m_halftone.iGrayMethod = v;
+            t.r.m_halftone.iGrayMethod = static_cast<DfReduction>(v);
             t.r.m_halftone.iThreValue = v;
             t.r.m_halftone.iLiangdu = v;
             t.r.m_halftone.iDuibidu = Neg(v);

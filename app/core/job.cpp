@@ -241,7 +241,6 @@ bool DfAppStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
     render->SetSettings(&j->settings);
     render->SetSink(&j->copies);
     render->GetPrinterParameters();
-    render->SetModelName(model.makeModel);
     papplJobSetData(job, j);
     render->OnStartDoc(0);
     if (render->SpoolFailed())
