@@ -63,6 +63,46 @@ TEST(AppModels, LabelModesAndCutsOntoPpdChoices) {
     EXPECT_FALSE(paperang.Choice("CutMedia", value));
 }
 
+// Darkness levels from printer-darkness-configured plus print-darkness, at
+// the ends of the range the lightest and darkest level; media sensing from
+// media-col's tracking and type.
+TEST(AppModels, DarknessAndMediaOntoPpdChoices) {
+    struct {
+        const char* driver;
+        int configured, job;
+        pappl_media_tracking_t tracking;
+        const char* type;
+        const char* darkness;
+        const char* media;
+    } cases[] = {
+        {"tspl-203", 50, 0, PAPPL_MEDIA_TRACKING_GAP, "labels", "Default", "Gap"},
+        {"tspl-203", 50, 100, PAPPL_MEDIA_TRACKING_MARK, "labels", "15", "BLine"},
+        {"tspl-203", 0, -100, PAPPL_MEDIA_TRACKING_CONTINUOUS, "continuous", "0", "Continuous"},
+        {"tspl-203", 80, 0, PAPPL_MEDIA_TRACKING_WEB, "labels", "12", "Gap"},  // no web choice: the default
+        {"peripage-57", 100, 100, PAPPL_MEDIA_TRACKING_CONTINUOUS, "recording", "5", "Recording"},
+        {"peripage-57", 30, 0, PAPPL_MEDIA_TRACKING_GAP, "labels", "2", "Gap"},
+        {"paperang-57", 30, 0, PAPPL_MEDIA_TRACKING_MARK, "labels", nullptr, "BLine"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.driver) + " " + std::to_string(c.configured) + "+" +
+                     std::to_string(c.job));
+        pappl_pr_options_t job;
+        memset(&job, 0, sizeof(job));
+        job.darkness_configured = c.configured;
+        job.print_darkness = c.job;
+        job.media.tracking = c.tracking;
+        strcpy(job.media.type, c.type);
+        DfIppSettings s(*DfAppFindModel(c.driver), job, 0, nullptr);
+        std::string value;
+        EXPECT_EQ(s.Choice("Darkness", value), c.darkness != nullptr);
+        if (c.darkness) {
+            EXPECT_EQ(value, c.darkness);
+        }
+        ASSERT_TRUE(s.Choice("zeMediaTracking", value));
+        EXPECT_EQ(value, c.media);
+    }
+}
+
 TEST(AppModels, ContentAndColourModeChooseTheReduction) {
     // Edge-keeping by default, Burkes for photos that name no method (unless
     // the printer's default is another method), threshold for text and bi-level.

@@ -65,3 +65,10 @@ bool DfVendorAccept(const DfVendorAttr& attr, const char* ippValue, std::string&
     for (const DfVendorValue& v : attr.values) choices.push_back(v.ppd);
     return DfAcceptValue(attr.keyword, choices, ippValue, ppdChoice);
 }
+
+std::string DfVendorRefusal(const DfVendorAttr& attr, const char* ippValue) {
+    // The IPP values: keywords, or for integers the PPD's numbers.
+    std::vector<std::string> values;
+    for (const DfVendorValue& v : attr.values) values.push_back(v.ipp);
+    return DfNotAccepted(attr.name, ippValue ? ippValue : "", DfAcceptedValues(attr.keyword, values));
+}

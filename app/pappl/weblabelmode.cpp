@@ -26,18 +26,7 @@ const pappl_label_mode_t kModes[] = {PAPPL_LABEL_MODE_TEAR_OFF, PAPPL_LABEL_MODE
                                      PAPPL_LABEL_MODE_CUTTER, PAPPL_LABEL_MODE_CUTTER_DELAYED};
 
 const char* Keyword(pappl_label_mode_t mode) {
-    switch (mode) {
-        case PAPPL_LABEL_MODE_TEAR_OFF:
-            return "tear-off";
-        case PAPPL_LABEL_MODE_PEEL_OFF:
-            return "peel-off";
-        case PAPPL_LABEL_MODE_CUTTER:
-            return "cutter";
-        case PAPPL_LABEL_MODE_CUTTER_DELAYED:
-            return "cutter-delayed";
-        default:
-            return nullptr;
-    }
+    return DfAppLabelModeKeyword(mode);
 }
 
 // A value no driver offers: PAPPL then says "Bad printer defaults."
@@ -56,9 +45,9 @@ const DfOption* LabelModeOption(const DfAppModel& model) {
 }
 
 const char* Words(const DfOption& option, pappl_label_mode_t mode) {
-    const char* choice = DfAppLabelModeChoice(mode);
+    const char* keyword = Keyword(mode);
     for (const DfChoice& c : option.choices)
-        if (choice && !strcmp(c.name, choice)) return c.text;
+        if (keyword && c.ipp && !strcmp(c.ipp, keyword)) return c.text;
     return Keyword(mode);
 }
 
