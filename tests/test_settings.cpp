@@ -8,6 +8,7 @@
 #include "helpers/logcapture.h"
 #include "helpers/runfilter.h"
 #include "filter/ppdsettings.h"
+#include "printers/family.h"
 #include "render/baserender.h"
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -186,6 +187,41 @@ TEST(Settings, OptionNotInPpdIsIgnored) {
     EXPECT_EQ(l.render->m_reg.iDensity, -1);
     EXPECT_EQ(l.render->m_reg.iSpeed, -1);
     EXPECT_EQ(l.render->m_halftone.iLiangdu, 0);
+}
+
+// A choice name has a value whose own name reads back to that value.
+template <class E>
+bool Typed(const std::string& name) {
+    E v, back;
+    const char* own = DfChoiceValue(name, v) ? DfChoiceName(v) : nullptr;
+    return own && DfChoiceValue(own, back) && back == v;
+}
+
+// Every choice the descriptors offer for a typed option reads as a value of
+// its enum, so no PPD or app choice falls back to a default unseen.
+TEST(Settings, EveryDescriptorChoiceIsTyped) {
+    const struct {
+        const char* keyword;
+        bool (*typed)(const std::string&);
+    } options[] = {
+        {"zeMediaTracking", Typed<DfMediaTracking>}, {"MediaMethod", Typed<DfPrintMethod>},
+        {"LabelMode", Typed<DfLabelMode>},           {"BeginPrintSound", Typed<DfSound>},
+        {"EndPrintSound", Typed<DfSound>},           {"MoneyBox", Typed<DfMoneyBox>},
+        {"CutMedia", Typed<DfCutMedia>},             {"CutType", Typed<DfCutType>},
+        {"ImageFilter", Typed<DfReduction>},
+    };
+    for (const auto& o : options) {
+        int seen = 0;
+        for (const DfFamily* family : DfFamilies()) {
+            const DfOption* option = DfFindOption(*family, o.keyword);
+            for (size_t i = 0; option && i < option->choices.size(); i++, seen++)
+                EXPECT_TRUE(o.typed(option->choices[i].name))
+                    << family->name << " " << o.keyword << "=" << option->choices[i].name;
+        }
+        EXPECT_GT(seen, 0) << o.keyword;  // some family offers it
+    }
+    EXPECT_FALSE(Typed<DfMediaTracking>("Mystery"));
+    EXPECT_FALSE(Typed<DfSound>("none"));  // choice names keep their letter case
 }
 
 }  // namespace
