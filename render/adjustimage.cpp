@@ -195,13 +195,13 @@ void CBaseRender::AdjustImage() {
 
     bool turned = true;
     switch (m_reg.iRotate) {
-    case 1:
+    case DfRotation::HalfTurn:
         turned = m_image.Rotate(180.0f);
         break;
-    case 2:
+    case DfRotation::QuarterTurnCcw:
         turned = m_image.Rotate(90.0f);
         break;
-    case 3:
+    case DfRotation::QuarterTurnCw:
         turned = m_image.Rotate(270.0f);
         break;
     default:

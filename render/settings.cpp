@@ -53,6 +53,10 @@ const Word<DfMoneyBox> kMoneyBox[] = {{"None", DfMoneyBox::None},
 const Word<DfCutMedia> kCutMedia[] = {
     {"None", DfCutMedia::None}, {"EveryPage", DfCutMedia::EveryPage}, {"EndOfJob", DfCutMedia::EndOfJob}};
 const Word<DfCutType> kCutType[] = {{"Partial", DfCutType::Partial}, {"Full", DfCutType::Full}};
+const Word<DfRotation> kRotation[] = {{"0", DfRotation::None},
+                                      {"1", DfRotation::HalfTurn},
+                                      {"2", DfRotation::QuarterTurnCcw},
+                                      {"3", DfRotation::QuarterTurnCw}};
 const Word<DfReduction> kReduction[] = {
     {"0", DfReduction::Threshold}, {"1", DfReduction::FloydSteinberg}, {"2", DfReduction::Bayer4x4},
     {"3", DfReduction::Burkes},    {"4", DfReduction::Stucki},         {"5", DfReduction::JarvisJudiceNinke},
@@ -94,6 +98,7 @@ DF_CHOICE_WORDS(DfMoneyBox, kMoneyBox)
 DF_CHOICE_WORDS(DfCutMedia, kCutMedia)
 DF_CHOICE_WORDS(DfCutType, kCutType)
 DF_CHOICE_WORDS(DfReduction, kReduction)
+DF_CHOICE_WORDS(DfRotation, kRotation)
 #undef DF_CHOICE_WORDS
 
 namespace {
@@ -151,8 +156,8 @@ void CBaseRender::GetPrinterParameters() {
     }
     c = GetMarkedOption("Rotate");
     if (!c.empty()) {
-        r.iRotate = DfAtoi(c.c_str());
-        AddLog("iRotate = %d", r.iRotate);
+        if (!DfChoiceValue(c, r.iRotate)) r.iRotate = DfRotation::None;  // "Default" and the like
+        AddLog("iRotate = %d", static_cast<int>(r.iRotate));
     }
     c = GetMarkedOption("Darkness");
     if (!c.empty() && c != "Default") {

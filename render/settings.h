@@ -36,6 +36,9 @@ enum class DfMoneyBox { Unset = -1, None = 0, BeforePrint, AfterPrint };
 enum class DfCutMedia { None = 0, EveryPage, EndOfJob };
 enum class DfCutType { Partial = 0, Full };
 
+// "Rotate": its choices "0" to "3".
+enum class DfRotation { None = 0, HalfTurn, QuarterTurnCcw, QuarterTurnCw };
+
 // "ImageFilter", the reduction to black and white: its choices "0" to "11".
 // Threshold uses iThreValue; the others are CxImage::Dither's method
 // value - 1.
@@ -64,6 +67,7 @@ const char* DfChoiceName(DfCutMedia v);
 const char* DfChoiceName(DfCutType v);
 const char* DfChoiceName(DfPrintMethod v);
 const char* DfChoiceName(DfReduction v);
+const char* DfChoiceName(DfRotation v);
 
 // The value of a PPD choice name; false (value untouched) for a name the
 // option does not have.
@@ -75,14 +79,15 @@ bool DfChoiceValue(const std::string& name, DfCutMedia& v);
 bool DfChoiceValue(const std::string& name, DfCutType& v);
 bool DfChoiceValue(const std::string& name, DfPrintMethod& v);
 bool DfChoiceValue(const std::string& name, DfReduction& v);
+bool DfChoiceValue(const std::string& name, DfRotation& v);
 
 struct tagREGSTRUCT {
     int iSpeed = 14;             // "zePrintRate"; -1: send no speed command
     int iDensity = 8;            // "Darkness"; -1: send no density command
     int iDensityCommand = 0;     // attribute "DensityCommand"
     int iReference[2] = {0, 0};  // "AdjustHoriaontal"/"AdjustVertical", times 8
-    int iRotate = 0;             // 1: 180, 2: 90, 3: 270 degrees
-    bool iDottedline = false;    // "AutoDotted"; stored and logged only
+    DfRotation iRotate = DfRotation::None;
+    bool iDottedline = false;  // "AutoDotted"; stored and logged only
     DfMediaTracking iMediaType = DfMediaTracking::Continuous;
     int iGapHeight = 3;
     int iGapOffset = 0;

@@ -385,7 +385,7 @@ TEST(AdjustImage, RotationSetting) {
         CxImage page = WhitePage(40, 10);
         page.SetPixelIndex(0, 0, 0);
         t.r.m_image = page;
-        t.r.m_reg.iRotate = c.rotate;
+        t.r.m_reg.iRotate = static_cast<DfRotation>(c.rotate);
         t.r.AdjustImage();
         EXPECT_EQ(t.r.m_image.GetWidth(), c.w) << c.rotate;
         EXPECT_EQ(t.r.m_image.GetHeight(), c.h) << c.rotate;
@@ -423,7 +423,7 @@ TEST(AdjustImage, EveryDepthBecomesOneBitWithWhiteTails) {
                 t.r.m_halftone.iDuibidu = s.contrast;
                 t.r.m_halftone.iCropTopEdge = t.r.m_halftone.iCropBottomEdge = s.crop;
                 t.r.m_halftone.iCropLeftEdge = t.r.m_halftone.iCropRightEdge = s.crop;
-                t.r.m_reg.iRotate = s.rotate;
+                t.r.m_reg.iRotate = static_cast<DfRotation>(s.rotate);
                 t.r.m_reg.iReference[0] = s.ref0;
                 t.r.m_reg.iReference[1] = s.ref1;
                 t.r.AdjustImage();
@@ -518,7 +518,7 @@ TEST(AdjustImage, AbsurdSettingsStaySafe) {
             t.r.m_halftone.iCropBottomEdge = Neg(v);
             t.r.m_halftone.iCropLeftEdge = v;
             t.r.m_halftone.iCropRightEdge = v;
-            t.r.m_reg.iRotate = v;
+            t.r.m_reg.iRotate = static_cast<DfRotation>(v);
             t.r.m_reg.iReference[0] = v;
             t.r.m_reg.iReference[1] = Neg(v);
             t.r.AdjustImage();

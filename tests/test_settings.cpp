@@ -61,7 +61,7 @@ TEST(Settings, PpdWithoutOptionsKeepsDefaults) {
     EXPECT_EQ(r.iGapHeight, 3);
     EXPECT_EQ(r.iGapOffset, 0);
     EXPECT_EQ(r.iPrinttype, DfPrintMethod::Direct);
-    EXPECT_EQ(r.iRotate, 0);
+    EXPECT_EQ(r.iRotate, DfRotation::None);
     EXPECT_FALSE(h.ImageCompress);
 
     EXPECT_EQ(log.Count("GetMarkedOption: "), 24);
@@ -92,7 +92,7 @@ TEST(Settings, PpdDefaultsAreRead) {
     EXPECT_EQ(r.iGapOffset, 0);
     EXPECT_EQ(r.iOffset, 12);
     EXPECT_EQ(r.iFeedOffset, 12);
-    EXPECT_EQ(r.iRotate, 2);
+    EXPECT_EQ(r.iRotate, DfRotation::QuarterTurnCcw);
     EXPECT_EQ(r.iDensity, 12);
     EXPECT_EQ(r.iDensityCommand, 1);
     EXPECT_EQ(r.iImageMaxLength, 100);
@@ -208,7 +208,7 @@ TEST(Settings, EveryDescriptorChoiceIsTyped) {
         {"LabelMode", Typed<DfLabelMode>},           {"BeginPrintSound", Typed<DfSound>},
         {"EndPrintSound", Typed<DfSound>},           {"MoneyBox", Typed<DfMoneyBox>},
         {"CutMedia", Typed<DfCutMedia>},             {"CutType", Typed<DfCutType>},
-        {"ImageFilter", Typed<DfReduction>},
+        {"ImageFilter", Typed<DfReduction>},         {"Rotate", Typed<DfRotation>},
     };
     for (const auto& o : options) {
         int seen = 0;
