@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/core/vendor.h"
+#include "app/pappl/weblabelmode.h"
 #include "render/optionrules.h"
 
 int DfIppSettings::Nearest(const int* choices, int count, int value) {
@@ -61,21 +62,6 @@ const char* TrackingKeyword(pappl_media_tracking_t tracking) {
 }
 
 }  // namespace
-
-const char* DfAppLabelModeKeyword(pappl_label_mode_t mode) {
-    switch (mode) {
-        case PAPPL_LABEL_MODE_TEAR_OFF:
-            return "tear-off";
-        case PAPPL_LABEL_MODE_PEEL_OFF:
-            return "peel-off";
-        case PAPPL_LABEL_MODE_CUTTER:
-            return "cutter";
-        case PAPPL_LABEL_MODE_CUTTER_DELAYED:
-            return "cutter-delayed";
-        default:
-            return nullptr;
-    }
-}
 
 const char* DfAppLabelModeChoice(const DfAppModel& model, pappl_label_mode_t mode) {
     return ChoiceFor(model, "LabelMode", DfAppLabelModeKeyword(mode));

@@ -12,8 +12,6 @@
 // leaves the printer's own darkness alone (the PPD's "Default").
 constexpr int kDfDarknessUntouched = 50;
 
-// The IPP keyword of a label mode ("peel-off"), or nullptr.
-const char* DfAppLabelModeKeyword(pappl_label_mode_t mode);
 // The model's LabelMode choice a label-mode-configured value stands for (the
 // choice with that IPP keyword), or nullptr. Tear-off is what a TSPL printer
 // does unless told otherwise, so its descriptor gives "tear-off" to the

@@ -26,7 +26,18 @@ const pappl_label_mode_t kModes[] = {PAPPL_LABEL_MODE_TEAR_OFF, PAPPL_LABEL_MODE
                                      PAPPL_LABEL_MODE_CUTTER, PAPPL_LABEL_MODE_CUTTER_DELAYED};
 
 const char* Keyword(pappl_label_mode_t mode) {
-    return DfAppLabelModeKeyword(mode);
+    switch (mode) {
+        case PAPPL_LABEL_MODE_TEAR_OFF:
+            return "tear-off";
+        case PAPPL_LABEL_MODE_PEEL_OFF:
+            return "peel-off";
+        case PAPPL_LABEL_MODE_CUTTER:
+            return "cutter";
+        case PAPPL_LABEL_MODE_CUTTER_DELAYED:
+            return "cutter-delayed";
+        default:
+            return nullptr;
+    }
 }
 
 // A value no driver offers: PAPPL then says "Bad printer defaults."
@@ -44,6 +55,7 @@ const DfOption* LabelModeOption(const DfAppModel& model) {
     return nullptr;
 }
 
+// The words of the LabelMode choice that stands for the mode.
 const char* Words(const DfOption& option, pappl_label_mode_t mode) {
     const char* keyword = Keyword(mode);
     for (const DfChoice& c : option.choices)
@@ -52,6 +64,10 @@ const char* Words(const DfOption& option, pappl_label_mode_t mode) {
 }
 
 }  // namespace
+
+const char* DfAppLabelModeKeyword(pappl_label_mode_t mode) {
+    return Keyword(mode);
+}
 
 std::string DfAppLabelModeRow() {
     pappl_pr_driver_data_t data;

@@ -9,3 +9,6 @@
 // PPD's words, the current one selected) while this thread writes the
 // Printing Defaults page of a printer that has label modes; "" otherwise.
 std::string DfAppLabelModeRow();
+
+// The IPP keyword of a label mode, or null for another mode.
+const char* DfAppLabelModeKeyword(pappl_label_mode_t mode);
