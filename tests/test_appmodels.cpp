@@ -10,6 +10,7 @@
 #include "app/core/ippsettings.h"
 #include "app/core/loadedmedium.h"
 #include "app/core/models.h"
+#include "render/settings.h"
 
 namespace {
 
@@ -100,6 +101,37 @@ TEST(AppModels, DarknessAndMediaOntoPpdChoices) {
         }
         ASSERT_TRUE(s.Choice("zeMediaTracking", value));
         EXPECT_EQ(value, c.media);
+    }
+}
+
+// Every family's media sensing choices carry the IPP keyword the app finds
+// them by: a job's tracking reaches the renderer as the same kind of medium.
+TEST(AppModels, EveryTrackingReachesItsMedium) {
+    const struct {
+        pappl_media_tracking_t tracking;
+        DfMediaTracking medium;
+    } kinds[] = {{PAPPL_MEDIA_TRACKING_GAP, DfMediaTracking::Gap},
+                 {PAPPL_MEDIA_TRACKING_MARK, DfMediaTracking::BLine},
+                 {PAPPL_MEDIA_TRACKING_CONTINUOUS, DfMediaTracking::Continuous}};
+    size_t count;
+    const DfAppModel* models = DfAppModels(&count);
+    for (size_t i = 0; i < count; i++) {
+        const DfOption* option = DfFindOption(*models[i].family, "zeMediaTracking");
+        for (size_t k = 0; option && k < sizeof(kinds) / sizeof(kinds[0]); k++) {
+            bool offered = false;
+            DfMediaTracking m;
+            for (const DfChoice& c : option->choices)
+                offered |= DfChoiceValue(c.name, m) && m == kinds[k].medium;
+            if (!offered) continue;
+            SCOPED_TRACE(std::string(models[i].driver) + " " + DfChoiceName(kinds[k].medium));
+            pappl_pr_options_t job;
+            memset(&job, 0, sizeof(job));
+            job.media.tracking = kinds[k].tracking;
+            DfIppSettings s(models[i], job, 0, nullptr);
+            std::string value;
+            ASSERT_TRUE(s.Choice("zeMediaTracking", value));
+            EXPECT_TRUE(DfChoiceValue(value, m) && m == kinds[k].medium) << value;
+        }
     }
 }
 
