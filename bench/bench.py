@@ -201,9 +201,11 @@ def main():
 
     # Everything it needs, before the first run: a missing program must not
     # end a long run half-way, nor leave a results file without its tables.
-    lacking = missing(TOOLS + ([] if args.quick else OPTIONAL_IN_QUICK))
     needed = [filt, os.path.join(ppds, "dotforge-tspl-203.ppd")] + ([] if args.no_quality else [preview])
-    lacking += ["%s (build it)" % f for f in needed if not os.access(f, os.R_OK)]
+    unbuilt = [f for f in needed if not os.access(f, os.R_OK)]
+    if unbuilt:
+        sys.exit("bench: not built: %s" % ", ".join(unbuilt))
+    lacking = missing(TOOLS + ([] if args.quick else OPTIONAL_IN_QUICK))
     if not lacking:
         sb = sh(["cups-config", "--serverbin"]).decode().strip()
         dd = sh(["cups-config", "--datadir"]).decode().strip()
