@@ -8,12 +8,14 @@ DEB_PACKAGES := cmake g++ make pkg-config libcups2-dev libcupsimage2-dev zlib1g-
 	libjpeg62-turbo-dev|libjpeg-dev libpoppler-cpp-dev \
 	libgtest-dev libpappl-dev libavahi-client-dev libpam0g-dev cups-ppdc cups cups-client cups-filters cups-ipp-utils ghostscript \
 	poppler-utils python3 dpkg-dev file chromium curl iproute2 clang libclang-rt-dev|libclang-rt-14-dev \
-	libsystemd-dev dbus-daemon python3-dbus python3-gi lintian
+	libsystemd-dev dbus-daemon python3-dbus python3-gi lintian \
+	netpbm time zbar-tools qrencode barcode python3-numpy python3-pil
+# The last line: for bench_smoke (`make bench` in its quick mode): a peer, peak
+# memory, the quality corpus's code makers and decoder, Debian's numpy and PIL.
 
-# `make bench` only: the peers it times against, and what its quality corpus is
-# made and read with (barcode makers, decoders, OCR, Debian's numpy and PIL).
-BENCH_PACKAGES := netpbm imagemagick time zbar-tools dmtx-utils qrencode barcode tesseract-ocr tesseract-ocr-eng \
-                  python3-numpy python3-pil
+# `make bench` also: ImageMagick (a peer), DataMatrix codes and OCR for the
+# full quality corpus (the smoke test leaves these parts out).
+BENCH_PACKAGES := imagemagick dmtx-utils tesseract-ocr tesseract-ocr-eng
 
 BUILD      ?= build
 BENCH_BUILD ?= build-bench

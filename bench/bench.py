@@ -8,7 +8,13 @@ stream with its page repeated. Each configuration runs alternately with its
 peer; the table shows medians and their ratio, so a busy machine slows both
 sides alike. Peak memory is /usr/bin/time's maximum resident set size.
 
-Usage: bench.py BUILD_DIR [--runs N] [--out bench/RESULTS.md]
+Before anything runs it checks that every program it needs is installed and
+stops with their Debian packages if not. --quick is the smoke test's mode (one
+run each, a few labels, short receipts, a small quality subset, ImageMagick
+skipped with a note when missing): it proves that the script works, not how
+fast anything is.
+
+Usage: bench.py BUILD_DIR [--runs N] [--out bench/RESULTS.md] [--work DIR] [--no-quality] [--quick]
 """
 import argparse
 import os
@@ -22,6 +28,11 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 LABELS = 50
+RECEIPT_ROWS = (10000, 100000)
+# --quick: what it changes (the smoke test's mode).
+QUICK_LABELS = 3
+QUICK_RECEIPT_ROWS = (1000, 4000)
+QUICK_QUALITY = ["--methods", "0,3,11", "--parts", "scaled,greys"]
 HDR = 4 + 1796          # sync word, then one page header (v3, uncompressed)
 OFF_WIDTH, OFF_HEIGHT, OFF_BPL = 372, 376, 392  # in the page header
 
@@ -33,6 +44,25 @@ ERROR_DIFFUSION = {1, 3, 4, 5, 6, 7}
 
 def sh(cmd, **kw):
     return subprocess.run(cmd, check=True, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, **kw).stdout
+
+
+# Programs every run needs, with their Debian packages; and those --quick
+# skips (with a note) when they are missing.
+TOOLS = [("gs", "ghostscript"), ("ppdc", "cups-ppdc"), ("cupsfilter", "cups"), ("cups-config", "libcups2-dev"),
+         ("lscpu", "util-linux"), ("c++", "g++"), ("/usr/bin/time", "time"), ("pamditherbw", "netpbm"),
+         ("/usr/bin/python3", "python3")]
+OPTIONAL_IN_QUICK = [("convert", "imagemagick")]
+
+
+def missing(tools):
+    return ["%s (%s)" % t for t in tools if not shutil.which(t[0])]
+
+
+def filter_env(ppd):
+    """The filter's environment: its PPD, and a sanitizer build's settings."""
+    env = {k: v for k, v in os.environ.items() if k.endswith("SAN_OPTIONS")}
+    env["PPD"] = ppd
+    return env
 
 
 def run(argv, env, stdin=None, cpu=False):
@@ -153,15 +183,45 @@ def main():
     ap.add_argument("--runs", type=int, default=9)
     ap.add_argument("--out", default=os.path.join(ROOT, "bench", "RESULTS.md"))
     ap.add_argument("--no-quality", action="store_true", help="speed only (skip bench/quality.py)")
+    ap.add_argument("--work", help="scratch directory (default BUILD_DIR/bench-work)")
+    ap.add_argument("--quick", action="store_true",
+                    help="smoke test: one run each, %d labels, short receipts, quality subset %s"
+                    % (QUICK_LABELS, " ".join(QUICK_QUALITY)))
     args = ap.parse_args()
     build = os.path.abspath(args.build)
     filt = os.path.join(build, "dotforge")
     ppds = os.path.join(build, "ppd")
-    work = os.path.join(build, "bench-work")
+    preview = os.path.join(build, "tools", "dotforge-preview")
+    work = os.path.abspath(args.work) if args.work else os.path.join(build, "bench-work")
+    quality_args = QUICK_QUALITY if args.quick else []
+    global LABELS
+    if args.quick:
+        LABELS = QUICK_LABELS
+    receipt_rows = QUICK_RECEIPT_ROWS if args.quick else RECEIPT_ROWS
+
+    # Everything it needs, before the first run: a missing program must not
+    # end a long run half-way, nor leave a results file without its tables.
+    needed = [filt, os.path.join(ppds, "dotforge-tspl-203.ppd")] + ([] if args.no_quality else [preview])
+    unbuilt = [f for f in needed if not os.access(f, os.R_OK)]
+    if unbuilt:
+        sys.exit("bench: not built: %s" % ", ".join(unbuilt))
+    lacking = missing(TOOLS + ([] if args.quick else OPTIONAL_IN_QUICK))
+    if not lacking:
+        sb = sh(["cups-config", "--serverbin"]).decode().strip()
+        dd = sh(["cups-config", "--datadir"]).decode().strip()
+        peer = os.path.join(sb, "filter", "rastertolabel")
+        lacking += ["%s (cups)" % f for f in (peer, os.path.join(dd, "drv", "sample.drv")) if not os.path.exists(f)]
+    if lacking:
+        sys.exit("bench: not installed: %s (`make bench` installs them)" % ", ".join(lacking))
+    skipped = [] if not args.quick else [t for t in OPTIONAL_IN_QUICK if not shutil.which(t[0])]
+    for prog, pkg in skipped:
+        print("bench: quick mode: %s is not installed (%s): its row is left out" % (prog, pkg), flush=True)
+    if not args.no_quality:
+        # quality.py checks its own programs (and Debian's numpy and PIL).
+        if subprocess.run(["/usr/bin/python3", os.path.join(ROOT, "bench", "quality.py"), build, "--check"] +
+                          quality_args).returncode != 0:
+            sys.exit(1)
     os.makedirs(work, exist_ok=True)
-    sb = sh(["cups-config", "--serverbin"]).decode().strip()
-    dd = sh(["cups-config", "--datadir"]).decode().strip()
-    peer = os.path.join(sb, "filter", "rastertolabel")
     w = lambda name: os.path.join(work, name)
 
     # Inputs.
@@ -181,11 +241,11 @@ def main():
     pgm_of(w("grey.ras"), w("label.pgm"))
 
     def ours(ras, options="", ppd=tspl):
-        return ([filt, "1", "bench", "label", "1", options, ras], {"PPD": ppd})
+        return ([filt, "1", "bench", "label", "1", options, ras], filter_env(ppd))
 
     peer50 = ([peer, "1", "bench", "label", "1", "", w("mono50.ras")], {"PPD": zebra})
     peer1 = ([peer, "1", "bench", "label", "1", "", w("mono.ras")], {"PPD": zebra})
-    runs = args.runs
+    runs = 1 if args.quick else args.runs
     rows = []
     load0 = load()
 
@@ -199,22 +259,23 @@ def main():
         target = "1.0x" if m == 0 else "3.0x" if m in ERROR_DIFFUSION else "1.5x"
         if m == 11:
             target = "2.0x"
-        row("50 labels, ImageFilter=%d %s" % (m, METHODS[m]), ours(w("grey50.ras"), "ImageFilter=%d" % m), peer50,
-            target=target)
-    row("50 labels, default, ImageCompress=1", ours(w("grey50.ras"), "ImageCompress=1"), peer50)
-    row("50 labels, 1-bit input", ours(w("mono50.ras")), peer50)
-    row("one label alone", ours(w("grey.ras")), peer1, n=1, r=max(runs * 3, 15), target="1.1x")
+        row("%d labels, ImageFilter=%d %s" % (LABELS, m, METHODS[m]), ours(w("grey50.ras"), "ImageFilter=%d" % m),
+            peer50, target=target)
+    row("%d labels, default, ImageCompress=1" % LABELS, ours(w("grey50.ras"), "ImageCompress=1"), peer50)
+    row("%d labels, 1-bit input" % LABELS, ours(w("mono50.ras")), peer50)
+    row("one label alone", ours(w("grey.ras")), peer1, n=1, r=1 if args.quick else max(runs * 3, 15),
+        target="1.1x")
     # The default against Burkes (the default before it), alternately: on the
     # label, and on a grey-rich page where every dot is diffused.
-    photo_pgm(w("photo.pgm"), 812, 1218)
+    photo_pgm(w("photo.pgm"), *((406, 609) if args.quick else (812, 1218)))
     with open(w("photo.ras"), "wb") as f:
         f.write(sh(["cupsfilter", "-p", tspl, "-m", "application/vnd.cups-raster", "-o", "ppi=203"] + size +
                    [w("photo.pgm")]))
     repeat_pages(w("photo.ras"), w("photo50.ras"), LABELS)
-    row("50 labels, edge-keeping (11) against Burkes (3)", ours(w("grey50.ras"), "ImageFilter=11"),
+    row("%d labels, edge-keeping (11) against Burkes (3)" % LABELS, ours(w("grey50.ras"), "ImageFilter=11"),
         ours(w("grey50.ras"), "ImageFilter=3"), target="1.0x")
-    row("50 grey-rich pages, edge-keeping (11) against Burkes (3)", ours(w("photo50.ras"), "ImageFilter=11"),
-        ours(w("photo50.ras"), "ImageFilter=3"), target="1.5x")
+    row("%d grey-rich pages, edge-keeping (11) against Burkes (3)" % LABELS,
+        ours(w("photo50.ras"), "ImageFilter=11"), ours(w("photo50.ras"), "ImageFilter=3"), target="1.5x")
 
     # The other families, each on a page of its own default size.
     families = [("ESC/POS 80 mm", "dotforge-escpos-80.ppd"), ("CPCL 203 dpi", "dotforge-cpcl-203.ppd"),
@@ -238,13 +299,14 @@ def main():
     rec = w("dotforge-escpos-80.ppd.ras")
     receipts = []
     long_page(rec, w("receipt-10.ras"), 10)
-    small = [run_peak(*ours(w("receipt-10.ras"), "", escpos)) for _ in range(5)]
+    small = [run_peak(*ours(w("receipt-10.ras"), "", escpos)) for _ in range(runs if args.quick else 5)]
     floor = min(r[1] for r in small)
     t_floor = statistics.median(r[0] for r in small)
     c_floor = statistics.median(r[2] for r in small)
-    for n in (10000, 100000):
+    for n in receipt_rows:
         raster = long_page(rec, w("receipt-%d.ras" % n), n)
-        res = [run_peak(*ours(w("receipt-%d.ras" % n), "", escpos)) for _ in range(5 if n > 10000 else 9)]
+        res = [run_peak(*ours(w("receipt-%d.ras" % n), "", escpos))
+               for _ in range(runs if args.quick else 5 if n > 10000 else 9)]
         t = statistics.median(r[0] for r in res)
         c = statistics.median(r[2] for r in res)
         peak = max(r[1] for r in res)
@@ -261,10 +323,10 @@ def main():
                        ("netpbm pamditherbw -fs", ["pamditherbw", "-fs", w("label.pgm")]),
                        ("ImageMagick convert -dither FloydSteinberg -monochrome",
                         ["convert", w("label.pgm"), "-dither", "FloydSteinberg", "-monochrome", "pbm:-"])]:
-        env = {"PPD": tspl} if "dotforge" in name else dict(os.environ)
-        if "dotforge" not in name and not shutil.which(argv[0]):
+        env = filter_env(tspl) if "dotforge" in name else dict(os.environ)
+        if any(argv[0] == prog for prog, _ in skipped):
             continue
-        ts = [run(argv, env)[0] for _ in range(max(runs, 5))]
+        ts = [run(argv, env)[0] for _ in range(runs if args.quick else max(runs, 5))]
         others.append((name, statistics.median(ts) * 1e3))
         print("%-56s %8.1f ms" % others[-1], flush=True)
     load1 = load()
@@ -274,25 +336,29 @@ def main():
     quality = ""
     if not args.no_quality:
         qpath = w("quality.md")
-        subprocess.run(["/usr/bin/python3", os.path.join(ROOT, "bench", "quality.py"), build, "--out", qpath],
-                       check=True)
+        if subprocess.run(["/usr/bin/python3", os.path.join(ROOT, "bench", "quality.py"), build, "--out", qpath,
+                           "--work", w("quality")] + quality_args).returncode != 0:
+            sys.exit("bench: bench/quality.py failed")
         quality = open(qpath).read()
 
     write_results(args.out, rows, fam_rows, receipts, (floor, t_floor, c_floor), others, runs, load0, load1,
-                  quality)
+                  quality, args.quick)
     print("written to", args.out)
 
 
-def write_results(path, rows, fam_rows, receipts, floor, others, runs, load0, load1, quality):
+def write_results(path, rows, fam_rows, receipts, floor, others, runs, load0, load1, quality, quick):
     out = []
     add = out.append
     add("# Benchmark results\n")
+    if quick:
+        add("**bench.py --quick (the smoke test's mode): one run of each, %d labels, short receipts, a quality "
+            "subset; no figure here is a measurement.**\n" % LABELS)
     add("Made by `make bench` (bench/bench.py). Machine: %s.\n" % machine())
     add("How: release build (-O2, no sanitizers) of the filter; every figure is a whole process, output to "
         "/dev/null, input from a file. Each dotforge configuration runs alternately with its peer, %d times, "
-        "and the table shows the medians (per label: the 50-label job's time / 50) and their ratio, so load from "
+        "and the table shows the medians (per label: the %d-label job's time / %d) and their ratio, so load from "
         "other users of the machine falls on both sides. Load average %s at the start, %s at the end.\n"
-        % (runs, load0, load1))
+        % (runs, LABELS, LABELS, load0, load1))
     add("Input: tools/samples/label.ps (text, bars, a grey gradient) on a 4 x 6 in label at 203 dpi (812 x 1218 "
         "dots) through cupsfilter: 8-bit grey for dotforge's TSPL PPD, 1 bit for CUPS's sample Zebra PPD "
         "(sample.drv). Peer: CUPS's rastertolabel with that Zebra PPD on the same labels at 1 bit (ZPL). "
@@ -304,8 +370,8 @@ def write_results(path, rows, fam_rows, receipts, floor, others, runs, load0, lo
     add("|---|---:|---:|---:|---:|")
     for name, a, b, r, target in rows:
         add("| %s | %.2f ms | %.2f ms | %.2fx | %s |" % (name, a, b, r, target and "at most " + target))
-    add("\nOther families, 50 pages of the label at each PPD's default page size (peer: rastertolabel's 4 x 6 in "
-        "label):\n")
+    add("\nOther families, %d pages of the label at each PPD's default page size (peer: rastertolabel's 4 x 6 in "
+        "label):\n" % LABELS)
     add("| family | page (dots) | per page | per dot | rastertolabel per label |")
     add("|---|---|---:|---:|---:|")
     for f in fam_rows:

@@ -38,20 +38,26 @@ Figures, per method:
   worms, seams, beats; an even dot pattern blurs to a flat grey); mean over
   the patches and the worst patch.
 
-Usage: quality.py BUILD_DIR [--out FILE] [--methods 0,3,11] [--parts codes,text,photos,scaled,greys]
-(prints the Markdown section; a subset of methods or parts for a quick look)
+Usage: quality.py BUILD_DIR [--out FILE] [--work DIR] [--methods 0,3,11]
+                  [--parts codes,text,photos,scaled,greys] [--check]
+(prints the Markdown section; a subset of methods or parts for a quick look;
+--check only checks that the programs the parts run are installed)
 """
 import argparse
 import hashlib
 import io
 import os
+import shutil
 import struct
 import subprocess
 import sys
 import time
 
-import numpy as np
-from PIL import Image, ImageFilter
+try:
+    import numpy as np
+    from PIL import Image
+except ImportError as e:
+    sys.exit("quality: %s: it needs Debian's python3-numpy and python3-pil (run it with /usr/bin/python3)" % e)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 METHODS = ["threshold", "Floyd-Steinberg", "ordered Bayer 4x4", "Burkes", "Stucki", "Jarvis-Judice-Ninke",
@@ -83,6 +89,29 @@ TEXT_LINES = [(6, "6 pt: Pack my box with five dozen liquor jugs 0123456789"),
               (8, "8 pt: The quick brown fox jumps over the lazy dog"),
               (9, "9 pt: Batch 2026-12 / Lot 5541 / Best before 04.2027"),
               (10, "10 pt: Thermal label printing with dotforge")]
+
+
+# The programs each part runs, with the Debian package that has them.
+TOOLS = {
+    "all": [("cupsfilter", "cups"), ("gs", "ghostscript")],
+    "codes": [("barcode", "barcode"), ("qrencode", "qrencode"), ("dmtxwrite", "dmtx-utils"),
+              ("dmtxread", "dmtx-utils"), ("zbarimg", "zbar-tools")],
+    "text": [("tesseract", "tesseract-ocr")],
+    "photos": [],
+    "scaled": [("barcode", "barcode"), ("qrencode", "qrencode"), ("zbarimg", "zbar-tools")],
+    "greys": [],
+}
+
+
+def missing_tools(parts):
+    """'program (package)' for every program the parts run that is not installed."""
+    out = []
+    for part in ["all"] + sorted(parts):
+        for prog, pkg in TOOLS[part]:
+            name = "%s (%s)" % (prog, pkg)
+            if not shutil.which(prog) and name not in out:
+                out.append(name)
+    return out
 
 
 def sh(cmd, **kw):
@@ -193,13 +222,20 @@ def raster_grey(path):
     return np.frombuffer(d[HDR:HDR + bpl * h], dtype=np.uint8).reshape(h, bpl)[:, :w]
 
 
+def filter_env(ppd):
+    """The filter's environment: its PPD, and a sanitizer build's settings."""
+    env = {k: v for k, v in os.environ.items() if k.endswith("SAN_OPTIONS")}
+    env["PPD"] = ppd
+    return env
+
+
 def dots(build, ppd, ras, method, work, options=""):
     """The printer's dots for one method: 0 black, 255 white."""
     stream = os.path.join(work, "stream.tspl")
     with open(stream, "wb") as f:
         f.write(sh([os.path.join(build, "dotforge"), "1", "bench", "quality", "1",
                     ("ImageFilter=%d " % method) + options, ras],
-                   env={"PPD": ppd}))
+                   env=filter_env(ppd)))
     prefix = os.path.join(work, "dots")
     sh([os.path.join(build, "tools", "dotforge-preview"), "-o", prefix, stream])
     return np.asarray(Image.open(prefix + "-1.png").convert("L"))
@@ -402,11 +438,21 @@ def main():
     ap.add_argument("--out", help="write the Markdown section here (else print it)")
     ap.add_argument("--methods", default=",".join(str(m) for m in range(12)))
     ap.add_argument("--parts", default="codes,text,photos,scaled,greys")
+    ap.add_argument("--work", help="scratch directory (default BUILD_DIR/bench-quality)")
+    ap.add_argument("--check", action="store_true", help="only check that the parts' programs are installed")
     args = ap.parse_args()
     methods = [int(m) for m in args.methods.split(",")]
     parts = set(args.parts.split(","))
+    unknown = sorted(parts - set(TOOLS) - {"all"}) + [str(m) for m in methods if not 0 <= m < len(METHODS)]
+    if unknown:
+        sys.exit("quality: no such part or method: %s" % ", ".join(unknown))
+    lacking = missing_tools(parts)
+    if lacking:
+        sys.exit("quality: not installed: %s (`make bench` installs them)" % ", ".join(lacking))
+    if args.check:
+        return
     build = os.path.abspath(args.build)
-    work = os.path.join(build, "bench-quality")
+    work = os.path.abspath(args.work) if args.work else os.path.join(build, "bench-quality")
     os.makedirs(work, exist_ok=True)
     ppd203 = os.path.join(build, "ppd", "dotforge-tspl-203.ppd")
     ppd300 = os.path.join(build, "ppd", "dotforge-tspl-300.ppd")

@@ -16,12 +16,30 @@ require_root() {
     [ "$(id -u)" = 0 ] || skip "must run as root: CUPS only runs root-owned filters, and the scheduler test starts cupsd"
 }
 
+# require_programs PROGRAM...: skips unless all are installed; REQUIRE_PACKAGES
+# names the Debian packages that have them.
+REQUIRE_PACKAGES="cups cups-client cups-filters cups-ipp-utils cups-ppdc ghostscript python3"
 require_programs() {
     local p
     for p in "$@"; do
-        command -v "$p" >/dev/null 2>&1 ||
-            skip "$p is not installed (Debian packages: cups cups-client cups-filters cups-ipp-utils cups-ppdc ghostscript python3)"
+        command -v "$p" >/dev/null 2>&1 || skip "$p is not installed (Debian packages: $REQUIRE_PACKAGES)"
     done
+}
+
+# path_without DIR PROGRAM...: fills DIR with links to every program on PATH
+# (the first of each name, as PATH finds it) but the PROGRAMs, and prints DIR
+# for use as PATH: a machine on which those are not installed.
+path_without() {
+    local dir=$1 d p
+    shift
+    mkdir -p "$dir"
+    local IFS=:
+    for d in $PATH; do
+        [ -d "$d" ] && ln -s "$d"/* "$dir"/ 2>/dev/null
+    done
+    unset IFS
+    for p in "$@"; do rm -f "$dir/$p"; done
+    echo "$dir"
 }
 
 # make_workdir PREFIX: a fresh directory under /tmp that user lp can traverse
