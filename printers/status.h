@@ -38,6 +38,14 @@ struct DfPrinterStatus {
     int battery = -1;  // percent, -1 when the printer does not tell
     std::string model;
     std::string firmware;
+    // The label roll's tag, where the printer reads one (Niimbot RFID): its
+    // kind ("gap labels"; empty when no tag was read) and its count of
+    // labels, -1 when not told. The tag carries no size.
+    std::string labelType;
+    int labelsTotal = -1;
+    int labelsUsed = -1;
+    // The printer's own model id where it tells one (Niimbot), else -1.
+    int modelId = -1;
 };
 
 enum class DfReply {

@@ -44,6 +44,7 @@ struct DfBleProfile {
     const char* write;
     const char* notify;
     const char* flow;
+    bool talk;  // the family's printers answer back (DfFamily::talk)
 };
 
 // The profile of a command family, or nullptr when it has none.
