@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -246,17 +247,17 @@ void Copy(char* dst, size_t size, const char* src) {
     dst[size - 1] = '\0';
 }
 
-// The paper supply of a label roll whose tag the printer read: "Labels
-// (gap), 20 of 80 left" and the share left as its level, or "" when there
+// The paper supply of a label roll whose tag the printer read: "Gap
+// labels, 20 of 80 left" and the share left as its level, or "" when there
 // is no tag count. Labels the tag says were used beyond its total count as
 // none left.
 std::string LabelSupply(const DfPrinterStatus* status, int* level) {
     if (!status || status->labelsTotal <= 0 || status->labelsUsed < 0) return "";
     const int left = status->labelsUsed < status->labelsTotal ? status->labelsTotal - status->labelsUsed : 0;
     *level = static_cast<int>((left * 100LL + status->labelsTotal / 2) / status->labelsTotal);
-    const std::string type = status->labelType.empty() ? "" : " (" + status->labelType + ")";
-    return "Labels" + type + ", " + std::to_string(left) + " of " + std::to_string(status->labelsTotal) +
-           " left";
+    std::string kind = status->labelType.empty() ? "Labels" : status->labelType;
+    kind[0] = static_cast<char>(toupper(static_cast<unsigned char>(kind[0])));
+    return kind + ", " + std::to_string(left) + " of " + std::to_string(status->labelsTotal) + " left";
 }
 
 // Paper of unknown level (0 when the printer says it is out: no level is

@@ -16,7 +16,8 @@ used, gap labels), low-battery, overheat, mute-after-rows=N (no answer to
 anything once N row packets came, as a printer that hangs mid-page).
 
   pocketfake.py decode niimbot|cat FILE PREFIX   pages of a written stream
-  pocketfake.py check PBM COLS ROWS              "ink F top-left G" of a page
+  pocketfake.py check PBM COLS ROWS QUARTER      "ink F QUARTER G": the share of
+      black dots in the page and in one quarter of it (top-left, top-right, ...)
 """
 import os
 import sys
@@ -306,7 +307,7 @@ class Cat(Fake):
         Fake.tick(self, now)
 
 
-def check(path, cols, rows):
+def check(path, cols, rows, quarter):
     with open(path, "rb") as f:
         head = f.readline()
         size = f.readline().split()
@@ -315,14 +316,15 @@ def check(path, cols, rows):
     if head.strip() != b"P4" or (w, h) != (cols, rows):
         return "size %dx%d, expected %dx%d" % (w, h, cols, rows)
     width = (w + 7) // 8
-    ink = quarter = 0
+    top, left = quarter.startswith("top"), quarter.endswith("left")
+    ink = inside = 0
     for y in range(h):
         line = raw[y * width:(y + 1) * width]
         for x in range(w):
             if line[x // 8] & (0x80 >> (x % 8)):
                 ink += 1
-                quarter += x < w // 2 and y < h // 2
-    return "ink %.3f top-left %.3f" % (ink / float(w * h), quarter / float(w * h))
+                inside += (x < w // 2) == left and (y < h // 2) == top
+    return "ink %.3f %s %.3f" % (ink / float(w * h), quarter, inside / float(w * h))
 
 
 def main():
@@ -333,7 +335,7 @@ def main():
         p.feed(open(path, "rb").read())
         p.tick(time.monotonic() + 10)
     elif sys.argv[1:2] == ["check"]:
-        print(check(sys.argv[2], int(sys.argv[3]), int(sys.argv[4])))
+        print(check(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), sys.argv[5]))
     else:
         sys.exit(__doc__)
 
