@@ -67,7 +67,7 @@ test: deps fuzz-build
 fuzz-build: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DDOTFORGE_FUZZ=ON -DDOTFORGE_TESTS=OFF >/dev/null
-	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
 
 # Every libFuzzer target for FUZZ_SECONDS each (FUZZ_TARGETS="hfm settings"
 # picks some); prints executions and coverage per target.

@@ -13,7 +13,9 @@
 // threshold, and the diffusion's error stops at such pixels,
 // so grey areas (gradients, photos, tints) still shade while bars, modules
 // and letters keep exact edges. Solid pixels are also the cheap ones: eight
-// of them at a time need one compare and no error bookkeeping.
+// of them at a time need one compare and no error bookkeeping, a word of 64
+// all solid is its white mask. Inside a grey area, where no tap reaches a
+// kept pixel, the whole kernel runs with its state in registers.
 #include "image/ximaedge.h"
 
 #include <cstddef>
@@ -49,13 +51,13 @@ constexpr int kSpan = 7 * 128;
 struct Work {
     long w = 0;
     size_t nw = 0;  // mask words per row
-    MaskRows raw;   // 0: solid black, 1: solid white (the row entering)
-    MaskRows ring;  // kSlots slots x {solid, black spread, white spread}
-    MaskRows kept;  // 0: this row's kept pixels, 1: the next row's
-    // The same as one byte per pixel (1 = kept or off the page), with
-    // kFlagPad bytes before and after the row.
-    uint8_t* flags = nullptr;
-    size_t fw = 0;
+    MaskRows raw;   // solid black (the row entering)
+    // kSlots slots x {solid, black spread, white spread, full white (255)}
+    MaskRows ring;
+    // 0: this row's kept pixels, 1: the next row's; past the row's end and
+    // in the guard words 1 (off the page counts as kept), so the taps of a
+    // pixel are read from one unaligned load of each row's mask bytes.
+    MaskRows kept;
     int16_t* err = nullptr;  // two rows of w + 4 (two guard entries each side)
     // Per column, whether the run of pixels that are not solid through the
     // current row is a ramp (decided at the run's first row).
@@ -66,6 +68,9 @@ struct Work {
     // pixel to the next. Eight to a row so that the row is found by a shift;
     // 32 KiB, so on the heap.
     int16_t (*share)[8] = nullptr;
+    // Their first share (to the next pixel) alone, the same way: the one the
+    // next pixel waits for, read with one scaled index.
+    int16_t* first = nullptr;
     // Sum of the weights of the taps whose bits are clear, by tap bits.
     int weight[128];
 
@@ -73,17 +78,17 @@ struct Work {
         std::free(raw.mem);
         std::free(ring.mem);
         std::free(kept.mem);
-        std::free(flags);
         std::free(err);
         std::free(vRamp);
         std::free(share);
+        std::free(first);
     }
 };
 
 // The rows around the current one and one more: the kept pixels of the row
 // below are known before the current row is diffused.
 constexpr int kSlots = 2 * kReach + 2;
-constexpr long kFlagPad = 8;
+constexpr size_t kPerSlot = 4;
 constexpr size_t kTapCount = sizeof(kTaps) / sizeof(kTaps[0]);
 
 // Each pixel of the span spread to those within kReach on either side. The
@@ -92,64 +97,73 @@ constexpr size_t kTapCount = sizeof(kTaps) / sizeof(kTaps[0]);
 void Spread(const uint64_t* m, uint64_t* d, size_t nw) {
     for (ptrdiff_t k = 0; k < static_cast<ptrdiff_t>(nw); ++k) {
         const uint64_t c = m[k], p = m[k - 1], n = m[k + 1];
+        // Blank paper: all set, or nothing near.
+        if (c == ~0ull || (c | p | n) == 0) {
+            d[k] = c;
+            continue;
+        }
         uint64_t r = c;
         for (int s = 1; s <= kReach; ++s) r |= c << s | p >> (64 - s) | c >> s | n << (64 - s);
         d[k] = r;
     }
 }
 
-// Row r's masks into its ring slot: solid pixels, and the black and white
-// solids spread sideways. Rows past the page are never read.
+// 64 pixels' solid black and solid white bits (pixel 0 in bit 0), kept in
+// registers (the loops unrolled) until they are stored.
+inline void SolidBits(const uint8_t* g, uint64_t& blackOut, uint64_t& whiteOut) {
+    const uint64_t nearBlack = ximabits::kOnes * static_cast<uint64_t>(kNear);
+    const uint64_t belowWhite = ximabits::kOnes * static_cast<uint64_t>(254 - kNear);
+    // Blank paper, most of a label, in eight loads.
+    uint64_t all = ~0ull;
+#pragma GCC unroll 8
+    for (int j = 0; j < 8; ++j) all &= ximabits::Load8(g + 8 * j);
+    if (all == ~0ull) {
+        blackOut = 0;
+        whiteOut = ~0ull;
+        return;
+    }
+    uint64_t isB = 0, isW = 0;
+#pragma GCC unroll 8
+    for (int j = 0; j < 8; ++j) {
+        const uint64_t v = ximabits::Load8(g + 8 * j);
+        uint64_t white, black;
+        if (ximabits::AllBlackOrWhite(v)) {
+            // Full black and white, most of a label, in one pack.
+            white = PackHighBitsLow(v);
+            black = white ^ 0xFFu;
+        } else {
+            black = PackHighBitsLow(~ximabits::GreaterBytes(v, nearBlack) & ximabits::kHigh);
+            white = PackHighBitsLow(ximabits::GreaterBytes(v, belowWhite));
+        }
+        isB |= black << (8 * j);
+        isW |= white << (8 * j);
+    }
+    blackOut = isB;
+    whiteOut = isW;
+}
+
+// Row r's masks into its ring slot: solid pixels, the black and white
+// solids spread sideways, and the white solids. Rows past the page are
+// never read.
 void EnterRow(Work& wk, const uint8_t* grey, size_t gStride, long r, long h) {
     if (r >= h) return;  // never read
-    const size_t slot = static_cast<size_t>(r % kSlots) * 3;
+    const size_t slot = static_cast<size_t>(r % kSlots) * kPerSlot;
     uint64_t* solid = wk.ring.Row(slot);
     uint64_t* dark = wk.ring.Row(slot + 1);
     uint64_t* light = wk.ring.Row(slot + 2);
+    uint64_t* wh = wk.ring.Row(slot + 3);
     const size_t nw = wk.nw;
     uint64_t* b = wk.raw.Row(0);
-    uint64_t* wh = wk.raw.Row(1);
     const uint8_t* g = grey + static_cast<size_t>(r) * gStride;
     const long w = wk.w;
-    const uint64_t nearBlack = ximabits::kOnes * static_cast<uint64_t>(kNear);
-    const uint64_t belowWhite = ximabits::kOnes * static_cast<uint64_t>(254 - kNear);
-    // Whole words in registers (64 pixels, eight at a time), then the rest.
     long x = 0;
-    for (; x + 64 <= w; x += 64) {
-        // Blank paper, most of a label, in eight loads.
-        uint64_t all = ~0ull;
-        for (int j = 0; j < 8; ++j) all &= ximabits::Load8(g + x + 8 * j);
-        if (all == ~0ull) {
-            b[x >> 6] = 0;
-            wh[x >> 6] = ~0ull;
-            continue;
-        }
-        uint64_t isB = 0, isW = 0;
-        for (int j = 0; j < 8; ++j) {
-            const uint64_t v = ximabits::Load8(g + x + 8 * j);
-            // Full black and white, most of a label, in one pack.
-            if (ximabits::AllBlackOrWhite(v)) {
-                const uint64_t white = PackHighBitsLow(v);
-                isW |= white << (8 * j);
-                isB |= (white ^ 0xFFu) << (8 * j);
-                continue;
-            }
-            isB |= static_cast<uint64_t>(
-                       PackHighBitsLow(~ximabits::GreaterBytes(v, nearBlack) & ximabits::kHigh))
-                   << (8 * j);
-            isW |= static_cast<uint64_t>(PackHighBitsLow(ximabits::GreaterBytes(v, belowWhite))) << (8 * j);
-        }
-        b[x >> 6] = isB;
-        wh[x >> 6] = isW;
-    }
+    for (; x + 64 <= w; x += 64) SolidBits(g + x, b[x >> 6], wh[x >> 6]);
     if (x < w) {
-        uint64_t isB = 0, isW = 0;
-        for (long i = 0; x + i < w; ++i) {
-            isB |= static_cast<uint64_t>(g[x + i] <= kNear) << i;
-            isW |= static_cast<uint64_t>(g[x + i] >= 255 - kNear) << i;
-        }
-        b[x >> 6] = isB;
-        wh[x >> 6] = isW;
+        // The rest as a whole word, padded with mid grey (neither solid).
+        uint8_t tail[64];
+        std::memset(tail, kMid, sizeof(tail));
+        std::memcpy(tail, g + x, static_cast<size_t>(w - x));
+        SolidBits(tail, b[x >> 6], wh[x >> 6]);
     }
     for (size_t k = 0; k < nw; ++k) solid[k] = b[k] | wh[k];
     Spread(b, dark, nw);
@@ -233,21 +247,26 @@ void RampRow(Work& wk, const uint8_t* grey, size_t gStride, long y, long h, cons
 
 // Row y's kept pixels into dest: solid, with solid black and solid white
 // both in the square around it (rows off the page have neither), or on a
-// ramp. Called for the rows in order.
+// ramp; past the row's end, set. Called for the rows in order.
 void KeptRow(Work& wk, const uint8_t* grey, size_t gStride, long y, long h, uint64_t* dest) {
     const size_t nw = wk.nw;
-    const uint64_t* solid = wk.ring.Row(static_cast<size_t>(y % kSlots) * 3);
+    const uint64_t* solid = wk.ring.Row(static_cast<size_t>(y % kSlots) * kPerSlot);
     const long r0 = y - kReach < 0 ? 0 : y - kReach;
     const long r1 = y + kReach >= h ? h - 1 : y + kReach;
     const uint64_t* dark[kSlots];
     const uint64_t* light[kSlots];
     size_t n = 0;
     for (long r = r0; r <= r1; ++r, ++n) {
-        const size_t slot = static_cast<size_t>(r % kSlots) * 3;
+        const size_t slot = static_cast<size_t>(r % kSlots) * kPerSlot;
         dark[n] = wk.ring.Row(slot + 1);
         light[n] = wk.ring.Row(slot + 2);
     }
     for (size_t k = 0; k < nw; ++k) {
+        // All solid (blank paper): kept whatever is around.
+        if (solid[k] == ~0ull) {
+            dest[k] = ~0ull;
+            continue;
+        }
         uint64_t d = 0, l = 0;
         for (size_t i = 0; i < n; ++i) {
             d |= dark[i][k];
@@ -256,39 +275,45 @@ void KeptRow(Work& wk, const uint8_t* grey, size_t gStride, long y, long h, uint
         dest[k] = solid[k] | (d & l);
     }
     RampRow(wk, grey, gStride, y, h, solid,
-            y > 0 ? wk.ring.Row(static_cast<size_t>((y - 1) % kSlots) * 3) : nullptr, dest);
+            y > 0 ? wk.ring.Row(static_cast<size_t>((y - 1) % kSlots) * kPerSlot) : nullptr, dest);
+    if (wk.w & 63) dest[nw - 1] |= ~0ull << (wk.w & 63);
 }
 
-// One row of kept bits as flag bytes (1 = kept); past the row's end, 1.
-void Flags(const uint64_t* kept, long w, uint8_t* f) {
-    long x = 0;
-    for (; x + 8 <= w; x += 8) {
-        // Bit k of the byte into the low bit of byte k.
-        const uint64_t b = (kept[x >> 6] >> (x & 63)) & 0xFFu;
-        const uint64_t t = (b * ximabits::kOnes) & 0x8040201008040201ull;
-        const uint64_t v = ((t | ((t & ximabits::kLow7) + ximabits::kLow7)) & ximabits::kHigh) >> 7;
-        std::memcpy(f + x, &v, sizeof(v));
+// Reverses the bits of each byte: mask bits (pixel 0 in bit 0) into the
+// bytes of a 1-bit row (pixel 0 in the top bit).
+inline uint64_t ReverseInBytes(uint64_t v) {
+    v = (v >> 1 & 0x5555555555555555ull) | (v & 0x5555555555555555ull) << 1;
+    v = (v >> 2 & 0x3333333333333333ull) | (v & 0x3333333333333333ull) << 2;
+    return (v >> 4 & 0x0F0F0F0F0F0F0F0Full) | (v & 0x0F0F0F0F0F0F0F0Full) << 4;
+}
+
+// The error of the row being reduced, and the part of the next row's that
+// its pixels have given so far. The kernel reaches two pixels to the right
+// in this row and two either side in the next, so a pixel x is given its
+// last share of this row (a) when x - 1 is done, and the next row's x - 2
+// its last when x is done: until then they are kept here, not in memory.
+struct Carry {
+    int a = 0, b = 0;                    // this row's x and x + 1
+    int n0 = 0, n1 = 0, n2 = 0, n3 = 0;  // the next row's x - 2 .. x + 1
+    // The next row's x - 2 .. x + 1 into en, and nothing carried on.
+    void Flush(int16_t* en, long x) {
+        en[x - 2] = static_cast<int16_t>(n0);
+        en[x - 1] = static_cast<int16_t>(n1);
+        en[x] = static_cast<int16_t>(n2);
+        en[x + 1] = static_cast<int16_t>(n3);
+        *this = Carry();
     }
-    for (; x < w; ++x) f[x] = static_cast<uint8_t>((kept[x >> 6] >> (x & 63)) & 1u);
-    std::memset(f + w, 1, kFlagPad);
-}
-
-// One diffused pixel: its bit, and its error shared out to the right and
-// below among the neighbours that are diffused too (fc: this row's flags,
-// fn: the next row's), in proportion to the kernel's weights. The current
-// row's shares for the next two pixels wait in p; the row above's are in ec.
-struct Pending {
-    int a = 0, b = 0;  // for x and x + 1
 };
 
-inline __attribute__((always_inline)) unsigned DiffuseOne(const Work& wk, const uint8_t* fc,
-                                                          const uint8_t* fn, const int16_t* ec, int16_t* en,
-                                                          long x, int level, Pending& p) {
-    const int v = level + ec[x] + p.a;
+// One diffused pixel x: its bit, and its error shared out to the right and
+// below among the neighbours that are diffused too, in proportion to the
+// kernel's weights. absent: the neighbours that are kept or off the page,
+// one bit per tap in the kernel's order. ec holds the shares the row above
+// gave this row; en receives the next row's x - 2.
+inline __attribute__((always_inline)) unsigned DiffuseOne(const Work& wk, unsigned absent, const int16_t* ec,
+                                                          int16_t* en, long x, int level, Carry& c) {
+    const int v = level + ec[x] + c.a;
     const unsigned white = v > kMid ? 1u : 0u;
-    // Kept or absent neighbours, one bit per tap in the kernel's order.
-    const uint64_t below = (ximabits::Load8(fn + x - 2) & ximabits::kOnes) * 0x0102040810204080ull >> 56;
-    const unsigned absent = fc[x + 1] | fc[x + 2] << 1 | static_cast<unsigned>(below & 0x1Fu) << 2;
     const int16_t* s = wk.share[v + kSpan];
     int16_t part[8];
     if (absent != 0) {
@@ -299,21 +324,89 @@ inline __attribute__((always_inline)) unsigned DiffuseOne(const Work& wk, const 
                 static_cast<int16_t>(((absent >> i) & 1u) || total == 0 ? 0 : Share(e, kTaps[i].w, total));
         s = part;
     }
-    p.a = p.b + s[0];
-    p.b = s[1];
-    en[x - 2] = static_cast<int16_t>(en[x - 2] + s[2]);
-    en[x - 1] = static_cast<int16_t>(en[x - 1] + s[3]);
-    en[x] = static_cast<int16_t>(en[x] + s[4]);
-    en[x + 1] = static_cast<int16_t>(en[x + 1] + s[5]);
-    en[x + 2] = static_cast<int16_t>(en[x + 2] + s[6]);
+    c.a = c.b + s[0];
+    c.b = s[1];
+    en[x - 2] = static_cast<int16_t>(c.n0 + s[2]);
+    c.n0 = c.n1 + s[3];
+    c.n1 = c.n2 + s[4];
+    c.n2 = c.n3 + s[5];
+    c.n3 = s[6];
     return white;
 }
 
-// A kept pixel: its threshold bit. No share was given to it.
-inline __attribute__((always_inline)) unsigned KeepOne(int level, Pending& p) {
-    p.a = p.b;
-    p.b = 0;
+// A kept pixel x: its threshold bit. No share was given to it, and it gives
+// none.
+inline __attribute__((always_inline)) unsigned KeepOne(int16_t* en, long x, int level, Carry& c) {
+    c.a = c.b;
+    c.b = 0;
+    en[x - 2] = static_cast<int16_t>(c.n0);
+    c.n0 = c.n1;
+    c.n1 = c.n2;
+    c.n2 = c.n3;
+    c.n3 = 0;
     return level > kMid ? 1u : 0u;
+}
+
+// Pixel x0 + i's absent taps from the kept bits of this row from x0 on
+// (cur) and of the next row from x0 - 8 on (next).
+inline unsigned Absent(uint64_t cur, uint64_t next, unsigned i) {
+    return static_cast<unsigned>((cur >> (i + 1)) & 3u) | static_cast<unsigned>((next >> (i + 6)) & 0x1Fu)
+                                                              << 2;
+}
+
+// The bits of cur and next (see Absent) that eight pixels and their taps
+// read.
+constexpr uint64_t kOpenCur = 0x3FFull;
+constexpr uint64_t kOpenNext = 0xFFFull << 6;
+
+// 64 kept bits from pixel x0 (a multiple of 8) on, before: from x0 - 8 on
+// (the guard word before the row is read for x0 = 0).
+inline uint64_t LoadBits(const uint64_t* row, long x0, bool before = false) {
+    return ximabits::Load8(reinterpret_cast<const uint8_t*>(row) + (x0 >> 3) - (before ? 1 : 0));
+}
+
+// Groups of eight diffused pixels from x on whose taps all reach diffused
+// pixels (a grey area's inside), while there are such: the whole kernel for
+// each, its state in registers. share and first: indexed by the value read.
+// Returns where it stopped (x if the first group is not such).
+//
+// Each pixel waits for the share its left neighbour gives it, so the time
+// per pixel is that chain: the value read, then one load of its first share
+// and one add (the rest of the sum is made beside the chain).
+__attribute__((noinline)) long DiffuseOpen(const int16_t (*share)[8], const int16_t* first,
+                                           const uint64_t* kc, const uint64_t* kn, const uint8_t* g,
+                                           const int16_t* ec, int16_t* en, uint8_t* o, long x, long w,
+                                           Carry& c) {
+    // This pixel's share from two to the left (p) and from its left
+    // neighbour (s0), the next pixel's from this one's left neighbour (b).
+    long p = c.a, s0 = 0, b = c.b;
+    int n0 = c.n0, n1 = c.n1, n2 = c.n2, n3 = c.n3;
+    for (; x + 8 <= w && (LoadBits(kc, x) & kOpenCur) == 0 && (LoadBits(kn, x, true) & kOpenNext) == 0;
+         x += 8) {
+        unsigned acc = 0;
+#pragma GCC unroll 8
+        for (int i = 0; i < 8; ++i) {
+            const long v = (static_cast<long>(g[x + i]) + ec[x + i] + p) + s0;
+            const int16_t* s = share[v];
+            s0 = first[v];
+            p = b;
+            b = s[1];
+            acc |= static_cast<unsigned>(v > kMid) << (7 - i);
+            en[x + i - 2] = static_cast<int16_t>(n0 + s[2]);
+            n0 = n1 + s[3];
+            n1 = n2 + s[4];
+            n2 = n3 + s[5];
+            n3 = s[6];
+        }
+        o[x >> 3] = static_cast<uint8_t>(acc);
+    }
+    c.a = static_cast<int>(p + s0);
+    c.b = static_cast<int>(b);
+    c.n0 = n0;
+    c.n1 = n1;
+    c.n2 = n2;
+    c.n3 = n3;
+    return x;
 }
 
 static_assert(kTapCount == 7 && kTaps[0].dx == 1 && kTaps[0].dy == 0 && kTaps[1].dx == 2 &&
@@ -329,16 +422,15 @@ bool Reduce(const uint8_t* grey, size_t gStride, uint8_t* out, size_t oStride, l
     wk.w = w;
     wk.nw = static_cast<size_t>(w + 63) / 64;
     wk.raw.words = wk.ring.words = wk.kept.words = wk.nw + 2;
-    wk.fw = static_cast<size_t>(w + 2 * kFlagPad);
     const size_t ew = static_cast<size_t>(w) + 4;
-    wk.raw.mem = static_cast<uint64_t*>(std::calloc(2 * wk.raw.words, sizeof(uint64_t)));
-    wk.ring.mem = static_cast<uint64_t*>(std::calloc(3 * kSlots * wk.ring.words, sizeof(uint64_t)));
-    wk.kept.mem = static_cast<uint64_t*>(std::calloc(2 * wk.kept.words, sizeof(uint64_t)));
-    wk.flags = static_cast<uint8_t*>(std::malloc(2 * wk.fw));
+    wk.raw.mem = static_cast<uint64_t*>(std::calloc(wk.raw.words, sizeof(uint64_t)));
+    wk.ring.mem = static_cast<uint64_t*>(std::calloc(kPerSlot * kSlots * wk.ring.words, sizeof(uint64_t)));
+    wk.kept.mem = static_cast<uint64_t*>(std::malloc(2 * wk.kept.words * sizeof(uint64_t)));
     wk.err = static_cast<int16_t*>(std::calloc(2 * ew, sizeof(int16_t)));
     wk.share = static_cast<int16_t(*)[8]>(std::malloc((256 + 2 * kSpan) * sizeof(*wk.share)));
     wk.vRamp = static_cast<uint64_t*>(std::calloc(wk.nw, sizeof(uint64_t)));
-    if (!wk.raw.mem || !wk.ring.mem || !wk.kept.mem || !wk.flags || !wk.err || !wk.share || !wk.vRamp)
+    wk.first = static_cast<int16_t*>(std::malloc((256 + 2 * kSpan) * sizeof(int16_t)));
+    if (!wk.raw.mem || !wk.ring.mem || !wk.kept.mem || !wk.err || !wk.share || !wk.first || !wk.vRamp)
         return false;
     // A pixel's error is what it reads, less 255 when it turns white: within
     // -127..128. A pixel is given at most seven shares, so the sums stay far
@@ -347,16 +439,15 @@ bool Reduce(const uint8_t* grey, size_t gStride, uint8_t* out, size_t oStride, l
         const int e = (v < 0 ? 0 : v > 255 ? 255 : v) - (v > kMid ? 255 : 0);
         for (size_t i = 0; i < 8; ++i)
             wk.share[v + kSpan][i] = i < kTapCount ? static_cast<int16_t>(Share(e, kTaps[i].w, kDiv)) : 0;
+        wk.first[v + kSpan] = wk.share[v + kSpan][0];
     }
     for (unsigned m = 0; m < 128; ++m) {
         wk.weight[m] = 0;
         for (size_t i = 0; i < kTapCount; ++i)
             if (!((m >> i) & 1u)) wk.weight[m] += kTaps[i].w;
     }
-    // Off the page on the left counts as kept.
-    std::memset(wk.flags, 1, 2 * wk.fw);
-    uint8_t* fc = wk.flags + kFlagPad;
-    uint8_t* fn = wk.flags + wk.fw + kFlagPad;
+    // Off the page on either side counts as kept (the guard words).
+    std::memset(wk.kept.mem, 0xFF, 2 * wk.kept.words * sizeof(uint64_t));
     uint64_t* kc = wk.kept.Row(0);
     uint64_t* kn = wk.kept.Row(1);
 
@@ -373,45 +464,58 @@ bool Reduce(const uint8_t* grey, size_t gStride, uint8_t* out, size_t oStride, l
         if (y + 1 < h) {
             EnterRow(wk, grey, gStride, y + 1 + kReach, h);
             KeptRow(wk, grey, gStride, y + 1, h, kn);
+        } else {
+            // Below the last row every neighbour is off the page.
+            for (size_t k = 0; k < wk.nw; ++k) kn[k] = ~0ull;
         }
-        // Flags only for rows with pixels to diffuse; below the last row
-        // every neighbour is off the page.
         bool allKept = true;
-        for (long x = 0; x + 64 <= w && allKept; x += 64) allKept = kc[x >> 6] == ~0ull;
-        if (allKept && (w & 63)) allKept = (kc[w >> 6] | ~((1ull << (w & 63)) - 1)) == ~0ull;
-        if (!allKept) {
-            Flags(kc, w, fc);
-            if (y + 1 < h)
-                Flags(kn, w, fn);
-            else
-                std::memset(fn, 1, static_cast<size_t>(w));
-        }
+        for (size_t k = 0; k < wk.nw && allKept; ++k) allKept = kc[k] == ~0ull;
+        const size_t slot = static_cast<size_t>(y % kSlots) * kPerSlot;
+        const uint64_t* solid = wk.ring.Row(slot);
+        const uint64_t* white = wk.ring.Row(slot + 3);
         const uint8_t* g = grey + static_cast<size_t>(y) * gStride;
         uint8_t* o = out + static_cast<size_t>(y) * oStride;
-        Pending p;
+        Carry c;
+        bool carry = false;  // whether c holds anything
         long x = 0;
         for (; x + 8 <= w; x += 8) {
-            if ((x & 63) == 0 && x + 64 <= w && kc[x >> 6] == ~0ull) {
-                // 64 kept pixels.
-                for (long j = 0; j < 64; j += 8)
-                    o[(x + j) >> 3] =
-                        ximabits::PackHighBits(ximabits::GreaterBytes(ximabits::Load8(g + x + j), mid));
-                p = Pending();
+            const size_t k = static_cast<size_t>(x) >> 6;
+            if ((x & 63) == 0 && x + 64 <= w && kc[k] == ~0ull) {
+                // 64 kept pixels; solid ones are white where they are white.
+                if (carry) c.Flush(en, x);
+                carry = false;
+                if (solid[k] == ~0ull) {
+                    const uint64_t bits = white[k] == ~0ull ? ~0ull : ReverseInBytes(white[k]);
+                    std::memcpy(o + (x >> 3), &bits, sizeof(bits));
+                } else {
+                    for (long j = 0; j < 64; j += 8)
+                        o[(x + j) >> 3] =
+                            ximabits::PackHighBits(ximabits::GreaterBytes(ximabits::Load8(g + x + j), mid));
+                }
                 x += 56;
                 continue;
             }
-            const unsigned keep = static_cast<unsigned>(kc[x >> 6] >> (x & 63)) & 0xFFu;
+            const unsigned keep = static_cast<unsigned>(kc[k] >> (x & 63)) & 0xFFu;
             if (keep == 0xFFu) {
-                // Eight kept pixels: one compare, and nothing pending after them.
+                // Eight kept pixels: one compare, and nothing carried past them.
+                if (carry) c.Flush(en, x);
+                carry = false;
                 o[x >> 3] = ximabits::PackHighBits(ximabits::GreaterBytes(ximabits::Load8(g + x), mid));
-                p = Pending();
                 continue;
             }
+            const uint64_t cur = LoadBits(kc, x), next = LoadBits(kn, x, true);
             unsigned acc = 0;
-            for (long i = 0; i < 8; ++i) {
+            carry = true;
+            if ((cur & kOpenCur) == 0 && (next & kOpenNext) == 0) {
+                x = DiffuseOpen(wk.share + kSpan, wk.first + kSpan, kc, kn, g, ec, en, o, x, w, c) - 8;
+                continue;
+            }
+#pragma GCC unroll 8
+            for (unsigned i = 0; i < 8; ++i) {
                 const int level = g[x + i];
-                const unsigned bit =
-                    (keep >> i) & 1u ? KeepOne(level, p) : DiffuseOne(wk, fc, fn, ec, en, x + i, level, p);
+                const unsigned bit = (keep >> i) & 1u
+                                         ? KeepOne(en, x + i, level, c)
+                                         : DiffuseOne(wk, Absent(cur, next, i), ec, en, x + i, level, c);
                 acc |= bit << (7 - i);
             }
             o[x >> 3] = static_cast<uint8_t>(acc);
@@ -419,14 +523,18 @@ bool Reduce(const uint8_t* grey, size_t gStride, uint8_t* out, size_t oStride, l
         if (x < w) {
             unsigned acc = 0;
             const long k0 = x;
+            const uint64_t cur = LoadBits(kc, x), next = LoadBits(kn, x, true);
             for (; x < w; ++x) {
                 const int level = g[x];
+                const unsigned i = static_cast<unsigned>(x - k0);
                 const bool keep = (kc[x >> 6] >> (x & 63)) & 1u;
-                const unsigned bit = keep ? KeepOne(level, p) : DiffuseOne(wk, fc, fn, ec, en, x, level, p);
-                acc |= bit << (7 - (x - k0));
+                const unsigned bit = keep ? KeepOne(en, x, level, c)
+                                          : DiffuseOne(wk, Absent(cur, next, i), ec, en, x, level, c);
+                acc |= bit << (7 - i);
             }
             o[k0 >> 3] = static_cast<uint8_t>(acc);
         }
+        c.Flush(en, x);
         // The row below becomes the current one; the one after starts clean
         // (it holds shares only if the row before this one diffused).
         int16_t* te = ec;

@@ -2,7 +2,7 @@
 // of families with its look-ups.
 #include <cstring>
 
-#include "printers/family.h"
+#include "printers/families.h"
 
 const char kDfAsText[] = "";
 
@@ -262,11 +262,6 @@ const DfMedium* DfFindMedium(const char* ppd) {
     return nullptr;
 }
 
-// The families: one line each.
-#define DF_FAMILY_LIST(X) X(kDfTspl) X(kDfEscpos) X(kDfCpcl) X(kDfPaperang) X(kDfPeripage)
-
-#define DF_DECLARE(name) extern const DfFamily name;
-DF_FAMILY_LIST(DF_DECLARE)
 #define DF_ENTRY(name) &name,
 
 static std::vector<const DfFamily*>& List() {

@@ -2,7 +2,7 @@
 // place next to its renderer. The renderer factory, the printer
 // application's drivers, vendor attributes and web page words, the
 // preview's head widths and the PPDs (generated from these at build time)
-// all read the descriptors; printers/families.cpp lists them.
+// all read the descriptors; DF_FAMILY_LIST in printers/families.h lists them.
 #pragma once
 
 #include <cstddef>
@@ -46,7 +46,9 @@ struct DfOption {
     const char* deflt;    // default choice
     std::vector<DfChoice> choices;
     const char* ipp = nullptr;  // vendor attribute name, or nullptr
-    bool integer = false;       // its values are integers (else keywords)
+    // Its values are whole numbers (else keywords): a front end takes any
+    // whole number between the smallest and largest numeric choice.
+    bool integer = false;
     const char* web = nullptr;  // the web page's words for the attribute
     // Only the filter reads it: the app does the same its own way and does
     // not offer it.

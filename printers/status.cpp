@@ -364,8 +364,8 @@ std::vector<DfStatusStep> DfEscPosStatusSteps() {
         {"DLE EOT 2", Bytes(kEscPosRealtime, {2}), false, false, EscPos2},
         {"DLE EOT 3", Bytes(kEscPosRealtime, {3}), false, false, EscPos3},
         {"DLE EOT 4", Bytes(kEscPosRealtime, {4}), false, false, EscPos4},
-        {"GS I 67", Bytes(kEscPosInfo, {67}), true, true, EscPosModel},
-        {"GS I 65", Bytes(kEscPosInfo, {65}), true, true, EscPosFirmware},
+        {"GS I 67", Bytes(kEscPosInfo, {dfq::kEscPosModel}), true, true, EscPosModel},
+        {"GS I 65", Bytes(kEscPosInfo, {dfq::kEscPosFirmware}), true, true, EscPosFirmware},
     };
 }
 

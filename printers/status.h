@@ -110,7 +110,14 @@ constexpr uint8_t kPeriPageState[] = {0x10, 0xFF, 0x40};
 constexpr uint8_t kPeriPageBattery[] = {0x10, 0xFF, 0x50, 0xF1};
 constexpr uint8_t kPeriPageModel[] = {0x10, 0xFF, 0x20, 0xF0};
 constexpr uint8_t kPeriPageFirmware[] = {0x10, 0xFF, 0x20, 0xF1};
+constexpr uint8_t kPeriPageSerial[] = {0x10, 0xFF, 0x20, 0xF2};
+constexpr uint8_t kEscPosModelId = 1, kEscPosTypeId = 2, kEscPosRomId = 3;  // GS I n
+constexpr uint8_t kEscPosFirmware = 65, kEscPosMaker = 66, kEscPosModel = 67, kEscPosSerial = 68;
+// Paperang commands; the reply's command is one higher.
 constexpr uint8_t kPaperangVersion = 0x04;
+constexpr uint8_t kPaperangSerial = 0x0A;
+constexpr uint8_t kPaperangState = 0x0C;
+constexpr uint8_t kPaperangVoltage = 0x0E;
 constexpr uint8_t kPaperangBattery = 0x10;
 constexpr uint8_t kPaperangTemperature = 0x12;
 }  // namespace dfq

@@ -8,25 +8,37 @@
 #include <cstring>
 #include <strings.h>
 
+#include "printers/family.h"
+
+// Both lists come from the family descriptors (printers/family.h): the
+// data the front ends' rules read, not the families' code.
+namespace {
+
+template <class F>
+void ForEachOption(F f) {
+    for (const DfOption& o : DfImageOptions()) f(o);
+    for (const DfFamily* family : DfFamilies())
+        for (const DfOption& o : family->options) f(o);
+}
+
+}  // namespace
+
 const std::vector<std::string>& DfOptionKeywords() {
-    static const std::vector<std::string> keywords = {
-        "MediaMethod",   "AdjustHoriaontal", "AdjustVertical",  "zeMediaTracking", "FeedOffset",
-        "Rotate",        "Darkness",         "BeginPrintSound", "EndPrintSound",   "MoneyBox",
-        "zePrintRate",   "AutoDotted",       "Brightness",      "Contrast",        "ImageFilter",
-        "Threshold",     "ImageCompress",    "CropEdgeTop",     "CropEdgeBottom",  "CropEdgeLeft",
-        "CropEdgeRight", "CutMedia",         "CutType",         "LabelMode",
-    };
+    static const std::vector<std::string> keywords = [] {
+        std::vector<std::string> list;
+        ForEachOption([&](const DfOption& o) {
+            if (!o.filterOnly && std::find(list.begin(), list.end(), o.keyword) == list.end())
+                list.push_back(o.keyword);
+        });
+        return list;
+    }();
     return keywords;
 }
 
 bool DfIsNumericOption(const std::string& k) {
-    static const char* const numeric[] = {"Brightness",     "Contrast",      "Threshold",
-                                          "Darkness",       "zePrintRate",   "AdjustHoriaontal",
-                                          "AdjustVertical", "CropEdgeTop",   "CropEdgeBottom",
-                                          "CropEdgeLeft",   "CropEdgeRight", "FeedOffset"};
-    for (const char* n : numeric)
-        if (k == n) return true;
-    return false;
+    bool numeric = false;
+    ForEachOption([&](const DfOption& o) { numeric = numeric || (o.integer && k == o.keyword); });
+    return numeric;
 }
 
 bool DfWholeNumber(const std::string& text, int& value) {

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "app/devices/devicelist.h"
 #include "app/web/access.h"
 #include "app/web/auth.h"
 

@@ -1,17 +1,23 @@
 // A family of the test build only, made as the README's recipe says: its
 // renderer, descriptor and decoder are all that the factory, the PPD source,
-// the app's drivers, settings and words, and the preview need.
+// the app's drivers, settings, words and usage text, the option rules and
+// the preview (names, detection, decoding) need. The test build cannot add
+// a line to DF_FAMILY_LIST, so it registers the descriptor and its decoder
+// at run time, as that line's two expansions do at build time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include "app/core/ippsettings.h"
+#include "app/core/models.h"
 #include "app/web/webui.h"
 #include "helpers/pages.h"
 #include "printers/factory.h"
 #include "ppd/ppdsource.h"
+#include "render/optionrules.h"
 #include "tools/preview/decode_internal.h"
 
 namespace {
@@ -43,7 +49,15 @@ DfFamily Make() {
                   {{"0", "None"}, {"10", "10 mm"}, {"50", "50 mm"}},
                   "dotforge-fake-feed",
                   true,
-                  "Fake feed"}};
+                  "Fake feed"},
+                 {"FakeLevel",
+                  "Level",
+                  kDfPrinterSettings,
+                  21,
+                  "Default",
+                  {{"Default", "Printer default"}, {"1", "1"}, {"9", "9"}},
+                  nullptr,
+                  true}};
     f.drivers = {{"fake-203",
                   "Fake",
                   "Fake",
@@ -57,6 +71,12 @@ DfFamily Make() {
     return f;
 }
 const DfFamily kFake = Make();
+
+// Its streams start with the page's width: a digit no other family's
+// stream starts with.
+bool IsFake(const uint8_t* data, size_t len) {
+    return len && data[0] >= '1' && data[0] <= '9';
+}
 
 bool DecodeFake(DecodeContext& ctx) {
     PreviewPage page;
@@ -75,8 +95,7 @@ bool DecodeFake(DecodeContext& ctx) {
 }
 
 TEST(Family, RendererDescriptorAndDecoderAreAllItTakes) {
-    ASSERT_TRUE(DfRegisterFamily(&kFake) &&
-                RegisterPreviewDecoder({99, "Fake", "fake", nullptr, DecodeFake}));
+    ASSERT_TRUE(DfRegisterFamily(&kFake) && RegisterPreviewDecoder(kFake, {IsFake, DecodeFake}));
     EXPECT_NE(DfPpdSource().find(
                   "PCFileName \"dotforge-fake-203.ppd\"\n      Attribute \"dotforgeHeadDots\" \"\" \"64\""),
               std::string::npos);
@@ -104,11 +123,37 @@ TEST(Family, RendererDescriptorAndDecoderAreAllItTakes) {
     const ByteVec rows = InvertedRows(r.m_image, 5);
     r.OnPaintBmp();
     PreviewResult res;
-    ASSERT_TRUE(DecodePrinterStream(r.out.data(), r.out.size(), static_cast<PreviewFamily>(99), &res))
-        << res.error;
+    ASSERT_TRUE(DecodePrinterStream(r.out.data(), r.out.size(), PreviewFamily::Unknown, &res)) << res.error;
+    EXPECT_EQ(res.family, PreviewFamilyOf(kFake));
     ASSERT_EQ(res.pages.size(), 1u);
     EXPECT_TRUE(SameBytes(rows, ByteVec(res.pages[0].bits.begin(), res.pages[0].bits.end())));
     EXPECT_EQ(std::string(r.out.begin(), r.out.begin() + 8), "40 3 25\n");
+}
+
+// What lists families, models or options names the fake one too: the
+// preview's names and usage, the app's usage, the option rules.
+TEST(Family, ListsAndUsageTextsNameANewFamily) {
+    ASSERT_TRUE(DfFindFamily(99) || DfRegisterFamily(&kFake));
+    if (!FindPreviewDecoder(PreviewFamilyOf(kFake))) RegisterPreviewDecoder(kFake, {IsFake, DecodeFake});
+    EXPECT_NE(PreviewModelNames().find(", 99 (fake)"), std::string::npos) << PreviewModelNames();
+    for (const char* name : {"99", "fake", "Fake", "fake-203"})
+        EXPECT_EQ(ParseFamily(name), PreviewFamilyOf(kFake));
+    EXPECT_EQ(ParseHeadDots("fake"), 64);
+    EXPECT_EQ(PreviewFamilies().back(), &kFake);
+    const std::string drivers = DfAppDriversText();
+    EXPECT_NE(drivers.find(" fake-203 (dotforge-app drivers)."), std::string::npos) << drivers;
+    for (size_t at = 0, end; at < drivers.size(); at = end + 1) {
+        end = std::min(drivers.find('\n', at), drivers.size());
+        EXPECT_LE(end - at, 78u) << drivers;
+    }
+    const std::vector<std::string>& keywords = DfOptionKeywords();
+    EXPECT_NE(std::find(keywords.begin(), keywords.end(), "FakeLevel"), keywords.end());
+    EXPECT_EQ(std::count(keywords.begin(), keywords.end(), "FeedOffset"), 1);
+    std::string choice;
+    EXPECT_TRUE(DfIsNumericOption("FakeLevel") &&
+                DfAcceptValue("FakeLevel", {"Default", "1", "9"}, "5", choice));
+    EXPECT_EQ(choice, "5");
+    EXPECT_FALSE(DfIsNumericOption("ImageFilter") || DfIsNumericOption("PrinterStatus"));
 }
 
 }  // namespace

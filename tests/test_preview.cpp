@@ -21,6 +21,7 @@
 #include "printers/paperang.h"
 #include "printers/peripage.h"
 #include "printers/tspl.h"
+#include "printers/families.h"
 #include "tools/preview/preview.h"
 
 namespace {
@@ -151,7 +152,7 @@ TEST(PreviewRoundTrip, TsplRawAndZlibAtSeveralResolutions) {
             r.m_reg.iSpeed = dpi == 600 ? -1 : 4;
             auto pics = RunJob(r, kPages, 11);
             // The label size in the SIZE line trims the byte padding away.
-            ExpectRoundTrip(r.out, PreviewFamily::TSPL, pics, ExactWidth);
+            ExpectRoundTrip(r.out, PreviewFamilyOf(kDfTspl), pics, ExactWidth);
         }
 }
 
@@ -162,7 +163,7 @@ TEST(PreviewRoundTrip, EscPosSingleRasterCommand) {
         r.m_reg.iMoneyBox = variant;          // none, before, after
         r.m_reg.iFeedOffset = variant == 1 ? 40 : 0;
         auto pics = RunJob(r, kPages, 21 + variant);
-        ExpectRoundTrip(r.out, PreviewFamily::ESCPOS, pics, ByteWidth);
+        ExpectRoundTrip(r.out, PreviewFamilyOf(kDfEscpos), pics, ByteWidth);
     }
 }
 
@@ -193,7 +194,7 @@ TEST(PreviewRoundTrip, PeriPageRasterBandsAndCompressedFrames) {
         r.m_reg.iSpeed = 5;
         r.m_reg.iDensityCommand = c.compress ? 1 : 0;
         auto pics = RunJob(r, kPages, 31);
-        ExpectRoundTrip(r.out, PreviewFamily::PeriPage, pics, ByteWidth);
+        ExpectRoundTrip(r.out, PreviewFamilyOf(kDfPeripage), pics, ByteWidth);
     }
 }
 
@@ -223,7 +224,7 @@ TEST(PreviewRoundTrip, Cpcl) {
         r.m_reg.iReference[0] = media ? -16 : 0;
         auto pics = RunJob(r, kPages, 51);
         // PAGE-WIDTH names the page's width in dots.
-        ExpectRoundTrip(r.out, PreviewFamily::CPCL, pics, ExactWidth);
+        ExpectRoundTrip(r.out, PreviewFamilyOf(kDfCpcl), pics, ExactWidth);
     }
 }
 
@@ -236,7 +237,7 @@ TEST(PreviewRoundTrip, PaperangHuffmanChunks) {
         pages.push_back({384, 1000, 50});  // dozens of chunks
         pages.push_back({384, 300, 3});    // sparse: long runs of 00
         auto pics = RunJob(r, pages, 61 + media);
-        ExpectRoundTrip(r.out, PreviewFamily::Paperang, pics, EffWidth);
+        ExpectRoundTrip(r.out, PreviewFamilyOf(kDfPaperang), pics, EffWidth);
     }
 }
 
@@ -253,7 +254,7 @@ TEST(PreviewExamples, TsplPageListsItsCommands) {
     r.m_reg.iSpeed = 4;
     RunJob(r, {{384, 240, 50}}, 1);
     PreviewResult res;
-    ASSERT_TRUE(DecodePrinterStream(r.out.data(), r.out.size(), PreviewFamily::TSPL, &res)) << res.error;
+    ASSERT_TRUE(DecodePrinterStream(r.out.data(), r.out.size(), PreviewFamilyOf(kDfTspl), &res)) << res.error;
     for (const char* line :
          {"SIZE 48.05 mm,30.03 mm", "SET RIBBON OFF", "GAP 3 mm,0 mm", "OFFSET 0 mm", "DENSITY 8", "SPEED 4",
           "CLS (clear the image buffer)", "BITMAP 0,0,48,240 mode 1 (raw, 11520 bytes)", "PRINT 1,1",
@@ -293,7 +294,7 @@ TEST(PreviewExamples, NarrowReceiptIsCentredOnTheHead) {
         SCOPED_TRACE("head " + std::to_string(c.head) + ", width " + std::to_string(c.width));
         PreviewResult res;
         ASSERT_TRUE(
-            DecodePrinterStream(c.bytes->data(), c.bytes->size(), PreviewFamily::ESCPOS, &res, c.head));
+            DecodePrinterStream(c.bytes->data(), c.bytes->size(), PreviewFamilyOf(kDfEscpos), &res, c.head));
         ASSERT_EQ(res.pages.size(), 1u);
         const PreviewPage& page = res.pages[0];
         EXPECT_EQ(page.width, c.width);
@@ -374,7 +375,7 @@ TEST(PreviewExamples, PaperangWorkedExample) {
     ASSERT_TRUE(
         DecodePrinterStream(kPaperangExample.data(), kPaperangExample.size(), PreviewFamily::Unknown, &res))
         << res.error;
-    EXPECT_EQ(res.family, PreviewFamily::Paperang);
+    EXPECT_EQ(res.family, PreviewFamilyOf(kDfPaperang));
     ASSERT_EQ(res.pages.size(), 1u);
     const PreviewPage& p = res.pages[0];
     EXPECT_EQ(p.width, 64);
@@ -392,25 +393,48 @@ TEST(PreviewExamples, DetectsTheFamilyFromTheFirstBytes) {
         ByteVec bytes;
         PreviewFamily family;
     } cases[] = {
-        {Bytes("SIZE 48.05 mm,30.03 mm\r\n"), PreviewFamily::TSPL},
-        {Bytes("CLS\r\n"), PreviewFamily::TSPL},
-        {Bytes("! 0 200 200 240 1\r\n"), PreviewFamily::CPCL},
-        {Bytes({0x1B, 0x40, 0x00}), PreviewFamily::ESCPOS},
-        {Bytes({0x1B, 0x70, 0x00, 0x80, 0x80, 0x1B, 0x40, 0x00}), PreviewFamily::ESCPOS},
-        {Bytes({0x10, 0xFF, 0xFE, 0x01}), PreviewFamily::PeriPage},
-        {Bytes({0x1B, 0x70, 0x00, 0x80, 0x80, 0x10, 0xFF, 0xFE, 0x01}), PreviewFamily::PeriPage},
-        {Bytes({0x1F, 0x1B, 0x1F, 0x56, 0x08, 0x09, 0xA0, 0x22}), PreviewFamily::PeriPage},
-        {Bytes({0xA5, 0x01, 0x05, 0x00}), PreviewFamily::Paperang},
+        {Bytes("SIZE 48.05 mm,30.03 mm\r\n"), PreviewFamilyOf(kDfTspl)},
+        {Bytes("CLS\r\n"), PreviewFamilyOf(kDfTspl)},
+        {Bytes("! 0 200 200 240 1\r\n"), PreviewFamilyOf(kDfCpcl)},
+        {Bytes({0x1B, 0x40, 0x00}), PreviewFamilyOf(kDfEscpos)},
+        {Bytes({0x1B, 0x70, 0x00, 0x80, 0x80, 0x1B, 0x40, 0x00}), PreviewFamilyOf(kDfEscpos)},
+        {Bytes({0x10, 0xFF, 0xFE, 0x01}), PreviewFamilyOf(kDfPeripage)},
+        {Bytes({0x1B, 0x70, 0x00, 0x80, 0x80, 0x10, 0xFF, 0xFE, 0x01}), PreviewFamilyOf(kDfPeripage)},
+        {Bytes({0x1F, 0x1B, 0x1F, 0x56, 0x08, 0x09, 0xA0, 0x22}), PreviewFamilyOf(kDfPeripage)},
+        {Bytes({0xA5, 0x01, 0x05, 0x00}), PreviewFamilyOf(kDfPaperang)},
         {Bytes({0x00, 0x01}), PreviewFamily::Unknown},
         {Bytes("hello"), PreviewFamily::Unknown},
         {ByteVec(), PreviewFamily::Unknown},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(DetectFamily(c.bytes.data(), c.bytes.size()), c.family)
             << HexDump(c.bytes.data(), c.bytes.size());
-    EXPECT_EQ(ParseFamily("24"), PreviewFamily::PeriPage);
-    EXPECT_EQ(ParseFamily("TSPL"), PreviewFamily::TSPL);
-    EXPECT_EQ(ParseFamily("25"), PreviewFamily::Unknown);
+        // Detection asks the families in list order: no bytes may be two
+        // families' at once, or the order would decide.
+        int claims = 0;
+        for (const DfFamily* f : PreviewFamilies()) {
+            const PreviewDecoder* d = FindPreviewDecoder(PreviewFamilyOf(*f));
+            claims += d && d->detect && d->detect(c.bytes.data(), c.bytes.size());
+        }
+        EXPECT_EQ(claims, c.family == PreviewFamily::Unknown ? 0 : 1)
+            << HexDump(c.bytes.data(), c.bytes.size());
+    }
+    const struct {
+        const char* text;
+        PreviewFamily family;
+    } names[] = {
+        {"24", PreviewFamilyOf(kDfPeripage)},
+        {"TSPL", PreviewFamilyOf(kDfTspl)},
+        {"esc/pos", PreviewFamilyOf(kDfEscpos)},
+        {"EscPos", PreviewFamilyOf(kDfEscpos)},
+        {"escpos-80", PreviewFamilyOf(kDfEscpos)},
+        {"cpcl-203", PreviewFamilyOf(kDfCpcl)},
+        {"25", PreviewFamily::Unknown},
+        {"20x", PreviewFamily::Unknown},
+        {"", PreviewFamily::Unknown},
+        {"-58", PreviewFamily::Unknown},
+    };
+    for (const auto& n : names) EXPECT_EQ(ParseFamily(n.text), n.family) << n.text;
 }
 
 // ------------------------------------------------------------ damaged streams
@@ -678,11 +702,11 @@ TEST(PreviewExamples, IdentifyAndStatusQueriesDecode) {
         PreviewFamily family;
         ByteVec job;
     } jobs[] = {
-        {PreviewFamily::TSPL, TwoPageJob<CPrinterTSPL>()},
-        {PreviewFamily::ESCPOS, TwoPageJob<CPrinterESCPOS>()},
-        {PreviewFamily::CPCL, TwoPageJob<CPrinterCPCL>()},
-        {PreviewFamily::Paperang, TwoPageJob<CPrinterPaperang>()},
-        {PreviewFamily::PeriPage, TwoPageJob<CPrinterPeriPage>()},
+        {PreviewFamilyOf(kDfTspl), TwoPageJob<CPrinterTSPL>()},
+        {PreviewFamilyOf(kDfEscpos), TwoPageJob<CPrinterESCPOS>()},
+        {PreviewFamilyOf(kDfCpcl), TwoPageJob<CPrinterCPCL>()},
+        {PreviewFamilyOf(kDfPaperang), TwoPageJob<CPrinterPaperang>()},
+        {PreviewFamilyOf(kDfPeripage), TwoPageJob<CPrinterPeriPage>()},
     };
     for (const auto& j : jobs) {
         SCOPED_TRACE(FamilyName(j.family));
@@ -721,30 +745,30 @@ void FixPaperangCrcs(ByteVec& s) {
 
 TEST(PreviewFuzz, ArbitraryAndMutatedBytesNeverCrash) {
     std::vector<std::pair<PreviewFamily, ByteVec>> seeds = {
-        {PreviewFamily::TSPL, TwoPageJob<CPrinterTSPL>()},
-        {PreviewFamily::TSPL,
+        {PreviewFamilyOf(kDfTspl), TwoPageJob<CPrinterTSPL>()},
+        {PreviewFamilyOf(kDfTspl),
          TwoPageJob<CPrinterTSPL>([](Captured<CPrinterTSPL>& r) { r.m_halftone.ImageCompress = true; })},
-        {PreviewFamily::ESCPOS, TwoPageJob<CPrinterESCPOS>([](Captured<CPrinterESCPOS>& r) {
+        {PreviewFamilyOf(kDfEscpos), TwoPageJob<CPrinterESCPOS>([](Captured<CPrinterESCPOS>& r) {
              r.m_reg.iMoneyBox = 1;
              r.m_reg.iFeedOffset = 3;
          })},
-        {PreviewFamily::PeriPage, TwoPageJob<CPrinterPeriPage>([](Captured<CPrinterPeriPage>& r) {
+        {PreviewFamilyOf(kDfPeripage), TwoPageJob<CPrinterPeriPage>([](Captured<CPrinterPeriPage>& r) {
              r.m_reg.iImageMaxLength = 2;
              r.m_reg.BeginPrintSound = 2;
          })},
-        {PreviewFamily::PeriPage, TwoPageJob<CPrinterPeriPage>([](Captured<CPrinterPeriPage>& r) {
+        {PreviewFamilyOf(kDfPeripage), TwoPageJob<CPrinterPeriPage>([](Captured<CPrinterPeriPage>& r) {
              r.m_halftone.ImageCompress = true;
          })},
-        {PreviewFamily::CPCL, TwoPageJob<CPrinterCPCL>()},
-        {PreviewFamily::Paperang, TwoPageJob<CPrinterPaperang>()},
-        {PreviewFamily::Paperang, kPaperangExample},
+        {PreviewFamilyOf(kDfCpcl), TwoPageJob<CPrinterCPCL>()},
+        {PreviewFamilyOf(kDfPaperang), TwoPageJob<CPrinterPaperang>()},
+        {PreviewFamilyOf(kDfPaperang), kPaperangExample},
     };
     // A fixed number of cases from a fixed seed: the same inputs on every
     // machine, however slow. The libFuzzer targets in tests/fuzz go further.
     std::mt19937 rng(20240607);
-    const PreviewFamily families[] = {PreviewFamily::Unknown,  PreviewFamily::TSPL,
-                                      PreviewFamily::ESCPOS,   PreviewFamily::CPCL,
-                                      PreviewFamily::Paperang, PreviewFamily::PeriPage};
+    const PreviewFamily families[] = {PreviewFamily::Unknown,       PreviewFamilyOf(kDfTspl),
+                                      PreviewFamilyOf(kDfEscpos),   PreviewFamilyOf(kDfCpcl),
+                                      PreviewFamilyOf(kDfPaperang), PreviewFamilyOf(kDfPeripage)};
     for (int it = 0; it < 10000; it++) {
         ByteVec s;
         PreviewFamily family;
@@ -784,7 +808,7 @@ TEST(PreviewFuzz, ArbitraryAndMutatedBytesNeverCrash) {
                         break;
                 }
             }
-            if (seed.first == PreviewFamily::Paperang && rng() % 2) FixPaperangCrcs(s);
+            if (seed.first == PreviewFamilyOf(kDfPaperang) && rng() % 2) FixPaperangCrcs(s);
         }
         PreviewResult res;
         bool ok = DecodePrinterStream(s.data(), s.size(), family, &res);

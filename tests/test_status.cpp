@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "printers/family.h"
 #include "printers/status.h"
 #include "printers/statusrun.h"
 #include "tools/preview/vprinter.h"
@@ -446,6 +447,26 @@ TEST(StatusRun, VirtualPrinterRoundTrip) {
     ASSERT_TRUE(ParseVirtualStatus("silent", &s, &bad));
     const uint8_t q[] = {0x1B, 0x21, 0x3F};
     EXPECT_TRUE(AnswerStatusQuery(q, 3, s).empty());
+}
+
+// Every query of every family's status check (its descriptor's steps) is
+// one whole query to the virtual printer, and a ready printer answers it
+// with a reply the step understands.
+TEST(StatusRun, VirtualPrinterAnswersEveryStep) {
+    const VirtualStatus ready;
+    for (const DfFamily* f : DfFamilies()) {
+        if (!f->statusSteps) continue;
+        for (const DfStatusStep& step : f->statusSteps()) {
+            SCOPED_TRACE(std::string(f->name) + " " + step.name);
+            size_t len = 0;
+            ASSERT_EQ(MatchStatusQuery(step.query.data(), step.query.size(), &len), QueryMatch::Query);
+            EXPECT_EQ(len, step.query.size());
+            const Bytes reply = AnswerStatusQuery(step.query.data(), len, ready);
+            DfPrinterStatus st;
+            EXPECT_EQ(step.parse(reply.data(), reply.size(), true, &st), DfReply::Done);
+            EXPECT_EQ(st.conditions, 0u);
+        }
+    }
 }
 
 TEST(StatusRun, QueryOrJobBytes) {

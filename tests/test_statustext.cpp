@@ -3,7 +3,7 @@
 // are checked on the page, in tests/app/app_status.sh.)
 #include <gtest/gtest.h>
 
-#include "app/pappl/statustext.h"
+#include "app/core/statuscmd.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // come from the family descriptors, where a keyword cannot lack them.)
 #include <gtest/gtest.h>
 
-#include "app/web/webui.h"
+#include "app/core/testlabel.h"
 
 namespace {
 

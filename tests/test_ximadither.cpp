@@ -13,6 +13,7 @@
 
 #include "helpers/hexdump.h"
 #include "helpers/images.h"
+#include "image/ximadither.h"
 #include "image/ximaedge.h"
 #include "image/ximage.h"
 
@@ -84,28 +85,9 @@ const Kernel& KernelOf(int method) {
     }
 }
 
-const int kD4[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
-const int kE8[8][8] = {
-    {0, 32, 8, 40, 2, 34, 10, 42},   {48, 16, 56, 24, 50, 18, 58, 26}, {12, 44, 4, 36, 14, 46, 6, 38},
-    {60, 28, 52, 20, 62, 30, 54, 22}, {3, 35, 11, 43, 1, 33, 9, 41},    {51, 19, 59, 27, 49, 17, 57, 25},
-    {15, 47, 7, 39, 13, 45, 5, 37},   {63, 31, 55, 23, 61, 29, 53, 21}};
-const int kS16[16][16] = {
-    {1, 235, 59, 219, 15, 231, 55, 215, 2, 232, 56, 216, 12, 228, 52, 212},
-    {129, 65, 187, 123, 143, 79, 183, 119, 130, 66, 184, 120, 140, 76, 180, 116},
-    {33, 193, 17, 251, 47, 207, 31, 247, 34, 194, 18, 248, 44, 204, 28, 244},
-    {161, 97, 145, 81, 175, 111, 159, 95, 162, 98, 146, 82, 172, 108, 156, 92},
-    {9, 225, 49, 209, 5, 239, 63, 223, 10, 226, 50, 210, 6, 236, 60, 220},
-    {137, 73, 177, 113, 133, 69, 191, 127, 138, 74, 178, 114, 134, 70, 188, 124},
-    {41, 201, 25, 241, 37, 197, 21, 255, 42, 202, 26, 242, 38, 198, 22, 252},
-    {169, 105, 153, 89, 165, 101, 149, 85, 170, 106, 154, 90, 166, 102, 150, 86},
-    {3, 233, 57, 217, 13, 229, 53, 213, 0, 234, 58, 218, 14, 230, 54, 214},
-    {131, 67, 185, 121, 141, 77, 181, 117, 128, 64, 186, 122, 142, 78, 182, 118},
-    {35, 195, 19, 249, 45, 205, 29, 245, 32, 192, 16, 250, 46, 206, 30, 246},
-    {163, 99, 147, 83, 173, 109, 157, 93, 160, 96, 144, 80, 174, 110, 158, 94},
-    {11, 227, 51, 211, 7, 237, 61, 221, 8, 224, 48, 208, 4, 238, 62, 222},
-    {139, 75, 179, 115, 135, 71, 189, 125, 136, 72, 176, 112, 132, 68, 190, 126},
-    {43, 203, 27, 243, 39, 199, 23, 253, 40, 200, 24, 240, 36, 196, 20, 254},
-    {171, 107, 155, 91, 167, 103, 151, 87, 168, 104, 152, 88, 164, 100, 148, 84}};
+using ximadither::kBayer4;
+using ximadither::kBayer8;
+using ximadither::kScreen16;
 
 // Method 10 pixel by pixel: solid pixels (near full black or white),
 // pixels with both kinds within reach and pixels on ramps are thresholded from their own level;
@@ -227,7 +209,7 @@ bool RefDither(CxImage& img, int method) {
             case 1: {
                 const int t = level * 16 / 255, r = t % 16, o = t / 16;
                 const int intensity[3] = {0, 1, 1};  // the third entry is never reached
-                bit = kD4[y % 4][x % 4] < r ? intensity[o + 1] : intensity[o];
+                bit = kBayer4[y % 4][x % 4] < r ? intensity[o + 1] : intensity[o];
                 break;
             }
             case 7:
@@ -235,12 +217,12 @@ bool RefDither(CxImage& img, int method) {
                 break;
             case 8: {
                 const int q = level / 4;
-                bit = (q != 0 && q >= kE8[x % 8][y % 8]) ? 1 : 0;
+                bit = (q != 0 && q >= kBayer8[x % 8][y % 8]) ? 1 : 0;
                 break;
             }
             case 9:
                 // Level 255 is white in every cell (no dot on white paper).
-                bit = level == 255 || level > kS16[x % 16][y % 16] ? 1 : 0;
+                bit = level == 255 || level > kScreen16[x % 16][y % 16] ? 1 : 0;
                 break;
             default: {
                 const Kernel& k = KernelOf(method);
@@ -346,7 +328,7 @@ TEST(Dither, Bayer4x4TwoIntensities) {
     EXPECT_EQ(Pixels(white), std::vector<int>(64, 1));
     EXPECT_EQ(Pixels(black), std::vector<int>(64, 0));
     // 128: t = 8, white exactly where D < 8, which is half of each 4 x 4 cell.
-    const int d[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+    const auto& d = kBayer4;
     int whites = 0;
     for (long y = 0; y < 8; ++y)
         for (long x = 0; x < 8; ++x) {
@@ -354,6 +336,37 @@ TEST(Dither, Bayer4x4TwoIntensities) {
             whites += half.GetPixelIndex(x, y);
         }
     EXPECT_EQ(whites, 32);
+}
+
+// The tables the methods read: the Bayer matrices are the recursive ones
+// (M2n = [4Mn, 4Mn + 2; 4Mn + 3, 4Mn + 1]), the screen holds every level once.
+TEST(Dither, OrderedMatricesAreWhatTheirNamesSay) {
+    std::vector<std::vector<int>> m = {{0}};
+    while (m.size() < 8) {
+        const size_t n = m.size();
+        std::vector<std::vector<int>> next(2 * n, std::vector<int>(2 * n));
+        for (size_t y = 0; y < n; ++y)
+            for (size_t x = 0; x < n; ++x) {
+                next[y][x] = 4 * m[y][x];
+                next[y][x + n] = 4 * m[y][x] + 2;
+                next[y + n][x] = 4 * m[y][x] + 3;
+                next[y + n][x + n] = 4 * m[y][x] + 1;
+            }
+        m = next;
+        for (size_t y = 0; y < m.size(); ++y)
+            for (size_t x = 0; x < m.size(); ++x) {
+                if (m.size() == 4) {
+                    EXPECT_EQ(kBayer4[y][x], m[y][x]) << x << "," << y;
+                }
+                if (m.size() == 8) {
+                    EXPECT_EQ(kBayer8[y][x], m[y][x]) << x << "," << y;
+                }
+            }
+    }
+    std::vector<int> seen(256, 0);
+    for (const auto& row : kScreen16)
+        for (uint8_t t : row) seen[t]++;
+    EXPECT_EQ(seen, std::vector<int>(256, 1));
 }
 
 TEST(Dither, GeneratedMatrix) {
@@ -398,7 +411,7 @@ TEST(Dither, Screen16x16WhitePaperStaysWhite) {
     ASSERT_TRUE(light.Dither(9));
     for (long y = 0; y < 40; ++y)
         for (long x = 0; x < 40; ++x)
-            ASSERT_EQ(light.GetPixelIndex(x, y), kS16[x % 16][y % 16] >= 254 ? 0 : 1) << x << "," << y;
+            ASSERT_EQ(light.GetPixelIndex(x, y), kScreen16[x % 16][y % 16] >= 254 ? 0 : 1) << x << "," << y;
 }
 
 // ---- frame ----------------------------------------------------------------------

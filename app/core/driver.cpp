@@ -15,8 +15,8 @@
 #include "app/core/loadedmedium.h"
 #include "app/core/models.h"
 #include "app/core/status.h"
+#include "app/core/testlabel.h"
 #include "app/core/vendor.h"
-#include "app/web/webui.h"
 
 namespace {
 

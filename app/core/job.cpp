@@ -248,11 +248,6 @@ bool FitPage(pappl_job_t* job, DfAppJob* j, int number) {
 
 }  // namespace
 
-unsigned DfAppLengthToDots(int hundredthsMm, int dpi) {
-    if (hundredthsMm <= 0 || dpi <= 0) return 0;
-    return static_cast<unsigned>((static_cast<long long>(hundredthsMm) * dpi + 1270) / 2540);
-}
-
 bool DfAppStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
     pappl_pr_driver_data_t data;
     if (!papplPrinterGetDriverData(papplJobGetPrinter(job), &data) || !data.extension) return false;

@@ -12,6 +12,3 @@ bool DfAppWriteLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
 bool DfAppEndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned page);
 bool DfAppEndJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 bool DfAppPrintRaw(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
-
-// Lines a page of this many hundredths of a millimetre has at dpi.
-unsigned DfAppLengthToDots(int hundredthsMm, int dpi);

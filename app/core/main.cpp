@@ -21,15 +21,20 @@
 #include "app/documents/docfilter.h"
 #include "app/documents/docrender.h"
 #include "app/core/driver.h"
+#include "app/core/fencehooks.h"
 #include "app/pappl/hardening.h"
 #include "app/core/housekeeping.h"
+#include "app/core/job.h"
+#include "app/core/loadedmedium.h"
+#include "app/core/models.h"
 #include "app/pappl/joblimits.h"
 #include "app/pappl/pappl_fence.h"
 #include "app/devices/serialdevice.h"
 #include "app/devices/socketdevice.h"
 #include "app/core/spooldir.h"
 #include "app/core/startup.h"
-#include "app/pappl/statefile.h"
+#include "app/core/testlabel.h"
+#include "app/core/statefile.h"
 #include "app/web/webui.h"
 #include "base/log.h"
 
@@ -65,6 +70,18 @@ std::string DefaultStateFile() {
     return "/tmp/dotforge-app.state";
 }
 
+// PNG, JPEG and PDF jobs for every driver's format, their pages handed to
+// the drivers' raster callbacks.
+void AddDocumentFilters(pappl_system_t* system) {
+    static const DfAppDocumentSink kSink = {DfAppStartJob, DfAppStartPage, DfAppWriteLine,
+                                            DfAppEndPage,  DfAppEndJob,    DfAppFitDocumentMedia};
+    size_t n;
+    const DfAppModel* models = DfAppModels(&n);
+    std::vector<const char*> formats;  // the model table's strings live for ever
+    for (size_t i = 0; i < n; i++) formats.push_back(models[i].format);
+    DfAppAddDocumentFilters(system, formats, &kSink);
+}
+
 void Usage(void*) {
     puts(
         "Usage: dotforge-app SUB-COMMAND [OPTIONS] [FILENAME]\n"
@@ -78,9 +95,8 @@ void Usage(void*) {
         "  before its job ends, default 60), document-time-limit (seconds of\n"
         "  rendering a PDF, PNG or JPEG may take, default 60), document-memory-limit (MB,\n"
         "  default 512), multiple-operation-time-out (seconds a job waits for its document,\n"
-        "  default 60), client-idle-time-out (seconds a document may stall, default 20).\n"
-        "Drivers: tspl-203, tspl-300, escpos-58, escpos-80, cpcl-203, paperang-57, peripage-57\n"
-        "  (dotforge-app drivers).");
+        "  default 60), client-idle-time-out (seconds a document may stall, default 20).");
+    puts(DfAppDriversText().c_str());
 }
 
 pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
@@ -156,9 +172,10 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     int count;
     pappl_pr_driver_t* drivers = DfAppDriverList(&count);
     papplSystemSetPrinterDrivers(system, count, drivers, nullptr, nullptr, DfAppDriverCallback, nullptr);
-    DfAppAddDocumentFilters(system);
+    AddDocumentFilters(system);
     papplSystemSetFooterHTML(system, "dotforge printer application");
-    DfAppWebSetup(system, spool);
+    DfAppSetTestPageDir(spool);
+    DfAppWebSetup(system);
     DfAppStateLoad(system, stateFile);
     DfAppStateCleanSpool(system, spool);
     DfDocBudgetCleanSpool(system, spool);
@@ -175,6 +192,7 @@ int main(int argc, char* argv[]) {
     if (argc >= 2 && !strcmp(argv[1], kDfRenderCommand)) return DfRenderChildMain(argc, argv);
     DfSetLogSink(QuietLog);
     if (!DfFenceCheckAtStart()) return 1;
+    DfAppSetFenceHooks();
     // PAPPL adds its built-in schemes (socket, usb, dnssd, ...) only to an
     // empty table: have it do so before ours goes in.
     papplDeviceIsSupported("socket://localhost");

@@ -69,6 +69,25 @@ const DfAppModel* DfAppFindModel(const char* driver) {
     return nullptr;
 }
 
+std::string DfAppDriversText() {
+    std::string text, line = "Drivers:";
+    size_t left = Models().size();
+    for (const DfAppModel& m : Models()) {
+        const std::string word = std::string(m.driver) + (--left ? "," : "");
+        if (line.size() + 1 + word.size() > 78) {
+            text += line + "\n";
+            line = " ";
+        }
+        line += " " + word;
+    }
+    const char* const tail = " (dotforge-app drivers).";
+    if (line.size() + strlen(tail) > 78) {
+        text += line + "\n";
+        line = " ";
+    }
+    return text + line + tail;
+}
+
 const char* DfAppDefaultChoice(const DfAppModel& model, const char* keyword) {
     const DfOption* option = DfFindOption(*model.family, keyword);
     return option && !option->filterOnly ? option->deflt : nullptr;

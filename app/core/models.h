@@ -26,6 +26,9 @@ struct DfAppModel {
 
 const DfAppModel* DfAppModels(size_t* count);
 const DfAppModel* DfAppFindModel(const char* driver);
+// The usage text's driver list: "Drivers: tspl-203, ... (dotforge-app
+// drivers).", in lines of at most 78 characters, the later ones indented.
+std::string DfAppDriversText();
 // The model's default choice for a keyword, or nullptr when it has no such option.
 const char* DfAppDefaultChoice(const DfAppModel& model, const char* keyword);
 // The whole numbers among the model's choices of an option, in order.

@@ -15,8 +15,8 @@
 #include "app/pappl/ctlsocket.h"
 #include "app/core/driver.h"
 #include "app/core/jobscmd.h"
+#include "app/core/statuscmd.h"
 #include "app/pappl/optionscmd.h"
-#include "app/pappl/statustext.h"
 
 namespace {
 

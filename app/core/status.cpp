@@ -94,7 +94,7 @@ void WatchStopSignals() {
 // A job waiting for its printer when the server stops is a queued job: it
 // is left as it is, nothing sent, until the shutdown watch
 // (app/hardening.cpp) has saved the state and ended the process, and the
-// next start queues it again (app/statefile.cpp). A job whose document was
+// next start queues it again (app/pappl/statefile.cpp). A job whose document was
 // not spooled (a raster streamed by its client) cannot come back and ends
 // as before. A cancel meanwhile still ends the job.
 std::atomic<int> g_kept{0};

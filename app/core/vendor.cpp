@@ -65,3 +65,14 @@ bool DfVendorAccept(const DfVendorAttr& attr, const char* ippValue, std::string&
     for (const DfVendorValue& v : attr.values) choices.push_back(v.ppd);
     return DfAcceptValue(attr.keyword, choices, ippValue, ppdChoice);
 }
+
+int DfAppJobValueKind(const char* name) {
+    if (!strcmp(name, "print-darkness") || !strcmp(name, "print-speed")) return 1;
+    for (const DfFamily* family : DfFamilies()) {
+        const DfVendorAttr* list[32];
+        const size_t n = DfVendorAttrs(family->modelNumber, list, 32);
+        for (size_t i = 0; i < n; i++)
+            if (!strcmp(list[i]->name, name)) return list[i]->integer ? 1 : 0;
+    }
+    return -1;
+}

@@ -26,6 +26,10 @@ size_t DfVendorAttrs(int modelNumber, const DfVendorAttr** out, size_t max);
 const char* DfVendorIppValue(const DfVendorAttr& attr, const char* ppdChoice);
 // The PPD choice for an IPP value, or nullptr when the value is not offered.
 const char* DfVendorPpdChoice(const DfVendorAttr& attr, const char* ippValue);
+// 1 when NAME is an integer job attribute of the printers' (print-darkness,
+// print-speed and the integer vendor attributes), 0 a keyword one, -1 when
+// it is none of theirs.
+int DfAppJobValueKind(const char* name);
 // The PPD choice a job's IPP value stands for, checked as the filter checks
 // its options (DfAcceptValue): an offered value, or for a number any whole
 // number between the offered ones. False when the value is refused.

@@ -620,10 +620,8 @@ const DfBleProfile* PrinterProfile(const BluezObject& o) {
         std::string uuid;
         if (DfBleNormalizeUuid(u, uuid) && DfBleProfileForService(uuid)) return DfBleProfileForService(uuid);
     }
-    for (int model : {23, 24}) {
-        const DfBleProfile* p = DfBleProfileFor(model);
-        if (strncasecmp(o.name.c_str(), p->name, strlen(p->name)) == 0) return p;
-    }
+    for (const DfBleProfile& p : DfBleProfiles())
+        if (strncasecmp(o.name.c_str(), p.name, strlen(p.name)) == 0) return &p;
     return nullptr;
 }
 

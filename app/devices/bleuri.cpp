@@ -146,6 +146,10 @@ std::string DfBleUriFor(const std::string& address) {
     return "ble://" + text;
 }
 
+const std::vector<DfBleProfile>& DfBleProfiles() {
+    return Profiles();
+}
+
 const DfBleProfile* DfBleProfileFor(int modelNumber) {
     for (const DfBleProfile& p : Profiles())
         if (p.modelNumber == modelNumber) return &p;

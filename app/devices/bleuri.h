@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct DfBleSettings {
     std::string address;  // "AA:BB:CC:DD:EE:FF", upper case
@@ -47,6 +48,8 @@ struct DfBleProfile {
     bool talk;  // the family's printers answer back (DfFamily::talk)
 };
 
+// The profiles of the families with Bluetooth LE printers, in model order.
+const std::vector<DfBleProfile>& DfBleProfiles();
 // The profile of a command family, or nullptr when it has none.
 const DfBleProfile* DfBleProfileFor(int modelNumber);
 // The profile whose service is this (normalised) UUID, or nullptr.

@@ -8,13 +8,21 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/web/access.h"
+#include <atomic>
+
 #include "app/devices/bleuri.h"
-#include "app/pappl/dnssd.h"
 #include "app/devices/serialdevice.h"
 #include "app/devices/serialpath.h"
 
+const char* const kDfDnssdOffUri = "dnssd-off:";
+
 namespace {
+
+// The ways a thermal printer is reached. A scheme added to the application
+// (for instance a Bluetooth LE one) joins this list to become usable.
+const char* const kDeviceSchemes[] = {"socket", "usb", "dnssd", "snmp", "serial", "ble"};
+
+std::atomic<bool> gForWeb{false};
 
 bool Print(const char* info, const char* uri, const char* id, void* data) {
     if (*static_cast<bool*>(data))
@@ -29,6 +37,32 @@ void Error(const char* message, void*) {
 }
 
 }  // namespace
+
+bool DfAppDeviceSchemeAllowed(const char* uri, std::string& error) {
+    const char* colon = uri ? strchr(uri, ':') : nullptr;
+    if (colon && colon > uri) {
+        const std::string scheme(uri, static_cast<size_t>(colon - uri));
+        for (const char* s : kDeviceSchemes)
+            if (scheme == s) return true;
+    }
+    error =
+        std::string("The device URI '") + (uri ? uri : "") +
+        "' is not allowed: printers are reached by socket:, usb:, serial:, ble: or a discovered dnssd: or "
+        "snmp: address.";
+    return false;
+}
+
+void DfAppSetDeviceListsForWeb(bool web) {
+    gForWeb = web;
+}
+
+bool DfAppDeviceListsForWeb() {
+    return gForWeb;
+}
+
+const char* DfAppDnssdOffReason() {
+    return "avahi-daemon is not running, network printers are not searched with DNS-SD.";
+}
 
 int DfAppListDevices(bool verbose) {
     papplDeviceList(PAPPL_DEVTYPE_ALL, Print, &verbose, Error, nullptr);

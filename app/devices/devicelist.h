@@ -1,4 +1,5 @@
-// `dotforge-app devices`: the printers PAPPL and our serial scheme can reach.
+// `dotforge-app devices` and the Add Printer page's list: the printers PAPPL
+// and our schemes can reach, and which device URIs a printer may have.
 #pragma once
 
 // Lists device URIs on standard output (with their description and device
@@ -6,6 +7,23 @@
 int DfAppListDevices(bool verbose);
 
 #include <string>
+
+// True when URI's scheme is one a thermal printer can be reached by; else
+// ERROR says why. PAPPL's own file: scheme, and any other, is refused.
+bool DfAppDeviceSchemeAllowed(const char* uri, std::string& error);
+
+// Device lists are shown to people on the web interface's Add Printer page
+// (set when the web interface is set up) rather than printed by `devices`.
+void DfAppSetDeviceListsForWeb(bool web);
+bool DfAppDeviceListsForWeb();
+
+// The sentence shown where network printers would be listed when DNS-SD
+// cannot be asked (app/pappl/dnssd.cpp).
+const char* DfAppDnssdOffReason();
+
+// Device URI of the line that stands for "network search is off" in device
+// lists shown to people; nothing can be added with it.
+extern const char* const kDfDnssdOffUri;
 
 // False with the reason for a device URI our own scheme cannot use, so that
 // a printer is refused when it is added rather than when it first prints.

@@ -18,7 +18,7 @@
 #include "app/devices/uriquery.h"
 
 #include "app/devices/serialpath.h"
-#include "app/web/webui.h"
+#include "app/devices/devicelist.h"
 
 namespace {
 
@@ -227,7 +227,7 @@ bool ListCb(pappl_device_cb_t cb, void* data, pappl_deverror_cb_t, void*) {
                 (path + 5);
             // The web interface's Add Printer page has no field for line
             // settings: there a port is offered at each usual baud rate.
-            const bool web = DfAppWebServing();
+            const bool web = DfAppDeviceListsForWeb();
             const unsigned kWebBauds[] = {9600, 19200, 38400, 57600, 115200};
             bool stop = false;
             for (unsigned baud : kWebBauds) {

@@ -22,9 +22,7 @@
 
 #include "app/documents/docbudget.h"
 #include "app/documents/docrender.h"
-#include "app/core/job.h"
-#include "app/core/loadedmedium.h"
-#include "app/core/models.h"
+#include "app/documents/mediafit.h"
 #include "app/documents/picture.h"
 
 namespace {
@@ -70,8 +68,8 @@ struct Options {
 };
 
 // One page through the raster callbacks. False when the job failed.
-bool SendPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned number,
-              const DfGreyImage& page) {
+bool SendPage(const DfAppDocumentSink& sink, pappl_job_t* job, pappl_pr_options_t* options,
+              pappl_device_t* device, unsigned number, const DfGreyImage& page) {
     cups_page_header2_t& h = options->header;
     h.cupsWidth = page.width;
     h.cupsHeight = page.height;
@@ -89,17 +87,18 @@ bool SendPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
     h.cupsPageSize[1] = static_cast<float>(page.height) * 72.0f / static_cast<float>(h.HWResolution[1]);
     h.ImagingBoundingBox[2] = h.PageSize[0];
     h.ImagingBoundingBox[3] = h.PageSize[1];
-    if (!DfAppStartPage(job, options, device, number)) return false;
+    if (!sink.startPage(job, options, device, number)) return false;
     for (unsigned y = 0; y < page.height; y++)
-        DfAppWriteLine(job, options, device, y, &page.pixels[static_cast<size_t>(y) * page.width]);
-    if (!DfAppEndPage(job, options, device, number)) return false;
+        sink.writeLine(job, options, device, y, &page.pixels[static_cast<size_t>(y) * page.width]);
+    if (!sink.endPage(job, options, device, number)) return false;
     papplJobSetImpressionsCompleted(job, 1);
     return true;
 }
 
 }  // namespace
 
-void DfAppAddDocumentFilters(pappl_system_t* system) {
+void DfAppAddDocumentFilters(pappl_system_t* system, const std::vector<const char*>& formats,
+                             const DfAppDocumentSink* sink) {
     // application/vnd.cups-pdf (a PDF whose options are still to be applied)
     // makes a driverless CUPS queue hand its PDFs over as they are, as to a
     // CUPS server: CUPS's own pdftopdf would turn a landscape page clockwise
@@ -108,20 +107,19 @@ void DfAppAddDocumentFilters(pappl_system_t* system) {
     // Page ranges, copies and scaling are the app's then, as for any client.
     static const char* const kTypes[] = {"image/png", "image/jpeg", "application/pdf",
                                          "application/vnd.cups-pdf", "application/octet-stream"};
-    size_t n;
-    const DfAppModel* models = DfAppModels(&n);
-    // PAPPL keeps the type pointers, not copies: the model table's strings live for ever.
+    // PAPPL keeps the type pointers, not copies.
     std::set<std::string> done;
-    for (size_t i = 0; i < n; i++) {
-        const char* format = models[i].format;
+    for (const char* format : formats) {
         if (!format || !done.insert(format).second) continue;
         for (const char* type : kTypes)
-            papplSystemAddMIMEFilter(system, type, format, DfAppFilterDocument, nullptr);
+            papplSystemAddMIMEFilter(system, type, format, DfAppFilterDocument,
+                                     const_cast<DfAppDocumentSink*>(sink));
     }
     papplSystemSetMIMECallback(system, Sniff, nullptr);
 }
 
-bool DfAppFilterDocument(pappl_job_t* job, pappl_device_t* device, void*) {
+bool DfAppFilterDocument(pappl_job_t* job, pappl_device_t* device, void* data) {
+    const DfAppDocumentSink& sink = *static_cast<const DfAppDocumentSink*>(data);
     const char* filename = papplJobGetFilename(job);
     const char* declared = papplJobGetFormat(job);
     if (declared && !strcmp(declared, "application/vnd.cups-pdf")) declared = "application/pdf";
@@ -197,7 +195,7 @@ bool DfAppFilterDocument(pappl_job_t* job, pappl_device_t* device, void*) {
     Options options(papplJobCreatePrintOptions(job, pages, false));
     if (!options.p) return false;
     pappl_pr_options_t* o = options.p;
-    DfAppFitDocumentMedia(job, o);
+    sink.fitMedia(job, o);
     DfRenderRequest request;
     request.xdpi = o->printer_resolution[0];
     request.ydpi = o->printer_resolution[1];
@@ -225,9 +223,9 @@ bool DfAppFilterDocument(pappl_job_t* job, pappl_device_t* device, void*) {
     DfGreyImage page;
     status = render.NextPage(page);
     if (status != DfRenderStatus::Ok) return ended(status);
-    if (!DfAppStartJob(job, o, device)) return false;
+    if (!sink.startJob(job, o, device)) return false;
     for (unsigned number = 1;; number++) {
-        if (!SendPage(job, o, device, number, page)) return false;
+        if (!SendPage(sink, job, o, device, number, page)) return false;
         status = number < total ? render.NextPage(page) : render.Finish();
         if (status != DfRenderStatus::Ok || number == total) break;
         if (papplJobIsCanceled(job)) {
@@ -237,8 +235,8 @@ bool DfAppFilterDocument(pappl_job_t* job, pappl_device_t* device, void*) {
     }
     if (status != DfRenderStatus::Ok) {
         const bool ok = ended(status);
-        DfAppEndJob(job, o, device);
+        sink.endJob(job, o, device);
         return ok;
     }
-    return DfAppEndJob(job, o, device);
+    return sink.endJob(job, o, device);
 }

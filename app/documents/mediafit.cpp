@@ -1,4 +1,4 @@
-// The page-against-medium check of the raster path.
+// The page-against-medium check of the raster path, and lengths in dots.
 #include "app/documents/mediafit.h"
 
 #include <cstdio>
@@ -26,4 +26,9 @@ std::string DfPageTooLarge(unsigned pageWidth, unsigned pageHeight, int xdpi, in
         snprintf(text, sizeof(text), "the %.1f mm wide page is wider than the %.1f mm roll", wMm,
                  mediaWidth / 100.0);
     return text;
+}
+
+unsigned DfAppLengthToDots(int hundredthsMm, int dpi) {
+    if (hundredthsMm <= 0 || dpi <= 0) return 0;
+    return static_cast<unsigned>((static_cast<long long>(hundredthsMm) * dpi + 1270) / 2540);
 }

@@ -1,6 +1,7 @@
-// Whether a raster page fits the job's medium. A page larger than the medium
-// would be cut at the print head (or run over several labels) and still be
-// reported printed; such a page is refused with a reason instead.
+// Whether a raster page fits the job's medium, and a medium's length in dots.
+// A page larger than the medium would be cut at the print head (or run over
+// several labels) and still be reported printed; such a page is refused with
+// a reason instead.
 #pragma once
 
 #include <string>
@@ -14,3 +15,6 @@
 // taken and cut to the head.
 std::string DfPageTooLarge(unsigned pageWidth, unsigned pageHeight, int xdpi, int ydpi, int mediaWidth,
                            int mediaLength, bool labels);
+
+// Lines a page of this many hundredths of a millimetre has at dpi.
+unsigned DfAppLengthToDots(int hundredthsMm, int dpi);

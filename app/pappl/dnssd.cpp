@@ -32,9 +32,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "app/web/webui.h"
-
-const char* const kDfDnssdOffUri = "dnssd-off:";
+#include "app/devices/devicelist.h"
 
 // PAPPL's own avahi client (made on first use; null without a daemon).
 extern "C" AvahiClient* _papplDNSSDInit(pappl_system_t* system);
@@ -67,10 +65,6 @@ bool DfAppDnssdReachable() {
     return ok;
 }
 
-const char* DfAppDnssdOffReason() {
-    return "avahi-daemon is not running, network printers are not searched with DNS-SD.";
-}
-
 extern "C" {
 
 bool papplDeviceList(pappl_devtype_t types, pappl_device_cb_t cb, void* data, pappl_deverror_cb_t err_cb,
@@ -82,7 +76,8 @@ bool papplDeviceList(pappl_devtype_t types, pappl_device_cb_t cb, void* data, pa
         types &= ~static_cast<pappl_devtype_t>(PAPPL_DEVTYPE_DNS_SD);
         if (err_cb) err_cb(DfAppDnssdOffReason(), err_data);
         // In the web interface's device list the reason is a line of its own.
-        if (DfAppWebServing() && cb && cb(DfAppDnssdOffReason(), kDfDnssdOffUri, "", data)) return true;
+        if (DfAppDeviceListsForWeb() && cb && cb(DfAppDnssdOffReason(), kDfDnssdOffUri, "", data))
+            return true;
     }
     return real(types, cb, data, err_cb, err_data);
 }

@@ -5,10 +5,3 @@
 // True when avahi-daemon answers on its socket. A socket file left behind by
 // a daemon that died does not count.
 bool DfAppDnssdReachable();
-
-// The sentence shown where network printers would be listed.
-const char* DfAppDnssdOffReason();
-
-// Device URI of the line that stands for "network search is off" in device
-// lists shown to people; nothing can be added with it.
-extern const char* const kDfDnssdOffUri;

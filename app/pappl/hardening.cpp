@@ -22,16 +22,13 @@
 #include <utility>
 #include <vector>
 
-#include "app/web/access.h"
-#include "app/web/auth.h"
 #include "app/devices/devicelist.h"
 #include "app/pappl/deviceopen.h"
+#include "app/pappl/fencehooks.h"
 #include "app/pappl/jobaccess.h"
 #include "app/pappl/joblimits.h"
-#include "app/core/mediahold.h"
 #include "app/pappl/pappl_fence.h"
 #include "app/pappl/statefile.h"
-#include "app/core/status.h"
 
 extern "C" {
 void* _papplJobProcess(pappl_job_t* job);
@@ -176,13 +173,14 @@ void SaveChanges(pappl_client_t* client) {
     if (!tConfigChanged) return;
     tConfigChanged = false;
     if (JobOperation(papplClientGetOperation(client))) {
-        if (!DfAppStateSaveSoon(papplClientGetSystem(client), kJobSaveWaitSeconds)) JobNotSaved(client);
+        if (!DfAppFenceHooks().stateSaveSoon(papplClientGetSystem(client), kJobSaveWaitSeconds))
+            JobNotSaved(client);
         return;
     }
     ipp_t* response = papplClientGetResponse(client);
     if (!response || ippGetStatusCode(response) >= IPP_STATUS_REDIRECTION_OTHER_SITE) return;
     std::string error;
-    if (!DfAppStateSave(papplClientGetSystem(client), error)) {
+    if (!DfAppFenceHooks().stateSave(papplClientGetSystem(client), error)) {
         papplLogClient(client, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
         papplClientRespondIPP(client, IPP_STATUS_ERROR_INTERNAL, "%s", error.c_str());
     }
@@ -221,14 +219,14 @@ void ProcessIPP(pappl_client_t* client, void (*real)(pappl_client_t*)) {
     if (op == IPP_OP_CREATE_PRINTER && DeviceUriRefused(client)) return;
     if (!DfAppJobLimitsAdmit(client)) return;
     tConfigChanged = false;
-    DfAppMediaHoldRequest(client);
+    DfAppFenceHooks().mediaHoldRequest(client);
     real(client);
     DfAppNoteJobCreator(client);
-    DfAppMediaHoldResponse(client);
+    DfAppFenceHooks().mediaHoldResponse(client);
     DfAppJobLimitsAnswered(client);
     SaveChanges(client);
     if (op == IPP_OP_GET_PRINTER_ATTRIBUTES || op == IPP_OP_GET_PRINTERS)
-        DfAppSuffixStateReasons(papplClientGetResponse(client));
+        DfAppFenceHooks().suffixStateReasons(papplClientGetResponse(client));
 }
 
 void CheckJobs(pappl_printer_t* printer, void*) {
@@ -278,7 +276,7 @@ void WatchShutdown(pappl_system_t* system) {
         {
             std::lock_guard<std::mutex> lock(gRunningMutex);
             // A job waiting for its printer stays queued (app/status.cpp).
-            if (gBusy.size() <= static_cast<size_t>(DfAppJobsKeptQueued())) break;
+            if (gBusy.size() <= static_cast<size_t>(DfAppFenceHooks().jobsKeptQueued())) break;
         }
         usleep(100000);
     }
@@ -294,7 +292,8 @@ void WatchShutdown(pappl_system_t* system) {
         std::lock_guard<std::mutex> life(gSystemLife);
         if (!gSystemDeleted) {
             std::string error;
-            if (!DfAppStateSave(system, error)) papplLog(system, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+            if (!DfAppFenceHooks().stateSave(system, error))
+                papplLog(system, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
         }
         saved = true;
     }).detach();
@@ -448,7 +447,7 @@ void _papplPrinterProcessIPP(pappl_client_t* client) {
 void _papplJobProcessIPP(pappl_client_t* client) {
     static const auto real = Real<void (*)(pappl_client_t*)>("_papplJobProcessIPP");
     real(client);
-    DfAppMediaHoldResponse(client);
+    DfAppFenceHooks().mediaHoldResponse(client);
 }
 
 void _papplSystemProcessIPP(pappl_client_t* client) {
@@ -467,7 +466,7 @@ void papplSystemDelete(pappl_system_t* system) {
         std::lock_guard<std::mutex> life(gSystemLife);
         gSystemDeleted = true;
     }
-    DfAppStateStopSaving();
+    DfAppFenceHooks().stateStopSaving();
     DfAppStopConnecting();
     real(system);
 }
@@ -514,8 +513,8 @@ http_status_t _papplClientIsAuthorizedForGroup(pappl_client_t* client, bool allo
         "_papplClientIsAuthorizedForGroup");
     uid_t uid = 0;
     if (httpAddrFamily(httpGetAddress(papplClientGetHTTP(client))) == AF_LOCAL &&
-        DfAppAuthIsAdminGroup(group) && !DfAppJobOperation(client) &&
-        (!DfAppLocalPeerUid(client, uid) || !DfAppAuthLocalAdmin(uid))) {
+        DfAppFenceHooks().authIsAdminGroup(group) && !DfAppFenceHooks().jobOperation(client) &&
+        (!DfAppFenceHooks().localPeerUid(client, uid) || !DfAppFenceHooks().authLocalAdmin(uid))) {
         papplLogClient(client, PAPPL_LOGLEVEL_INFO, "Local user %u is not an administrator.",
                        static_cast<unsigned>(uid));
         return HTTP_STATUS_FORBIDDEN;

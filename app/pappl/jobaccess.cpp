@@ -17,8 +17,7 @@
 #include <string>
 #include <utility>
 
-#include "app/web/access.h"
-#include "app/web/auth.h"
+#include "app/pappl/fencehooks.h"
 
 extern "C" bool _papplPrinterIsAuthorized(pappl_client_t* client);
 
@@ -77,7 +76,7 @@ void DfAppNoteJobCreator(pappl_client_t* client) {
     if (!response || !printer || ippGetStatusCode(response) >= IPP_STATUS_REDIRECTION_OTHER_SITE) return;
     ipp_attribute_t* id = ippFindAttribute(response, "job-id", IPP_TAG_INTEGER);
     uid_t uid;
-    if (!id || !LocalClient(client) || !DfAppLocalPeerUid(client, uid)) return;
+    if (!id || !LocalClient(client) || !DfAppFenceHooks().localPeerUid(client, uid)) return;
     std::lock_guard<std::mutex> lock(gCreatorsMutex);
     gCreators[{papplPrinterGetID(printer), ippGetInteger(id, 0)}] = uid;
     if (gCreators.size() > kMaxCreators) gCreators.erase(gCreators.begin());
@@ -116,8 +115,8 @@ bool _papplPrinterIsAuthorized(pappl_client_t* client) {
         return real(client);
     }
     uid_t uid = 0;
-    const bool known = DfAppLocalPeerUid(client, uid);
-    if (known && DfAppAuthLocalAdmin(uid)) return real(client);
+    const bool known = DfAppFenceHooks().localPeerUid(client, uid);
+    if (known && DfAppFenceHooks().authLocalAdmin(uid)) return real(client);
     const char* owner = papplJobGetUsername(job);
     const int id = papplJobGetID(job);
     if (known && DfAppLocalJobOwner(papplPrinterGetID(papplJobGetPrinter(job)), id, owner, uid))

@@ -29,7 +29,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/pappl/statefile.h"
+#include "app/pappl/fencehooks.h"
 
 extern "C" void _papplJobSetState(pappl_job_t* job, ipp_jstate_t state);  // PAPPL 1.3.1, private
 
@@ -128,7 +128,7 @@ bool ExpireJobs(pappl_system_t* system, void*) {
         Abort(job, message);
         any = true;
     }
-    if (any) DfAppStateSaveSoon(system, 0);
+    if (any) DfAppFenceHooks().stateSaveSoon(system, 0);
     return true;
 }
 

@@ -19,21 +19,13 @@
 #include <vector>
 
 #include "app/pappl/devicestate.h"
-#include "app/core/vendor.h"
-#include "printers/family.h"
+#include "app/pappl/fencehooks.h"
 
 namespace {
 
 // 1: integer attribute, 0: keyword attribute, -1: not ours.
 int Kind(const char* name) {
-    if (!strcmp(name, "print-darkness") || !strcmp(name, "print-speed")) return 1;
-    for (const DfFamily* family : DfFamilies()) {
-        const DfVendorAttr* list[32];
-        const size_t n = DfVendorAttrs(family->modelNumber, list, 32);
-        for (size_t i = 0; i < n; i++)
-            if (!strcmp(list[i]->name, name)) return list[i]->integer ? 1 : 0;
-    }
-    return -1;
+    return DfAppFenceHooks().jobValueKind(name);
 }
 
 bool WholeNumber(const char* text, int& value) {

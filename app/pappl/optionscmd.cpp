@@ -3,17 +3,16 @@
 // dither method, cut, cash drawer, feed, ...) with their default and values.
 // PAPPL's list stops at the standard attributes, so none of them showed.
 // The definition below comes before libpappl's in symbol lookup (see
-// app/pappl/hardening.cpp), runs PAPPL's own and adds the rest from the same
-// printer's attributes.
+// app/pappl/hardening.cpp), runs PAPPL's own, asks the same printer for its
+// attributes and has the core list the rest (DfFenceHooks::printOwnOptions).
 #include "app/pappl/optionscmd.h"
 
 #include <cups/cups.h>
 #include <dlfcn.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <string>
+
+#include "app/pappl/fencehooks.h"
 
 extern "C" {
 http_t* _papplMainloopConnect(const char* base_name, bool auto_start);
@@ -23,34 +22,6 @@ void _papplMainloopAddPrinterURI(ipp_t* request, const char* printer_name, char*
 }
 
 namespace {
-
-std::string Value(ipp_attribute_t* attr, int i) {
-    if (ippGetValueTag(attr) == IPP_TAG_INTEGER) return std::to_string(ippGetInteger(attr, i));
-    const char* s = ippGetString(attr, i, nullptr);
-    return s ? s : "";
-}
-
-// One option: its default, then the other values, as PAPPL lists its own;
-// a number takes any whole number between its smallest and largest value.
-void PrintOption(ipp_t* response, ipp_attribute_t* supported, const std::string& name) {
-    ipp_attribute_t* deflt = ippFindAttribute(response, (name + "-default").c_str(), IPP_TAG_ZERO);
-    const std::string current = deflt ? Value(deflt, 0) : "";
-    if (!current.empty()) printf("  -o %s=%s (default)\n", name.c_str(), current.c_str());
-    const int count = ippGetCount(supported);
-    if (ippGetValueTag(supported) == IPP_TAG_INTEGER && count > 1) {
-        int low = ippGetInteger(supported, 0), high = low;
-        for (int i = 1; i < count; i++) {
-            low = std::min(low, ippGetInteger(supported, i));
-            high = std::max(high, ippGetInteger(supported, i));
-        }
-        printf("  -o %s=%d to %d\n", name.c_str(), low, high);
-        return;
-    }
-    for (int i = 0; i < count; i++) {
-        const std::string v = Value(supported, i);
-        if (v != current) printf("  -o %s=%s\n", name.c_str(), v.c_str());
-    }
-}
 
 int ShowVendorOptions(const char* base, int num_options, cups_option_t* options) {
     char resource[1024] = "/ipp/print";
@@ -80,19 +51,7 @@ int ShowVendorOptions(const char* base, int num_options, cups_option_t* options)
         fprintf(stderr, "%s: Unable to get printer options: %s\n", base, cupsLastErrorString());
         status = 1;
     } else {
-        bool first = true;
-        for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
-            const char* n = ippGetName(a);
-            const size_t len = n ? strlen(n) : 0;
-            if (len < 19 || strncmp(n, "dotforge-", 9) || strcmp(n + len - 10, "-supported")) continue;
-            if (first) {
-                puts(
-                    "\nPrinter's own options (per job; the printer's default with modify -o "
-                    "NAME-default=VALUE):");
-                first = false;
-            }
-            PrintOption(response, a, std::string(n, len - 10));
-        }
+        DfAppFenceHooks().printOwnOptions(response);
     }
     ippDelete(response);
     httpClose(http);

@@ -1,27 +1,11 @@
-// The state file: printers and their settings, kept across restarts. It is
-// written whole to a temporary file, synced and renamed over the old one, so
-// a crash or a full disk never leaves it cut short; a file that cannot be
-// read is set aside rather than overwritten.
+// The state file's PAPPL glue (the file itself: app/core/statefile.h): the
+// gate that holds saves back while PAPPL holds locks in the other order, and
+// the requeueing of the jobs that were printing when the server stopped.
 #pragma once
 
 #include <pappl/pappl.h>
 
-#include <string>
-
-// Loads PATH into SYSTEM when it is there and registers the save callback.
-// A file that is empty, not a state file, or refused by PAPPL is renamed to
-// PATH.bad-TIME and logged; it is never overwritten. Returns false then.
-bool DfAppStateLoad(pappl_system_t* system, const std::string& path);
-
-// Writes the state now; false with ERROR when it could not be written whole
-// (the previous file is then left as it was).
-bool DfAppStateSave(pappl_system_t* system, std::string& error);
-
-// Asks for a save by the saver thread, which takes all the changes asked
-// for meanwhile in one save, and waits for it WAITSECONDS at most (0: does
-// not wait, true). True when the state with this change is on the disk; a
-// failed save is logged.
-bool DfAppStateSaveSoon(pappl_system_t* system, int waitSeconds);
+#include <shared_mutex>
 
 // While held (by any number of threads at once), no save starts: code of
 // PAPPL 1.3.1 that takes a printer's lock and then the system's holds it,
@@ -29,10 +13,9 @@ bool DfAppStateSaveSoon(pappl_system_t* system, int waitSeconds);
 void DfAppStateHoldSaves();
 void DfAppStateReleaseSaves();
 
-// Ends saving for good before the system goes: waits for a save under way
-// (2 seconds at most), and later saves do nothing. Also run at exit.
-void DfAppStateStopSaving();
+// The gate itself, which a save takes for its whole length.
+std::shared_mutex& DfAppStateSaveGate();
 
-// Removes job attribute files (.ipp) in the spool that belong to no job
-// PAPPL knows: those of Create-Job jobs that never got their document.
-void DfAppStateCleanSpool(pappl_system_t* system, const char* spool);
+// Queues again every job of SYSTEM that the state file loaded as printing
+// (or stopped): PAPPL 1.3.1 would never print it.
+void DfAppRequeueInterruptedJobs(pappl_system_t* system);

@@ -1,19 +1,19 @@
 // Label mode (tear-off, peel-off, cutter) on the web interface's "Printing
-// Defaults" page, for the drivers that have it. PAPPL 1.3.1 takes
+// Defaults" page, for the drivers that have it (the row itself is web's,
+// DfFenceHooks::labelModeRow). PAPPL 1.3.1 takes
 // label-mode-configured over IPP (`modify -o label-mode-configured=cutter`)
 // but leaves it off that page. The definitions below come before libpappl's
 // in symbol lookup (see app/pappl/hardening.cpp): while the page runs, the posted
 // form's label-mode-configured is noted and goes into the driver defaults
 // PAPPL saves, and app/pappl/webselect.cpp writes the row before the page's
-// "Save Changes" button. The words are the PPD's LabelMode words.
+// "Save Changes" button.
 #include "app/pappl/weblabelmode.h"
 
 #include <dlfcn.h>
 
 #include <cstring>
 
-#include "app/core/ippsettings.h"
-#include "app/core/models.h"
+#include "app/pappl/fencehooks.h"
 
 namespace {
 
@@ -49,35 +49,19 @@ pappl_label_mode_t ModeOf(const char* keyword) {
     return kUnknown;
 }
 
-const DfOption* LabelModeOption(const DfAppModel& model) {
-    for (const DfOption& o : model.family->options)
-        if (!strcmp(o.keyword, "LabelMode")) return &o;
-    return nullptr;
-}
-
-const char* Words(const DfOption& option, pappl_label_mode_t mode) {
-    const char* choice = DfAppLabelModeChoice(mode);
-    for (const DfChoice& c : option.choices)
-        if (choice && !strcmp(c.name, choice)) return c.text;
-    return Keyword(mode);
-}
-
 }  // namespace
 
 std::string DfAppLabelModeRow() {
-    pappl_pr_driver_data_t data;
-    if (!tPage || !papplPrinterGetDriverData(tPage, &data) || !data.mode_supported || !data.extension)
-        return "";
-    const DfOption* option = LabelModeOption(*static_cast<const DfAppModel*>(data.extension));
-    if (!option) return "";
-    std::string row = std::string("              <tr><th>") + option->text +
-                      ":</th><td><select name=\"label-mode-configured\">";
-    for (pappl_label_mode_t m : kModes) {
-        if (!(data.mode_supported & m)) continue;
-        row += std::string("<option value=\"") + Keyword(m) + "\"" +
-               (m == data.mode_configured ? " selected" : "") + ">" + Words(*option, m) + "</option>";
-    }
-    return row + "</select></td></tr>\n";
+    return tPage ? DfAppFenceHooks().labelModeRow(tPage) : std::string();
+}
+
+const pappl_label_mode_t* DfAppLabelModes(size_t* count) {
+    *count = sizeof(kModes) / sizeof(kModes[0]);
+    return kModes;
+}
+
+const char* DfAppLabelModeKeyword(pappl_label_mode_t mode) {
+    return Keyword(mode);
 }
 
 extern "C" {

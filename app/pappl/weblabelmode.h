@@ -5,7 +5,11 @@
 
 #include <string>
 
-// The page's label mode row (a select of the printer's label modes in the
-// PPD's words, the current one selected) while this thread writes the
-// Printing Defaults page of a printer that has label modes; "" otherwise.
+// The page's label mode row (DfFenceHooks::labelModeRow) while this thread
+// writes the Printing Defaults page of a printer; "" otherwise.
 std::string DfAppLabelModeRow();
+
+// The label modes the row offers, in its order, and their IPP keywords
+// (null for another mode).
+const pappl_label_mode_t* DfAppLabelModes(size_t* count);
+const char* DfAppLabelModeKeyword(pappl_label_mode_t mode);

@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "app/pappl/devicestate.h"
-#include "app/core/ippsettings.h"
+#include "app/pappl/fencehooks.h"
 #include "app/pappl/weblabelmode.h"
 #include "app/pappl/webselect.h"
 
@@ -95,9 +95,10 @@ void CloseSelect(pappl_client_t* client) {
     pappl_printer_t* printer = PagePrinter(client);
     pappl_pr_driver_data_t data;
     if (!printer || !papplPrinterGetDriverData(printer, &data)) return;
+    const DfFenceHooks& hooks = DfAppFenceHooks();
     const std::string extra =
-        open == Open::Darkness ? DfAppDarknessExtraOptions(data.darkness_configured, data.darkness_supported)
-                               : DfAppSpeedExtraOptions(data.speed_default);
+        open == Open::Darkness ? hooks.darknessExtraOptions(data.darkness_configured, data.darkness_supported)
+                               : hooks.speedExtraOptions(data.speed_default);
     Raw(client, extra.c_str());
 }
 
@@ -119,34 +120,6 @@ size_t SpecLength(const char* p) {
 
 bool DfAppWebSelectsReady() {
     return RealPuts() != nullptr;
-}
-
-std::string DfAppDarknessExtraOptions(int configured, int levels) {
-    if (levels < 2) return "";
-    bool step = false, ownStep = false;
-    for (int i = 0; i < levels; i++) {
-        const int percent = 100 * i / (levels - 1);
-        step = step || percent == configured;
-        ownStep = ownStep || percent == kDfDarknessUntouched;
-    }
-    std::string out;
-    if (!step && configured != kDfDarknessUntouched && configured >= 0 && configured <= 100)
-        out += "<option value=\"" + std::to_string(configured) + "\" selected>" + std::to_string(configured) +
-               "%</option>";
-    if (!ownStep)
-        out += "<option value=\"" + std::to_string(kDfDarknessUntouched) + "\"" +
-               (configured == kDfDarknessUntouched ? " selected" : "") + ">Printer's own setting</option>";
-    return out;
-}
-
-std::string DfAppSpeedExtraOptions(int speed) {
-    // Hundredths of a millimetre per second; the page posts inches per second.
-    if (speed <= 0) return "";
-    const int inches = (speed + 1270) / 2540;
-    char text[96];
-    snprintf(text, sizeof(text), "<option value=\"%d\" selected>%.1f inches/sec</option>",
-             inches > 0 ? inches : 1, speed / 2540.0);
-    return text;
 }
 
 extern "C" {

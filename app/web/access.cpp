@@ -1,4 +1,4 @@
-// Device URI schemes and local administrators: see access.h.
+// Local administrators: see access.h.
 #include "app/web/access.h"
 
 #include <arpa/inet.h>
@@ -15,10 +15,6 @@
 #include "app/web/auth.h"
 
 namespace {
-
-// The ways a thermal printer is reached. A scheme added to the application
-// (for instance a Bluetooth LE one) joins this list to become usable.
-const char* const kDeviceSchemes[] = {"socket", "usb", "dnssd", "snmp", "serial", "ble"};
 
 // "0100007F:1F90": how /proc/net/tcp writes 127.0.0.1:8080 (the address as
 // the host's 32-bit words, the port in hex).
@@ -45,20 +41,6 @@ std::string ReadAll(const char* path) {
 }
 
 }  // namespace
-
-bool DfAppDeviceSchemeAllowed(const char* uri, std::string& error) {
-    const char* colon = uri ? strchr(uri, ':') : nullptr;
-    if (colon && colon > uri) {
-        const std::string scheme(uri, static_cast<size_t>(colon - uri));
-        for (const char* s : kDeviceSchemes)
-            if (scheme == s) return true;
-    }
-    error =
-        std::string("The device URI '") + (uri ? uri : "") +
-        "' is not allowed: printers are reached by socket:, usb:, serial:, ble: or a discovered dnssd: or "
-        "snmp: address.";
-    return false;
-}
 
 bool DfAppUidFromTcpTable(const std::string& table, const std::string& peer, const std::string& local,
                           uid_t& uid) {

@@ -1,16 +1,12 @@
-// Which device URIs a printer may have, and who on this machine may change
-// the configuration. Remote clients log in (app/web/auth.cpp); a local client is
-// known by the user id of its socket.
+// Who on this machine may change the configuration. Remote clients log in
+// (app/web/auth.cpp); a local client is known by the user id of its socket.
+// (Which device URIs a printer may have: app/devices/devicelist.h.)
 #pragma once
 
 #include <pappl/pappl.h>
 #include <sys/types.h>
 
 #include <string>
-
-// True when URI's scheme is one a thermal printer can be reached by; else
-// ERROR says why. PAPPL's own file: scheme, and any other, is refused.
-bool DfAppDeviceSchemeAllowed(const char* uri, std::string& error);
 
 // The user id of the process at the other end of CLIENT's connection when it
 // runs on this machine: the control socket's peer credentials, or for a

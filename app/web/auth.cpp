@@ -5,8 +5,9 @@
 // (authenticate and account), then group membership.
 #include "app/web/auth.h"
 
-#include "app/web/access.h"
+#include "app/pappl/fencehooks.h"
 #include "app/pappl/jobaccess.h"
+#include "app/web/access.h"
 
 #include <grp.h>
 #include <pwd.h>
@@ -177,6 +178,12 @@ void DfAppAuthInstall(pappl_system_t* system, DfAppAuth& auth) {
     auth.installedGroup = auth.service.empty() ? "root" : auth.group;
     papplSystemSetAdminGroup(system, auth.installedGroup.c_str());
     papplSystemSetAuthCallback(system, "Basic", Authorize, &auth);
+    // The fence's guards ask the same questions.
+    DfFenceHooks& hooks = DfAppFenceHooks();
+    hooks.localPeerUid = DfAppLocalPeerUid;
+    hooks.jobOperation = DfAppJobOperation;
+    hooks.authLocalAdmin = DfAppAuthLocalAdmin;
+    hooks.authIsAdminGroup = DfAppAuthIsAdminGroup;
 }
 
 bool DfAppUserInGroup(const char* user, gid_t gid) {

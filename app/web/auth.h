@@ -28,8 +28,8 @@ struct DfAppAuth {
 // not exist turns it off too, rather than admitting any PAM user.
 DfAppAuth DfAppAuthFromOptions(int num_options, cups_option_t* options);
 
-// Installs the check on a system created with AUTH's service; AUTH must
-// outlive the system.
+// Installs the check on a system created with AUTH's service, and the
+// fence's access hooks (app/pappl/fencehooks.h); AUTH must outlive the system.
 void DfAppAuthInstall(pappl_system_t* system, DfAppAuth& auth);
 
 // True when USER's primary or supplementary groups include GID.

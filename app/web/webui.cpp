@@ -1,35 +1,44 @@
-// Web interface glue: localisation strings and the test label callback.
+// Web interface glue: the localisation strings, the device lists as web
+// pages, and what the fence's Printing Defaults page asks for.
 #include "app/web/webui.h"
 
-#include <unistd.h>
-
-#include <atomic>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 
-#include "app/core/job.h"
+#include "app/core/ippsettings.h"
+#include "app/core/models.h"
+#include "app/devices/devicelist.h"
+#include "app/pappl/fencehooks.h"
 #include "app/pappl/jobvalues.h"
-#include "app/core/testpage.h"
+#include "app/pappl/statustext.h"
+#include "app/pappl/weblabelmode.h"
 #include "app/pappl/webselect.h"
 
 namespace {
 
-std::string gSpool;
-std::atomic<unsigned> gTestPageCount{0};
-std::atomic<bool> gServing{false};
+const DfOption* LabelModeOption(const DfAppModel& model) {
+    for (const DfOption& o : model.family->options)
+        if (!strcmp(o.keyword, "LabelMode")) return &o;
+    return nullptr;
+}
 
-// A test label longer than this would only waste roll paper.
-const int kMaxTestLengthHmm = 30000;
-const int kRollTestLengthHmm = 10000;
+const char* Words(const DfOption& option, pappl_label_mode_t mode) {
+    const char* choice = DfAppLabelModeChoice(mode);
+    for (const DfChoice& c : option.choices)
+        if (choice && !strcmp(c.name, choice)) return c.text;
+    return DfAppLabelModeKeyword(mode);
+}
 
 }  // namespace
 
-void DfAppWebSetup(pappl_system_t* system, const char* spool) {
-    gSpool = spool && *spool ? spool : "";
+void DfAppWebSetup(pappl_system_t* system) {
     papplSystemAddStringsData(system, "/en.strings", "en", DfAppEnglishStrings());
-    gServing = true;
+    DfAppSetDeviceListsForWeb(true);
+    DfAppReasonWordsReady();
+    DfFenceHooks& hooks = DfAppFenceHooks();
+    hooks.labelModeRow = DfAppLabelModeRowOf;
+    hooks.darknessExtraOptions = DfAppDarknessExtraOptions;
+    hooks.speedExtraOptions = DfAppSpeedExtraOptions;
     if (!DfAppJobValuesReady())
         papplLog(system, PAPPL_LOGLEVEL_WARN, "Job options sent as names (CUPS raw queues) will be refused.");
     if (!DfAppWebSelectsReady())
@@ -37,51 +46,49 @@ void DfAppWebSetup(pappl_system_t* system, const char* spool) {
                  "The web pages' darkness and speed selects may not show the current values.");
 }
 
-bool DfAppWebServing() {
-    return gServing;
-}
-
-void DfAppTestPageSize(int widthHmm, int lengthHmm, int dpi, bool roll, int* width, int* height) {
-    if (roll || lengthHmm <= 0 || lengthHmm > kMaxTestLengthHmm) lengthHmm = kRollTestLengthHmm;
-    // Rounded as the document filter rounds the page it prints the label on,
-    // so that the label fills that page dot for dot.
-    *width = static_cast<int>(DfAppLengthToDots(widthHmm, dpi));
-    *height = static_cast<int>(DfAppLengthToDots(lengthHmm, dpi));
-}
-
-const char* DfAppTestPage(pappl_printer_t* printer, char* buffer, size_t bufsize) {
+std::string DfAppLabelModeRowOf(pappl_printer_t* printer) {
     pappl_pr_driver_data_t data;
-    if (!papplPrinterGetDriverData(printer, &data)) return nullptr;
-    const pappl_media_col_t& media =
-        data.media_ready[0].size_width > 0 ? data.media_ready[0] : data.media_default;
-    const int dpi = data.x_default > 0 ? data.x_default : 203;
-    int width, height;
-    // A roll's page length is only a default: the label is 100 mm, and the
-    // trimming of blank space makes the print that long.
-    const bool roll = media.tracking == PAPPL_MEDIA_TRACKING_CONTINUOUS || !strcmp(media.type, "continuous");
-    DfAppTestPageSize(media.size_width, media.size_length, dpi, roll, &width, &height);
+    if (!printer || !papplPrinterGetDriverData(printer, &data) || !data.mode_supported || !data.extension)
+        return "";
+    const DfOption* option = LabelModeOption(*static_cast<const DfAppModel*>(data.extension));
+    if (!option) return "";
+    std::string row = std::string("              <tr><th>") + option->text +
+                      ":</th><td><select name=\"label-mode-configured\">";
+    size_t count;
+    const pappl_label_mode_t* modes = DfAppLabelModes(&count);
+    for (size_t i = 0; i < count; i++) {
+        const pappl_label_mode_t m = modes[i];
+        if (!(data.mode_supported & m)) continue;
+        row += std::string("<option value=\"") + DfAppLabelModeKeyword(m) + "\"" +
+               (m == data.mode_configured ? " selected" : "") + ">" + Words(*option, m) + "</option>";
+    }
+    return row + "</select></td></tr>\n";
+}
 
-    DfTestPage page;
-    const char* driver = papplPrinterGetDriverName(printer);
-    const std::string subtitle = std::string(data.make_and_model) + " (" + (driver ? driver : "") + ")";
-    if (!DfDrawTestPage(page, width, height, dpi, papplPrinterGetName(printer), subtitle)) {
-        papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "No test page for media %s (%dx%d dots).",
-                        media.size_name, width, height);
-        return nullptr;
+std::string DfAppDarknessExtraOptions(int configured, int levels) {
+    if (levels < 2) return "";
+    bool step = false, ownStep = false;
+    for (int i = 0; i < levels; i++) {
+        const int percent = 100 * i / (levels - 1);
+        step = step || percent == configured;
+        ownStep = ownStep || percent == kDfDarknessUntouched;
     }
-    std::string dir = gSpool;
-    if (dir.empty()) {
-        const char* tmp = getenv("TMPDIR");
-        dir = tmp && *tmp ? tmp : "/tmp";
-    }
-    snprintf(buffer, bufsize, "%s/dotforge-testpage-%d-%d-%u.png", dir.c_str(), static_cast<int>(getpid()),
-             papplPrinterGetID(printer), gTestPageCount++);
-    if (!DfWriteTestPagePng(page, dpi, buffer)) {
-        papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "Unable to write the test page '%s'.", buffer);
-        unlink(buffer);
-        return nullptr;
-    }
-    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Test page %dx%d dots at %d dpi for %s.", width, height,
-                    dpi, media.size_name);
-    return buffer;
+    std::string out;
+    if (!step && configured != kDfDarknessUntouched && configured >= 0 && configured <= 100)
+        out += "<option value=\"" + std::to_string(configured) + "\" selected>" + std::to_string(configured) +
+               "%</option>";
+    if (!ownStep)
+        out += "<option value=\"" + std::to_string(kDfDarknessUntouched) + "\"" +
+               (configured == kDfDarknessUntouched ? " selected" : "") + ">Printer's own setting</option>";
+    return out;
+}
+
+std::string DfAppSpeedExtraOptions(int speed) {
+    // Hundredths of a millimetre per second; the page posts inches per second.
+    if (speed <= 0) return "";
+    const int inches = (speed + 1270) / 2540;
+    char text[96];
+    snprintf(text, sizeof(text), "<option value=\"%d\" selected>%.1f inches/sec</option>",
+             inches > 0 ? inches : 1, speed / 2540.0);
+    return text;
 }

@@ -1,27 +1,30 @@
 // The printer application's web interface: the English words for our IPP
-// attributes and values, and the test label behind "Print Test Page".
+// attributes and values, and the rows and options web adds to PAPPL's
+// Printing Defaults page. (The test label behind "Print Test Page":
+// app/core/testlabel.h.)
 #pragma once
 
 #include <pappl/pappl.h>
 
-#include <cstddef>
+#include <string>
 
 // The en.strings text (strings.cpp).
 const char* DfAppEnglishStrings();
 
-// Adds the strings to the system; test labels are written to SPOOL (or the
-// temporary directory when it is null).
-void DfAppWebSetup(pappl_system_t* system, const char* spool);
+// Adds the strings to the system, has device lists shown as web pages and
+// fills in the fence's hooks for the Printing Defaults page.
+void DfAppWebSetup(pappl_system_t* system);
 
-// True in a server whose web interface is set up (device lists then become
-// web pages).
-bool DfAppWebServing();
+// The label mode row of PRINTER's Printing Defaults page: a select of its
+// label modes in the PPD's words, the current one selected; "" for a
+// printer without label modes.
+std::string DfAppLabelModeRowOf(pappl_printer_t* printer);
 
-// PAPPL's test page callback: writes the label for the printer's ready media
-// and resolution as a PNG and returns its path in BUFFER, or null.
-const char* DfAppTestPage(pappl_printer_t* printer, char* buffer, size_t bufsize);
+// HTML options for printer-darkness-configured `configured` on a head with
+// `levels` levels: the value itself (selected) when it is not one of PAPPL's
+// percent steps, and "Printer's own setting" unless that is a step.
+std::string DfAppDarknessExtraOptions(int configured, int levels);
 
-// The label size in dots for a media size in hundredths of millimetres, as
-// the page it is printed on has them; on a roll (and for a length of 0, or
-// longer than a label needs) it is 100 mm long.
-void DfAppTestPageSize(int widthHmm, int lengthHmm, int dpi, bool roll, int* width, int* height);
+// An HTML option, selected, for print-speed-default `speed` (hundredths of a
+// millimetre per second) when it is not a whole number of inches per second.
+std::string DfAppSpeedExtraOptions(int speed);

@@ -20,6 +20,7 @@
 #include "app/core/ippsettings.h"
 #include "app/core/job.h"
 #include "app/core/models.h"
+#include "app/documents/mediafit.h"
 #include "base/sink.h"
 #include "printers/factory.h"
 #include "render/pageintake.h"

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "printers/families.h"
 #include "tools/preview/preview.h"
 
 namespace {
@@ -76,7 +77,7 @@ ByteVec InflatedTspl(const ByteVec& s) {
 
 ByteVec InflatedPeriPage(const ByteVec& s) {
     PreviewResult res;
-    DecodePrinterStream(s.data(), s.size(), PreviewFamily::PeriPage, &res);
+    DecodePrinterStream(s.data(), s.size(), PreviewFamilyOf(kDfPeripage), &res);
     ByteVec out;
     size_t pos = 0;
     for (const PreviewLine& l : res.listing) {

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "printers/families.h"
 #include "tools/preview/preview.h"
 
 namespace {
@@ -52,7 +53,7 @@ bool DecodePaperangStream(const std::vector<unsigned char>& s, std::vector<Paper
                           std::string* error) {
     pages->clear();
     PreviewResult res;
-    if (!DecodePrinterStream(s.data(), s.size(), PreviewFamily::Paperang, &res))
+    if (!DecodePrinterStream(s.data(), s.size(), PreviewFamilyOf(kDfPaperang), &res))
         return Fail(error, "offset " + std::to_string(res.errorOffset) + ": " + res.error);
     // The listing names every frame ("frame 0x1B bitmap chunk ..."); a start
     // printing frame opens the next page.

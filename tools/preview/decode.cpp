@@ -1,14 +1,16 @@
 // The preview decoder's front: family detection and names, the decode
 // context (listing, faults, pages) and the dispatch to the family decoders.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "printers/family.h"
+#include "printers/families.h"
 #include "tools/preview/decode_internal.h"
 #include "tools/preview/vprinter.h"
 
@@ -111,116 +113,99 @@ bool DecodeContext::StatusQuery(size_t pos, size_t* next) {
     return true;
 }
 
+// Each family's decoder, kDf<Family>Decoder from its decode_<family>.cpp,
+// declared by the family list.
+#define DF_DECLARE_DECODER(name) extern const PreviewDecoder name##Decoder;
+DF_FAMILY_LIST(DF_DECLARE_DECODER)
+
 namespace {
 
-bool StartsWith(const uint8_t* data, size_t len, std::initializer_list<uint8_t> prefix) {
-    if (len < prefix.size()) return false;
-    return std::equal(prefix.begin(), prefix.end(), data);
-}
+struct Entry {
+    const DfFamily* family;
+    const PreviewDecoder* decoder;
+};
 
-// Both ESC/POS-like families may open with drawer pulses (ESC p m t1 t2).
-const uint8_t* SkipPulses(const uint8_t* p, size_t* n) {
-    while (*n >= 5 && p[0] == 0x1B && p[1] == 0x70) {
-        p += 5;
-        *n -= 5;
-    }
-    return p;
-}
-
-// TSPL: a command word in capitals, then a space or the line end.
-bool IsTspl(const uint8_t* data, size_t len) {
-    size_t i = 0;
-    while (i < len && i < 16 && data[i] >= 'A' && data[i] <= 'Z') i++;
-    return i >= 3 && i < len && (data[i] == ' ' || data[i] == '\r' || data[i] == '\n');
-}
-
-bool IsEscPos(const uint8_t* data, size_t len) {
-    const uint8_t* p = SkipPulses(data, &len);
-    if (p != data && len == 0) return true;  // nothing but drawer pulses
-    return StartsWith(p, len, {0x1B, 0x40}) || StartsWith(p, len, {0x1B, 0x61}) ||
-           StartsWith(p, len, {0x1D, 0x76, 0x30});
-}
-
-bool IsCpcl(const uint8_t* data, size_t len) {
-    return StartsWith(data, len, {'!', ' '});
-}
-
-bool IsPaperang(const uint8_t* data, size_t len) {
-    return StartsWith(data, len, {0xA5, 0x01});
-}
-
-bool IsPeriPage(const uint8_t* data, size_t len) {
-    const uint8_t* p = SkipPulses(data, &len);
-    return StartsWith(p, len, {0x10, 0xFF}) || StartsWith(p, len, {0x1F, 0x1B}) ||
-           StartsWith(p, len, {0x1F, 0x1E}) || StartsWith(p, len, {0x1F, 0x00});
-}
-
-bool EscPos(DecodeContext& ctx) {
-    return DecodeEscPos(ctx, false);
-}
-
-bool PeriPage(DecodeContext& ctx) {
-    return DecodeEscPos(ctx, true);
-}
-
-// The decoders, one line each; detection asks them in this order.
-std::vector<PreviewDecoder>& Decoders() {
-    static std::vector<PreviewDecoder> list = {
-        {23, "Paperang", "paperang", IsPaperang, DecodePaperang},
-        {22, "CPCL", "cpcl", IsCpcl, DecodeCpcl},
-        {24, "PeriPage", "peripage", IsPeriPage, PeriPage},
-        {21, "ESC/POS", "escpos", IsEscPos, EscPos},
-        {20, "TSPL", "tspl", IsTspl, DecodeTspl},
-    };
+// The family list's decoders and those registered at run time.
+std::vector<Entry>& Decoders() {
+#define DF_DECODER_ENTRY(name) {&name, &name##Decoder},
+    static std::vector<Entry> list = {DF_FAMILY_LIST(DF_DECODER_ENTRY)};
     return list;
 }
 
-const PreviewDecoder* Find(PreviewFamily family) {
-    for (const PreviewDecoder& d : Decoders())
-        if (d.modelNumber == static_cast<int>(family)) return &d;
+const Entry* Find(PreviewFamily family) {
+    for (const Entry& e : Decoders())
+        if (PreviewFamilyOf(*e.family) == family) return &e;
+    return nullptr;
+}
+
+// The family whose descriptor or drivers TEXT names; nullptr for none.
+const DfFamily* Named(const char* text) {
+    for (const Entry& e : Decoders()) {
+        const DfFamily& f = *e.family;
+        if (std::to_string(f.modelNumber) == text || !strcasecmp(text, f.name) ||
+            !strcasecmp(text, PreviewFamilyKey(f).c_str()))
+            return &f;
+    }
+    // Driver names such as escpos-58 or tspl-203: the family before the dash.
+    if (const char* dash = strchr(text, '-')) {
+        const std::string key(text, dash);
+        for (const Entry& e : Decoders())
+            if (!strcasecmp(key.c_str(), PreviewFamilyKey(*e.family).c_str())) return e.family;
+    }
     return nullptr;
 }
 
 }  // namespace
 
-bool RegisterPreviewDecoder(const PreviewDecoder& decoder) {
-    if (Find(static_cast<PreviewFamily>(decoder.modelNumber)) || !decoder.decode) return false;
-    Decoders().push_back(decoder);
+bool RegisterPreviewDecoder(const DfFamily& family, const PreviewDecoder& decoder) {
+    if (Find(PreviewFamilyOf(family)) || !decoder.decode) return false;
+    static std::vector<std::unique_ptr<PreviewDecoder>> kept;
+    kept.push_back(std::make_unique<PreviewDecoder>(decoder));
+    Decoders().push_back({&family, kept.back().get()});
     return true;
 }
 
+std::vector<const DfFamily*> PreviewFamilies() {
+    std::vector<const DfFamily*> families;
+    for (const Entry& e : Decoders()) families.push_back(e.family);
+    std::sort(families.begin(), families.end(),
+              [](const DfFamily* a, const DfFamily* b) { return a->modelNumber < b->modelNumber; });
+    return families;
+}
+
+const PreviewDecoder* FindPreviewDecoder(PreviewFamily family) {
+    const Entry* e = Find(family);
+    return e ? e->decoder : nullptr;
+}
+
+// What its drivers' names begin with: "escpos" of escpos-58.
+std::string PreviewFamilyKey(const DfFamily& family) {
+    std::string key = family.drivers.empty() ? family.name : family.drivers[0].name;
+    key = key.substr(0, key.find('-'));
+    for (char& c : key) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return key;
+}
+
 std::string PreviewModelNames() {
-    std::vector<const PreviewDecoder*> sorted;
-    for (const PreviewDecoder& d : Decoders()) sorted.push_back(&d);
-    std::sort(sorted.begin(), sorted.end(), [](const PreviewDecoder* a, const PreviewDecoder* b) {
-        return a->modelNumber < b->modelNumber;
-    });
     std::string names;
-    for (const PreviewDecoder* d : sorted)
-        names += (names.empty() ? "" : ", ") + std::to_string(d->modelNumber) + " (" + d->key + ")";
+    for (const DfFamily* f : PreviewFamilies())
+        names +=
+            (names.empty() ? "" : ", ") + std::to_string(f->modelNumber) + " (" + PreviewFamilyKey(*f) + ")";
     return names;
 }
 
 const char* FamilyName(PreviewFamily family) {
-    const PreviewDecoder* d = Find(family);
-    return d ? d->name : "unknown";
+    const Entry* e = Find(family);
+    return e ? e->family->name : "unknown";
 }
 
 PreviewFamily ParseFamily(const char* text) {
-    if (!text) return PreviewFamily::Unknown;
-    for (const PreviewDecoder& d : Decoders())
-        if (std::to_string(d.modelNumber) == text || !strcasecmp(text, d.key))
-            return static_cast<PreviewFamily>(d.modelNumber);
-    if (!strcasecmp(text, "esc/pos")) return PreviewFamily::ESCPOS;
-    // Driver names such as escpos-58 or tspl-203: the family before the dash.
-    if (const char* dash = strchr(text, '-')) {
-        const std::string family(text, dash);
-        for (const PreviewDecoder& d : Decoders())
-            if (!strcasecmp(family.c_str(), d.key)) return static_cast<PreviewFamily>(d.modelNumber);
-    }
-    return PreviewFamily::Unknown;
+    const DfFamily* f = text ? Named(text) : nullptr;
+    return f ? PreviewFamilyOf(*f) : PreviewFamily::Unknown;
 }
 
+// Detection asks the families in model number order; their detections do
+// not overlap, so the order does not decide.
 PreviewFamily DetectFamily(const uint8_t* data, size_t len) {
     if (!data || !len) return PreviewFamily::Unknown;
     // A job may open with status queries; the family shows after them.
@@ -230,8 +215,10 @@ PreviewFamily DetectFamily(const uint8_t* data, size_t len) {
         len -= n;
     }
     if (!len) return PreviewFamily::Unknown;
-    for (const PreviewDecoder& d : Decoders())
-        if (d.detect && d.detect(data, len)) return static_cast<PreviewFamily>(d.modelNumber);
+    for (const DfFamily* f : PreviewFamilies()) {
+        const PreviewDecoder* d = FindPreviewDecoder(PreviewFamilyOf(*f));
+        if (d->detect && d->detect(data, len)) return PreviewFamilyOf(*f);
+    }
     return PreviewFamily::Unknown;
 }
 
@@ -266,7 +253,7 @@ bool DecodePrinterStream(const uint8_t* data, size_t len, PreviewFamily family, 
                             "cannot tell the printer family from the first bytes (%s); name it with --model",
                             HexBytes(data, len).c_str());
     }
-    const PreviewDecoder* decoder = Find(family);
+    const PreviewDecoder* decoder = FindPreviewDecoder(family);
     if (!decoder) return ctx.Fail(0, "unknown printer family");
     result->family = family;
     return decoder->decode(ctx);

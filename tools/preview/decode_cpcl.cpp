@@ -158,9 +158,15 @@ bool CpclDecoder::Graphics(size_t pos, size_t dataPos, Words& w, const std::stri
     return true;
 }
 
-}  // namespace
+bool IsCpcl(const uint8_t* data, size_t len) {
+    return StartsWith(data, len, {'!', ' '});
+}
 
 bool DecodeCpcl(DecodeContext& ctx) {
     CpclDecoder d(ctx);
     return d.Run();
 }
+
+}  // namespace
+
+extern const PreviewDecoder kDfCpclDecoder = {IsCpcl, DecodeCpcl};

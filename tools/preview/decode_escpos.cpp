@@ -172,7 +172,28 @@ bool EscPosDecoder::Command(size_t pos, size_t* next) {
                      peri_ ? ", 10 or 1F" : " or LF");
 }
 
-bool DecodeEscPos(DecodeContext& ctx, bool periPage) {
-    EscPosDecoder d(ctx, periPage);
+const uint8_t* SkipDrawerPulses(const uint8_t* p, size_t* n) {
+    while (*n >= 5 && p[0] == 0x1B && p[1] == 0x70) {
+        p += 5;
+        *n -= 5;
+    }
+    return p;
+}
+
+namespace {
+
+bool IsEscPos(const uint8_t* data, size_t len) {
+    const uint8_t* p = SkipDrawerPulses(data, &len);
+    if (p != data && len == 0) return true;  // nothing but drawer pulses
+    return StartsWith(p, len, {0x1B, 0x40}) || StartsWith(p, len, {0x1B, 0x61}) ||
+           StartsWith(p, len, {0x1D, 0x76, 0x30});
+}
+
+bool DecodeEscPos(DecodeContext& ctx) {
+    EscPosDecoder d(ctx, false);
     return d.Run();
 }
+
+}  // namespace
+
+extern const PreviewDecoder kDfEscposDecoder = {IsEscPos, DecodeEscPos};

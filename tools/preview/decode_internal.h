@@ -3,8 +3,10 @@
 // readers and the zlib helper. Not part of the decoder's public interface.
 #pragma once
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -101,7 +103,6 @@ inline bool InflateRatioPlausible(size_t compressed, size_t expected) {
     return expected <= compressed * (size_t)1040 + 64;
 }
 
-bool DecodeTspl(DecodeContext& ctx);
-bool DecodeEscPos(DecodeContext& ctx, bool periPage);
-bool DecodeCpcl(DecodeContext& ctx);
-bool DecodePaperang(DecodeContext& ctx);
+inline bool StartsWith(const uint8_t* data, size_t len, std::initializer_list<uint8_t> prefix) {
+    return len >= prefix.size() && std::equal(prefix.begin(), prefix.end(), data);
+}

@@ -214,9 +214,15 @@ bool PaperangDecoder::Bitmap(size_t pos, const uint8_t* payload, size_t plen) {
     return true;
 }
 
-}  // namespace
+bool IsPaperang(const uint8_t* data, size_t len) {
+    return StartsWith(data, len, {0xA5, 0x01});
+}
 
 bool DecodePaperang(DecodeContext& ctx) {
     PaperangDecoder d(ctx);
     return d.Run();
 }
+
+}  // namespace
+
+extern const PreviewDecoder kDfPaperangDecoder = {IsPaperang, DecodePaperang};

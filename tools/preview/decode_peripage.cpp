@@ -117,3 +117,20 @@ bool EscPosDecoder::DeflateFrame(size_t pos, size_t* next) {
     *next = pos + 10 + n;
     return true;
 }
+
+namespace {
+
+bool IsPeriPage(const uint8_t* data, size_t len) {
+    const uint8_t* p = SkipDrawerPulses(data, &len);
+    return StartsWith(p, len, {0x10, 0xFF}) || StartsWith(p, len, {0x1F, 0x1B}) ||
+           StartsWith(p, len, {0x1F, 0x1E}) || StartsWith(p, len, {0x1F, 0x00});
+}
+
+bool DecodePeriPage(DecodeContext& ctx) {
+    EscPosDecoder d(ctx, true);
+    return d.Run();
+}
+
+}  // namespace
+
+extern const PreviewDecoder kDfPeripageDecoder = {IsPeriPage, DecodePeriPage};

@@ -325,9 +325,18 @@ void TsplDecoder::Print(size_t pos, int64_t sets, int64_t copies) {
     pageOpen_ = false;
 }
 
-}  // namespace
+// A command word in capitals, then a space or the line end.
+bool IsTspl(const uint8_t* data, size_t len) {
+    size_t i = 0;
+    while (i < len && i < 16 && data[i] >= 'A' && data[i] <= 'Z') i++;
+    return i >= 3 && i < len && (data[i] == ' ' || data[i] == '\r' || data[i] == '\n');
+}
 
 bool DecodeTspl(DecodeContext& ctx) {
     TsplDecoder d(ctx);
     return d.Run();
 }
+
+}  // namespace
+
+extern const PreviewDecoder kDfTsplDecoder = {IsTspl, DecodeTspl};

@@ -10,6 +10,10 @@
 
 #include "tools/preview/decode_internal.h"
 
+// Both families' jobs may open with drawer pulses (ESC p m t1 t2): the
+// bytes after them, with *n reduced to what is left.
+const uint8_t* SkipDrawerPulses(const uint8_t* p, size_t* n);
+
 class EscPosDecoder {
 public:
     EscPosDecoder(DecodeContext& ctx, bool periPage) : ctx_(ctx), peri_(periPage) {}

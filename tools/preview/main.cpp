@@ -7,37 +7,62 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tools/preview/preview.h"
 #include "tools/preview/vprinter.h"
 
-static const char kUsage[] =
-    "usage: dotforge-preview [--model MODEL] [--head DOTS] [--max-job MIB] [-o PREFIX] [FILE]\n"
-    "Reads a printer stream from FILE (or standard input), lists its commands\n"
-    "and writes each page as PREFIX-1.png, PREFIX-2.png, ... (default prefix: page).\n"
-    "Models: 20 TSPL, 21 ESC/POS, 22 CPCL, 23 Paperang, 24 PeriPage, or a PPD's\n"
-    "name (escpos-58, escpos-80, tspl-203, ...); without --model the family is\n"
-    "told from the first bytes. --head: the print head's width in dots (known\n"
-    "from escpos-58/-80 and for PeriPage); a narrower centred receipt is drawn\n"
-    "in the middle of a head-wide page, as the printer prints it. A page has at\n"
-    "most 65535 dots a side and 64 million dots; a stream at most --max-job MiB\n"
-    "(default 32).\n"
-    "\n"
-    "dotforge-preview --listen [HOST:]PORT | --pty [--pty-owner USER[:GROUP]]\n"
-    "                 [--status WORDS] [--status-file PATH] [--jobs N] [--max-job MIB]\n"
-    "                 [--idle-timeout SECONDS] [-o PREFIX] [--model MODEL]\n"
-    "A virtual printer: takes jobs on a socket (loopback unless HOST says\n"
-    "otherwise) or a pseudo-terminal (its path is printed), writes each job as\n"
-    "PREFIX-N.prn and its pages as PREFIX-N-1.png, ..., and answers status\n"
-    "queries with WORDS: ready, paper-out, paper-low, cover-open, jam,\n"
-    "ribbon-out, overheat, battery=N, silent (never answers). PATH, when it\n"
-    "exists, is read again at every query. Stops on SIGTERM or after N jobs.\n"
-    "A larger job than --max-job is refused; at most 8 connections are open at\n"
-    "once, and one silent for --idle-timeout seconds (default 30) is closed.\n"
-    "--pty-owner makes the pty USER's (and GROUP's), mode 0660, so that a\n"
-    "service running as USER can open it (root only).\n";
+// Words joined into lines of at most 78 characters.
+static std::string Wrap(const std::string& text) {
+    std::string out, line, word;
+    std::istringstream in(text);
+    while (in >> word) {
+        if (!line.empty() && line.size() + 1 + word.size() > 78) {
+            out += line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+    }
+    return out + line + "\n";
+}
+
+// The models, drivers and fixed heads come from the family descriptors.
+static std::string Usage() {
+    std::string models, drivers, fixedHeads;
+    for (const DfFamily* f : PreviewFamilies()) {
+        models += std::to_string(f->modelNumber) + " " + f->name + ", ";
+        for (const DfDriver& d : f->drivers) drivers += (drivers.empty() ? "" : ", ") + std::string(d.name);
+        if (FamilyHeadDots(PreviewFamilyOf(*f)))  // all its drivers have one head
+            fixedHeads += std::string(fixedHeads.empty() ? "" : ", ") + f->name;
+    }
+    return "usage: dotforge-preview [--model MODEL] [--head DOTS] [--max-job MIB] [-o PREFIX] [FILE]\n" +
+           Wrap(
+               "Reads a printer stream from FILE (or standard input), lists its commands and writes each "
+               "page as PREFIX-1.png, PREFIX-2.png, ... (default prefix: page). Models: " +
+               models + "or a PPD's name (" + drivers +
+               "); without --model the family is told from the first bytes. --head: the print head's "
+               "width in dots (known from a PPD's name and for " +
+               fixedHeads +
+               "); a narrower centred receipt is drawn in the middle of a head-wide page, as the printer "
+               "prints it. A page has at most 65535 dots a side and 64 million dots; a stream at most "
+               "--max-job MiB (default 32).") +
+           "\n"
+           "dotforge-preview --listen [HOST:]PORT | --pty [--pty-owner USER[:GROUP]]\n"
+           "                 [--status WORDS] [--status-file PATH] [--jobs N] [--max-job MIB]\n"
+           "                 [--idle-timeout SECONDS] [-o PREFIX] [--model MODEL]\n"
+           "A virtual printer: takes jobs on a socket (loopback unless HOST says\n"
+           "otherwise) or a pseudo-terminal (its path is printed), writes each job as\n"
+           "PREFIX-N.prn and its pages as PREFIX-N-1.png, ..., and answers status\n"
+           "queries with WORDS: ready, paper-out, paper-low, cover-open, jam,\n"
+           "ribbon-out, overheat, battery=N, silent (never answers). PATH, when it\n"
+           "exists, is read again at every query. Stops on SIGTERM or after N jobs.\n"
+           "A larger job than --max-job is refused; at most 8 connections are open at\n"
+           "once, and one silent for --idle-timeout seconds (default 30) is closed.\n"
+           "--pty-owner makes the pty USER's (and GROUP's), mode 0660, so that a\n"
+           "service running as USER can open it (root only).\n";
+}
 
 // Reads the whole stream; false when it cannot be read or passes limit
 // (*tooLarge then says so).
@@ -75,7 +100,7 @@ int main(int argc, char** argv) {
         std::string value;
         bool hasValue = false;
         if (a == "-h" || a == "--help") {
-            fputs(kUsage, stdout);
+            fputs(Usage().c_str(), stdout);
             return 0;
         }
         if (a == "--pty") {
@@ -94,7 +119,7 @@ int main(int argc, char** argv) {
         if (a == "--listen" || a == "--status" || a == "--status-file" || a == "--jobs" ||
             a == "--idle-timeout" || a == "--pty-owner") {
             if (i + 1 >= argc) {
-                fprintf(stderr, "dotforge-preview: %s needs a value\n%s", a.c_str(), kUsage);
+                fprintf(stderr, "dotforge-preview: %s needs a value\n%s", a.c_str(), Usage().c_str());
                 return 2;
             }
             value = argv[++i];
@@ -140,7 +165,7 @@ int main(int argc, char** argv) {
         }
         if (a == "--model" || a == "-m" || a == "-o" || a == "--output" || a == "--head") {
             if (i + 1 >= argc) {
-                fprintf(stderr, "dotforge-preview: %s needs a value\n%s", a.c_str(), kUsage);
+                fprintf(stderr, "dotforge-preview: %s needs a value\n%s", a.c_str(), Usage().c_str());
                 return 2;
             }
             value = argv[++i];
@@ -176,12 +201,12 @@ int main(int argc, char** argv) {
             }
             prefix = value;
         } else if (a.size() > 1 && a[0] == '-') {
-            fprintf(stderr, "dotforge-preview: unknown option %s\n%s", a.c_str(), kUsage);
+            fprintf(stderr, "dotforge-preview: unknown option %s\n%s", a.c_str(), Usage().c_str());
             return 2;
         } else if (!input) {
             input = argv[i];
         } else {
-            fprintf(stderr, "dotforge-preview: more than one input file\n%s", kUsage);
+            fprintf(stderr, "dotforge-preview: more than one input file\n%s", Usage().c_str());
             return 2;
         }
     }

@@ -12,16 +12,14 @@
 #include <string>
 #include <vector>
 
-// The PPD model numbers of the command families (a registered decoder's
-// model number is a family too).
-enum class PreviewFamily {
-    Unknown = 0,
-    TSPL = 20,
-    ESCPOS = 21,
-    CPCL = 22,
-    Paperang = 23,
-    PeriPage = 24,
-};
+#include "printers/family.h"
+
+// A command family, as the PPD's model number of its descriptor
+// (printers/families.h lists them); Unknown when none is known.
+enum class PreviewFamily { Unknown = 0 };
+inline PreviewFamily PreviewFamilyOf(const DfFamily& family) {
+    return static_cast<PreviewFamily>(family.modelNumber);
+}
 
 // Limits on what a stream may ask for, so that a damaged length field or a
 // hostile stream (a bitmap placed far off the label, thousands of pages) can
@@ -77,9 +75,10 @@ PreviewFamily DetectFamily(const uint8_t* data, size_t len);
 // "TSPL", "ESC/POS", ... for messages.
 const char* FamilyName(PreviewFamily family);
 
-// Accepts a model number or a family name (tspl, escpos, cpcl, paperang,
-// peripage; any case), or a driver name (escpos-58). Unknown when the text
-// is none of them.
+// Accepts a model number, a family's name as its descriptor writes it
+// (TSPL, ESC/POS; any case) or as its drivers' names begin (tspl, escpos),
+// or a driver name (escpos-58). Unknown when the text is none of them, or
+// names a family without a decoder.
 PreviewFamily ParseFamily(const char* text);
 
 // The print head's width in dots for a driver (escpos-58, peripage-57, ...)
@@ -91,20 +90,27 @@ int FamilyHeadDots(PreviewFamily family);
 
 class DecodeContext;
 
-// One family's decoder. The built-in ones are listed in decode.cpp;
-// RegisterPreviewDecoder adds another (the test build's fake family).
+// One family's decoder. tools/preview/decode_<family>.cpp defines it as
+// kDf<Family>Decoder, named after the family's descriptor kDf<Family>; the
+// family's line in DF_FAMILY_LIST (printers/families.h) puts both in the
+// lists. RegisterPreviewDecoder adds one for a family registered at run
+// time (the test build's fake family).
 struct PreviewDecoder {
-    int modelNumber;
-    const char* name;  // "ESC/POS", for messages
-    const char* key;   // "escpos": what --model takes besides the number
-    // Whether a stream's first bytes are this family's; may be null.
+    // Whether a stream's first bytes are this family's; may be null. No
+    // two families' detections take the same bytes.
     bool (*detect)(const uint8_t* data, size_t len);
     bool (*decode)(DecodeContext& ctx);
 };
-// False when the model number has a decoder already.
-bool RegisterPreviewDecoder(const PreviewDecoder& decoder);
+// False when the family has a decoder already.
+bool RegisterPreviewDecoder(const DfFamily& family, const PreviewDecoder& decoder);
+// The families with a decoder, in model number order.
+std::vector<const DfFamily*> PreviewFamilies();
+// The family's decoder, or nullptr.
+const PreviewDecoder* FindPreviewDecoder(PreviewFamily family);
 // The model numbers and names --model takes: "20 (tspl), 21 (escpos), ...".
 std::string PreviewModelNames();
+// The name --model takes for a family besides its number: "escpos".
+std::string PreviewFamilyKey(const DfFamily& family);
 
 // Decodes len bytes of a stream of the given family (Unknown: detect it).
 // headDots: the print head's width when known (0: unknown). ESC/POS and

@@ -1,8 +1,11 @@
-// The virtual printer's side of the status queries: which bytes are a query,
-// and the reply a printer in a given state sends.
+// The virtual printer's side of the status queries: which bytes are a query
+// (the families' status steps and the protocol's other queries, from
+// printers/status.h), and the reply a printer in a given state sends.
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 
+#include "printers/family.h"
 #include "printers/status.h"
 #include "tools/preview/vprinter.h"
 
@@ -47,29 +50,38 @@ bool ParseVirtualStatus(const std::string& text, VirtualStatus* status, std::str
 
 namespace {
 
+template <size_t N>
+std::vector<uint8_t> Bytes(const uint8_t (&a)[N], std::initializer_list<uint8_t> more = {}) {
+    std::vector<uint8_t> v(a, a + N);
+    v.insert(v.end(), more);
+    return v;
+}
+
+template <size_t N>
+bool Starts(const uint8_t* q, size_t n, const uint8_t (&prefix)[N]) {
+    return n >= N && !memcmp(q, prefix, N);
+}
+
+// The queries of every family's status check (its descriptor's steps), and
+// the others these printers answer: TSPL's extended status, the ESC/POS
+// printer information and the PeriPage serial number.
 const std::vector<std::vector<uint8_t>>& FixedQueries() {
-    static const std::vector<std::vector<uint8_t>> q = {
-        {0x10, 0x04, 0x01},
-        {0x10, 0x04, 0x02},
-        {0x10, 0x04, 0x03},
-        {0x10, 0x04, 0x04},
-        {0x1D, 0x49, 0x01},
-        {0x1D, 0x49, 0x02},
-        {0x1D, 0x49, 0x03},
-        {0x1D, 0x49, 65},
-        {0x1D, 0x49, 66},
-        {0x1D, 0x49, 67},
-        {0x1D, 0x49, 68},
-        {0x1B, 0x21, 0x3F},
-        {0x1B, 0x21, 0x53},
-        {0x1B, 0x68},
-        {0x1B, 0x69},
-        {0x10, 0xFF, 0x40},
-        {0x10, 0xFF, 0x50, 0xF1},
-        {0x10, 0xFF, 0x20, 0xF0},
-        {0x10, 0xFF, 0x20, 0xF1},
-        {0x10, 0xFF, 0x20, 0xF2},
-    };
+    static const std::vector<std::vector<uint8_t>> q = [] {
+        std::vector<std::vector<uint8_t>> list;
+        auto add = [&list](const std::vector<uint8_t>& query) {
+            if (!query.empty() && std::find(list.begin(), list.end(), query) == list.end())
+                list.push_back(query);
+        };
+        for (const DfFamily* f : DfFamilies())
+            if (f->statusSteps)
+                for (const DfStatusStep& step : f->statusSteps()) add(step.query);
+        add(Bytes(dfq::kTsplExtended));
+        for (uint8_t n : {dfq::kEscPosModelId, dfq::kEscPosTypeId, dfq::kEscPosRomId, dfq::kEscPosFirmware,
+                          dfq::kEscPosMaker, dfq::kEscPosModel, dfq::kEscPosSerial})
+            add(Bytes(dfq::kEscPosInfo, {n}));
+        add(Bytes(dfq::kPeriPageSerial));
+        return list;
+    }();
     return q;
 }
 
@@ -115,23 +127,23 @@ std::vector<uint8_t> AnswerStatusQuery(const uint8_t* q, size_t n, const Virtual
     if (q[0] == 0x02 && n >= 10) {  // Paperang: the reply's command is one higher
         const uint8_t cmd = q[1];
         switch (cmd) {
-            case 0x04:
-                return DfPaperangFrame(0x05, {1, 0, 0});
-            case 0x0A:
-                return DfPaperangFrame(0x0B, Text("DF000001", false));
-            case 0x0C:
-                return DfPaperangFrame(0x0D, {0});
-            case 0x0E:
-                return DfPaperangFrame(0x0F, {0x68, 0x10});  // 4200 mV
-            case 0x10:
-                return DfPaperangFrame(0x11, {static_cast<uint8_t>(s.battery)});
-            case 0x12:
-                return DfPaperangFrame(0x13, {static_cast<uint8_t>(s.overheat ? 80 : 30)});
+            case dfq::kPaperangVersion:
+                return DfPaperangFrame(cmd + 1, {1, 0, 0});
+            case dfq::kPaperangSerial:
+                return DfPaperangFrame(cmd + 1, Text("DF000001", false));
+            case dfq::kPaperangState:
+                return DfPaperangFrame(cmd + 1, {0});
+            case dfq::kPaperangVoltage:
+                return DfPaperangFrame(cmd + 1, {0x68, 0x10});  // 4200 mV
+            case dfq::kPaperangBattery:
+                return DfPaperangFrame(cmd + 1, {static_cast<uint8_t>(s.battery)});
+            case dfq::kPaperangTemperature:
+                return DfPaperangFrame(cmd + 1, {static_cast<uint8_t>(s.overheat ? 80 : 30)});
             default:
                 return {};
         }
     }
-    if (q[0] == 0x10 && q[1] == 0x04) {
+    if (Starts(q, n, dfq::kEscPosRealtime) && n > 2) {
         uint8_t b = 0x12;
         switch (q[2]) {
             case 2:
@@ -148,31 +160,31 @@ std::vector<uint8_t> AnswerStatusQuery(const uint8_t* q, size_t n, const Virtual
         }
         return {b};
     }
-    if (q[0] == 0x1D) {
+    if (Starts(q, n, dfq::kEscPosInfo) && n > 2) {
         switch (q[2]) {
-            case 65:
+            case dfq::kEscPosFirmware:
                 return Text("1.0", true);
-            case 66:
+            case dfq::kEscPosMaker:
                 return Text("dotforge", true);
-            case 67:
+            case dfq::kEscPosModel:
                 return Text("virtual printer", true);
-            case 68:
+            case dfq::kEscPosSerial:
                 return Text("DF000001", true);
-            case 0x01:
+            case dfq::kEscPosModelId:
                 return {0x20};
-            case 0x02:
+            case dfq::kEscPosTypeId:
                 return {0x02};  // with a cutter
-            case 0x03:
+            case dfq::kEscPosRomId:
                 return {0x10};
             default:
                 return {};
         }
     }
-    if (q[0] == 0x1B && q[1] == 0x21 && q[2] == 0x3F) {
+    if (Starts(q, n, dfq::kTsplStatus)) {
         return {static_cast<uint8_t>((s.coverOpen ? 0x01 : 0) | (s.jam ? 0x02 : 0) | (s.paperOut ? 0x04 : 0) |
                                      (s.ribbonOut ? 0x08 : 0) | (s.overheat ? 0x80 : 0))};
     }
-    if (q[0] == 0x1B && q[1] == 0x21 && q[2] == 0x53) {
+    if (Starts(q, n, dfq::kTsplExtended)) {
         const bool error = s.coverOpen || s.jam || s.paperOut || s.ribbonOut || s.overheat;
         return {0x02,
                 static_cast<uint8_t>(error ? 0x45 : 0x40),
@@ -184,20 +196,18 @@ std::vector<uint8_t> AnswerStatusQuery(const uint8_t* q, size_t n, const Virtual
                 0x0D,
                 0x0A};
     }
-    if (q[0] == 0x1B && q[1] == 0x68)
+    if (Starts(q, n, dfq::kCpclStatus))
         return {static_cast<uint8_t>((s.paperOut ? 0x02 : 0) | (s.coverOpen ? 0x04 : 0) |
                                      (s.battery < 20 ? 0x08 : 0))};
-    if (q[0] == 0x1B && q[1] == 0x69)
+    if (Starts(q, n, dfq::kCpclExtended))
         return {
             static_cast<uint8_t>((s.ribbonOut ? 0x80 : 0) | (s.paperLow ? 0x40 : 0) | (s.jam ? 0x10 : 0))};
-    if (q[0] == 0x10 && q[1] == 0xFF) {
-        if (q[2] == 0x40)
-            return {static_cast<uint8_t>((s.paperOut ? 0x04 : 0) | (s.battery < 20 ? 0x08 : 0) |
-                                         (s.overheat ? 0x10 : 0))};
-        if (q[2] == 0x50) return {0x00, static_cast<uint8_t>(s.battery)};
-        if (q[2] == 0x20 && q[3] == 0xF0) return Text("virtual printer", false);
-        if (q[2] == 0x20 && q[3] == 0xF1) return Text("V1.0", false);
-        if (q[2] == 0x20 && q[3] == 0xF2) return Text("DF000001", false);
-    }
+    if (Starts(q, n, dfq::kPeriPageState))
+        return {static_cast<uint8_t>((s.paperOut ? 0x04 : 0) | (s.battery < 20 ? 0x08 : 0) |
+                                     (s.overheat ? 0x10 : 0))};
+    if (Starts(q, n, dfq::kPeriPageBattery)) return {0x00, static_cast<uint8_t>(s.battery)};
+    if (Starts(q, n, dfq::kPeriPageModel)) return Text("virtual printer", false);
+    if (Starts(q, n, dfq::kPeriPageFirmware)) return Text("V1.0", false);
+    if (Starts(q, n, dfq::kPeriPageSerial)) return Text("DF000001", false);
     return {};
 }
