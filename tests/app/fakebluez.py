@@ -16,7 +16,7 @@ pocket printers:
       on its one characteristic (notify and write-without-response, MTU 247);
       replies longer than 8 bytes come in two notifications
   11:22:33:44:55:06 "GB02"              a cat-like printer (pocketfake.py):
-      service ae30, write ae01, notify ae02, pausing every 6000 row bytes
+      service ae30, write ae01, notify ae02, pausing every 1500 row bytes
   11:22:33:44:55:07 "D11-FAKE0001"      a Niimbot D11-like printer
 The printers that answer back read what they report from DIR/ADDRESS.state
 and keep their pages as DIR/ADDRESS-pageN.pbm.
@@ -291,7 +291,8 @@ def main():
     niim = "e7810a71-73ae-499d-8c15-faa9aef0c3f2"
     niim_char = "bef8d6c9-9c21-4c9e-b632-bd58c1009f9f"
     Printer(bus, "11:22:33:44:55:05", "B1-FAKE0001", niim, niim_char, niim_char, talker=pocketfake.Niimbot)
-    Printer(bus, "11:22:33:44:55:06", "GB02", ff("ae30"), ff("ae01"), ff("ae02"), talker=pocketfake.Cat)
+    Printer(bus, "11:22:33:44:55:06", "GB02", ff("ae30"), ff("ae01"), ff("ae02"),
+            talker=lambda prefix, send, state: pocketfake.Cat(prefix, send, state, pause_every=1500))
     Printer(bus, "11:22:33:44:55:07", "D11-FAKE0001", niim, niim_char, niim_char,
             talker=lambda prefix, send, state: pocketfake.Niimbot(prefix, send, state, d11=True))
     name = dbus.service.BusName("org.bluez", bus)  # noqa: F841 (held while running)

@@ -13,7 +13,8 @@ previous one's reply left, data while paused, a bad checksum.
 What the printer reports comes from a state file read on each request, a
 line of words: lid-open, no-paper, rfid (a label roll tag: 80 labels, 12
 used, gap labels), low-battery, overheat, mute-after-rows=N (no answer to
-anything once N row packets came, as a printer that hangs mid-page).
+anything once N row packets came after a connect, as a printer that hangs
+mid-page).
 
   pocketfake.py decode niimbot|cat FILE PREFIX   pages of a written stream
   pocketfake.py check PBM COLS ROWS QUARTER      "ink F QUARTER G": the share of
@@ -133,6 +134,8 @@ class Niimbot(Fake):
         if cmd in (0x83, 0x84, 0x85):
             self.row(cmd, d)
             return
+        if cmd == 0xC1:
+            self.rows_seen = 0  # mute-after-rows counts the rows of this connection
         waiting = [o[2] for o in self.outbox if o[2] is not None]
         if waiting:
             self.note("request %02x before the reply to %02x" % (cmd, waiting[0]))

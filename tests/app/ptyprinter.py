@@ -12,7 +12,7 @@ With "stall" after DIR, it stops reading once a job's first chunk came (a
 printer out of paper with flow control), and DIR/stalled marks that.
 With "niimbot" after DIR, a Niimbot-like label printer answers on the pty
 (pocketfake.py: replies, DIR/niimbot.log, DIR/niimbot-pageN.pbm, what it
-reports from DIR/state); every byte still goes to DIR/data.bin.
+reports from DIR/niimbot.state); every byte still goes to DIR/data.bin.
 """
 import os
 import select
@@ -47,9 +47,9 @@ def main():
     stall = sys.argv[2:] == ["stall"]
     niimbot = None
     if sys.argv[2:] == ["niimbot"]:
-        open(os.path.join(out, "state"), "a").close()
+        open(os.path.join(out, "niimbot.state"), "a").close()
         niimbot = pocketfake.Niimbot(os.path.join(out, "niimbot"), lambda frame: os.write(master, frame),
-                                     os.path.join(out, "state"))
+                                     os.path.join(out, "niimbot.state"))
     master, slave = os.openpty()
     tty.setraw(master)
     path = os.ttyname(slave)
