@@ -121,8 +121,12 @@ private:
     bool m_failed = false;
 };
 
+// A device that cannot answer (a file: URI) gets the one-way stream, as the
+// filter writes it.
 DfTalkOut* NewTalkOut(const DfAppModel& model, pappl_job_t* job, pappl_device_t* device) {
-    return model.family && model.family->talk ? new DfTalkOut(*model.family, job, device) : nullptr;
+    if (!model.family || !model.family->talk) return nullptr;
+    if (!DfAppLinkPacing(papplPrinterGetDeviceURI(papplJobGetPrinter(job)), 0).reads) return nullptr;
+    return new DfTalkOut(*model.family, job, device);
 }
 
 struct DfAppJob {

@@ -22,7 +22,8 @@ struct DfLinkPacing {
 
 // The pacing of the scheme of DEVICE_URI: ble: in writes of one ATT payload
 // (CHUNK, from the link's MTU) 20 ms apart, as the pocket printers' own
-// apps write; serial: and socket: 10 ms apart, whole; others without reads.
+// apps write; serial: and socket: 10 ms apart, whole; others without reads
+// (a job there is the one-way stream).
 DfLinkPacing DfAppLinkPacing(const char* deviceUri, size_t bleChunk);
 
 class DfAppDeviceLink : public DfLink {
