@@ -6,11 +6,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "base/log.h"
-#include "base/objref.h"
 #include "filter/cupslang.h"
 #include "filter/optioncheck.h"
 #include "filter/ppdsettings.h"
@@ -23,9 +23,9 @@ int ModelNumber = 0;
 int Page = 0;
 volatile sig_atomic_t Canceled = 0;
 
-// Constructed before main and destroyed after it returns, which releases the
-// renderer and runs its destructor at process exit.
-static CStdRefPtr<CBaseRender> g_pRender;
+// Constructed before main and destroyed after it returns, which runs the
+// renderer's destructor at process exit.
+static std::unique_ptr<CBaseRender> g_pRender;
 
 void CancelJob(int) {
     Canceled = 1;
@@ -34,11 +34,11 @@ void CancelJob(int) {
 static DfSink* g_sink = nullptr;
 
 CBaseRender* CCupsInstance::Render() {
-    return g_pRender;
+    return g_pRender.get();
 }
 
-void CCupsInstance::AdoptRender(CBaseRender* render) {
-    g_pRender = MakeRefPtr<CBaseRender>(render);
+void CCupsInstance::AdoptRender(std::unique_ptr<CBaseRender> render) {
+    g_pRender = std::move(render);
 }
 
 void CCupsInstance::SetOutput(DfSink* sink) {
@@ -161,25 +161,21 @@ int CCupsInstance::Run(int argc, char** argv) {
     ppdMarkDefaults(ppd);
     cupsMarkOptions(ppd, num_options, options);
 
-    std::string modelName;
-    if (ppd_attr_t* attr = ppdFindAttr(ppd, "ModelName", nullptr)) {
+    if (ppd_attr_t* attr = ppdFindAttr(ppd, "ModelName", nullptr))
         DfLog(LOG_DEBUG, "ModelName=%s", attr->value ? attr->value : "");
-        modelName = attr->value ? attr->value : "";
-    }
     if (ppd_attr_t* attr = ppdFindAttr(ppd, "Personality", nullptr))
         DfLog(LOG_DEBUG, "lang=%s", attr->value ? attr->value : "");
 
     ModelNumber = ppd->model_number;
     DfLog(LOG_DEBUG, "ModelNumber = %d\n", ModelNumber);
 
-    CBaseRender* render = DfCreateRender(ModelNumber);
-    if (!render) {
+    g_pRender = DfCreateRender(ModelNumber);
+    if (!g_pRender) {
         DfLog(LOG_ERR, "ERR: Unknow ModelNumber = %d\n", ModelNumber);
         _cupsLangPrintFilter(stderr, "ERROR", "Unknow ModelNumber.");
         CloseJob(ras, fd, ppd, num_options, options);
         return 1;
     }
-    g_pRender = MakeRefPtr<CBaseRender>(render);
     DfCheckJobOptions(ppd, num_options, options, [](const std::string& text) {
         _cupsLangPrintFilter(stderr, "WARNING", "%s", text.c_str());
     });
@@ -187,7 +183,6 @@ int CCupsInstance::Run(int argc, char** argv) {
     g_pRender->SetSettings(&settings);
     g_pRender->SetSink(g_sink);
     g_pRender->GetPrinterParameters();
-    g_pRender->SetModelName(modelName.c_str());
 
     DfFilterStatus printerStatus(ModelNumber, ppd, g_sink ? g_sink : DfStdoutSink());
     printerStatus.Check();
@@ -221,7 +216,7 @@ int CCupsInstance::Run(int argc, char** argv) {
                         header.cupsHeight);
             if (intake.InImage()) {
                 DumpHeader(header);
-                DfRenderImagePage(g_pRender, &header, Page, ReportToCups);
+                DfRenderImagePage(g_pRender.get(), &header, Page, ReportToCups);
             } else {
                 StartPage(ppd, &header, intake.Page());
             }
@@ -250,9 +245,9 @@ int CCupsInstance::Run(int argc, char** argv) {
 
 void CCupsInstance::StartPage(ppd_file_t*, cups_page_header2_t* header, CMyBuffer& page) {
     DumpHeader(*header);
-    DfRenderPage(g_pRender, header, page, Page, ReportToCups);
+    DfRenderPage(g_pRender.get(), header, page, Page, ReportToCups);
 }
 
 void CCupsInstance::EndPage(ppd_file_t*, cups_page_header2_t*) {
-    if (CBaseRender* render = g_pRender) render->OnEndPage();
+    if (g_pRender) g_pRender->OnEndPage();
 }

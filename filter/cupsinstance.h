@@ -4,6 +4,7 @@
 #pragma once
 
 #include <csignal>
+#include <memory>
 
 #include <cups/ppd.h>
 #include <cups/raster.h>
@@ -31,7 +32,7 @@ public:
     // The job's renderer (held by the driver until the process exits).
     // AdoptRender lets another front end or a test supply its own renderer.
     static CBaseRender* Render();
-    static void AdoptRender(CBaseRender* render);
+    static void AdoptRender(std::unique_ptr<CBaseRender> render);
 
     // Where the job's printer bytes go: standard output unless a test or an
     // in-process caller sets another sink before Run. Not owned.

@@ -5,8 +5,8 @@
 
 namespace {
 
-CBaseRender* Create() {
-    return new CPrinterCPCL();
+std::unique_ptr<CBaseRender> Create() {
+    return std::make_unique<CPrinterCPCL>();
 }
 
 DfFamily Make() {

@@ -17,8 +17,7 @@ public:
     void OnPaintBmp() override;
 
     // Command builders. They only append to m_cmdBuffer; the hooks write it.
-    // The PeriPage renderer overrides some of them, so this order of the
-    // virtual slots is part of the class's contract.
+    // The PeriPage renderer overrides some of them.
     virtual void cmdInit();
     virtual void cmdAlignCenter();
     virtual void cmdCutPaper(int n);

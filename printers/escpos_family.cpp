@@ -7,8 +7,8 @@
 
 namespace {
 
-CBaseRender* Create() {
-    return new CPrinterESCPOS();
+std::unique_ptr<CBaseRender> Create() {
+    return std::make_unique<CPrinterESCPOS>();
 }
 
 DfFamily Make() {

@@ -3,7 +3,7 @@
 
 #include "printers/family.h"
 
-CBaseRender* DfCreateRender(int model) {
+std::unique_ptr<CBaseRender> DfCreateRender(int model) {
     const DfFamily* family = DfFindFamily(model);
     return family ? family->create() : nullptr;
 }

@@ -2,7 +2,9 @@
 // family descriptors (printers/family.h) know which.
 #pragma once
 
+#include <memory>
+
 #include "render/baserender.h"
 
-// A new renderer the caller owns, or nullptr for an unknown model.
-CBaseRender* DfCreateRender(int model);
+// A new renderer for the caller to own, or nullptr for an unknown model.
+std::unique_ptr<CBaseRender> DfCreateRender(int model);

@@ -7,7 +7,8 @@
 
 #include "printers/family.h"
 
-#define DF_FAMILY_LIST(X) X(kDfTspl) X(kDfEscpos) X(kDfCpcl) X(kDfPaperang) X(kDfPeripage)
+#define DF_FAMILY_LIST(X) \
+    X(kDfTspl) X(kDfEscpos) X(kDfCpcl) X(kDfPaperang) X(kDfPeripage) X(kDfNiimbot) X(kDfCat)
 
 // The descriptors by name, for code that means one family (tests).
 #define DF_DECLARE_FAMILY(name) extern const DfFamily name;

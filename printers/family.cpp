@@ -241,6 +241,14 @@ const std::vector<DfMedium>& DfMedia() {
          "80 mm roll, 297 mm pages"},
         {"w136h85", "57-58 mm roll, 30 mm long", "48mm", "30mm", "om_roll-58-30_48x30mm",
          "57-58 mm roll, 30 mm pages"},
+        // Small labels of the pocket label printers (Niimbot).
+        {"w142h43", "50 x 15 mm", "50mm", "15mm", "om_label-50x15_50x15mm", "Label 50 x 15 mm"},
+        {"w85h43", "30 x 15 mm", "30mm", "15mm", "om_label-30x15_30x15mm", "Label 30 x 15 mm"},
+        {"w113h34", "40 x 12 mm", "40mm", "12mm", "om_label-40x12_40x12mm", "Label 40 x 12 mm"},
+        {"w142h40", "50 x 14 mm", "50mm", "14mm", "om_label-50x14_50x14mm", "Label 50 x 14 mm"},
+        {"w213h34", "75 x 12 mm", "75mm", "12mm", "om_label-75x12_75x12mm", "Label 75 x 12 mm"},
+        {"w309h35", "109 x 12.5 mm", "109mm", "12.5mm", "om_label-109x12.5_109x12.5mm",
+         "Label 109 x 12.5 mm"},
     };
     return media;
 }

@@ -101,7 +101,7 @@ struct DfFamily {
     int modelNumber;  // the PPD's ModelNumber, which picks the renderer
     const char* name;
     const char* comment;  // what the PPD source says about the family
-    CBaseRender* (*create)();
+    std::unique_ptr<CBaseRender> (*create)();
     const char* format;             // the app's raw pass-through document format
     DfKind kind;                    // labels and mini printers: gap and mark media too
     std::vector<DfOption> options;  // beyond the image options every family has

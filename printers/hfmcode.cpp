@@ -3,7 +3,6 @@
 #include "printers/hfmcode.h"
 
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <queue>
@@ -19,7 +18,7 @@ constexpr int kMaxNodes = 511;
 // A leaf code packed for the encoder: MSB first, with the short codes (the
 // usual case) also as one right-aligned value.
 struct PackedCode {
-    int len;  // 0: the byte value has no leaf
+    int len;         // 0: the byte value has no leaf
     uint32_t value;  // the whole code when len <= 24
     uint8_t bytes[32];
 };
@@ -81,8 +80,8 @@ struct ChunkSpan {
 
 }  // namespace
 
-CHfmCode::HGMRNCODENODE* CHfmCode::GetHfmTree(const unsigned char* data, int length, int* nodeCount) {
-    if (!data || length <= 0 || !nodeCount) return nullptr;
+std::vector<CHfmCode::HGMRNCODENODE> CHfmCode::GetHfmTree(const unsigned char* data, int length) {
+    if (!data || length <= 0) return {};
 
     int32_t counts[256] = {0};
     for (int i = 0; i < length; ++i) ++counts[data[i]];
@@ -94,8 +93,7 @@ CHfmCode::HGMRNCODENODE* CHfmCode::GetHfmTree(const unsigned char* data, int len
     if (single) leaves = 2;
     const int total = 2 * leaves - 1;
 
-    HGMRNCODENODE* nodes = static_cast<HGMRNCODENODE*>(calloc(static_cast<size_t>(total), sizeof(HGMRNCODENODE)));
-    if (!nodes) return nullptr;
+    std::vector<HGMRNCODENODE> nodes(static_cast<size_t>(total), HGMRNCODENODE{});
     for (int i = 0; i < total; ++i) {
         nodes[i].left = nodes[i].right = nodes[i].parent = -1;
         if (i >= leaves) nodes[i].symbol = static_cast<uint16_t>(256 + (i - leaves));
@@ -148,7 +146,6 @@ CHfmCode::HGMRNCODENODE* CHfmCode::GetHfmTree(const unsigned char* data, int len
         for (int k = 0; k < len; ++k) nodes[i].code[k] = path[len - 1 - k];
     }
 
-    *nodeCount = total;
     return nodes;
 }
 
@@ -191,39 +188,32 @@ void CHfmCode::TreeMiddleorder(const HGMRNCODENODE* nodes, int nodeCount, int in
         return;
     }
     out[(*written)++] = nodes[index].symbol;
-    if (nodes[index].right >= 0) TreeMiddleorder(nodes, nodeCount, nodes[index].right, depth + 1, out, written);
+    if (nodes[index].right >= 0)
+        TreeMiddleorder(nodes, nodeCount, nodes[index].right, depth + 1, out, written);
 }
 
-uint16_t* CHfmCode::GetTreePreorder(const HGMRNCODENODE* nodes, int nodeCount) {
-    if (!nodes || nodeCount <= 0 || nodeCount > kMaxNodes) return nullptr;
-    uint16_t* out = static_cast<uint16_t*>(malloc(sizeof(uint16_t) * static_cast<size_t>(nodeCount)));
-    if (!out) return nullptr;
+std::vector<uint16_t> CHfmCode::GetTreePreorder(const HGMRNCODENODE* nodes, int nodeCount) {
+    if (!nodes || nodeCount <= 0 || nodeCount > kMaxNodes) return {};
+    std::vector<uint16_t> out(static_cast<size_t>(nodeCount));
     int written = 0;
-    TreePreorder(nodes, nodeCount, nodeCount - 1, 0, out, &written);
-    if (written != nodeCount) {
-        free(out);
-        return nullptr;
-    }
+    TreePreorder(nodes, nodeCount, nodeCount - 1, 0, out.data(), &written);
+    if (written != nodeCount) return {};
     return out;
 }
 
-uint16_t* CHfmCode::GetTreeMiddleorder(const HGMRNCODENODE* nodes, int nodeCount) {
-    if (!nodes || nodeCount <= 0 || nodeCount > kMaxNodes) return nullptr;
-    uint16_t* out = static_cast<uint16_t*>(malloc(sizeof(uint16_t) * static_cast<size_t>(nodeCount)));
-    if (!out) return nullptr;
+std::vector<uint16_t> CHfmCode::GetTreeMiddleorder(const HGMRNCODENODE* nodes, int nodeCount) {
+    if (!nodes || nodeCount <= 0 || nodeCount > kMaxNodes) return {};
+    std::vector<uint16_t> out(static_cast<size_t>(nodeCount));
     int written = 0;
-    TreeMiddleorder(nodes, nodeCount, nodeCount - 1, 0, out, &written);
-    if (written != nodeCount) {
-        free(out);
-        return nullptr;
-    }
+    TreeMiddleorder(nodes, nodeCount, nodeCount - 1, 0, out.data(), &written);
+    if (written != nodeCount) return {};
     return out;
 }
 
-CHfmCode::HFMCHUNK* CHfmCode::HFMDGencoding(const HGMRNCODENODE* nodes, int nodeCount, const unsigned char* data,
-                                            int rowBytes, int rows, int chunkLimit, int* chunkCount) {
-    if (!nodes || !data || !chunkCount || nodeCount < 3 || nodeCount > kMaxNodes || rowBytes <= 0 || rows <= 0)
-        return nullptr;
+CHfmCode::HfmChunks CHfmCode::HFMDGencoding(const HGMRNCODENODE* nodes, int nodeCount,
+                                            const unsigned char* data, int rowBytes, int rows,
+                                            int chunkLimit) {
+    if (!nodes || !data || nodeCount < 3 || nodeCount > kMaxNodes || rowBytes <= 0 || rows <= 0) return {};
 
     // Byte value -> packed code of its leaf. A value without a usable leaf
     // keeps length 0 and makes any page that contains it unencodable.
@@ -244,24 +234,10 @@ CHfmCode::HFMCHUNK* CHfmCode::HFMDGencoding(const HGMRNCODENODE* nodes, int node
     // Pass 1: bits per row, cut into chunks at row boundaries.
     const int64_t limit = (static_cast<int64_t>(chunkLimit) - 1) * 8;
     const size_t stride = static_cast<size_t>(rowBytes);
-    ChunkSpan* spans = nullptr;
-    int nSpans = 0, capSpans = 0;
-    auto addSpan = [&](int firstRow, int64_t bits) {
-        if (nSpans == capSpans) {
-            int cap = capSpans ? capSpans * 2 : 64;
-            ChunkSpan* p = static_cast<ChunkSpan*>(realloc(spans, sizeof(ChunkSpan) * static_cast<size_t>(cap)));
-            if (!p) return false;
-            spans = p;
-            capSpans = cap;
-        }
-        spans[nSpans++] = ChunkSpan{firstRow, bits};
-        return true;
-    };
-
-    bool ok = true;
+    std::vector<ChunkSpan> spans;
     int start = 0;
     int64_t total = 0;
-    for (int r = 0; r < rows && ok; ++r) {
+    for (int r = 0; r < rows; ++r) {
         const unsigned char* row = data + stride * static_cast<size_t>(r);
         int64_t bits = 0;
         bool missing = false;
@@ -270,64 +246,43 @@ CHfmCode::HFMCHUNK* CHfmCode::HFMDGencoding(const HGMRNCODENODE* nodes, int node
             bits += len;
             missing |= len == 0;
         }
-        if (missing) {
-            ok = false;
-            break;
-        }
+        if (missing) return {};
         total += bits;
         if (total >= limit && r > start) {
-            ok = addSpan(start, total - bits);
+            spans.push_back(ChunkSpan{start, total - bits});
             start = r;
             total = bits;
         }
     }
-    if (ok) ok = addSpan(start, total);
+    spans.push_back(ChunkSpan{start, total});
 
     // Chunk lengths must fit their 32-bit field.
     size_t storage = 0;
-    for (int k = 0; ok && k < nSpans; ++k) {
-        int64_t len = (spans[k].bits + 7) / 8 + 1;
-        if (len > INT32_MAX) ok = false;
+    for (const ChunkSpan& span : spans) {
+        int64_t len = (span.bits + 7) / 8 + 1;
+        if (len > INT32_MAX) return {};
         storage += static_cast<size_t>(len);
     }
 
-    HFMCHUNK* chunks = nullptr;
-    unsigned char* block = nullptr;
-    if (ok) {
-        chunks = static_cast<HFMCHUNK*>(malloc(sizeof(HFMCHUNK) * static_cast<size_t>(nSpans)));
-        block = static_cast<unsigned char*>(malloc(storage));
-        ok = chunks && block;
-    }
-    if (!ok) {
-        free(spans);
-        free(chunks);
-        free(block);
-        return nullptr;
-    }
+    HfmChunks result;
+    result.storage.resize(storage);
+    result.chunks.resize(spans.size());
 
     // Pass 2: each chunk is the stream cut at its first bit; its last byte
     // runs on into the next chunk's first bits, as the printer expects.
     const unsigned char* end = data + stride * static_cast<size_t>(rows);
-    unsigned char* out = block;
-    for (int k = 0; k < nSpans; ++k) {
+    unsigned char* out = result.storage.data();
+    for (size_t k = 0; k < spans.size(); ++k) {
         const int64_t n = (spans[k].bits + 7) / 8;
         out[0] = static_cast<unsigned char>(n * 8 - spans[k].bits);
         BitWriter w(out + 1, n * 8);
-        for (const unsigned char* p = data + stride * static_cast<size_t>(spans[k].firstRow); p < end && !w.Full(); ++p)
+        for (const unsigned char* p = data + stride * static_cast<size_t>(spans[k].firstRow);
+             p < end && !w.Full(); ++p)
             w.Put(codes[*p]);
         w.Finish();
-        chunks[k].data = out;
-        chunks[k].length = static_cast<int32_t>(n + 1);
+        result.chunks[k].data = out;
+        result.chunks[k].length = static_cast<int32_t>(n + 1);
         out += n + 1;
     }
-
-    free(spans);
-    *chunkCount = nSpans;
-    return chunks;
-}
-
-void CHfmCode::FreeChunks(HFMCHUNK* chunks, int chunkCount) {
-    if (!chunks) return;
-    if (chunkCount > 0) free(chunks[0].data);  // the shared storage block
-    free(chunks);
+    return result;
 }

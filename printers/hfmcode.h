@@ -3,21 +3,20 @@
 // as two traversals of node symbols; the page itself goes out in chunks of
 // whole rows, each prefixed by its count of padding bits.
 //
-// Every result is a malloc'd block owned by the caller: free() the node array
-// and the traversal arrays, and hand chunk arrays to FreeChunks(). On any
-// failure (bad arguments, allocation failure) the functions return null and
-// leave nothing allocated behind.
+// Every result is a value the caller owns (vectors); on bad arguments a
+// function returns an empty one.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 class CHfmCode {
 public:
     // One tree node. The tree is a flat array: leaves first in ascending byte
     // value, then the internal nodes in creation order; the root is last.
     struct HGMRNCODENODE {
-        int32_t weight;      // leaf: occurrences; internal: sum of children
-        int32_t left;        // child indexes, -1 for none
+        int32_t weight;  // leaf: occurrences; internal: sum of children
+        int32_t left;    // child indexes, -1 for none
         int32_t right;
         int32_t parent;      // -1 for the root (and before linking)
         int32_t codeLength;  // leaf: number of code bits; 0 for internal nodes
@@ -26,19 +25,32 @@ public:
     };
 
     // One encoded chunk: byte 0 is the number of padding bits in the last
-    // byte (0-7), then the code bits packed MSB first. All chunks of one
-    // result share a single storage block (see FreeChunks).
+    // byte (0-7), then the code bits packed MSB first. It points into the
+    // storage of the HfmChunks it came in.
     struct HFMCHUNK {
         unsigned char* data;
         int32_t length;
     };
 
+    // A result of HFMDGencoding: the chunks and the one block they lie in.
+    // Moved, never copied, so the chunks keep pointing at their own storage.
+    struct HfmChunks {
+        HfmChunks() = default;
+        HfmChunks(HfmChunks&&) = default;
+        HfmChunks& operator=(HfmChunks&&) = default;
+        HfmChunks(const HfmChunks&) = delete;
+        HfmChunks& operator=(const HfmChunks&) = delete;
+
+        std::vector<HFMCHUNK> chunks;  // empty: the page could not be encoded
+        std::vector<unsigned char> storage;
+    };
+
     CHfmCode() {}
     ~CHfmCode() {}
 
-    // Builds the tree over length bytes of data and stores the number of
-    // nodes (2 * leaves - 1, at least 3) in *nodeCount.
-    HGMRNCODENODE* GetHfmTree(const unsigned char* data, int length, int* nodeCount);
+    // Builds the tree over length bytes of data: 2 * leaves - 1 nodes, at
+    // least 3 (none without data).
+    std::vector<HGMRNCODENODE> GetHfmTree(const unsigned char* data, int length);
 
     // Selection step of the tree building: among nodes[0..count-1] without a
     // parent, *first gets the lightest and *second the next lightest; equal
@@ -46,22 +58,18 @@ public:
     void GetMinTreeNode(const HGMRNCODENODE* nodes, int count, int* first, int* second);
 
     // The node symbols in pre-order / in-order, nodeCount entries each.
-    // Null when the array does not describe a tree of exactly nodeCount
+    // Empty when the array does not describe a tree of exactly nodeCount
     // nodes reachable from the last element.
-    uint16_t* GetTreePreorder(const HGMRNCODENODE* nodes, int nodeCount);
-    uint16_t* GetTreeMiddleorder(const HGMRNCODENODE* nodes, int nodeCount);
+    std::vector<uint16_t> GetTreePreorder(const HGMRNCODENODE* nodes, int nodeCount);
+    std::vector<uint16_t> GetTreeMiddleorder(const HGMRNCODENODE* nodes, int nodeCount);
 
     // Encodes rows * rowBytes bytes of data, cut into chunks of whole rows
     // below (chunkLimit - 1) * 8 bits each (a single row longer than that
-    // gets a chunk of its own). Returns the chunk array and its size in
-    // *chunkCount, or null (with *chunkCount untouched) when the arguments
-    // are unusable, a data byte has no leaf in the tree, a chunk would not
-    // fit its 32-bit length, or an allocation fails.
-    HFMCHUNK* HFMDGencoding(const HGMRNCODENODE* nodes, int nodeCount, const unsigned char* data,
-                            int rowBytes, int rows, int chunkLimit, int* chunkCount);
-
-    // Releases a result of HFMDGencoding (null is fine).
-    static void FreeChunks(HFMCHUNK* chunks, int chunkCount);
+    // gets a chunk of its own). No chunks when the arguments are unusable,
+    // a data byte has no leaf in the tree or a chunk would not fit its
+    // 32-bit length.
+    HfmChunks HFMDGencoding(const HGMRNCODENODE* nodes, int nodeCount, const unsigned char* data,
+                            int rowBytes, int rows, int chunkLimit);
 
 private:
     // Recursive steps of the traversals. They stop (and push *written past

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "printers/hfmcode.h"
 
@@ -175,37 +176,29 @@ void CPrinterPaperang::SendBitmap_withHFM() {
     }
 
     CHfmCode hfm;
-    int nodeCount = 0;
-    CHfmCode::HGMRNCODENODE* tree = hfm.GetHfmTree(bits, static_cast<int>(size), &nodeCount);
-    uint16_t* pre = tree ? hfm.GetTreePreorder(tree, nodeCount) : nullptr;
-    uint16_t* mid = tree ? hfm.GetTreeMiddleorder(tree, nodeCount) : nullptr;
-    unsigned char* treeBytes = nullptr;
-    const int t = 4 * nodeCount;
-    if (pre && mid) treeBytes = static_cast<unsigned char*>(malloc(static_cast<size_t>(t)));
-    if (!treeBytes) {
+    const std::vector<CHfmCode::HGMRNCODENODE> tree = hfm.GetHfmTree(bits, static_cast<int>(size));
+    const int nodeCount = static_cast<int>(tree.size());
+    const std::vector<uint16_t> pre = hfm.GetTreePreorder(tree.data(), nodeCount);
+    const std::vector<uint16_t> mid = hfm.GetTreeMiddleorder(tree.data(), nodeCount);
+    if (pre.empty() || mid.empty()) {
         SetPageError("out of memory while coding the bitmap");
-        free(pre);
-        free(mid);
-        free(tree);
         return;
     }
+    const int t = 4 * nodeCount;
+    std::vector<unsigned char> treeBytes(static_cast<size_t>(t));
     for (int i = 0; i < nodeCount; ++i) {
-        PutLe16(treeBytes + 2 * i, pre[i]);
-        PutLe16(treeBytes + 2 * (nodeCount + i), mid[i]);
+        PutLe16(&treeBytes[2 * i], pre[i]);
+        PutLe16(&treeBytes[2 * (nodeCount + i)], mid[i]);
     }
-    free(pre);
-    free(mid);
 
-    int chunkCount = 0;
-    CHfmCode::HFMCHUNK* chunks =
-        hfm.HFMDGencoding(tree, nodeCount, bits, static_cast<int>(rowBytes), static_cast<int>(rows), 256, &chunkCount);
-    free(tree);
-
-    if (!chunks) {
+    const CHfmCode::HfmChunks coded = hfm.HFMDGencoding(
+        tree.data(), nodeCount, bits, static_cast<int>(rowBytes), static_cast<int>(rows), 256);
+    const std::vector<CHfmCode::HFMCHUNK>& chunks = coded.chunks;
+    const int chunkCount = static_cast<int>(chunks.size());
+    if (chunks.empty()) {
         // The tree still goes, as the printer has always received it; the
         // page itself is lost and says so.
-        cmdHfmTree(treeBytes, t);
-        free(treeBytes);
+        cmdHfmTree(treeBytes.data(), t);
         SetPageError("out of memory while coding the bitmap");
         return;
     }
@@ -235,15 +228,13 @@ void CPrinterPaperang::SendBitmap_withHFM() {
     }
 
     if (fits) {
-        bool queued = cmdHfmTree(treeBytes, t);
+        bool queued = cmdHfmTree(treeBytes.data(), t);
         for (int k = 0; queued && k < chunkCount; ++k) queued = cmdBitmap(k, true, chunks[k].data, chunks[k].length);
         // A page with a frame missing must not go out (see OnPaintBmp).
         if (!queued) m_bPageFailed = true;
         AddLog("Paperang: %d tree nodes, %d bitmap chunks", nodeCount, chunkCount);
     }
 
-    free(treeBytes);
-    CHfmCode::FreeChunks(chunks, chunkCount);
 }
 
 void CPrinterPaperang::QueuePage(bool withBitmap) {

@@ -5,8 +5,8 @@
 
 namespace {
 
-CBaseRender* Create() {
-    return new CPrinterPaperang();
+std::unique_ptr<CBaseRender> Create() {
+    return std::make_unique<CPrinterPaperang>();
 }
 
 DfFamily Make() {

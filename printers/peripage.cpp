@@ -21,7 +21,7 @@ void AddBytes(CMyBuffer& to, std::initializer_list<unsigned char> bytes) {
 
 // One deflate stream as the printer wants it: 1 KiB window, default level and
 // strategy.
-unsigned char* CPrinterPeriPage::Deflate(const unsigned char* data, int len, unsigned long* outLen) {
+std::vector<unsigned char> CPrinterPeriPage::Deflate(const unsigned char* data, int len) {
     z_stream strm = {};
     strm.zalloc = Z_NULL;
     strm.zfree = Z_NULL;
@@ -31,21 +31,14 @@ unsigned char* CPrinterPeriPage::Deflate(const unsigned char* data, int len, uns
     // Asked before initialisation, zlib answers with its general upper bound,
     // which holds for every window size and level.
     const uLong bound = deflateBound(&strm, static_cast<uLong>(len));
-    unsigned char* out = static_cast<unsigned char*>(malloc(bound));
-    if (!out) return nullptr;
-    if (deflateInit2(&strm, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 10, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        free(out);
-        return nullptr;
-    }
-    strm.next_out = out;
+    std::vector<unsigned char> out(bound);
+    if (deflateInit2(&strm, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 10, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+    strm.next_out = out.data();
     strm.avail_out = static_cast<uInt>(bound);
     const int rc = deflate(&strm, Z_FINISH);
     const int endRc = deflateEnd(&strm);
-    if (rc != Z_STREAM_END || endRc != Z_OK || strm.total_out < 2) {
-        free(out);
-        return nullptr;
-    }
-    *outLen = strm.total_out;
+    if (rc != Z_STREAM_END || endRc != Z_OK || strm.total_out < 2) return {};
+    out.resize(strm.total_out);
     return out;
 }
 
@@ -193,18 +186,16 @@ bool CPrinterPeriPage::AppendCompressedFrames(int bytesPerRow, int rows, const u
         const int len = last ? dataLen - offset
                              : static_cast<int>(std::min<long long>(static_cast<long long>(n) * bytesPerRow,
                                                                     dataLen - offset));
-        unsigned long outLen = 0;
-        unsigned char* out = Deflate(data ? data + offset : nullptr, len, &outLen);
-        if (!out) return false;
-        const unsigned long body = outLen - 2;
+        const std::vector<unsigned char> out = Deflate(data ? data + offset : nullptr, len);
+        if (out.empty()) return false;
+        const unsigned long body = out.size() - 2;
         AddBytes(frames,
                  {0x1F, 0x00, static_cast<unsigned char>(bytesPerRow >> 8),
                   static_cast<unsigned char>(bytesPerRow & 0xFF), static_cast<unsigned char>(n >> 8),
                   static_cast<unsigned char>(n & 0xFF), static_cast<unsigned char>((body >> 24) & 0xFF),
                   static_cast<unsigned char>((body >> 16) & 0xFF),
                   static_cast<unsigned char>((body >> 8) & 0xFF), static_cast<unsigned char>(body & 0xFF)});
-        frames.AddBuffer(out + 2, static_cast<int>(body));
-        free(out);
+        frames.AddBuffer(out.data() + 2, static_cast<int>(body));
         offset += len;
         start += n;
     } while (start < rows);

@@ -3,6 +3,8 @@
 // compressed raster frame and raster bands of limited height.
 #pragma once
 
+#include <vector>
+
 #include "printers/escpos.h"
 
 class CPrinterPeriPage : public CPrinterESCPOS {
@@ -28,8 +30,7 @@ protected:
     // Appends one compressed frame per at most 65535 rows; on any zlib
     // failure nothing at all is appended and false is returned.
     bool AppendCompressedFrames(int bytesPerRow, int rows, const unsigned char* data, int dataLen);
-    // One zlib stream of len bytes: the malloc'd output (header included)
-    // and its length, or null on any zlib failure. A seam, so that the
-    // failure can be exercised.
-    virtual unsigned char* Deflate(const unsigned char* data, int len, unsigned long* outLen);
+    // One zlib stream of len bytes (header included), or none on any zlib
+    // failure. A seam, so that the failure can be exercised.
+    virtual std::vector<unsigned char> Deflate(const unsigned char* data, int len);
 };

@@ -5,8 +5,8 @@
 
 namespace {
 
-CBaseRender* Create() {
-    return new CPrinterPeriPage();
+std::unique_ptr<CBaseRender> Create() {
+    return std::make_unique<CPrinterPeriPage>();
 }
 
 DfFamily Make() {

@@ -77,6 +77,8 @@ std::vector<DfStatusStep> DfEscPosStatusSteps();
 std::vector<DfStatusStep> DfCpclStatusSteps();
 std::vector<DfStatusStep> DfPaperangStatusSteps();
 std::vector<DfStatusStep> DfPeriPageStatusSteps();
+std::vector<DfStatusStep> DfNiimbotStatusSteps();
+std::vector<DfStatusStep> DfCatStatusSteps();
 
 // TSPL's extended status (ESC ! S, newer firmware only), parsed as a step's
 // reply is; not among the model's steps since most printers never answer it.

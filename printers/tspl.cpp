@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -214,28 +215,22 @@ void CPrinterTSPL::cmdBITMAP(int x, int y, int widthBytes, int rows, const void*
 
     if (m_halftone.ImageCompress) {
         const uLong bound = compressBound(static_cast<uLong>(len));
-        unsigned char* packed = static_cast<unsigned char*>(malloc(bound ? bound : 1));
-        if (packed) {
-            Negative();
-            unsigned long packedLen = bound;
-            const int rc = Compress(packed, &packedLen, static_cast<const unsigned char*>(data),
-                                    static_cast<unsigned long>(len));
-            if (rc == Z_OK && packedLen <= bound && packedLen <= INT_MAX) {
-                b.AddStringA("3,");
-                b.AddInt(static_cast<int>(packedLen));
-                b.AddStringA(",");
-                m_cmdBuffer.AddBuffer(b);
-                m_cmdBuffer.AddBuffer(packed, static_cast<int>(packedLen));
-                free(packed);
-                AddCRLF(m_cmdBuffer);
-                return;
-            }
-            AddLog("compress failed (%d): bitmap sent uncompressed", rc);
-            Negative();  // back to the stored sense for mode 1
-            free(packed);
-        } else {
-            AddLog("no memory to compress %d bytes: bitmap sent uncompressed", len);
+        std::vector<unsigned char> packed(bound ? bound : 1);
+        Negative();
+        unsigned long packedLen = bound;
+        const int rc = Compress(packed.data(), &packedLen, static_cast<const unsigned char*>(data),
+                                static_cast<unsigned long>(len));
+        if (rc == Z_OK && packedLen <= bound && packedLen <= INT_MAX) {
+            b.AddStringA("3,");
+            b.AddInt(static_cast<int>(packedLen));
+            b.AddStringA(",");
+            m_cmdBuffer.AddBuffer(b);
+            m_cmdBuffer.AddBuffer(packed.data(), static_cast<int>(packedLen));
+            AddCRLF(m_cmdBuffer);
+            return;
         }
+        AddLog("compress failed (%d): bitmap sent uncompressed", rc);
+        Negative();  // back to the stored sense for mode 1
     }
 
     b.AddStringA("1,");

@@ -5,8 +5,8 @@
 
 namespace {
 
-CBaseRender* Create() {
-    return new CPrinterTSPL();
+std::unique_ptr<CBaseRender> Create() {
+    return std::make_unique<CPrinterTSPL>();
 }
 
 DfFamily Make() {

@@ -16,21 +16,12 @@ CBaseRender::CBaseRender()
       m_settings(nullptr),
       m_bPadsToPageSize(false) {}
 
-CBaseRender::~CBaseRender() {
-    ResetSendBufferList();
-}
+CBaseRender::~CBaseRender() {}
 
-void CBaseRender::OnStartDoc(unsigned long) {
-    ResetSendBufferList();
-}
+void CBaseRender::OnStartDoc(unsigned long) {}
 
 void CBaseRender::OnEndDoc() {
     OnDestroy();
-}
-
-void CBaseRender::ResetSendBufferList() {
-    for (CMyBuffer* b : m_sendBufferList) delete b;
-    m_sendBufferList.clear();
 }
 
 void CBaseRender::OnBeginBmp() {

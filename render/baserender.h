@@ -1,24 +1,25 @@
 // CBaseRender: the abstract renderer the driver feeds pages to. It owns the
 // page image and the job's settings and defines the hooks each printer
-// family overrides. The virtual slot order below is fixed.
+// family overrides. Its one owner is the front end's job (a
+// std::unique_ptr from DfCreateRender).
 #pragma once
 
 #include <cups/raster.h>
 
-#include <list>
 #include <string>
 
 #include "base/mybuffer.h"
-#include "base/objref.h"
 #include "base/sink.h"
 #include "image/ximage.h"
 #include "render/settings.h"
 #include "render/settingsource.h"
 
-class CBaseRender : public TObjRefImpl<IObjRef> {
+class CBaseRender {
 public:
     CBaseRender();
     virtual ~CBaseRender();
+    CBaseRender(const CBaseRender&) = delete;
+    CBaseRender& operator=(const CBaseRender&) = delete;
 
     virtual void OnStartDoc(unsigned long flags);
     virtual void OnEndDoc();
@@ -33,8 +34,6 @@ public:
     virtual void AddLog(const char* format, ...) __attribute__((format(printf, 2, 3)));
     virtual void GetPrinterParameters();
 
-    void SetModelName(const char* name) { m_modelName = name ? name : ""; }
-    void ResetSendBufferList();
     std::string GetMarkedOption(const char* keyword);
 
     // Page preparation (render/adjustimage.cpp).
@@ -78,10 +77,8 @@ public:
     tagREGSTRUCT m_reg;
     tagREGSTRUCTWITHALFTONE m_halftone;
     tagWaterMarkConfig m_watermark;
-    std::list<CMyBuffer*> m_sendBufferList;
     cups_page_header2_t* m_header;
     bool m_bInited;
-    std::string m_modelName;
 
 protected:
     // Records why the current page was not (fully) printed; the first reason

@@ -1,10 +1,9 @@
-// Byte buffer and reference-counted render handle.
+// Byte buffer.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "base/mybuffer.h"
-#include "base/objref.h"
 #include "helpers/hexdump.h"
 
 namespace {
@@ -97,54 +96,6 @@ TEST(MyBuffer, NoLimitGrowsWithoutBound) {
     std::vector<unsigned char> block(1 << 20, 3);
     for (int i = 0; i < 3; i++) b.AddBuffer(block.data(), static_cast<int>(block.size()));
     EXPECT_EQ(b.GetBufferLength(), 3 << 20);
-}
-
-// A counted object that records its destruction.
-class Probe : public TObjRefImpl<IObjRef> {
-public:
-    explicit Probe(int* deaths) : m_deaths(deaths) {}
-    ~Probe() override { ++*m_deaths; }
-    int Count() const { return m_nRefCount; }
-
-private:
-    int* m_deaths;
-};
-
-TEST(RefCount, AddRefAndRelease) {
-    int deaths = 0;
-    Probe* p = new Probe(&deaths);
-    EXPECT_EQ(p->Count(), 1);
-    EXPECT_EQ(p->AddRef(), 2);
-    EXPECT_EQ(p->Release(), 1);
-    EXPECT_EQ(deaths, 0);
-    EXPECT_EQ(p->Release(), 0);
-    EXPECT_EQ(deaths, 1);
-}
-
-TEST(RefCount, SmartPointerAdoptsWithoutAddRef) {
-    int deaths = 0;
-    {
-        CStdRefPtr<Probe> ptr;
-        EXPECT_TRUE(ptr == nullptr);
-        Probe* a = new Probe(&deaths);
-        ptr = MakeRefPtr<Probe>(a);
-        EXPECT_EQ(a->Count(), 1);
-        EXPECT_TRUE(ptr == a);
-        ptr = MakeRefPtr<Probe>(a);  // same object: nothing happens
-        EXPECT_EQ(a->Count(), 1);
-        EXPECT_EQ(deaths, 0);
-        Probe* b = new Probe(&deaths);
-        ptr = MakeRefPtr<Probe>(b);  // the first one is released and deleted
-        EXPECT_EQ(deaths, 1);
-        EXPECT_TRUE(ptr != a);
-        {
-            CStdRefPtr<Probe> copy(ptr);  // copies take a reference
-            EXPECT_EQ(b->Count(), 2);
-        }
-        EXPECT_EQ(b->Count(), 1);
-    }
-    EXPECT_EQ(deaths, 2);
-    { CStdRefPtr<Probe> empty; }
 }
 
 }  // namespace

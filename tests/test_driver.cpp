@@ -101,7 +101,7 @@ TEST(Driver, PpdProblems) {
 }
 
 TEST(Driver, UnknownModelNumbers) {
-    for (const char* model : {"*cupsModelNumber: 19\n", "*cupsModelNumber: 25\n", ""}) {
+    for (const char* model : {"*cupsModelNumber: 19\n", "*cupsModelNumber: 127\n", ""}) {
         SCOPED_TRACE(model);
         FilterRun run = RunFilter(Args({MakePage(8, 8, 8, 0xFF)}, PpdWithModel(model)));
         EXPECT_EQ(run.status, 1);

@@ -172,15 +172,14 @@ TEST(Finishing, ChoicesAreRead) {
         LogCapture log;
         Choices settings;
         settings.values = c.choices;
-        CBaseRender* r = new CBaseRender();
-        r->SetSettings(&settings);
-        r->GetPrinterParameters();
-        EXPECT_EQ(r->m_reg.iCutMedia, c.cutMedia);
-        EXPECT_EQ(r->m_reg.iCutType, c.cutType);
-        EXPECT_EQ(r->m_reg.iLabelMode, c.labelMode);
+        CBaseRender r;
+        r.SetSettings(&settings);
+        r.GetPrinterParameters();
+        EXPECT_EQ(r.m_reg.iCutMedia, c.cutMedia);
+        EXPECT_EQ(r.m_reg.iCutType, c.cutType);
+        EXPECT_EQ(r.m_reg.iLabelMode, c.labelMode);
         for (const std::string& line : c.logs) EXPECT_TRUE(log.Contains(line)) << line;
-        r->SetSettings(nullptr);
-        r->Release();
+        r.SetSettings(nullptr);
     }
 }
 

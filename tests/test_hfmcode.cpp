@@ -16,34 +16,34 @@ namespace {
 
 using Node = CHfmCode::HGMRNCODENODE;
 
-struct FreeDeleter {
-    void operator()(void* p) const { free(p); }
-};
-
-// Everything the coder returns for one page, released on scope exit.
+// Everything the coder returns for one page.
 struct Coded {
-    std::unique_ptr<Node, FreeDeleter> tree;
+    std::vector<Node> tree;
     int nodeCount = 0;
-    std::unique_ptr<uint16_t, FreeDeleter> pre, in;
-    CHfmCode::HFMCHUNK* chunks = nullptr;
+    std::vector<uint16_t> pre, in;
+    CHfmCode::HfmChunks coded;
+    const CHfmCode::HFMCHUNK* chunks = nullptr;  // null: not encoded
     int chunkCount = -1;
-    ~Coded() { CHfmCode::FreeChunks(chunks, chunkCount); }
 
     Coded(const ByteVec& data, int rowBytes, int chunkLimit = 256) {
         CHfmCode hfm;
-        tree.reset(hfm.GetHfmTree(data.data(), static_cast<int>(data.size()), &nodeCount));
-        if (!tree) return;
-        pre.reset(hfm.GetTreePreorder(tree.get(), nodeCount));
-        in.reset(hfm.GetTreeMiddleorder(tree.get(), nodeCount));
-        chunks = hfm.HFMDGencoding(tree.get(), nodeCount, data.data(), rowBytes,
-                                   static_cast<int>(data.size()) / rowBytes, chunkLimit, &chunkCount);
+        tree = hfm.GetHfmTree(data.data(), static_cast<int>(data.size()));
+        nodeCount = static_cast<int>(tree.size());
+        if (tree.empty()) return;
+        pre = hfm.GetTreePreorder(tree.data(), nodeCount);
+        in = hfm.GetTreeMiddleorder(tree.data(), nodeCount);
+        coded = hfm.HFMDGencoding(tree.data(), nodeCount, data.data(), rowBytes,
+                                  static_cast<int>(data.size()) / rowBytes, chunkLimit);
+        if (coded.chunks.empty()) return;
+        chunks = coded.chunks.data();
+        chunkCount = static_cast<int>(coded.chunks.size());
     }
     ByteVec Chunk(int k) const { return ByteVec(chunks[k].data, chunks[k].data + chunks[k].length); }
-    std::vector<int> Pre() const { return std::vector<int>(pre.get(), pre.get() + nodeCount); }
-    std::vector<int> In() const { return std::vector<int>(in.get(), in.get() + nodeCount); }
+    std::vector<int> Pre() const { return std::vector<int>(pre.begin(), pre.end()); }
+    std::vector<int> In() const { return std::vector<int>(in.begin(), in.end()); }
     const Node& Leaf(int value) const {
         for (int i = 0; i < (nodeCount + 1) / 2; ++i)
-            if (tree.get()[i].symbol == value) return tree.get()[i];
+            if (tree[i].symbol == value) return tree[i];
         static Node none{};
         return none;
     }
@@ -95,9 +95,9 @@ ByteVec FibonacciPage(std::mt19937& rng) {
 TEST(HfmCode, WorkedExample) {
     ByteVec data = Bytes({0x00, 0x00, 0x00, 0xFF, 0x0F});
     Coded c(data, 5);
-    ASSERT_TRUE(c.tree);
+    ASSERT_FALSE(c.tree.empty());
     ASSERT_EQ(c.nodeCount, 5);
-    const Node* n = c.tree.get();
+    const Node* n = c.tree.data();
     EXPECT_EQ(n[0].symbol, 0x00);
     EXPECT_EQ(n[0].weight, 3);
     EXPECT_EQ(n[1].symbol, 0x0F);
@@ -130,12 +130,12 @@ TEST(HfmCode, SingleValuePages) {
         SCOPED_TRACE(k.value);
         ByteVec data(1000, static_cast<unsigned char>(k.value));
         Coded c(data, 40);
-        ASSERT_TRUE(c.tree);
+        ASSERT_FALSE(c.tree.empty());
         ASSERT_EQ(c.nodeCount, 3);
-        EXPECT_EQ(c.tree.get()[0].symbol, k.value);
-        EXPECT_EQ(c.tree.get()[0].weight, 1000);
-        EXPECT_EQ(c.tree.get()[1].symbol, k.partner);
-        EXPECT_EQ(c.tree.get()[1].weight, 1);
+        EXPECT_EQ(c.tree.data()[0].symbol, k.value);
+        EXPECT_EQ(c.tree.data()[0].weight, 1000);
+        EXPECT_EQ(c.tree.data()[1].symbol, k.partner);
+        EXPECT_EQ(c.tree.data()[1].weight, 1);
         EXPECT_EQ(c.Code(k.value), "1");  // the lighter partner is the left child
         ASSERT_EQ(c.chunkCount, 1);
         // 1000 bits = 125 bytes, all ones, no padding.
@@ -150,12 +150,12 @@ TEST(HfmCode, AllByteValues) {
     for (int rep = 0; rep < 3; ++rep)
         for (int v = 0; v < 256; ++v) data.push_back(static_cast<unsigned char>(v));
     Coded c(data, 256);
-    ASSERT_TRUE(c.tree);
+    ASSERT_FALSE(c.tree.empty());
     ASSERT_EQ(c.nodeCount, 511);
-    for (int i = 0; i < 256; ++i) EXPECT_EQ(c.tree.get()[i].symbol, i);
-    for (int i = 256; i < 511; ++i) EXPECT_EQ(c.tree.get()[i].symbol, i);
+    for (int i = 0; i < 256; ++i) EXPECT_EQ(c.tree.data()[i].symbol, i);
+    for (int i = 256; i < 511; ++i) EXPECT_EQ(c.tree.data()[i].symbol, i);
     // Equal weights pair in ascending order: a complete tree, 8 bits a code.
-    for (int v = 0; v < 256; ++v) EXPECT_EQ(c.tree.get()[v].codeLength, 8);
+    for (int v = 0; v < 256; ++v) EXPECT_EQ(c.tree.data()[v].codeLength, 8);
     EXPECT_EQ(c.Code(0), "00000000");
     EXPECT_EQ(c.Code(255), "11111111");
 }
@@ -165,7 +165,7 @@ TEST(HfmCode, AllByteValues) {
 TEST(HfmCode, TieBreaking) {
     Coded c(Bytes({'a', 'b', 'c', 'c'}), 4);
     ASSERT_EQ(c.nodeCount, 5);
-    const Node* n = c.tree.get();
+    const Node* n = c.tree.data();
     EXPECT_EQ(n[3].left, 0);  // a
     EXPECT_EQ(n[3].right, 1);  // b
     EXPECT_EQ(n[4].left, 2);  // c (weight 2, index 2) before node 3 (weight 2)
@@ -189,13 +189,12 @@ TEST(HfmCode, TreeMatchesRepeatedMinimumSelection) {
         ByteVec data(1 + rng() % 3000);
         for (auto& b : data)
             b = static_cast<unsigned char>(round % 3 ? rng() % distinct : (rng() % 7 ? 0 : rng() % distinct));
-        int count = 0;
-        std::unique_ptr<Node, FreeDeleter> tree(
-            hfm.GetHfmTree(data.data(), static_cast<int>(data.size()), &count));
-        ASSERT_TRUE(tree);
+        const std::vector<Node> tree = hfm.GetHfmTree(data.data(), static_cast<int>(data.size()));
+        const int count = static_cast<int>(tree.size());
+        ASSERT_GT(count, 0);
         // The plain way: leaves as GetHfmTree laid them out, then one
         // GetMinTreeNode call per internal node.
-        std::vector<Node> plain(tree.get(), tree.get() + count);
+        std::vector<Node> plain = tree;
         const int leaves = (count + 1) / 2;
         for (int i = leaves; i < count; ++i) plain[i].weight = plain[i].left = plain[i].right = 0;
         for (Node& n : plain) n.parent = -1;
@@ -210,7 +209,7 @@ TEST(HfmCode, TreeMatchesRepeatedMinimumSelection) {
             plain[first].parent = plain[second].parent = q;
         }
         for (int i = 0; i < count; ++i) {
-            const Node& a = tree.get()[i];
+            const Node& a = tree[i];
             ASSERT_EQ(a.weight, plain[i].weight) << round << " node " << i;
             ASSERT_EQ(a.left, plain[i].left) << round << " node " << i;
             ASSERT_EQ(a.right, plain[i].right) << round << " node " << i;
@@ -310,13 +309,17 @@ TEST(HfmCode, ChunksMatchReferenceStream) {
         EXPECT_EQ(pos, static_cast<long>(stream.size()));
 
         // And back: the receiver's tree from the two traversals decodes the
-        // chunks to the page.
+        // chunks to the page, after the result has moved (its chunks must
+        // still point into the storage that moved with them).
+        const CHfmCode::HfmChunks moved = std::move(c.coded);
+        c.coded = CHfmCode::HfmChunks();
         HfmDecoder dec;
-        ASSERT_TRUE(dec.Build(c.pre.get(), c.in.get(), c.nodeCount));
+        ASSERT_TRUE(dec.Build(c.pre.data(), c.in.data(), c.nodeCount));
         ByteVec back(data.size() + 1);
         size_t at = 0;
-        for (int i = 0; i < c.chunkCount; ++i) {
-            int n = dec.DecodeChunk(c.chunks[i].data, c.chunks[i].length, back.data() + at,
+        ASSERT_EQ(moved.chunks.size(), static_cast<size_t>(c.chunkCount));
+        for (size_t i = 0; i < moved.chunks.size(); ++i) {
+            int n = dec.DecodeChunk(moved.chunks[i].data, moved.chunks[i].length, back.data() + at,
                                     static_cast<int>(back.size() - at));
             ASSERT_GT(n, 0) << "chunk " << i;
             at += static_cast<size_t>(n);
@@ -328,39 +331,35 @@ TEST(HfmCode, ChunksMatchReferenceStream) {
 
 TEST(HfmCode, RejectsUnusableInput) {
     CHfmCode hfm;
-    int count = 77;
     unsigned char byte = 0;
-    EXPECT_EQ(hfm.GetHfmTree(nullptr, 10, &count), nullptr);
-    EXPECT_EQ(hfm.GetHfmTree(&byte, 0, &count), nullptr);
-    EXPECT_EQ(hfm.GetHfmTree(&byte, -5, &count), nullptr);
-    EXPECT_EQ(count, 77);
-    EXPECT_EQ(hfm.GetTreePreorder(nullptr, 3), nullptr);
-    EXPECT_EQ(hfm.GetTreeMiddleorder(nullptr, 3), nullptr);
+    EXPECT_TRUE(hfm.GetHfmTree(nullptr, 10).empty());
+    EXPECT_TRUE(hfm.GetHfmTree(&byte, 0).empty());
+    EXPECT_TRUE(hfm.GetHfmTree(&byte, -5).empty());
+    EXPECT_TRUE(hfm.GetTreePreorder(nullptr, 3).empty());
+    EXPECT_TRUE(hfm.GetTreeMiddleorder(nullptr, 3).empty());
 
     ByteVec page = Bytes({1, 2, 3, 3});
     Coded c(page, 4);
-    ASSERT_TRUE(c.tree);
-    Node* n = c.tree.get();
-    int chunks = 77;
+    ASSERT_FALSE(c.tree.empty());
+    Node* n = c.tree.data();
     ByteVec other = Bytes({1, 2, 3, 4});  // 4 has no leaf in this tree
-    EXPECT_EQ(hfm.HFMDGencoding(n, c.nodeCount, other.data(), 4, 1, 256, &chunks), nullptr);
-    EXPECT_EQ(hfm.HFMDGencoding(nullptr, c.nodeCount, page.data(), 4, 1, 256, &chunks), nullptr);
-    EXPECT_EQ(hfm.HFMDGencoding(n, c.nodeCount, nullptr, 4, 1, 256, &chunks), nullptr);
-    EXPECT_EQ(hfm.HFMDGencoding(n, c.nodeCount, page.data(), 0, 1, 256, &chunks), nullptr);
-    EXPECT_EQ(hfm.HFMDGencoding(n, c.nodeCount, page.data(), 4, 0, 256, &chunks), nullptr);
-    EXPECT_EQ(chunks, 77);
+    EXPECT_TRUE(hfm.HFMDGencoding(n, c.nodeCount, other.data(), 4, 1, 256).chunks.empty());
+    EXPECT_TRUE(hfm.HFMDGencoding(nullptr, c.nodeCount, page.data(), 4, 1, 256).chunks.empty());
+    EXPECT_TRUE(hfm.HFMDGencoding(n, c.nodeCount, nullptr, 4, 1, 256).chunks.empty());
+    EXPECT_TRUE(hfm.HFMDGencoding(n, c.nodeCount, page.data(), 0, 1, 256).chunks.empty());
+    EXPECT_TRUE(hfm.HFMDGencoding(n, c.nodeCount, page.data(), 4, 0, 256).chunks.empty());
 
     // Traversals of a damaged array stop instead of looping or overrunning:
     // a cycle, a child out of range, and a node count that is too small.
     Node saved = n[3];
     n[3].left = 4;
-    EXPECT_EQ(hfm.GetTreePreorder(n, c.nodeCount), nullptr);
-    EXPECT_EQ(hfm.GetTreeMiddleorder(n, c.nodeCount), nullptr);
+    EXPECT_TRUE(hfm.GetTreePreorder(n, c.nodeCount).empty());
+    EXPECT_TRUE(hfm.GetTreeMiddleorder(n, c.nodeCount).empty());
     n[3] = saved;
     n[4].right = 1000;
-    EXPECT_EQ(hfm.GetTreePreorder(n, c.nodeCount), nullptr);
-    EXPECT_EQ(hfm.GetTreeMiddleorder(n, c.nodeCount), nullptr);
-    EXPECT_EQ(hfm.GetTreePreorder(n, 600), nullptr);
+    EXPECT_TRUE(hfm.GetTreePreorder(n, c.nodeCount).empty());
+    EXPECT_TRUE(hfm.GetTreeMiddleorder(n, c.nodeCount).empty());
+    EXPECT_TRUE(hfm.GetTreePreorder(n, 600).empty());
 }
 
 TEST(HfmDecoder, RejectsInconsistentTrees) {

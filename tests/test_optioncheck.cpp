@@ -184,12 +184,11 @@ TEST(JobOptions, WholeNumbersInRangeAreUsed) {
         Job job;
         OPEN_OR_SKIP(job, c.ppd, c.options);
         DfPpdSettings settings(job.ppd, job.numOptions, job.options);
-        CBaseRender* render = new CBaseRender();
-        render->SetSettings(&settings);
-        render->GetPrinterParameters();
-        EXPECT_EQ(c.get(*render), c.expected);
-        render->SetSettings(nullptr);
-        render->Release();
+        CBaseRender render;
+        render.SetSettings(&settings);
+        render.GetPrinterParameters();
+        EXPECT_EQ(c.get(render), c.expected);
+        render.SetSettings(nullptr);
     }
 }
 

@@ -49,8 +49,9 @@ struct Intake : ::testing::Test {
     } settings;
 
     void SetUp() override {
-        render = new Recorder(&calls);
-        CCupsInstance::AdoptRender(render);
+        auto owned = std::make_unique<Recorder>(&calls);
+        render = owned.get();
+        CCupsInstance::AdoptRender(std::move(owned));
         render->SetSettings(&settings);
     }
     void TearDown() override { render->SetSettings(nullptr); }

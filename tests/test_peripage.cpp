@@ -27,8 +27,8 @@ public:
         return ByteVec(m_cmdBuffer.GetBuffer(), m_cmdBuffer.GetBuffer() + m_cmdBuffer.GetBufferLength());
     }
     bool failDeflate = false;  // a zlib failure to simulate
-    unsigned char* Deflate(const unsigned char* d, int len, unsigned long* outLen) override {
-        return failDeflate ? nullptr : CPrinterPeriPage::Deflate(d, len, outLen);
+    std::vector<unsigned char> Deflate(const unsigned char* d, int len) override {
+        return failDeflate ? std::vector<unsigned char>() : CPrinterPeriPage::Deflate(d, len);
     }
     void Limit(int n) { m_cmdBuffer.SetMaxBufferSize(n); }
 };

@@ -17,7 +17,9 @@
 #include "printers/cpcl.h"
 #include "printers/family.h"
 #include "printers/status.h"
+#include "printers/catprinter.h"
 #include "printers/escpos.h"
+#include "printers/niimbot.h"
 #include "printers/paperang.h"
 #include "printers/peripage.h"
 #include "printers/tspl.h"
@@ -216,6 +218,71 @@ TEST(PreviewRoundTrip, PeriPageCompressedRowsCappedAtTheHeadWidth) {
     EXPECT_TRUE(SamePicture(left, res.pages[0]));
 }
 
+// The picture as a head of the given width prints it: centred, white on
+// both sides or both edges cut (Niimbot and cat rows cover the whole head).
+Picture Centred(const Picture& p, int head) {
+    Picture c;
+    c.w = head;
+    c.h = p.h;
+    c.dots.assign((size_t)head * p.h, 0);
+    const int offset = (head - p.w) / 2;
+    for (int y = 0; y < p.h; y++)
+        for (int x = 0; x < head; x++)
+            if (x - offset >= 0 && x - offset < p.w) c.dots[(size_t)y * head + x] = p.Black(x - offset, y);
+    return c;
+}
+
+TEST(PreviewRoundTrip, NiimbotAndCatRowsOnTheHead) {
+    struct Case {
+        const char* name;
+        int model, head;
+        std::function<ByteVec(std::vector<Picture>*)> run;
+    };
+    const Case cases[] = {
+        {"Niimbot B1, split counts", 25, 384,
+         [](std::vector<Picture>* pics) {
+             Captured<CPrinterNiimbot> r;
+             r.SetHead(384);
+             *pics = RunJob(r, kPages, 51);
+             return r.out;
+         }},
+        {"Niimbot D11, zero counts", 25, 96,
+         [](std::vector<Picture>* pics) {
+             Captured<CPrinterNiimbot> r;
+             r.SetHead(96);
+             r.m_counts = CPrinterNiimbot::Counts::Zero;
+             *pics = RunJob(r, kPages, 52);
+             return r.out;
+         }},
+        {"cat", 26, 384,
+         [](std::vector<Picture>* pics) {
+             Captured<CPrinterCat> r;
+             r.m_iDpi = 203;
+             r.m_reg.iFeedOffset = 5;
+             *pics = RunJob(r, kPages, 53);
+             return r.out;
+         }},
+        {"cat, run-length rows, feed as blank rows", 26, 384,
+         [](std::vector<Picture>* pics) {
+             Captured<CPrinterCat> r;
+             r.m_iDpi = 203;
+             r.m_compress = true;
+             r.m_feedCommand = false;
+             r.m_reg.iFeedOffset = 2;
+             *pics = RunJob(r, kPages, 54);
+             return r.out;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Picture> pics;
+        const ByteVec out = c.run(&pics);
+        for (Picture& p : pics) p = Centred(p, c.head);
+        ExpectRoundTrip(out, static_cast<PreviewFamily>(c.model), pics,
+                        [&](const Picture&) { return c.head; });
+    }
+}
+
 TEST(PreviewRoundTrip, Cpcl) {
     for (int media : {0, 1}) {
         Captured<CPrinterCPCL> r;
@@ -402,6 +469,9 @@ TEST(PreviewExamples, DetectsTheFamilyFromTheFirstBytes) {
         {Bytes({0x1B, 0x70, 0x00, 0x80, 0x80, 0x10, 0xFF, 0xFE, 0x01}), PreviewFamilyOf(kDfPeripage)},
         {Bytes({0x1F, 0x1B, 0x1F, 0x56, 0x08, 0x09, 0xA0, 0x22}), PreviewFamilyOf(kDfPeripage)},
         {Bytes({0xA5, 0x01, 0x05, 0x00}), PreviewFamilyOf(kDfPaperang)},
+        {Bytes({0x03, 0x55, 0x55, 0xC1}), PreviewFamilyOf(kDfNiimbot)},
+        {Bytes({0x55, 0x55, 0x01}), PreviewFamilyOf(kDfNiimbot)},
+        {Bytes({0x51, 0x78, 0xA3}), PreviewFamilyOf(kDfCat)},
         {Bytes({0x00, 0x01}), PreviewFamily::Unknown},
         {Bytes("hello"), PreviewFamily::Unknown},
         {ByteVec(), PreviewFamily::Unknown},
@@ -429,12 +499,15 @@ TEST(PreviewExamples, DetectsTheFamilyFromTheFirstBytes) {
         {"EscPos", PreviewFamilyOf(kDfEscpos)},
         {"escpos-80", PreviewFamilyOf(kDfEscpos)},
         {"cpcl-203", PreviewFamilyOf(kDfCpcl)},
-        {"25", PreviewFamily::Unknown},
+        {"25", PreviewFamilyOf(kDfNiimbot)},
+        {"niimbot-d11", PreviewFamilyOf(kDfNiimbot)},
+        {"127", PreviewFamily::Unknown},
         {"20x", PreviewFamily::Unknown},
         {"", PreviewFamily::Unknown},
         {"-58", PreviewFamily::Unknown},
     };
     for (const auto& n : names) EXPECT_EQ(ParseFamily(n.text), n.family) << n.text;
+    EXPECT_EQ(ParseHeadDots("niimbot-d11"), 96);
 }
 
 // ------------------------------------------------------------ damaged streams
@@ -762,6 +835,8 @@ TEST(PreviewFuzz, ArbitraryAndMutatedBytesNeverCrash) {
         {PreviewFamilyOf(kDfCpcl), TwoPageJob<CPrinterCPCL>()},
         {PreviewFamilyOf(kDfPaperang), TwoPageJob<CPrinterPaperang>()},
         {PreviewFamilyOf(kDfPaperang), kPaperangExample},
+        {PreviewFamilyOf(kDfNiimbot), TwoPageJob<CPrinterNiimbot>()},
+        {PreviewFamilyOf(kDfCat), TwoPageJob<CPrinterCat>([](Captured<CPrinterCat>& r) { r.m_compress = true; })},
     };
     // A fixed number of cases from a fixed seed: the same inputs on every
     // machine, however slow. The libFuzzer targets in tests/fuzz go further.

@@ -29,6 +29,13 @@
 #include "helpers/hexdump.h"
 #include "helpers/pages.h"
 #include "helpers/raster.h"
+#include "base/sink.h"
+#include "helpers/scriptlink.h"
+#include "printers/cat_talk.h"
+#include "printers/catprinter.h"
+#include "printers/niimbot.h"
+#include "printers/niimbot_talk.h"
+#include "printers/status.h"
 #include "printers/tspl.h"
 
 namespace {
@@ -447,6 +454,136 @@ TEST(VirtualPrinter, SocketQueriesApartFromJobsAndStopOnSigterm) {
     EXPECT_EQ(ReadFile(prefix + "-1.prn"), std::string(kReceipt.begin(), kReceipt.end()));
     unlink((prefix + "-1.prn").c_str());
     unlink((prefix + "-1-1.png").c_str());
+    unlink(statusFile.c_str());
+}
+
+// A renderer's whole job (one page of w x h dots, a diagonal line).
+template <class R>
+ByteVec DiagonalJob(int w, int h, const std::function<void(Captured<R>&)>& setup) {
+    Captured<R> r;
+    r.m_iDpi = 203;
+    setup(r);
+    r.OnStartDoc(0);
+    FillPreparedPage(r.m_image, w, h, 1, [](unsigned) { return true; });
+    for (int y = 0; y < h; y++)
+        r.m_image.GetBits(y)[(y % w) / 8] &= static_cast<uint8_t>(~(0x80 >> ((y % w) % 8)));
+    r.OnPaintBmp();
+    r.OnEndDoc();
+    return r.out;
+}
+
+// The printers that answer back: the talk sinks against the virtual
+// printer's Niimbot and cat printers, each on a connection of its own, with
+// the status of the moment; the pages it prints, and those it refuses.
+TEST(VirtualPrinter, NiimbotAndCatConversations) {
+    const std::string prefix = TempPath("vp-talk");
+    const std::string statusFile = TempPath("vp-talk-status");
+    VirtualPrinterProcess vp({"--listen", "127.0.0.1:0", "--status-file", statusFile, "-o", prefix});
+    int port = 0;
+    ASSERT_EQ(sscanf(vp.first.c_str(), "listening on 127.0.0.1 port %d", &port), 1) << vp.first;
+    const ByteVec niimbot =
+        DiagonalJob<CPrinterNiimbot>(200, 120, [](Captured<CPrinterNiimbot>& r) { r.SetHead(384); });
+    const ByteVec cat = DiagonalJob<CPrinterCat>(384, 100, [](Captured<CPrinterCat>&) {});
+    struct Case {
+        const char* name;
+        const char* status;
+        bool isCat;
+        const char* why;  // nullptr: printed
+    } cases[] = {
+        {"Niimbot, ready", "ready", false, nullptr},
+        {"Niimbot, lid open", "cover-open", false, "printer reported a print error: cover open"},
+        {"Niimbot, no paper", "paper-out", false, "printer reported a print error: no paper"},
+        {"cat, pausing the sender twice", "flow-pause", true, nullptr},
+        {"cat, cover open", "cover-open", true, "printer reports cover open"},
+    };
+    int printed = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            std::ofstream f(statusFile);
+            f << c.status << "\n";
+        }
+        const int s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+        FdLink link(s);
+        std::string why;
+        std::unique_ptr<DfSink> sink = c.isCat ? DfCatTalk(link, &why) : DfNiimbotTalk(link, &why);
+        const ByteVec& job = c.isCat ? cat : niimbot;
+        // Written as a renderer's pages come, a few rows at a time, so that
+        // the printer can pause the sender while there is more to send.
+        bool ok = true;
+        for (size_t at = 0; ok && at < job.size(); at += 500) {
+            ok = sink->Write(job.data() + at, std::min<size_t>(500, job.size() - at));
+            usleep(10000);
+        }
+        close(s);
+        if (c.why) {
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(why, c.why);
+        } else {
+            EXPECT_TRUE(ok) << why;
+            printed++;
+        }
+    }
+    // The status check of a Niimbot with a tagged roll, on a connection of
+    // its own: no job.
+    {
+        std::ofstream f(statusFile);
+        f << "rfid battery=50\n";
+    }
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+    DfPrinterStatus st;
+    for (const DfStatusStep& step : DfNiimbotStatusSteps()) {
+        ASSERT_EQ(write(s, step.query.data(), step.query.size()), (ssize_t)step.query.size());
+        ByteVec got;
+        DfReply r = DfReply::Incomplete;
+        for (int i = 0; i < 100 && r == DfReply::Incomplete; i++) {
+            const ByteVec more = ReadSome(s, 1);
+            got.insert(got.end(), more.begin(), more.end());
+            r = step.parse(got.data(), got.size(), false, &st);
+        }
+        EXPECT_EQ(r, DfReply::Done) << step.name;
+    }
+    close(s);
+    EXPECT_EQ(st.model, "Niimbot B1");
+    EXPECT_EQ(st.battery, 50);
+    EXPECT_EQ(st.labelType, "gap labels");
+    EXPECT_EQ(st.labelsTotal, 180);
+    EXPECT_EQ(st.labelsUsed, 20);
+    EXPECT_EQ(st.conditions, 0u);
+
+    usleep(300000);
+    kill(vp.pid, SIGTERM);
+    std::string rest;
+    vp.Wait(&rest);
+    // The refused jobs were decoded too, as far as they came.
+    EXPECT_NE(rest.find("job 1: Niimbot"), std::string::npos) << rest;
+    EXPECT_NE(rest.find("job 1 page 1: 384 x 120 dots"), std::string::npos) << rest;
+    EXPECT_NE(rest.find("job 4 page 1: 384 x 100 dots"), std::string::npos) << rest;
+    // Rows in flight when the pause came (at most one chunk of the sender)
+    // may still arrive in a later read; the sender stops before the next.
+    const size_t at = rest.find("job 4: paused the sender 2 times, ");
+    int inFlight = -1;
+    ASSERT_NE(at, std::string::npos) << rest;
+    EXPECT_EQ(sscanf(rest.c_str() + at, "job 4: paused the sender 2 times, %d rows", &inFlight), 1);
+    EXPECT_LE(inFlight, 4) << rest;
+    // Neither the cat job stopped at its state query nor the status check
+    // made a job.
+    EXPECT_EQ(rest.find("job 5"), std::string::npos) << rest;
+    EXPECT_EQ(printed, 2);
+    for (int j = 1; j <= 5; j++) {
+        unlink((prefix + "-" + std::to_string(j) + ".prn").c_str());
+        unlink((prefix + "-" + std::to_string(j) + "-1.png").c_str());
+    }
     unlink(statusFile.c_str());
 }
 

@@ -5,6 +5,8 @@
 #include <cups/ppd.h>
 #include <syslog.h>
 
+#include <memory>
+
 #include "helpers/logcapture.h"
 #include "helpers/runfilter.h"
 #include "filter/ppdsettings.h"
@@ -16,10 +18,10 @@ namespace {
 
 struct Loaded {
     ppd_file_t* ppd = nullptr;
-    CBaseRender* render = nullptr;
+    std::unique_ptr<CBaseRender> render;
     DfPpdSettings settings{nullptr};
     ~Loaded() {
-        if (render) render->Release();
+        render.reset();
         if (ppd) ppdClose(ppd);
     }
 };
@@ -34,7 +36,7 @@ void Load(Loaded& l, const std::string& ppdName, const char* options) {
     int n = cupsParseOptions(options, 0, &opts);
     cupsMarkOptions(l.ppd, n, opts);
     cupsFreeOptions(n, opts);
-    l.render = new CBaseRender();
+    l.render = std::make_unique<CBaseRender>();
     l.settings = DfPpdSettings(l.ppd);
     l.render->SetSettings(&l.settings);
     l.render->GetPrinterParameters();

@@ -16,6 +16,7 @@
 #include "printers/status.h"
 #include "printers/statusrun.h"
 #include "tools/preview/vprinter.h"
+#include "tools/preview/vprinter_talk.h"
 
 namespace {
 
@@ -458,10 +459,18 @@ TEST(StatusRun, VirtualPrinterAnswersEveryStep) {
         if (!f->statusSteps) continue;
         for (const DfStatusStep& step : f->statusSteps()) {
             SCOPED_TRACE(std::string(f->name) + " " + step.name);
-            size_t len = 0;
-            ASSERT_EQ(MatchStatusQuery(step.query.data(), step.query.size(), &len), QueryMatch::Query);
-            EXPECT_EQ(len, step.query.size());
-            const Bytes reply = AnswerStatusQuery(step.query.data(), len, ready);
+            Bytes reply;
+            if (f->talk) {
+                // Printers that answer back take their queries in the conversation.
+                const auto talk = MakeVirtualTalk(PreviewFamilyOf(*f), f->drivers[0].headDots);
+                ASSERT_TRUE(talk);
+                reply = talk->Take(step.query.data(), step.query.size(), ready);
+            } else {
+                size_t len = 0;
+                ASSERT_EQ(MatchStatusQuery(step.query.data(), step.query.size(), &len), QueryMatch::Query);
+                EXPECT_EQ(len, step.query.size());
+                reply = AnswerStatusQuery(step.query.data(), len, ready);
+            }
             DfPrinterStatus st;
             EXPECT_EQ(step.parse(reply.data(), reply.size(), true, &st), DfReply::Done);
             EXPECT_EQ(st.conditions, 0u);

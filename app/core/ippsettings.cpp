@@ -70,7 +70,7 @@ bool DfIppSettings::Choice(const char* keyword, std::string& value) {
         } else {
             const int top = m_model.darknessLevels - 1;
             const int clamped = pct < 0 ? 0 : pct > 100 ? 100 : pct;
-            value = std::to_string((clamped * top + 50) / 100);
+            value = std::to_string(m_model.darknessFirst + (clamped * top + 50) / 100);
         }
         return true;
     }

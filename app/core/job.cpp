@@ -27,7 +27,6 @@
 #include "app/core/resolution.h"
 #include "app/core/status.h"
 #include "app/core/vendor.h"
-#include "base/objref.h"
 #include "base/sink.h"
 #include "printers/factory.h"
 #include "printers/family.h"
@@ -143,7 +142,7 @@ struct DfAppJob {
     DfDeviceSink sink;
     std::unique_ptr<DfTalkOut> talk;  // null: the bytes go to sink as they are
     DfCopySink copies;                // the renderer writes here
-    CStdRefPtr<CBaseRender> render;
+    std::unique_ptr<CBaseRender> render;
     std::unique_ptr<DfPageIntake> intake;  // the page being received
     cups_page_header2_t header;
     unsigned rasterLines = 0;  // lines PAPPL will deliver for the page
@@ -169,7 +168,8 @@ void Fail(pappl_job_t* job, pappl_jreason_t reason, const std::string& text) {
 // end-of-job callback for a job a page callback has failed, so every failing
 // path ends the job itself.
 bool EndJobData(pappl_job_t* job, bool whole = false) {
-    DfAppJob* j = JobData(job);
+    // The state DfAppStartJob left with PAPPL comes back here, once.
+    std::unique_ptr<DfAppJob> j(JobData(job));
     if (!j) return false;
     // Further copies only of a document that printed whole.
     bool copied = true;
@@ -182,7 +182,6 @@ bool EndJobData(pappl_job_t* job, bool whole = false) {
     const bool ok = !j->render->SpoolFailed() && copied && j->sink.Flush();
     j->render->SetSettings(nullptr);
     papplJobSetData(job, nullptr);
-    delete j;
     return ok;
 }
 
@@ -239,7 +238,7 @@ bool FitPage(pappl_job_t* job, DfAppJob* j, int number) {
     source = DfGreyImage();
     DfAppGreyHeader(j->header, fitted.width, fitted.height);
     j->rasterLines = fitted.height;
-    j->intake.reset(new DfPageIntake());
+    j->intake = std::make_unique<DfPageIntake>();
     if (!j->intake->Begin(j->header, &j->render->m_image)) {
         j->intake.reset();
         return Abort(job, PAPPL_JREASON_ABORTED_BY_SYSTEM,
@@ -265,29 +264,30 @@ bool DfAppStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
 
     if (!DfAppWaitForMedium(job, *options)) return false;
     const DfAppFitState fit = DfAppFitRasterJob(job, options);
-    DfAppJob* j = new DfAppJob(model, *options, data.tear_offset_configured, job, device);
+    auto j = std::make_unique<DfAppJob>(model, *options, data.tear_offset_configured, job, device);
     j->fit = fit;
     j->media = options->media;
     j->settings.SetLabelMode(data.mode_configured);
-    CBaseRender* render = DfCreateRender(model.modelNumber);
-    if (!render) {
-        delete j;
+    j->render = DfCreateRender(model.modelNumber);
+    if (!j->render) {
         Fail(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unknow ModelNumber.");
         return false;
     }
-    j->render = MakeRefPtr<CBaseRender>(render);
+    CBaseRender* render = j->render.get();
     render->SetSettings(&j->settings);
     render->SetSink(&j->copies);
     render->GetPrinterParameters();
-    render->SetModelName(model.makeModel);
-    papplJobSetData(job, j);
+    // From here PAPPL holds the job's state as its job data (a void*); only
+    // EndJobData takes it back, and frees it.
+    DfAppJob* held = j.release();
+    papplJobSetData(job, held);
     render->OnStartDoc(0);
     if (render->SpoolFailed()) {
-        const std::string why = j->talk ? j->talk->Failure() : "";
+        const std::string why = held->talk ? held->talk->Failure() : "";
         return Abort(job, PAPPL_JREASON_ABORTED_BY_SYSTEM,
                      why.empty() ? "The printer connection failed." : why);
     }
-    j->copies.StartPages();
+    held->copies.StartPages();
     return true;
 }
 
@@ -349,7 +349,7 @@ bool DfAppStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
     }
     // The lines go straight into the renderer's page image: a page is held
     // once at 8 bits and once at 1 bit, never twice at 8.
-    j->intake.reset(new DfPageIntake());
+    j->intake = std::make_unique<DfPageIntake>();
     if (!j->intake->Begin(j->header, &j->render->m_image)) {
         j->intake.reset();
         return Abort(job, PAPPL_JREASON_ABORTED_BY_SYSTEM,
@@ -399,8 +399,8 @@ bool DfAppEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsign
                         "%s", text.c_str());
     };
     const bool whole = intake->InImage()
-                           ? DfRenderImagePage(j->render, &j->header, number, report)
-                           : DfRenderPage(j->render, &j->header, intake->Page(), number, report);
+                           ? DfRenderImagePage(j->render.get(), &j->header, number, report)
+                           : DfRenderPage(j->render.get(), &j->header, intake->Page(), number, report);
     j->render->OnEndPage();
     intake.reset();  // the image holds the page now
     if (j->render->SpoolFailed() || !whole) {

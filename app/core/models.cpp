@@ -41,7 +41,9 @@ std::vector<DfAppModel> Make() {
             m.media.push_back(CustomSize("custom_max_", d.maxSize));
             if (const DfMedium* medium = DfFindMedium(d.mediaDefault)) m.mediaDefault = medium->pwg;
             m.labels = f->kind == DfKind::Label;
-            m.darknessLevels = static_cast<int>(Numbers(DfFindOption(*f, "Darkness")).size());
+            const std::vector<int> darkness = Numbers(DfFindOption(*f, "Darkness"));
+            m.darknessLevels = static_cast<int>(darkness.size());
+            m.darknessFirst = darkness.empty() ? 0 : darkness.front();
             m.speeds = Numbers(DfFindOption(*f, "zePrintRate"));
             m.headDots = std::to_string(d.headDots);
             models.push_back(m);

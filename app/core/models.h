@@ -19,7 +19,8 @@ struct DfAppModel {
     std::vector<std::string> media;  // PWG names; custom_min/custom_max give the range
     std::string mediaDefault;
     bool labels;              // gap and mark media, tear-off label mode
-    int darknessLevels;       // Darkness 0..N-1 (0: no Darkness option)
+    int darknessLevels;       // Darkness FIRST..FIRST+N-1 (0: no Darkness option)
+    int darknessFirst;        // its lowest level (0; Niimbot and cat printers: 1)
     std::vector<int> speeds;  // zePrintRate choices (none: no option)
     std::string headDots;     // the print head's width in dots
 };

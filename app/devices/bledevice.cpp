@@ -23,12 +23,14 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/devices/bleuri.h"
 #include "app/devices/devicewrite.h"
+#include "app/devices/ownedfd.h"
 
 namespace {
 
@@ -57,6 +59,36 @@ struct BluezObject {
 };
 
 using Clock = std::chrono::steady_clock;
+
+// Owners of sd-bus objects: each lets go of its own on every path.
+struct BusCloser {
+    void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
+};
+struct MessageUnref {
+    void operator()(sd_bus_message* m) const { sd_bus_message_unref(m); }
+};
+struct SlotUnref {
+    void operator()(sd_bus_slot* slot) const { sd_bus_slot_unref(slot); }
+};
+using BusPtr = std::unique_ptr<sd_bus, BusCloser>;
+using MessagePtr = std::unique_ptr<sd_bus_message, MessageUnref>;
+using SlotPtr = std::unique_ptr<sd_bus_slot, SlotUnref>;
+
+// A D-Bus error freed when it goes; Clear() before a reuse.
+struct BusError : sd_bus_error {
+    BusError() : sd_bus_error(SD_BUS_ERROR_NULL) {}
+    ~BusError() { Clear(); }
+    BusError(const BusError&) = delete;
+    BusError& operator=(const BusError&) = delete;
+    void Clear() { sd_bus_error_free(this); }
+};
+
+// A connection to the system bus, or none.
+BusPtr OpenSystemBus() {
+    sd_bus* bus = nullptr;
+    if (sd_bus_open_system(&bus) < 0) return nullptr;
+    return BusPtr(bus);
+}
 
 int ReadVariant(sd_bus_message* m, const char* iface, const char* prop, BluezObject& o) {
     char type;
@@ -120,66 +152,65 @@ int ReadVariant(sd_bus_message* m, const char* iface, const char* prop, BluezObj
     return sd_bus_message_skip(m, "v");
 }
 
+// One method call to BlueZ; the reply, if asked for, goes to `reply`.
+int Call(sd_bus* bus, const std::string& path, const char* iface, const char* member, uint64_t usec,
+         sd_bus_error* error, MessagePtr* reply = nullptr,
+         const std::function<int(sd_bus_message*)>& args = nullptr) {
+    sd_bus_message* raw = nullptr;
+    int r = sd_bus_message_new_method_call(bus, &raw, kBluez, path.c_str(), iface, member);
+    MessagePtr m(raw);
+    if (r >= 0 && args) r = args(m.get());
+    sd_bus_message* answer = nullptr;
+    if (r >= 0) r = sd_bus_call(bus, m.get(), usec, error, reply ? &answer : nullptr);
+    if (reply) reply->reset(answer);
+    if (r < 0 && !sd_bus_error_is_set(error)) sd_bus_error_set_errno(error, r);
+    return r;
+}
+
 // All of BlueZ's objects; false with the D-Bus error in `error`.
 bool GetObjects(sd_bus* bus, uint64_t usec, std::vector<BluezObject>& out, sd_bus_error* error) {
     out.clear();
-    sd_bus_message* m = nullptr;
-    sd_bus_message* reply = nullptr;
-    int r = sd_bus_message_new_method_call(bus, &m, kBluez, "/", "org.freedesktop.DBus.ObjectManager",
-                                           "GetManagedObjects");
-    if (r >= 0) r = sd_bus_call(bus, m, usec, error, &reply);
-    sd_bus_message_unref(m);
+    MessagePtr reply;
+    int r = Call(bus, "/", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects", usec, error, &reply);
     if (r < 0) {
         if (!sd_bus_error_is_set(error)) sd_bus_error_set_errno(error, r);
         return false;
     }
-    r = sd_bus_message_enter_container(reply, 'a', "{oa{sa{sv}}}");
-    while (r >= 0 && (r = sd_bus_message_enter_container(reply, 'e', "oa{sa{sv}}")) > 0) {
+    sd_bus_message* m = reply.get();
+    r = sd_bus_message_enter_container(m, 'a', "{oa{sa{sv}}}");
+    while (r >= 0 && (r = sd_bus_message_enter_container(m, 'e', "oa{sa{sv}}")) > 0) {
         BluezObject o;
         const char* path = nullptr;
-        if ((r = sd_bus_message_read(reply, "o", &path)) < 0) break;
+        if ((r = sd_bus_message_read(m, "o", &path)) < 0) break;
         o.path = path;
-        if ((r = sd_bus_message_enter_container(reply, 'a', "{sa{sv}}")) < 0) break;
-        while ((r = sd_bus_message_enter_container(reply, 'e', "sa{sv}")) > 0) {
+        if ((r = sd_bus_message_enter_container(m, 'a', "{sa{sv}}")) < 0) break;
+        while ((r = sd_bus_message_enter_container(m, 'e', "sa{sv}")) > 0) {
             const char* iface = nullptr;
-            if ((r = sd_bus_message_read(reply, "s", &iface)) < 0) break;
+            if ((r = sd_bus_message_read(m, "s", &iface)) < 0) break;
             const std::string i = iface;
             o.adapter |= i == "org.bluez.Adapter1";
             o.device |= i == kDeviceIface;
             o.service |= i == "org.bluez.GattService1";
             o.characteristic |= i == kCharIface;
-            if ((r = sd_bus_message_enter_container(reply, 'a', "{sv}")) < 0) break;
-            while ((r = sd_bus_message_enter_container(reply, 'e', "sv")) > 0) {
+            if ((r = sd_bus_message_enter_container(m, 'a', "{sv}")) < 0) break;
+            while ((r = sd_bus_message_enter_container(m, 'e', "sv")) > 0) {
                 const char* prop = nullptr;
-                if ((r = sd_bus_message_read(reply, "s", &prop)) < 0) break;
-                if ((r = ReadVariant(reply, iface, prop, o)) < 0) break;
-                if ((r = sd_bus_message_exit_container(reply)) < 0) break;
+                if ((r = sd_bus_message_read(m, "s", &prop)) < 0) break;
+                if ((r = ReadVariant(m, iface, prop, o)) < 0) break;
+                if ((r = sd_bus_message_exit_container(m)) < 0) break;
             }
-            if (r < 0 || (r = sd_bus_message_exit_container(reply)) < 0) break;
-            if ((r = sd_bus_message_exit_container(reply)) < 0) break;
+            if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0) break;
+            if ((r = sd_bus_message_exit_container(m)) < 0) break;
         }
-        if (r < 0 || (r = sd_bus_message_exit_container(reply)) < 0) break;
-        if ((r = sd_bus_message_exit_container(reply)) < 0) break;
+        if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0) break;
+        if ((r = sd_bus_message_exit_container(m)) < 0) break;
         out.push_back(std::move(o));
     }
-    sd_bus_message_unref(reply);
     if (r < 0) {
         sd_bus_error_set_errno(error, r);
         return false;
     }
     return true;
-}
-
-int Call(sd_bus* bus, const std::string& path, const char* iface, const char* member, uint64_t usec,
-         sd_bus_error* error, sd_bus_message** reply = nullptr,
-         const std::function<int(sd_bus_message*)>& args = nullptr) {
-    sd_bus_message* m = nullptr;
-    int r = sd_bus_message_new_method_call(bus, &m, kBluez, path.c_str(), iface, member);
-    if (r >= 0 && args) r = args(m);
-    if (r >= 0) r = sd_bus_call(bus, m, usec, error, reply);
-    sd_bus_message_unref(m);
-    if (r < 0 && !sd_bus_error_is_set(error)) sd_bus_error_set_errno(error, r);
-    return r;
 }
 
 int AppendEmptyOptions(sd_bus_message* m) {
@@ -214,14 +245,20 @@ std::string FindCharacteristic(const std::vector<BluezObject>& objects, const st
     return "";
 }
 
+// One open device. Its destructor undoes whatever the open got as far as,
+// so a failed open and a close let go of the same things.
 struct BleLink {
+    BleLink() = default;
+    BleLink(const BleLink&) = delete;
+    BleLink& operator=(const BleLink&) = delete;
+    ~BleLink();
+
     DfBleSettings settings;
-    std::string uri;
-    sd_bus* bus = nullptr;
-    std::vector<sd_bus_slot*> slots;
+    BusPtr bus;
+    std::vector<SlotPtr> slots;  // signal matches whose userdata is this link
     std::string devicePath, writePath, notifyPath, flowPath;
     bool weConnected = false, paired = false;
-    int writeFd = -1;     // AcquireWrite's socket, or -1 for WriteValue
+    OwnedFd writeFd;      // AcquireWrite's socket, or none for WriteValue
     bool command = true;  // write without response
     unsigned mtu = 23;
     std::string inbox;              // notification bytes not yet read
@@ -290,33 +327,31 @@ bool Pump(BleLink& link, int ms, const std::function<bool()>& done) {
     const auto end = Clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
         int r;
-        while ((r = sd_bus_process(link.bus, nullptr)) > 0) {
+        while ((r = sd_bus_process(link.bus.get(), nullptr)) > 0) {
         }
         if (r < 0) return false;
         if (done && done()) return true;
         const auto left = std::chrono::duration_cast<std::chrono::microseconds>(end - Clock::now()).count();
         if (left <= 0) return true;
-        if (sd_bus_wait(link.bus, static_cast<uint64_t>(left)) < 0) return false;
+        if (sd_bus_wait(link.bus.get(), static_cast<uint64_t>(left)) < 0) return false;
     }
 }
 
-void CloseLink(BleLink* link) {
-    if (!link) return;
-    if (link->writeFd >= 0) close(link->writeFd);
-    for (sd_bus_slot* slot : link->slots) sd_bus_slot_unref(slot);
-    if (link->bus && link->weConnected && !link->lost) {
-        sd_bus_error error = SD_BUS_ERROR_NULL;
-        Call(link->bus, link->devicePath, kDeviceIface, "Disconnect", 5 * kUsec, &error);
-        sd_bus_error_free(&error);
+// The socket and the signal matches go first, so no callback sees the link
+// after this; a connection this link made is ended; the bus closes last
+// (a member, after this body).
+BleLink::~BleLink() {
+    writeFd.Reset();
+    slots.clear();
+    if (bus && weConnected && !lost) {
+        BusError error;
+        Call(bus.get(), devicePath, kDeviceIface, "Disconnect", 5 * kUsec, &error);
     }
-    if (link->bus) sd_bus_flush_close_unref(link->bus);
-    delete link;
 }
 
-// Fails the open with a reason; always false.
-bool Refuse(pappl_device_t* device, BleLink* link, const std::string& reason) {
-    papplDeviceError(device, "Bluetooth printer %s: %s", link->settings.address.c_str(), reason.c_str());
-    CloseLink(link);
+// Reports why the open fails; always false (the caller's link undoes the rest).
+bool Refuse(pappl_device_t* device, const BleLink& link, const std::string& reason) {
+    papplDeviceError(device, "Bluetooth printer %s: %s", link.settings.address.c_str(), reason.c_str());
     return false;
 }
 
@@ -332,108 +367,104 @@ std::string Describe(DfBleFailure failure, const sd_bus_error& error) {
 }
 
 // Finds the printer (with a short scan if BlueZ has not seen it yet).
-bool Locate(pappl_device_t* device, BleLink* link, unsigned seconds, std::vector<BluezObject>& objects,
+bool Locate(pappl_device_t* device, BleLink& link, unsigned seconds, std::vector<BluezObject>& objects,
             const BluezObject*& dev) {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    if (!GetObjects(link->bus, seconds * kUsec, objects, &error)) {
+    BusError error;
+    if (!GetObjects(link.bus.get(), seconds * kUsec, objects, &error)) {
         const DfBleFailure f = DfBleClassifyError(error.name, error.message, false);
         // Anything but a switched-off adapter means BlueZ is not there to ask.
-        const std::string why = Describe(f == DfBleFailure::AdapterOff ? f : DfBleFailure::NoBluez, error);
-        sd_bus_error_free(&error);
-        return Refuse(device, link, why);
+        return Refuse(device, link,
+                      Describe(f == DfBleFailure::AdapterOff ? f : DfBleFailure::NoBluez, error));
     }
-    dev = FindDevice(objects, link->settings.address);
+    dev = FindDevice(objects, link.settings.address);
     const BluezObject* adapter = FindAdapter(objects, dev ? dev->adapterPath : "");
     if (!adapter) return Refuse(device, link, "no Bluetooth adapter");
     if (!adapter->powered) return Refuse(device, link, DfBleFailureText(DfBleFailure::AdapterOff));
     if (dev) return true;
     const std::string adapterPath = adapter->path;
-    const bool scanning =
-        Call(link->bus, adapterPath, "org.bluez.Adapter1", "StartDiscovery", seconds * kUsec, &error) >= 0;
-    sd_bus_error_free(&error);
+    const bool scanning = Call(link.bus.get(), adapterPath, "org.bluez.Adapter1", "StartDiscovery",
+                               seconds * kUsec, &error) >= 0;
+    error.Clear();
     const auto end = Clock::now() + std::chrono::seconds(seconds < 10 ? seconds : 10);
     while (!dev && Clock::now() < end) {
-        Pump(*link, 500, nullptr);
-        if (GetObjects(link->bus, seconds * kUsec, objects, &error))
-            dev = FindDevice(objects, link->settings.address);
-        sd_bus_error_free(&error);
+        Pump(link, 500, nullptr);
+        if (GetObjects(link.bus.get(), seconds * kUsec, objects, &error))
+            dev = FindDevice(objects, link.settings.address);
+        error.Clear();
     }
     if (scanning) {
-        Call(link->bus, adapterPath, "org.bluez.Adapter1", "StopDiscovery", 2 * kUsec, &error);
-        sd_bus_error_free(&error);
+        Call(link.bus.get(), adapterPath, "org.bluez.Adapter1", "StopDiscovery", 2 * kUsec, &error);
+        error.Clear();
     }
     if (!dev) return Refuse(device, link, DfBleFailureText(DfBleFailure::NotFound));
     return true;
 }
 
-bool Subscribe(BleLink* link) {
-    sd_bus_slot* slot = nullptr;
-    for (const std::string* path : {&link->devicePath, &link->notifyPath, &link->flowPath}) {
+bool Subscribe(BleLink& link) {
+    for (const std::string* path : {&link.devicePath, &link.notifyPath, &link.flowPath}) {
         if (path->empty()) continue;
-        if (sd_bus_match_signal(link->bus, &slot, nullptr, path->c_str(), "org.freedesktop.DBus.Properties",
-                                "PropertiesChanged", OnPropertiesChanged, link) < 0)
+        sd_bus_slot* slot = nullptr;
+        if (sd_bus_match_signal(link.bus.get(), &slot, nullptr, path->c_str(),
+                                "org.freedesktop.DBus.Properties", "PropertiesChanged", OnPropertiesChanged,
+                                &link) < 0)
             return false;
-        link->slots.push_back(slot);
+        link.slots.emplace_back(slot);
     }
-    if (sd_bus_match_signal(link->bus, &slot, nullptr, "/", "org.freedesktop.DBus.ObjectManager",
-                            "InterfacesRemoved", OnInterfacesRemoved, link) < 0)
+    sd_bus_slot* slot = nullptr;
+    if (sd_bus_match_signal(link.bus.get(), &slot, nullptr, "/", "org.freedesktop.DBus.ObjectManager",
+                            "InterfacesRemoved", OnInterfacesRemoved, &link) < 0)
         return false;
-    link->slots.push_back(slot);
+    link.slots.emplace_back(slot);
     return true;
 }
 
-bool OpenCb(pappl_device_t* device, const char* uri, const char*) {
-    BleLink* link = new BleLink;
+// Every return before the last leaves `link` to its destructor, which undoes
+// as much of the open as was done.
+bool Open(pappl_device_t* device, const char* uri, BleLink& link) {
     std::string error;
-    if (!DfParseBleUri(uri, link->settings, error)) {
+    if (!DfParseBleUri(uri, link.settings, error)) {
         papplDeviceError(device, "Bad Bluetooth device URI: %s", error.c_str());
-        delete link;
         return false;
     }
-    link->uri = uri;
-    DfBleSettings& s = link->settings;
+    DfBleSettings& s = link.settings;
     {
         std::lock_guard<std::mutex> lock(g_notesLock);
         auto it = Notes().find(uri);
         if (it != Notes().end()) {
             const DfBleProfile* noted = DfBleProfileFor(it->second);
             DfBleApplyProfile(s, noted);
-            link->talk = noted && noted->talk;
+            link.talk = noted && noted->talk;
         }
     }
     const unsigned seconds = s.timeout ? s.timeout : kDfBleConnectSeconds;
-    if (sd_bus_open_system(&link->bus) < 0) {
-        link->bus = nullptr;
-        return Refuse(device, link, DfBleFailureText(DfBleFailure::NoBus));
-    }
+    link.bus = OpenSystemBus();
+    if (!link.bus) return Refuse(device, link, DfBleFailureText(DfBleFailure::NoBus));
+    sd_bus* bus = link.bus.get();
     std::vector<BluezObject> objects;
     const BluezObject* dev = nullptr;
     if (!Locate(device, link, seconds, objects, dev)) return false;
-    link->devicePath = dev->path;
-    link->paired = dev->paired;
-    sd_bus_error berr = SD_BUS_ERROR_NULL;
+    link.devicePath = dev->path;
+    link.paired = dev->paired;
+    BusError berr;
     if (!dev->connected) {
-        if (Call(link->bus, link->devicePath, kDeviceIface, "Connect", seconds * kUsec, &berr) < 0) {
-            const DfBleFailure f = DfBleClassifyError(berr.name, berr.message, link->paired);
+        if (Call(bus, link.devicePath, kDeviceIface, "Connect", seconds * kUsec, &berr) < 0) {
+            const DfBleFailure f = DfBleClassifyError(berr.name, berr.message, link.paired);
             const std::string why = Describe(f, berr);
-            sd_bus_error_free(&berr);
+            berr.Clear();
             // BlueZ would go on trying: call the attempt off.
-            Call(link->bus, link->devicePath, kDeviceIface, "Disconnect", 2 * kUsec, &berr);
-            sd_bus_error_free(&berr);
+            Call(bus, link.devicePath, kDeviceIface, "Disconnect", 2 * kUsec, &berr);
             return Refuse(device, link, why);
         }
-        link->weConnected = true;
+        link.weConnected = true;
     }
     // The GATT objects appear once BlueZ has resolved the services.
     const auto end = Clock::now() + std::chrono::seconds(seconds);
     for (;;) {
-        if (!GetObjects(link->bus, seconds * kUsec, objects, &berr)) {
-            sd_bus_error_free(&berr);
+        if (!GetObjects(bus, seconds * kUsec, objects, &berr))
             return Refuse(device, link, DfBleFailureText(DfBleFailure::Lost));
-        }
         dev = FindDevice(objects, s.address);
-        if (!dev || (!dev->connected && link->weConnected)) {
-            link->lost = true;
+        if (!dev || (!dev->connected && link.weConnected)) {
+            link.lost = true;
             return Refuse(device, link, DfBleFailureText(DfBleFailure::Lost));
         }
         if (dev->resolved) break;
@@ -450,7 +481,7 @@ bool OpenCb(pappl_device_t* device, const char* uri, const char*) {
             if (pass == 0 && uuid == s.service) servicePath = o.path;
             if (pass == 1 && s.service.empty() && DfBleProfileForService(uuid)) {
                 DfBleApplyProfile(s, DfBleProfileForService(uuid));
-                link->talk = DfBleProfileForService(uuid)->talk;
+                link.talk = DfBleProfileForService(uuid)->talk;
                 servicePath = o.path;
             }
             if (!servicePath.empty()) break;
@@ -462,55 +493,62 @@ bool OpenCb(pappl_device_t* device, const char* uri, const char*) {
                           ? "the printer offers no service this driver knows (give service= in the URI)"
                           : "the printer has no service " + s.service);
     const BluezObject* writeChar = nullptr;
-    link->writePath = FindCharacteristic(objects, servicePath, s.write, &writeChar);
+    link.writePath = FindCharacteristic(objects, servicePath, s.write, &writeChar);
     if (!writeChar)
         return Refuse(device, link, "the printer has no characteristic " + s.write + " to write to");
-    link->notifyPath = FindCharacteristic(objects, servicePath, s.notify);
-    link->flowPath = s.noFlow ? "" : FindCharacteristic(objects, servicePath, s.flow);
-    if (!s.flow.empty() && link->flowPath.empty())
+    link.notifyPath = FindCharacteristic(objects, servicePath, s.notify);
+    link.flowPath = s.noFlow ? "" : FindCharacteristic(objects, servicePath, s.flow);
+    if (!s.flow.empty() && link.flowPath.empty())
         papplDeviceError(device,
                          "Bluetooth printer %s has no flow-control characteristic %s: writing without.",
                          s.address.c_str(), s.flow.c_str());
-    if (link->flowPath == link->notifyPath) link->flowPath.clear();  // one subscription, not two
-    if (writeChar->mtu >= 23) link->mtu = writeChar->mtu;
+    if (link.flowPath == link.notifyPath) link.flowPath.clear();  // one subscription, not two
+    if (writeChar->mtu >= 23) link.mtu = writeChar->mtu;
     bool noResponse = false;
     for (const std::string& f : writeChar->flags) noResponse |= f == "write-without-response";
-    link->command = noResponse || writeChar->flags.empty();
+    link.command = noResponse || writeChar->flags.empty();
     if (!Subscribe(link)) return Refuse(device, link, "unable to watch the printer's notifications");
-    for (const std::string* path : {&link->notifyPath, &link->flowPath}) {
+    for (const std::string* path : {&link.notifyPath, &link.flowPath}) {
         if (path->empty()) continue;
-        if (Call(link->bus, *path, kCharIface, "StartNotify", seconds * kUsec, &berr) < 0) {
-            const std::string why = Describe(DfBleClassifyError(berr.name, berr.message, link->paired), berr);
-            sd_bus_error_free(&berr);
+        berr.Clear();
+        if (Call(bus, *path, kCharIface, "StartNotify", seconds * kUsec, &berr) < 0) {
+            const std::string why = Describe(DfBleClassifyError(berr.name, berr.message, link.paired), berr);
             // Without grants the flow cannot be honoured; without status the
             // job still prints.
-            if (*path == link->flowPath) return Refuse(device, link, "no flow control: " + why);
+            if (*path == link.flowPath) return Refuse(device, link, "no flow control: " + why);
             papplDeviceError(device, "Bluetooth printer %s: no notifications (%s).", s.address.c_str(),
                              why.c_str());
-            link->notifyPath.clear();
+            link.notifyPath.clear();
         }
     }
     // A socket from AcquireWrite spares a D-Bus round trip per chunk.
-    if (link->command) {
-        sd_bus_message* reply = nullptr;
-        if (Call(link->bus, link->writePath, kCharIface, "AcquireWrite", seconds * kUsec, &berr, &reply,
+    if (link.command) {
+        berr.Clear();
+        MessagePtr reply;
+        if (Call(bus, link.writePath, kCharIface, "AcquireWrite", seconds * kUsec, &berr, &reply,
                  AppendEmptyOptions) >= 0) {
-            int fd = -1;
+            int fd = -1;  // the reply's own, closed with it
             uint16_t mtu = 0;
-            if (sd_bus_message_read(reply, "hq", &fd, &mtu) >= 0 && fd >= 0) {
-                link->writeFd = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-                if (mtu >= 23) link->mtu = mtu;
+            if (sd_bus_message_read(reply.get(), "hq", &fd, &mtu) >= 0 && fd >= 0) {
+                link.writeFd.Reset(fcntl(fd, F_DUPFD_CLOEXEC, 3));
+                if (mtu >= 23) link.mtu = mtu;
             }
-            sd_bus_message_unref(reply);
         }
-        sd_bus_error_free(&berr);
     }
-    papplDeviceSetData(device, link);
+    return true;
+}
+
+bool OpenCb(pappl_device_t* device, const char* uri, const char*) {
+    auto link = std::make_unique<BleLink>();
+    if (!Open(device, uri, *link)) return false;
+    // PAPPL holds the open link as the device's data until CloseCb takes it
+    // back; nothing else frees it.
+    papplDeviceSetData(device, link.release());
     return true;
 }
 
 void CloseCb(pappl_device_t* device) {
-    CloseLink(static_cast<BleLink*>(papplDeviceGetData(device)));
+    std::unique_ptr<BleLink> link(static_cast<BleLink*>(papplDeviceGetData(device)));
     papplDeviceSetData(device, nullptr);
 }
 
@@ -532,13 +570,13 @@ ssize_t ReadCb(pappl_device_t* device, void* buffer, size_t bytes) {
 }
 
 bool WriteChunk(pappl_device_t* device, BleLink& link, const uint8_t* data, size_t size) {
-    if (link.writeFd >= 0) {
+    if (link.writeFd.Valid()) {
         for (;;) {
-            const ssize_t n = send(link.writeFd, data, size, MSG_NOSIGNAL);
+            const ssize_t n = send(link.writeFd.Get(), data, size, MSG_NOSIGNAL);
             if (n == static_cast<ssize_t>(size)) return true;
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                struct pollfd p = {link.writeFd, POLLOUT, 0};
+                struct pollfd p = {link.writeFd.Get(), POLLOUT, 0};
                 if (poll(&p, 1, static_cast<int>(kDfBleStallSeconds) * 1000) > 0 &&
                     !(p.revents & (POLLERR | POLLHUP)))
                     continue;
@@ -551,10 +589,10 @@ bool WriteChunk(pappl_device_t* device, BleLink& link, const uint8_t* data, size
             return false;
         }
     }
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    BusError error;
     const char* type = link.command ? "command" : "request";
-    const int r = Call(link.bus, link.writePath, kCharIface, "WriteValue", kDfBleStallSeconds * kUsec, &error,
-                       nullptr, [&](sd_bus_message* m) {
+    const int r = Call(link.bus.get(), link.writePath, kCharIface, "WriteValue", kDfBleStallSeconds * kUsec,
+                       &error, nullptr, [&](sd_bus_message* m) {
                            int r = sd_bus_message_append_array(m, 'y', data, size);
                            if (r >= 0) r = sd_bus_message_open_container(m, 'a', "{sv}");
                            if (r >= 0) r = sd_bus_message_append(m, "{sv}", "type", "s", type);
@@ -568,7 +606,6 @@ bool WriteChunk(pappl_device_t* device, BleLink& link, const uint8_t* data, size
     DfAppNoteWriteFailed(link.reason);  // for the job, through a flush too
     papplDeviceError(device, "Bluetooth printer %s: %s (%s).", link.settings.address.c_str(),
                      link.reason.c_str(), error.message ? error.message : strerror(-r));
-    sd_bus_error_free(&error);
     return false;
 }
 
@@ -627,22 +664,21 @@ const DfBleProfile* PrinterProfile(const BluezObject& o) {
 
 // The printers BlueZ knows of (paired, connected or seen in a scan).
 bool ListCb(pappl_device_cb_t cb, void* data, pappl_deverror_cb_t err_cb, void* err_data) {
-    sd_bus* bus = nullptr;
-    if (sd_bus_open_system(&bus) < 0) {
+    BusPtr bus = OpenSystemBus();
+    if (!bus) {
         if (err_cb)
             (*err_cb)("Bluetooth LE printers are not listed: no system bus (D-Bus is not running).",
                       err_data);
         return false;
     }
     std::vector<BluezObject> objects;
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    const bool ok = GetObjects(bus, 3 * kUsec, objects, &error);
-    sd_bus_flush_close_unref(bus);
+    BusError error;
+    const bool ok = GetObjects(bus.get(), 3 * kUsec, objects, &error);
+    bus.reset();
     if (!ok) {
         const std::string why = std::string("Bluetooth LE printers are not listed: ") +
                                 DfBleFailureText(DfBleFailure::NoBluez) + " (" +
                                 (error.message ? error.message : "") + ").";
-        sd_bus_error_free(&error);
         if (err_cb) (*err_cb)(why.c_str(), err_data);
         return false;
     }

@@ -13,8 +13,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "app/devices/devicewrite.h"
+#include "app/devices/ownedfd.h"
 #include "app/devices/uriquery.h"
 
 #include "app/devices/serialpath.h"
@@ -96,8 +98,15 @@ bool SetOption(DfSerialSettings& s, const std::string& name, const std::string& 
     return true;
 }
 
+// One open port; it closes with its owner.
 struct SerialDevice {
-    int fd = -1;
+    explicit SerialDevice(OwnedFd port) : fd(std::move(port)) {}
+    // Let the last bytes leave the port before it closes, but not forever.
+    ~SerialDevice() {
+        struct pollfd p = {fd.Get(), POLLOUT, 0};
+        poll(&p, 1, 2000);
+    }
+    OwnedFd fd;
     pappl_job_t* deadJob = nullptr;  // the job a write gave up on
 };
 
@@ -118,7 +127,8 @@ bool OpenCb(pappl_device_t* device, const char* uri, const char*) {
     }
     // Non-blocking open: a port whose carrier line is down would otherwise
     // hang here forever.
-    int fd = open(real.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    OwnedFd port(open(real.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    const int fd = port.Get();
     if (fd < 0) {
         papplDeviceError(device, "Unable to open %s: %s", s.path.c_str(), strerror(errno));
         return false;
@@ -127,7 +137,6 @@ bool OpenCb(pappl_device_t* device, const char* uri, const char*) {
     if (fstat(fd, &opened) != 0 || opened.st_rdev != checked.st_rdev || !isatty(fd) ||
         tcgetattr(fd, &t) != 0) {
         papplDeviceError(device, "%s is not a serial port.", s.path.c_str());
-        close(fd);
         return false;
     }
     speed_t code = B9600;
@@ -146,32 +155,25 @@ bool OpenCb(pappl_device_t* device, const char* uri, const char*) {
     cfsetospeed(&t, code);
     if (tcsetattr(fd, TCSANOW, &t) != 0) {
         papplDeviceError(device, "Unable to set up %s: %s", s.path.c_str(), strerror(errno));
-        close(fd);
         return false;
     }
-    SerialDevice* d = new SerialDevice;
-    d->fd = fd;
-    papplDeviceSetData(device, d);
+    // PAPPL holds the open port as the device's data until CloseCb takes it
+    // back; nothing else frees it.
+    papplDeviceSetData(device, new SerialDevice(std::move(port)));
     return true;
 }
 
 void CloseCb(pappl_device_t* device) {
-    SerialDevice* d = static_cast<SerialDevice*>(papplDeviceGetData(device));
-    if (!d) return;
-    // Let the last bytes leave the port before it closes, but not forever.
-    struct pollfd p = {d->fd, POLLOUT, 0};
-    poll(&p, 1, 2000);
-    close(d->fd);
-    delete d;
+    std::unique_ptr<SerialDevice> d(static_cast<SerialDevice*>(papplDeviceGetData(device)));
     papplDeviceSetData(device, nullptr);
 }
 
 ssize_t ReadCb(pappl_device_t* device, void* buffer, size_t bytes) {
     SerialDevice* d = static_cast<SerialDevice*>(papplDeviceGetData(device));
     if (!d) return -1;
-    struct pollfd p = {d->fd, POLLIN, 0};
+    struct pollfd p = {d->fd.Get(), POLLIN, 0};
     if (poll(&p, 1, 100) <= 0) return 0;
-    ssize_t n = read(d->fd, buffer, bytes);
+    ssize_t n = read(d->fd.Get(), buffer, bytes);
     return n < 0 && (errno == EAGAIN || errno == EINTR) ? 0 : n;
 }
 
@@ -191,10 +193,10 @@ ssize_t WriteCb(pappl_device_t* device, const void* buffer, size_t bytes) {
     }
     d->deadJob = nullptr;
     std::string why;
-    if (!DfAppWriteAll(d->fd, buffer, bytes, false, &why)) {
+    if (!DfAppWriteAll(d->fd.Get(), buffer, bytes, false, &why)) {
         DfAppNoteWriteFailed(why);
         papplDeviceError(device, "%s", why.c_str());
-        tcflush(d->fd, TCOFLUSH);  // what the port still holds is dropped
+        tcflush(d->fd.Get(), TCOFLUSH);  // what the port still holds is dropped
         d->deadJob = job;
         return -1;
     }
@@ -205,21 +207,31 @@ pappl_preason_t StatusCb(pappl_device_t*) {
     return PAPPL_PREASON_NONE;
 }
 
+// The paths matching a pattern (none if nothing matches), freed with the list.
+struct GlobList {
+    explicit GlobList(const char* pattern) { matched = glob(pattern, 0, nullptr, &g) == 0; }
+    ~GlobList() { globfree(&g); }
+    GlobList(const GlobList&) = delete;
+    GlobList& operator=(const GlobList&) = delete;
+    size_t Count() const { return matched ? g.gl_pathc : 0; }
+    const char* operator[](size_t i) const { return g.gl_pathv[i]; }
+
+    glob_t g{};
+    bool matched = false;
+};
+
 bool ListCb(pappl_device_cb_t cb, void* data, pappl_deverror_cb_t, void*) {
     static const char* const kPatterns[] = {"/dev/ttyUSB*", "/dev/ttyACM*", "/dev/rfcomm*", "/dev/ttyS*"};
     for (const char* pattern : kPatterns) {
-        glob_t g;
-        if (glob(pattern, 0, nullptr, &g) != 0) continue;
-        for (size_t i = 0; i < g.gl_pathc; ++i) {
-            const char* path = g.gl_pathv[i];
+        const GlobList paths(pattern);
+        for (size_t i = 0; i < paths.Count(); ++i) {
+            const char* path = paths[i];
             // Built-in UARTs are listed only when something answers on them:
             // most machines have /dev/ttyS0..31 whether wired or not.
             if (strncmp(path, "/dev/ttyS", 9) == 0) {
-                int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+                const OwnedFd fd(open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
                 struct termios t;
-                const bool real = fd >= 0 && tcgetattr(fd, &t) == 0;
-                if (fd >= 0) close(fd);
-                if (!real) continue;
+                if (!fd.Valid() || tcgetattr(fd.Get(), &t) != 0) continue;
             }
             std::string uri = std::string("serial:") + path;
             std::string info =
@@ -236,12 +248,8 @@ bool ListCb(pappl_device_cb_t cb, void* data, pappl_deverror_cb_t, void*) {
                 stop = (*cb)(text.c_str(), u.c_str(), "", data);
                 if (stop || !web) break;
             }
-            if (stop) {
-                globfree(&g);
-                return true;
-            }
+            if (stop) return true;
         }
-        globfree(&g);
     }
     return false;
 }

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
 
 #include "app/devices/devicewrite.h"
 
@@ -22,7 +23,15 @@ namespace {
 const char kScheme[] = "dfsocket";
 
 // Standard layout with the descriptor first: app/core/status.cpp polls it.
+// The connection closes with the device (the kernel sends what is still
+// queued) unless Drop reset it before.
 struct SocketDevice {
+    SocketDevice() = default;
+    SocketDevice(const SocketDevice&) = delete;
+    SocketDevice& operator=(const SocketDevice&) = delete;
+    ~SocketDevice() {
+        if (fd >= 0) close(fd);
+    }
     int fd = -1;
     int port = 9100;
     char host[256] = "";
@@ -97,31 +106,26 @@ void Drop(SocketDevice* d) {
 }
 
 bool OpenCb(pappl_device_t* device, const char* uri, const char*) {
-    SocketDevice* d = new SocketDevice;
+    auto d = std::make_unique<SocketDevice>();
     std::string why;
-    if (!ParseUri(uri, d)) {
+    if (!ParseUri(uri, d.get())) {
         papplDeviceError(device, "Bad socket device URI.");
-        delete d;
         return false;
     }
     if ((d->fd = Connect(*d, &why)) < 0) {
         papplDeviceError(device, "%s", why.c_str());
-        delete d;
         return false;
     }
-    papplDeviceSetData(device, d);
+    // PAPPL holds the connection as the device's data until CloseCb takes it
+    // back; nothing else frees it.
+    papplDeviceSetData(device, d.release());
     return true;
 }
 
 void CloseCb(pappl_device_t* device) {
-    SocketDevice* d = static_cast<SocketDevice*>(papplDeviceGetData(device));
-    if (!d) return;
-    if (d->dead)
-        Drop(d);
-    else if (d->fd >= 0)
-        close(d->fd);  // the kernel sends what is still queued
-    delete d;
+    std::unique_ptr<SocketDevice> d(static_cast<SocketDevice*>(papplDeviceGetData(device)));
     papplDeviceSetData(device, nullptr);
+    if (d && d->dead) Drop(d.get());
 }
 
 ssize_t ReadCb(pappl_device_t* device, void* buffer, size_t bytes) {

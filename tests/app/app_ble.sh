@@ -109,6 +109,7 @@ powered() {
         "org.bluez.Adapter1", "Powered", dbus.Boolean(sys.argv[1] == "true"),
         dbus_interface="org.freedesktop.DBus.Properties")' "$1" || bad "could not switch the adapter"
 }
+sockets=$(app_unix_sockets)
 # printer | URI | adapter powered | the reason the log must give | at most seconds
 while IFS='|' read -r name uri on reason most; do
     powered "$on"
@@ -140,6 +141,12 @@ unknown|ble://11-22-33-44-55-09?timeout=1|true|printer not found|5
 off|ble://11-22-33-44-55-01?timeout=3|false|Bluetooth adapter off|3
 EOT
 powered true
+# Each failed open (one or more per printer) closes its bus connection; one
+# of slack for a client of the control socket still closing.
+sleep 1
+now=$(app_unix_sockets)
+[ "$now" -le $((sockets + 1)) ] && echo "ok   the failed opens closed their bus connections ($sockets, then $now)" ||
+    bad "the failed opens left bus connections open: $sockets sockets before, $now after"
 
 say "The server is still up"
 kill -0 "$APP_PID" 2> /dev/null || bad "the server is gone"

@@ -60,6 +60,13 @@ app_ready() {
     fi
 }
 
+# app_unix_sockets: how many Unix-domain sockets the server holds now (its
+# control socket, clients of it, system bus connections of ble: devices).
+app_unix_sockets() {
+    find "/proc/$APP_PID/fd" -lname 'socket:*' -printf '%l\n' 2>/dev/null | tr -dc '0-9\n' |
+        awk 'NR == FNR { own[$1]; next } FNR > 1 && ($7 in own) { n++ } END { print n + 0 }' - /proc/net/unix
+}
+
 # app_stop: stops the server the way a service manager does (SIGTERM), then
 # makes sure it is gone. (PAPPL 1.3.1's `shutdown` sub-command can leave the
 # requesting client's thread logging into the freed system object.)

@@ -60,6 +60,9 @@ escpos-80 576 800 203 om_roll-80-100_72x100mm
 cpcl-203 400 240 203 om_label-50x30_50x30mm
 paperang-57 384 400 203 om_roll-58-50_48x50mm
 peripage-57 384 400 203 om_roll-58-50_48x50mm
+niimbot-b1 400 240 203 om_label-50x30_50x30mm
+niimbot-d11 320 96 203 om_label-40x12_40x12mm
+cat-57 384 400 203 om_roll-58-50_48x50mm
 EOT
 
 say "Defaults, through dotforge-app submit"
@@ -87,6 +90,9 @@ paperang-57|ATTR keyword print-content-optimize photo;ATTR keyword dotforge-dith
 tspl-203|ATTR keyword print-content-optimize photo|ImageFilter=3
 tspl-203|ATTR keyword dotforge-dither-method edge-keeping|ImageFilter=11
 peripage-57|ATTR integer print-darkness 30;ATTR integer print-speed 7620;ATTR keyword dotforge-sound-after every-document;ATTR keyword dotforge-sound-before every-page;ATTR keyword dotforge-compression on|Darkness=4 zePrintRate=3 EndPrintSound=EveryDoc BeginPrintSound=EveryPage ImageCompress=1
+niimbot-b1|ATTR integer print-darkness 100;ATTR keyword dotforge-rotation half-turn|Darkness=5 Rotate=1
+niimbot-d11|ATTR integer print-darkness -50|Darkness=1
+cat-57|ATTR integer print-darkness 25;ATTR integer dotforge-feed-offset 5|Darkness=4 FeedOffset=5
 EOT
 
 say "Apple raster"

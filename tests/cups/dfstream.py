@@ -432,7 +432,7 @@ def cmd_prefix(a):
 # ---------------------------------------------------------------------------
 # PPD checks
 
-FAMILY = {20: "tspl", 21: "escpos", 22: "cpcl", 23: "paperang", 24: "peripage"}
+FAMILY = {20: "tspl", 21: "escpos", 22: "cpcl", 23: "paperang", 24: "peripage", 25: "niimbot", 26: "cat"}
 
 # Options each family must offer, with the choice the PPD must make the default.
 COMMON = {"ImageFilter": "11", "Threshold": "175", "Brightness": "0", "Contrast": "0", "Rotate": "0",
@@ -441,7 +441,7 @@ COMMON = {"ImageFilter": "11", "Threshold": "175", "Brightness": "0", "Contrast"
 TRIM = {"CropEdgeTop": "-1", "CropEdgeBottom": "-1"}
 # The print head's width in dots, by PPD file.
 HEAD_DOTS = {"tspl-203": 832, "tspl-300": 1248, "escpos-58": 384, "escpos-80": 576, "cpcl-203": 832,
-             "paperang-57": 384, "peripage-57": 384}
+             "paperang-57": 384, "peripage-57": 384, "niimbot-b1": 384, "niimbot-d11": 96, "cat-57": 384}
 NEEDS = {
     "tspl": dict(COMMON, zeMediaTracking="Gap", MediaMethod="Direct", Darkness="Default",
                  zePrintRate="Default", FeedOffset="0", ImageCompress="0", LabelMode="PrinterDefault"),
@@ -452,6 +452,8 @@ NEEDS = {
     "peripage": dict(COMMON, zeMediaTracking="Continuous", Darkness="Default", zePrintRate="Default",
                      FeedOffset="10", ImageCompress="0", BeginPrintSound="None", EndPrintSound="None",
                      CropEdgeLeft="0", CropEdgeRight="0", **TRIM),
+    "niimbot": dict(COMMON, zeMediaTracking="Gap", Darkness="Default"),
+    "cat": dict(COMMON, Darkness="Default", FeedOffset="15", **TRIM),
 }
 # Options that would do nothing (or harm) in a family must not be offered there.
 FORBIDDEN = {
@@ -463,6 +465,10 @@ FORBIDDEN = {
     "paperang": {"Darkness", "zePrintRate", "MoneyBox", "FeedOffset", "CropEdgeLeft", "CutMedia", "CutType",
                  "LabelMode"},
     "peripage": {"MoneyBox", "MediaMethod", "CutMedia", "CutType", "LabelMode"},
+    "niimbot": {"zePrintRate", "MoneyBox", "FeedOffset", "CropEdgeTop", "CropEdgeBottom", "CutMedia", "CutType",
+                "LabelMode", "ImageCompress"},
+    "cat": {"zePrintRate", "zeMediaTracking", "MoneyBox", "CropEdgeLeft", "CutMedia", "CutType", "LabelMode",
+            "ImageCompress"},
 }
 WORDS = {
     "zeMediaTracking": {"Continuous", "Gap", "BLine", "Perforated", "Recording", "Tattoo"},
@@ -555,7 +561,8 @@ def cmd_ppd(a):
                     if not re.fullmatch(r"-?\d+", c) or not lo <= int(c) <= hi:
                         raise Fail("%s: %s choice %r is not a number in %d..%d" % (name, opt, c, lo, hi))
             if opt in ("Darkness", "zePrintRate"):
-                hi = {"tspl": 15 if opt == "Darkness" else 12, "peripage": 5 if opt == "Darkness" else 8}[fam]
+                hi = {"tspl": 15 if opt == "Darkness" else 12, "peripage": 5 if opt == "Darkness" else 8,
+                      "niimbot": 5, "cat": 5}[fam]
                 for c in choices:
                     if c != "Default" and (not re.fullmatch(r"\d+", c) or int(c) > hi):
                         raise Fail("%s: %s choice %r is not Default or 0..%d" % (name, opt, c, hi))
@@ -568,7 +575,14 @@ def cmd_ppd(a):
         elif "DensityCommand" in attrs or "ImageMaxLength" in attrs:
             raise Fail("%s: DensityCommand/ImageMaxLength only mean something to PeriPage" % name)
         sizes = {c: v for c, v in attrs.get("PaperDimension", []) if c}
-        if fam in ("tspl", "cpcl"):
+        if fam == "niimbot":
+            # Labels: the B1's across its 48 mm head (50 mm ones lose a mm
+            # each side), the D11's sideways, so at most 15 mm high.
+            for size, dim in sizes.items():
+                pw, ph = (float(v) * 25.4 / 72 for v in dim.strip('"').split())
+                if (pw > 50.05 if "b1" in name else ph > 15.05):
+                    raise Fail("%s: %s (%.1fx%.1f mm) does not fit the head" % (name, size, pw, ph))
+        elif fam in ("tspl", "cpcl"):
             for size, (w, h) in LABEL_SIZES.items():
                 if size not in sizes:
                     raise Fail("%s: label size %s missing" % (name, size))
@@ -671,7 +685,13 @@ def cmd_raster(a):
 STATUS_QUERIES = [bytes([0x10, 0x04, n]) for n in (1, 2, 3, 4)] + [
     bytes([0x1D, 0x49, n]) for n in (1, 2, 3, 65, 66, 67, 68)] + [
     b"\x1b!?", b"\x1b!S", b"\x1bh", b"\x1bi", b"\x10\xff\x40", b"\x10\xff\x50\xf1",
-    b"\x10\xff\x20\xf0", b"\x10\xff\x20\xf1", b"\x10\xff\x20\xf2"]
+    b"\x10\xff\x20\xf0", b"\x10\xff\x20\xf1", b"\x10\xff\x20\xf2",
+    # Niimbot: printer info (model, battery), heartbeat, RFID info.
+    bytes.fromhex("5555400108 49aaaa"), bytes.fromhex("55554001 0a4baaaa"),
+    bytes.fromhex("5555dc0101dcaaaa"), bytes.fromhex("55551a01011aaaaa")]
+# A cat printer's state query is also the first frame of its jobs: a query
+# only when nothing follows it.
+ALONE_QUERIES = [bytes.fromhex("5178a300010000 00ff")]
 
 
 def query_len(data):
@@ -692,6 +712,8 @@ def strip_queries(data):
     while True:
         n = query_len(data[pos:])
         if not n:
+            if data[pos:] in ALONE_QUERIES:
+                return data, b""
             return data[:pos], data[pos:]
         pos += n
 

@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     DfIppSettings settings(model, options, (data[1] >> 2) * 100, nullptr);
     settings.SetLabelMode(kModes[(data[1] >> 6) & 3]);
     FuzzMemorySink sink;
-    CBaseRender* render = DfCreateRender(model.modelNumber);
+    const std::unique_ptr<CBaseRender> render = DfCreateRender(model.modelNumber);
     FUZZ_CHECK(render != nullptr);
     render->SetSettings(&settings);
     render->SetSink(&sink);
@@ -109,13 +109,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         intake->AddLine(lines + at);
     intake->FillRest();
     const DfReportFn report = [](DfReport, const std::string&) {};
-    const bool whole = intake->InImage() ? DfRenderImagePage(render, &h, 1, report)
-                                         : DfRenderPage(render, &h, intake->Page(), 1, report);
+    const bool whole = intake->InImage() ? DfRenderImagePage(render.get(), &h, 1, report)
+                                         : DfRenderPage(render.get(), &h, intake->Page(), 1, report);
     render->OnEndPage();
     intake.reset();
     render->OnEndDoc();
     render->SetSettings(nullptr);
-    render->Release();
     cupsFreeOptions(options.num_vendor, vendor);
 
     if (whole && !sink.bytes.empty()) {

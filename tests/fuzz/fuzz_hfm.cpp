@@ -22,23 +22,23 @@ static void RoundTrip(const uint8_t* data, size_t size) {
     const int len = rows * rowBytes;
 
     CHfmCode hfm;
-    int nodeCount = 0;
-    CHfmCode::HGMRNCODENODE* tree = hfm.GetHfmTree(bits, len, &nodeCount);
-    FUZZ_CHECK(tree != nullptr);
-    uint16_t* pre = hfm.GetTreePreorder(tree, nodeCount);
-    uint16_t* in = hfm.GetTreeMiddleorder(tree, nodeCount);
-    FUZZ_CHECK(pre && in);
-    int chunkCount = 0;
-    CHfmCode::HFMCHUNK* chunks =
-        hfm.HFMDGencoding(tree, nodeCount, bits, rowBytes, rows, chunkLimit, &chunkCount);
-    FUZZ_CHECK(chunks != nullptr && chunkCount > 0);
+    const std::vector<CHfmCode::HGMRNCODENODE> tree = hfm.GetHfmTree(bits, len);
+    const int nodeCount = static_cast<int>(tree.size());
+    FUZZ_CHECK(nodeCount > 0);
+    const std::vector<uint16_t> pre = hfm.GetTreePreorder(tree.data(), nodeCount);
+    const std::vector<uint16_t> in = hfm.GetTreeMiddleorder(tree.data(), nodeCount);
+    FUZZ_CHECK(!pre.empty() && !in.empty());
+    const CHfmCode::HfmChunks coded = hfm.HFMDGencoding(tree.data(), nodeCount, bits, rowBytes, rows, chunkLimit);
+    const std::vector<CHfmCode::HFMCHUNK>& chunks = coded.chunks;
+    const int chunkCount = static_cast<int>(chunks.size());
+    FUZZ_CHECK(chunkCount > 0);
 
     // The tree travels as a frame payload: pre-order then in-order, 16 bits little-endian.
     std::vector<uint8_t> payload;
-    for (const uint16_t* order : {pre, in})
+    for (const std::vector<uint16_t>* order : {&pre, &in})
         for (int i = 0; i < nodeCount; ++i) {
-            payload.push_back(static_cast<uint8_t>(order[i]));
-            payload.push_back(static_cast<uint8_t>(order[i] >> 8));
+            payload.push_back(static_cast<uint8_t>((*order)[i]));
+            payload.push_back(static_cast<uint8_t>((*order)[i] >> 8));
         }
     HfmDecoder dec;
     FUZZ_CHECK(dec.BuildFromPayload(payload.data(), static_cast<int>(payload.size())));
@@ -53,11 +53,6 @@ static void RoundTrip(const uint8_t* data, size_t size) {
         FUZZ_CHECK(dec.DecodeChunk(chunks[k].data, chunks[k].length, back.data() + at, n) == n);
     }
     FUZZ_CHECK(back.size() == static_cast<size_t>(len) && memcmp(back.data(), bits, back.size()) == 0);
-
-    CHfmCode::FreeChunks(chunks, chunkCount);
-    free(pre);
-    free(in);
-    free(tree);
 }
 
 // The printer side on bytes it did not make: a tree frame from the first

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "filter/ppdsettings.h"
@@ -39,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int n = cupsParseOptions(options.c_str(), 0, &opts);
     cupsMarkOptions(ppd, n, opts);
 
-    CBaseRender* render = DfCreateRender(ppd->model_number);
-    if (!render) render = new CBaseRender();
+    std::unique_ptr<CBaseRender> render = DfCreateRender(ppd->model_number);
+    if (!render) render = std::make_unique<CBaseRender>();
     DfPpdSettings settings(ppd);
     render->SetSettings(&settings);
     render->GetPrinterParameters();
@@ -50,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(r.iMoneyBox >= -1 && r.iMoneyBox <= 2);
     FUZZ_CHECK(r.BeginPrintSound >= -1 && r.BeginPrintSound <= 2);
     render->SetSettings(nullptr);
-    render->Release();
+    render.reset();
 
     cupsFreeOptions(n, opts);
     ppdClose(ppd);

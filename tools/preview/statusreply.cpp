@@ -35,6 +35,10 @@ bool ParseVirtualStatus(const std::string& text, VirtualStatus* status, std::str
             s.ribbonOut = true;
         } else if (w == "overheat") {
             s.overheat = true;
+        } else if (w == "rfid") {
+            s.rfid = true;
+        } else if (w == "flow-pause") {
+            s.flowPause = true;
         } else if (w.compare(0, 8, "battery=") == 0 && w.size() > 8 && w.size() <= 11 &&
                    w.find_first_not_of("0123456789", 8) == std::string::npos &&
                    std::stoi(w.substr(8)) <= 100) {

@@ -25,12 +25,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "tools/preview/decode_internal.h"
 #include "tools/preview/vprinter.h"
+#include "tools/preview/vprinter_talk.h"
 
 namespace {
 
@@ -54,7 +56,21 @@ struct Conn {
     long long lastData = 0;
     bool refused = false;   // the job passed the size limit: the rest is dropped
     bool closeNow = false;  // a socket to close after this read
+    // A printer that answers back (Niimbot, cat): every byte goes to it
+    // and to the job.
+    std::shared_ptr<VirtualTalk> talk;
+    PreviewFamily talkFamily = PreviewFamily::Unknown;
 };
+
+void WriteAll(int fd, const std::vector<uint8_t>& bytes) {
+    size_t off = 0;
+    while (off < bytes.size()) {
+        const ssize_t w = write(fd, bytes.data() + off, bytes.size() - off);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) break;
+        off += static_cast<size_t>(w);
+    }
+}
 
 class VirtualPrinter {
 public:
@@ -106,13 +122,7 @@ void VirtualPrinter::Answer(Conn& c, const uint8_t* q, size_t n) {
     printf("query %s: %s\n", HexBytes(q, n).c_str(),
            reply.empty() ? "no answer" : HexBytes(reply.data(), reply.size()).c_str());
     fflush(stdout);
-    size_t off = 0;
-    while (off < reply.size()) {
-        const ssize_t w = write(c.fd, reply.data() + off, reply.size() - off);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) break;
-        off += static_cast<size_t>(w);
-    }
+    WriteAll(c.fd, reply);
 }
 
 void VirtualPrinter::Feed(Conn& c, const uint8_t* data, size_t n) {
@@ -120,6 +130,26 @@ void VirtualPrinter::Feed(Conn& c, const uint8_t* data, size_t n) {
     if (c.refused) return;
     if (c.job.size() + c.pending.size() + n > m_o.maxJobBytes) {
         RefuseJob(c);
+        return;
+    }
+    if (!c.jobStarted && !c.talk) {
+        std::vector<uint8_t> head(c.pending);
+        head.insert(head.end(), data, data + (n < 3 ? n : 3));
+        bool partial = false;
+        const PreviewFamily f = VirtualTalkFamily(head.data(), head.size(), &partial);
+        if (f != PreviewFamily::Unknown && (m_o.family == PreviewFamily::Unknown || m_o.family == f)) {
+            c.talk = MakeVirtualTalk(f, m_o.headDots);
+            c.talkFamily = f;
+            c.jobStarted = true;
+            c.job.swap(c.pending);
+        } else if (partial && head.size() < 3) {
+            c.pending.insert(c.pending.end(), data, data + n);
+            return;
+        }
+    }
+    if (c.talk) {
+        c.job.insert(c.job.end(), data, data + n);
+        WriteAll(c.fd, c.talk->Take(data, n, CurrentStatus()));
         return;
     }
     if (c.jobStarted) {
@@ -159,6 +189,11 @@ void VirtualPrinter::EndJob(Conn& c) {
     c.job.insert(c.job.end(), c.pending.begin(), c.pending.end());
     c.pending.clear();
     c.jobStarted = false;
+    const std::shared_ptr<VirtualTalk> talk = c.talk;
+    const PreviewFamily talkFamily = c.talkFamily;
+    c.talk.reset();
+    // A conversation of status questions only is no job.
+    if (talk && !talk->Printing()) c.job.clear();
     if (c.job.empty()) return;
     const int number = ++m_jobs;
     const std::string base = m_o.prefix + "-" + std::to_string(number);
@@ -167,13 +202,18 @@ void VirtualPrinter::EndJob(Conn& c) {
         fclose(f);
     }
     int head = m_o.headDots;
-    PreviewFamily family =
-        m_o.family != PreviewFamily::Unknown ? m_o.family : DetectFamily(c.job.data(), c.job.size());
+    PreviewFamily family = m_o.family != PreviewFamily::Unknown ? m_o.family
+                           : talk                               ? talkFamily
+                                                                : DetectFamily(c.job.data(), c.job.size());
     if (!head) head = FamilyHeadDots(family);
     PreviewResult result;
-    const bool ok = DecodePrinterStream(c.job.data(), c.job.size(), m_o.family, &result, head);
+    const bool ok =
+        DecodePrinterStream(c.job.data(), c.job.size(), talk ? talkFamily : m_o.family, &result, head);
     printf("job %d: %s, %zu bytes, %zu page%s -> %s.prn\n", number, FamilyName(result.family), c.job.size(),
            result.pages.size(), result.pages.size() == 1 ? "" : "s", base.c_str());
+    if (talk && talk->Pauses())
+        printf("job %d: paused the sender %d times, %d rows came while paused\n", number, talk->Pauses(),
+               talk->RowsWhilePaused());
     for (size_t i = 0; i < result.pages.size(); i++) {
         const PreviewPage& page = result.pages[i];
         if (page.width <= 0 || page.height <= 0) continue;
@@ -365,6 +405,7 @@ int VirtualPrinter::Run() {
                     c.closeNow = true;
                 }
             }
+            if (c.talk) WriteAll(c.fd, c.talk->Tick(NowMs()));
             const long long silent = NowMs() - c.lastData;
             if (c.pty && silent > 1000) {
                 if (c.jobStarted) EndJob(c);

@@ -18,6 +18,8 @@ struct VirtualStatus {
     bool paperOut = false, paperLow = false, coverOpen = false, jam = false, ribbonOut = false,
          overheat = false;
     int battery = 100;
+    bool rfid = false;       // the label roll carries a tag (Niimbot)
+    bool flowPause = false;  // pauses the sender now and then (cat printers)
 };
 
 // Reads words such as "paper-out cover-open battery=20" (spaces, commas or
