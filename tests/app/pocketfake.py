@@ -17,6 +17,14 @@ anything once N row packets came after a connect, as a printer that hangs
 mid-page).
 
   pocketfake.py decode niimbot|cat FILE PREFIX   pages of a written stream
+  pocketfake.py listen PORT DIR                  a Niimbot-like printer on a
+      loopback port: DIR/conn-N.bin holds the bytes of the N-th connection that
+      carried a job once it ended (status-only connections go to
+      DIR/queries.bin), DIR/ready appears when it listens; runs until killed
+  pocketfake.py frames FILE                      the Niimbot frames of FILE, one
+      a line, without what only a two-way sender adds (status queries, the model
+      id asked after connecting, print status polls, a repeated connect): the
+      frames the one-way stream of the same job has
   pocketfake.py check PBM COLS ROWS QUARTER      "ink F QUARTER G": the share of
       black dots in the page and in one quarter of it (top-left, top-right, ...)
 """
@@ -331,6 +339,56 @@ def check(path, cols, rows, quarter):
     return "ink %.3f %s %.3f" % (ink / float(w * h), quarter, inside / float(w * h))
 
 
+QUERIES = (0x40, 0xA3, 0xDC, 0x1A, 0xA5)
+
+
+def frames(data):
+    out, i = [], 0
+    while True:
+        j = data.find(b"\x55\x55", i)
+        if j < 0 or j + 4 > len(data):
+            return out
+        end = j + 7 + data[j + 3]
+        cmd = data[j + 2]
+        if cmd not in QUERIES and not (cmd == 0xC1 and out and out[-1][2] == 0xC1):
+            out.append(data[j:end])
+        i = end
+
+
+def listen(port, out):
+    import select
+    import socket
+    srv = socket.socket()
+    srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    srv.bind(("127.0.0.1", port))
+    srv.listen(4)
+    open(os.path.join(out, "ready"), "w").close()
+    jobs = 0
+    while True:
+        conn, _ = srv.accept()
+        got = bytearray()
+        printer = Niimbot(None, conn.sendall, os.path.join(out, "state"))
+        while True:
+            ready, _, _ = select.select([conn], [], [], 0.002)
+            printer.tick(time.monotonic())
+            if not ready:
+                continue
+            chunk = conn.recv(65536)
+            if not chunk:
+                break
+            got += chunk
+            printer.feed(chunk)
+        conn.close()
+        if any(f[2] not in QUERIES + (0xC1,) for f in frames(bytes(got))):
+            jobs += 1
+            with open(os.path.join(out, "conn-%d.tmp" % jobs), "wb") as f:
+                f.write(got)
+            os.rename(os.path.join(out, "conn-%d.tmp" % jobs), os.path.join(out, "conn-%d.bin" % jobs))
+        else:
+            with open(os.path.join(out, "queries.bin"), "ab") as f:
+                f.write(got)
+
+
 def main():
     if sys.argv[1:2] == ["decode"]:
         kind, path, prefix = sys.argv[2:5]
@@ -338,6 +396,11 @@ def main():
         p.pause_every = 0
         p.feed(open(path, "rb").read())
         p.tick(time.monotonic() + 10)
+    elif sys.argv[1:2] == ["listen"]:
+        listen(int(sys.argv[2]), sys.argv[3])
+    elif sys.argv[1:2] == ["frames"]:
+        for f in frames(open(sys.argv[2], "rb").read()):
+            print(f.hex())
     elif sys.argv[1:2] == ["check"]:
         print(check(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), sys.argv[5]))
     else:
