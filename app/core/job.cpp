@@ -120,7 +120,7 @@ private:
     bool m_failed = false;
 };
 
-// A device that cannot answer (a file: URI) gets the one-way stream, as the
+// A device that cannot answer (PAPPL's usb:) gets the one-way stream, as the
 // filter writes it.
 DfTalkOut* NewTalkOut(const DfAppModel& model, pappl_job_t* job, pappl_device_t* device) {
     if (!model.family || !model.family->talk) return nullptr;
