@@ -72,7 +72,7 @@ void CPrinterCPCL::cmdCG() {
 
 // Gap labels and black-line media are advanced to the next mark.
 void CPrinterCPCL::cmdFORM() {
-    if (m_reg.iMediaType != 1 && m_reg.iMediaType != 2) return;
+    if (m_reg.iMediaType != DfMediaTracking::Gap && m_reg.iMediaType != DfMediaTracking::BLine) return;
     CMyBuffer b;
     b.AddStringA("FORM\r\n");
     SpoolCommands(b);

@@ -22,14 +22,14 @@ CPrinterESCPOS::~CPrinterESCPOS() {}
 // The end of the job sends nothing but its cut, if one was asked for and a
 // page was printed.
 void CPrinterESCPOS::OnDestroy() {
-    if (m_reg.iCutMedia != 2 || m_pagesPainted == 0) return;
+    if (m_reg.iCutMedia != DfCutMedia::EndOfJob || m_pagesPainted == 0) return;
     m_cmdBuffer.InitBuffer(0);
     AppendCut();
     SpoolCommands(m_cmdBuffer);
 }
 
 void CPrinterESCPOS::AppendCut() {
-    cmdCutPaper(m_reg.iCutType == 1 ? 0 : 1);
+    cmdCutPaper(m_reg.iCutType == DfCutType::Full ? 0 : 1);
 }
 
 int CPrinterESCPOS::PageWidth() {
@@ -61,7 +61,7 @@ void CPrinterESCPOS::OnPaintBmp() {
     Negative();
     m_cmdBuffer.InitBuffer(0);
 
-    if (m_reg.iMoneyBox == 1) cmdOpenMoneyBox();
+    if (m_reg.iMoneyBox == DfMoneyBox::BeforePrint) cmdOpenMoneyBox();
     cmdInit();
     cmdAlignCenter();
 
@@ -78,9 +78,9 @@ void CPrinterESCPOS::OnPaintBmp() {
     // The cutter sits above the print line: the feed brings the last rows
     // past it before the cut.
     if (m_reg.iFeedOffset > 0) PrintAndFeedPaper(m_reg.iFeedOffset);
-    if (m_reg.iCutMedia == 1) AppendCut();
+    if (m_reg.iCutMedia == DfCutMedia::EveryPage) AppendCut();
     cmdEndPrint();
-    if (m_reg.iMoneyBox == 2) cmdOpenMoneyBox();
+    if (m_reg.iMoneyBox == DfMoneyBox::AfterPrint) cmdOpenMoneyBox();
     m_pagesPainted++;
 
     SpoolCommands(m_cmdBuffer);

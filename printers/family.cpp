@@ -198,9 +198,9 @@ const DfOption& DfSharedOption(const char* keyword) {
          kDfPrinterSettings,
          20,
          "Gap",
-         {{"Continuous", "Continuous roll (no sensing)"},
-          {"Gap", "Labels with gaps"},
-          {"BLine", "Labels or tags with black marks"}}}};
+         {{"Continuous", "Continuous roll (no sensing)", "continuous"},
+          {"Gap", "Labels with gaps", "gap"},
+          {"BLine", "Labels or tags with black marks", "mark"}}}};
     static const DfOption none{};
     for (const DfOption& o : options)
         if (!strcmp(o.keyword, keyword)) return o;

@@ -31,7 +31,10 @@ extern const char kDfAsText[];
 struct DfChoice {
     const char* name;           // PPD choice name, read by the renderers
     const char* text;           // the PPD's words for it
-    const char* ipp = nullptr;  // keyword of the vendor attribute (nullptr: the name, as a number)
+    // IPP keyword: of the vendor attribute, or of the standard attribute
+    // the option stands behind (media-tracking, label-mode-configured);
+    // nullptr: the name, as a number, or no IPP value.
+    const char* ipp = nullptr;
     const char* web = nullptr;  // the web page's words for it, or nullptr for the plain value
 };
 

@@ -17,9 +17,17 @@ constexpr int kMaxRows = 0xFFFF;
 
 // The rotation code (0 none, 1 half, 2 quarter counter-clockwise, 3 quarter
 // clockwise) of the user's turn followed by a quarter turn clockwise.
-int PlusQuarterClockwise(int rotate) {
-    static const int kThen[] = {3, 2, 0, 1};
-    return rotate >= 0 && rotate <= 3 ? kThen[rotate] : 3;
+DfRotation PlusQuarterClockwise(DfRotation rotate) {
+    switch (rotate) {
+        case DfRotation::HalfTurn:
+            return DfRotation::QuarterTurnCcw;
+        case DfRotation::QuarterTurnCcw:
+            return DfRotation::None;
+        case DfRotation::QuarterTurnCw:
+            return DfRotation::HalfTurn;
+        default:
+            return DfRotation::QuarterTurnCw;
+    }
 }
 
 }  // namespace
@@ -80,20 +88,20 @@ void CPrinterNiimbot::cmdDensity(int level) {
     Packet(niim::kSetDensity, {static_cast<uint8_t>(level)});
 }
 
-// zeMediaTracking's codes (render/settings.cpp) to the printer's label
-// types: 1 gaps, 2 black marks, 3 continuous, 4 perforated.
-void CPrinterNiimbot::cmdLabelType(int mediaType) {
+// zeMediaTracking's media to the printer's label types: 1 gaps, 2 black
+// marks, 3 continuous, 4 perforated.
+void CPrinterNiimbot::cmdLabelType(DfMediaTracking mediaType) {
     uint8_t type = 1;
     switch (mediaType) {
-        case 2:
+        case DfMediaTracking::BLine:
             type = 2;
             break;
-        case 3:
+        case DfMediaTracking::Perforated:
             type = 4;
             break;
-        case 0:
-        case 4:
-        case 5:
+        case DfMediaTracking::Continuous:
+        case DfMediaTracking::Roll:
+        case DfMediaTracking::Recording:
             type = 3;
             break;
         default:

@@ -46,7 +46,7 @@ public:
     // Packet builders (append to the page's command buffer).
     void cmdConnect();
     void cmdDensity(int level);  // -1: the model's default
-    void cmdLabelType(int mediaType);
+    void cmdLabelType(DfMediaTracking mediaType);
     void cmdPrintStart();
     void cmdPrintClear();
     void cmdPageStart();

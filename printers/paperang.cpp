@@ -241,8 +241,9 @@ void CPrinterPaperang::QueuePage(bool withBitmap) {
     cmdBeginPrinting();
     if (withBitmap) SendBitmap_withHFM();
     cmdEndPrinting();
-    if (m_reg.iMediaType == 1 || m_reg.iMediaType == 2) cmdPaperLocate(100);
-    if (m_reg.iMediaType == 0 || m_reg.iMediaType == 4) cmdFeed(0);
+    const DfMediaTracking m = m_reg.iMediaType;
+    if (m == DfMediaTracking::Gap || m == DfMediaTracking::BLine) cmdPaperLocate(100);
+    if (m == DfMediaTracking::Continuous || m == DfMediaTracking::Roll) cmdFeed(0);
 }
 
 void CPrinterPaperang::OnPaintBmp() {

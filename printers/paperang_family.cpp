@@ -22,9 +22,9 @@ DfFamily Make() {
                   kDfPrinterSettings,
                   20,
                   "Continuous",
-                  {{"Continuous", "Continuous roll"},
-                   {"Gap", "Labels with gaps"},
-                   {"BLine", "Paper with black marks"}}},
+                  {{"Continuous", "Continuous roll", "continuous"},
+                   {"Gap", "Labels with gaps", "gap"},
+                   {"BLine", "Paper with black marks", "mark"}}},
                  DfSharedOption("CropEdgeTop"),
                  DfSharedOption("CropEdgeBottom")};
     f.drivers = {{"paperang-57",

@@ -49,13 +49,13 @@ CPrinterPeriPage::CPrinterPeriPage() {
 CPrinterPeriPage::~CPrinterPeriPage() {}
 
 void CPrinterPeriPage::OnStartDoc(unsigned long) {
-    if (m_reg.BeginPrintSound != 2) return;
+    if (m_reg.BeginPrintSound != DfSound::EveryDoc) return;
     cmdBeginPrintSound();
     SpoolCommands(m_cmdBuffer);
 }
 
 void CPrinterPeriPage::OnEndDoc() {
-    if (m_reg.EndPrintSound == 2) {
+    if (m_reg.EndPrintSound == DfSound::EveryDoc) {
         cmdEndPrintSound();
         SpoolCommands(m_cmdBuffer);
     }
@@ -64,19 +64,19 @@ void CPrinterPeriPage::OnEndDoc() {
 
 void CPrinterPeriPage::OnPaintBmp() {
     // Recording paper: no white leader or trailer.
-    if (m_reg.iMediaType == 5) {
+    if (m_reg.iMediaType == DfMediaTracking::Recording) {
         CropWhiteEdge(-1, -1, 0, 0);
         AdjustEffWidthBits();
     }
     Negative();
     m_cmdBuffer.InitBuffer(0);
 
-    if (m_reg.iMoneyBox == 1) cmdOpenMoneyBox();
+    if (m_reg.iMoneyBox == DfMoneyBox::BeforePrint) cmdOpenMoneyBox();
     cmdInit();
     cmdSpead(m_reg.iSpeed);
     cmdDENSITY(m_reg.iDensity);
     cmdAlignCenter();
-    if (m_reg.BeginPrintSound == 1) cmdBeginPrintSound();
+    if (m_reg.BeginPrintSound == DfSound::EveryPage) cmdBeginPrintSound();
 
     int bytesPerRow = static_cast<int>((static_cast<long long>(PageWidth()) + 7) / 8);
     // Compressed rows are limited to an A4-wide head: 208 bytes up to 203 dpi,
@@ -91,12 +91,13 @@ void CPrinterPeriPage::OnPaintBmp() {
     PrintBMP(m_iDpi, m_iDpi, bytesPerRow, PageHeight(), bitmap.GetBuffer(), bitmap.GetBufferLength());
 
     // Labels, marks and perforations: on to the next one.
-    if (m_reg.iMediaType == 1 || m_reg.iMediaType == 2 || m_reg.iMediaType == 3)
+    const DfMediaTracking m = m_reg.iMediaType;
+    if (m == DfMediaTracking::Gap || m == DfMediaTracking::BLine || m == DfMediaTracking::Perforated)
         AddBytes(m_cmdBuffer, {0x1D, 0x0C});
     if (m_reg.iFeedOffset > 0) PrintAndFeedPaper(m_reg.iFeedOffset);
-    if (m_reg.EndPrintSound == 1) cmdEndPrintSound();
+    if (m_reg.EndPrintSound == DfSound::EveryPage) cmdEndPrintSound();
     cmdEndPrint();
-    if (m_reg.iMoneyBox == 2) cmdOpenMoneyBox();
+    if (m_reg.iMoneyBox == DfMoneyBox::AfterPrint) cmdOpenMoneyBox();
 
     SpoolCommands(m_cmdBuffer);
 }
@@ -106,18 +107,18 @@ void CPrinterPeriPage::cmdInit() {
     AddBytes(b, {0x10, 0xFF, 0xFE, 0x01});
     int k = -1;
     switch (m_reg.iMediaType) {
-        case 2:
+        case DfMediaTracking::BLine:
             k = 0x00;
             break;
-        case 0:
-        case 4:
-        case 5:
+        case DfMediaTracking::Continuous:
+        case DfMediaTracking::Roll:
+        case DfMediaTracking::Recording:
             k = 0x01;
             break;
-        case 1:
+        case DfMediaTracking::Gap:
             k = 0x02;
             break;
-        case 3:
+        case DfMediaTracking::Perforated:
             k = 0x03;
             break;
         default:

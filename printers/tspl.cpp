@@ -64,20 +64,20 @@ void CPrinterTSPL::OnPaintBmp() {
         AddLog("resolution %d dpi: no SIZE line", m_iDpi);
     }
 
-    if (m_reg.iPrinttype == 0)
+    if (m_reg.iPrinttype == DfPrintMethod::Direct)
         cmdSetRibbon(false);
-    else if (m_reg.iPrinttype == 1)
+    else if (m_reg.iPrinttype == DfPrintMethod::Ribbon)
         cmdSetRibbon(true);
     cmdLabelMode(m_reg.iLabelMode);
 
     switch (m_reg.iMediaType) {
-        case 0:
+        case DfMediaTracking::Continuous:
             cmdGAP(0, 0, 1);
             break;
-        case 1:
+        case DfMediaTracking::Gap:
             cmdGAP(m_reg.iGapHeight, m_reg.iGapOffset, 1);
             break;
-        case 2:
+        case DfMediaTracking::BLine:
             cmdBLINE(m_reg.iGapHeight, m_reg.iGapOffset, 1);
             break;
         default:
@@ -120,7 +120,8 @@ void CPrinterTSPL::cmdSetRibbon(bool on) {
     m_cmdBuffer.AddBuffer(b);
 }
 
-void CPrinterTSPL::cmdLabelMode(int mode) {
+void CPrinterTSPL::cmdLabelMode(DfLabelMode labelMode) {
+    const int mode = static_cast<int>(labelMode);
     static const char* const kLines[][3] = {
         {nullptr, nullptr, nullptr},
         {"SET TEAR ON", "SET PEEL OFF", "SET CUTTER OFF"},  // tear-off

@@ -18,9 +18,9 @@ public:
     // Unit u: 1 appends " mm", 2 " dot", anything else no suffix.
     void cmdSIZE(double width, double height, int u);
     void cmdSetRibbon(bool on);
-    // The SET lines of a label mode (tear-off, peel-off, cutter): mode as
-    // iLabelMode; 0 and unknown modes append nothing.
-    void cmdLabelMode(int mode);
+    // The SET lines of a label mode (tear-off, peel-off, cutter);
+    // PrinterDefault and values outside the enum append nothing.
+    void cmdLabelMode(DfLabelMode mode);
     void cmdGAP(int a, int b, int u);
     void cmdBLINE(int a, int b, int u);
     void cmdOFFSET(int a, int u);

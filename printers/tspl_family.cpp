@@ -104,11 +104,13 @@ DfFamily Make() {
                   kDfPrinterSettings,
                   26,
                   "PrinterDefault",
-                  {{"PrinterDefault", "Printer default"},
+                  // The app's label modes (label-mode-configured); tear-off is
+                  // what the printer does unless told otherwise.
+                  {{"PrinterDefault", "Printer default", "tear-off"},
                    {"TearOff", "Tear off"},
-                   {"PeelOff", "Peel off (dispenser)"},
-                   {"CutEveryLabel", "Cut after every label"},
-                   {"CutEndOfJob", "Cut after the last label"}}}};
+                   {"PeelOff", "Peel off (dispenser)", "peel-off"},
+                   {"CutEveryLabel", "Cut after every label", "cutter"},
+                   {"CutEndOfJob", "Cut after the last label", "cutter-delayed"}}}};
     f.drivers = {{"tspl-203", "TSPL Label Printer 203dpi", "TSPL Label Printer 203dpi",
                   "dotforge TSPL 4-inch Label Printer, 203 dpi", 203, 832, DfLabelMedia(), kDfLabelDefault,
                   kDfLabelMinSize, kDfLabelMaxSize},

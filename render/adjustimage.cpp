@@ -184,10 +184,10 @@ void CBaseRender::AdjustImage() {
     if (m_halftone.iLiangdu != 0 || m_halftone.iDuibidu != 0) m_image.Light(m_halftone.iLiangdu, m_halftone.iDuibidu);
 
     bool reduced;
-    if (m_halftone.iGrayMethod < 1)
+    if (static_cast<int>(m_halftone.iGrayMethod) < 1)
         reduced = m_image.Threshold(static_cast<unsigned char>(m_halftone.iThreValue));
     else
-        reduced = m_image.Dither(m_halftone.iGrayMethod - 1);
+        reduced = m_image.Dither(static_cast<int>(m_halftone.iGrayMethod) - 1);
     if (!reduced) AddLog("AdjustImage: %s", m_image.GetLastError());
 
     CropWhiteEdge(m_halftone.iCropTopEdge, m_halftone.iCropBottomEdge, m_halftone.iCropLeftEdge,
@@ -195,13 +195,13 @@ void CBaseRender::AdjustImage() {
 
     bool turned = true;
     switch (m_reg.iRotate) {
-    case 1:
+    case DfRotation::HalfTurn:
         turned = m_image.Rotate(180.0f);
         break;
-    case 2:
+    case DfRotation::QuarterTurnCcw:
         turned = m_image.Rotate(90.0f);
         break;
-    case 3:
+    case DfRotation::QuarterTurnCw:
         turned = m_image.Rotate(270.0f);
         break;
     default:

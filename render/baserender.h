@@ -76,7 +76,6 @@ public:
     int m_iDpi;
     tagREGSTRUCT m_reg;
     tagREGSTRUCTWITHALFTONE m_halftone;
-    tagWaterMarkConfig m_watermark;
     cups_page_header2_t* m_header;
     bool m_bInited;
 

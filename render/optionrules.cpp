@@ -101,15 +101,30 @@ std::string DfAcceptedValues(const std::string& keyword, const std::vector<std::
     int lo = 0, hi = 0;
     if (numeric && NumericRange(choices, lo, hi)) {
         if (!list.empty()) list += " or ";
-        list += "a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
+        list += DfNumberRange(lo, hi);
     }
     return list;
 }
 
+std::string DfNumberRange(int lo, int hi) {
+    return "a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
+}
+
+std::string DfNotAccepted(const std::string& name, const std::string& value, const std::string& accepted) {
+    return name + "=" + value + " is not a value this printer accepts (" + accepted + ")";
+}
+
 std::string DfRefusedValue(const std::string& keyword, const std::string& value,
                            const std::vector<std::string>& choices, const std::string& used) {
-    return keyword + "=" + value + " is not a value this printer accepts (" + DfAcceptedValues(keyword, choices) +
-           "); " + used + " is used.";
+    return DfNotAccepted(keyword, value, DfAcceptedValues(keyword, choices)) + "; " + used + " is used.";
+}
+
+bool DfNearestValue(const std::string& keyword, const std::vector<std::string>& choices, int number,
+                    int& value) {
+    int lo = 0, hi = 0;
+    if (!DfIsNumericOption(keyword) || !NumericRange(choices, lo, hi)) return false;
+    value = number < lo ? lo : number > hi ? hi : number;
+    return true;
 }
 
 namespace {

@@ -28,10 +28,25 @@ bool DfAcceptValue(const std::string& keyword, const std::vector<std::string>& c
 // "Default or a whole number from 0 to 15".
 std::string DfAcceptedValues(const std::string& keyword, const std::vector<std::string>& choices);
 
-// The warning for a refused value: "KEY=VALUE is not a value this printer
-// accepts (ACCEPTED); USED is used."
+// "a whole number from LO to HI", as DfAcceptedValues says it.
+std::string DfNumberRange(int lo, int hi);
+
+// The words both front ends refuse a value with: "NAME=VALUE is not a value
+// this printer accepts (ACCEPTED)". NAME is what the user wrote (the PPD
+// keyword, or the app's IPP attribute), accepted a DfAcceptedValues or
+// DfNumberRange text.
+std::string DfNotAccepted(const std::string& name, const std::string& value, const std::string& accepted);
+
+// The filter's warning for a refused value: "KEY=VALUE is not a value this
+// printer accepts (ACCEPTED); USED is used."
 std::string DfRefusedValue(const std::string& keyword, const std::string& value,
                            const std::vector<std::string>& choices, const std::string& used);
+
+// The number DfAcceptValue takes that is nearest to number: for a numeric
+// option, number brought into the range of its numeric choices. False for
+// other options.
+bool DfNearestValue(const std::string& keyword, const std::vector<std::string>& choices, int number,
+                    int& value);
 
 // Parses an optional sign and decimal digits, nothing else, into value
 // (within int). False for anything else.

@@ -44,7 +44,9 @@ double PagePoints(int points, float exact) {
 // wrong and the next one misplaced. A page within 2 points of its PageSize
 // (every page a PDF gives) is left alone, byte for byte.
 bool CBaseRender::PadToPageSize() {
-    if (!m_bPadsToPageSize || (m_reg.iMediaType != 1 && m_reg.iMediaType != 2)) return false;
+    if (!m_bPadsToPageSize ||
+        (m_reg.iMediaType != DfMediaTracking::Gap && m_reg.iMediaType != DfMediaTracking::BLine))
+        return false;
     if (!m_header || !m_image.IsValid() || m_image.AlphaIsValid()) return false;
     const int xdpi = DfHeaderInt(m_header->HWResolution[0]), ydpi = DfHeaderInt(m_header->HWResolution[1]);
     const double pw = PagePoints(DfHeaderInt(m_header->PageSize[0]), m_header->cupsPageSize[0]);

@@ -1,7 +1,7 @@
 // GetMarkedOption and GetPrinterParameters: the job's settings from the
-// settings source's choices and two model attributes.
+// settings source's choices and model attributes, and the choice names of
+// the settings' enums.
 #include <cstring>
-#include <initializer_list>
 
 #include "base/intmath.h"
 #include "render/baserender.h"
@@ -17,42 +17,106 @@ std::string CBaseRender::GetMarkedOption(const char* keyword) {
 
 namespace {
 
-int SoundCode(const std::string& c) {
-    if (c == "None") return 0;
-    if (c == "EveryPage") return 1;
-    if (c == "EveryDoc") return 2;
-    return -1;
+// A choice name and its value; the first name of a value is its own.
+template <class E>
+struct Word {
+    const char* name;
+    E value;
+};
+
+const Word<DfMediaTracking> kMediaTracking[] = {
+    {"Continuous", DfMediaTracking::Continuous},
+    {"A4Stock", DfMediaTracking::Continuous},
+    {"Stock", DfMediaTracking::Continuous},
+    {"Gap", DfMediaTracking::Gap},
+    {"BLine", DfMediaTracking::BLine},
+    {"BLine_Fold", DfMediaTracking::BLine},
+    {"Perforated", DfMediaTracking::Perforated},
+    {"Roll", DfMediaTracking::Roll},
+    {"Recording", DfMediaTracking::Recording},
+    {"Tattoo", DfMediaTracking::Tattoo},
+    {"TattooWrinkle", DfMediaTracking::TattooWrinkle},
+    {"TattooGuidelines", DfMediaTracking::TattooWrinkle},
+};
+const Word<DfPrintMethod> kPrintMethod[] = {
+    {"Direct", DfPrintMethod::Direct}, {"Normal", DfPrintMethod::Direct}, {"Ribbon", DfPrintMethod::Ribbon}};
+const Word<DfLabelMode> kLabelMode[] = {{"PrinterDefault", DfLabelMode::PrinterDefault},
+                                        {"TearOff", DfLabelMode::TearOff},
+                                        {"PeelOff", DfLabelMode::PeelOff},
+                                        {"CutEveryLabel", DfLabelMode::CutEveryLabel},
+                                        {"CutEndOfJob", DfLabelMode::CutEndOfJob}};
+const Word<DfSound> kSound[] = {
+    {"None", DfSound::None}, {"EveryPage", DfSound::EveryPage}, {"EveryDoc", DfSound::EveryDoc}};
+const Word<DfMoneyBox> kMoneyBox[] = {{"None", DfMoneyBox::None},
+                                      {"BeforePrint", DfMoneyBox::BeforePrint},
+                                      {"AfterPrint", DfMoneyBox::AfterPrint}};
+const Word<DfCutMedia> kCutMedia[] = {
+    {"None", DfCutMedia::None}, {"EveryPage", DfCutMedia::EveryPage}, {"EndOfJob", DfCutMedia::EndOfJob}};
+const Word<DfCutType> kCutType[] = {{"Partial", DfCutType::Partial}, {"Full", DfCutType::Full}};
+const Word<DfRotation> kRotation[] = {{"0", DfRotation::None},
+                                      {"1", DfRotation::HalfTurn},
+                                      {"2", DfRotation::QuarterTurnCcw},
+                                      {"3", DfRotation::QuarterTurnCw}};
+const Word<DfReduction> kReduction[] = {
+    {"0", DfReduction::Threshold}, {"1", DfReduction::FloydSteinberg}, {"2", DfReduction::Bayer4x4},
+    {"3", DfReduction::Burkes},    {"4", DfReduction::Stucki},         {"5", DfReduction::JarvisJudiceNinke},
+    {"6", DfReduction::Sierra},    {"7", DfReduction::StevensonArce},  {"8", DfReduction::Ordered4x4},
+    {"9", DfReduction::Bayer8x8},  {"10", DfReduction::Screen16x16},   {"11", DfReduction::EdgeKeeping}};
+
+template <class E, size_t N>
+const char* NameOf(const Word<E> (&words)[N], E v) {
+    for (const Word<E>& w : words)
+        if (w.value == v) return w.name;
+    return nullptr;
 }
 
-// Choice words of the finishing options, in the order of their codes; code 0
-// is the default (nothing sent), which an unknown word also gets.
-int WordCode(const std::string& c, std::initializer_list<const char*> words) {
-    int code = 0;
-    for (const char* w : words) {
-        if (c == w) return code;
-        code++;
+template <class E, size_t N>
+bool ValueOf(const Word<E> (&words)[N], const std::string& name, E& v) {
+    for (const Word<E>& w : words) {
+        if (name == w.name) {
+            v = w.value;
+            return true;
+        }
     }
-    return -1;
+    return false;
 }
 
-int MoneyBoxCode(const std::string& c) {
-    if (c == "None") return 0;
-    if (c == "BeforePrint") return 1;
-    if (c == "AfterPrint") return 2;
-    return -1;
+}  // namespace
+
+#define DF_CHOICE_WORDS(E, table)                       \
+    const char* DfChoiceName(E v) {                     \
+        return NameOf(table, v);                        \
+    }                                                   \
+    bool DfChoiceValue(const std::string& name, E& v) { \
+        return ValueOf(table, name, v);                 \
+    }
+DF_CHOICE_WORDS(DfMediaTracking, kMediaTracking)
+DF_CHOICE_WORDS(DfPrintMethod, kPrintMethod)
+DF_CHOICE_WORDS(DfLabelMode, kLabelMode)
+DF_CHOICE_WORDS(DfSound, kSound)
+DF_CHOICE_WORDS(DfMoneyBox, kMoneyBox)
+DF_CHOICE_WORDS(DfCutMedia, kCutMedia)
+DF_CHOICE_WORDS(DfCutType, kCutType)
+DF_CHOICE_WORDS(DfReduction, kReduction)
+DF_CHOICE_WORDS(DfRotation, kRotation)
+#undef DF_CHOICE_WORDS
+
+namespace {
+
+// A choice option's value: its choice's, or fallback (logged) for a choice
+// name it does not have. False, value untouched, when the source lacks the
+// option.
+template <class E>
+bool ReadChoice(CBaseRender& r, const char* keyword, E& value, E fallback) {
+    const std::string c = r.GetMarkedOption(keyword);
+    if (c.empty()) return false;
+    if (!DfChoiceValue(c, value)) {
+        const char* name = DfChoiceName(fallback);
+        r.AddLog("%s: unknown choice %s, %s used", keyword, c.c_str(), name ? name : "none");
+        value = fallback;
+    }
+    return true;
 }
-
-struct MediaEntry {
-    const char* choice;
-    int type, gapHeight, gapOffset;
-};
-
-const MediaEntry kMedia[] = {
-    {"Continuous", 0, 0, 0}, {"A4Stock", 0, 0, 0},       {"Stock", 0, 0, 0},
-    {"Gap", 1, 3, 0},        {"BLine", 2, 0, 0},         {"BLine_Fold", 2, 0, 0},
-    {"Perforated", 3, 0, 0}, {"Roll", 4, 0, 0},          {"Recording", 5, 0, 0},
-    {"Tattoo", 6, 0, 0},     {"TattooWrinkle", 7, 0, 0}, {"TattooGuidelines", 7, 0, 0},
-};
 
 }  // namespace
 
@@ -63,11 +127,8 @@ void CBaseRender::GetPrinterParameters() {
 
     AddLog("CCupsRender::GetPrinterParameters");
 
-    c = GetMarkedOption("MediaMethod");
-    if (!c.empty()) {
-        r.iPrinttype = (c == "Normal" || c == "Direct") ? 0 : 1;
-        AddLog("iPrinttype = %d", r.iPrinttype);
-    }
+    if (ReadChoice(*this, "MediaMethod", r.iPrinttype, DfPrintMethod::Ribbon))
+        AddLog("iPrinttype = %d", static_cast<int>(r.iPrinttype));
     c = GetMarkedOption("AdjustHoriaontal");
     if (!c.empty()) {
         r.iReference[0] = DfWrapShl(DfAtoi(c.c_str()), 3);
@@ -80,15 +141,12 @@ void CBaseRender::GetPrinterParameters() {
     }
     c = GetMarkedOption("zeMediaTracking");
     if (!c.empty()) {
-        for (const MediaEntry& m : kMedia) {
-            if (c == m.choice) {
-                r.iMediaType = m.type;
-                r.iGapHeight = m.gapHeight;
-                r.iGapOffset = m.gapOffset;
-                break;
-            }
+        // An unknown medium keeps the values it had.
+        if (DfChoiceValue(c, r.iMediaType)) {
+            r.iGapHeight = r.iMediaType == DfMediaTracking::Gap ? 3 : 0;
+            r.iGapOffset = 0;
         }
-        AddLog("Gap = %d, %d, %d", r.iMediaType, r.iGapHeight, r.iGapOffset);
+        AddLog("Gap = %d, %d, %d", static_cast<int>(r.iMediaType), r.iGapHeight, r.iGapOffset);
     }
     c = GetMarkedOption("FeedOffset");
     if (!c.empty()) {
@@ -98,8 +156,8 @@ void CBaseRender::GetPrinterParameters() {
     }
     c = GetMarkedOption("Rotate");
     if (!c.empty()) {
-        r.iRotate = DfAtoi(c.c_str());
-        AddLog("iRotate = %d", r.iRotate);
+        if (!DfChoiceValue(c, r.iRotate)) r.iRotate = DfRotation::None;  // "Default" and the like
+        AddLog("iRotate = %d", static_cast<int>(r.iRotate));
     }
     c = GetMarkedOption("Darkness");
     if (!c.empty() && c != "Default") {
@@ -120,37 +178,22 @@ void CBaseRender::GetPrinterParameters() {
         AddLog("iHeadDots = %d", r.iHeadDots);
     }
 
-    r.BeginPrintSound = SoundCode(GetMarkedOption("BeginPrintSound"));
-    AddLog("BeginPrintSound = %d", r.BeginPrintSound);
-    r.EndPrintSound = SoundCode(GetMarkedOption("EndPrintSound"));
-    AddLog("EndPrintSound = %d", r.EndPrintSound);
-    r.iMoneyBox = MoneyBoxCode(GetMarkedOption("MoneyBox"));
-    AddLog("MoneyBox = %d", r.iMoneyBox);
+    // Absent or unknown: no sound and no drawer command at all.
+    r.BeginPrintSound = r.EndPrintSound = DfSound::Unset;
+    ReadChoice(*this, "BeginPrintSound", r.BeginPrintSound, DfSound::Unset);
+    AddLog("BeginPrintSound = %d", static_cast<int>(r.BeginPrintSound));
+    ReadChoice(*this, "EndPrintSound", r.EndPrintSound, DfSound::Unset);
+    AddLog("EndPrintSound = %d", static_cast<int>(r.EndPrintSound));
+    r.iMoneyBox = DfMoneyBox::Unset;
+    ReadChoice(*this, "MoneyBox", r.iMoneyBox, DfMoneyBox::Unset);
+    AddLog("MoneyBox = %d", static_cast<int>(r.iMoneyBox));
 
-    struct {
-        const char* keyword;
-        std::initializer_list<const char*> words;
-        int* field;
-        const char* log;
-    } finishing[] = {
-        {"CutMedia", {"None", "EveryPage", "EndOfJob"}, &r.iCutMedia, "iCutMedia = %d"},
-        {"CutType", {"Partial", "Full"}, &r.iCutType, "iCutType = %d"},
-        {"LabelMode",
-         {"PrinterDefault", "TearOff", "PeelOff", "CutEveryLabel", "CutEndOfJob"},
-         &r.iLabelMode,
-         "iLabelMode = %d"},
-    };
-    for (auto& f : finishing) {
-        c = GetMarkedOption(f.keyword);
-        if (c.empty()) continue;
-        int code = WordCode(c, f.words);
-        if (code < 0) {
-            AddLog("%s: unknown choice %s, %s used", f.keyword, c.c_str(), *f.words.begin());
-            code = 0;
-        }
-        *f.field = code;
-        AddLog(f.log, code);
-    }
+    if (ReadChoice(*this, "CutMedia", r.iCutMedia, DfCutMedia::None))
+        AddLog("iCutMedia = %d", static_cast<int>(r.iCutMedia));
+    if (ReadChoice(*this, "CutType", r.iCutType, DfCutType::Partial))
+        AddLog("iCutType = %d", static_cast<int>(r.iCutType));
+    if (ReadChoice(*this, "LabelMode", r.iLabelMode, DfLabelMode::PrinterDefault))
+        AddLog("iLabelMode = %d", static_cast<int>(r.iLabelMode));
 
     c = GetMarkedOption("zePrintRate");
     if (!c.empty() && c != "Default") {
@@ -172,11 +215,8 @@ void CBaseRender::GetPrinterParameters() {
         h.iDuibidu = DfAtoi(c.c_str());
         AddLog("iDuibidu = %d", h.iDuibidu);
     }
-    c = GetMarkedOption("ImageFilter");
-    if (!c.empty()) {
-        h.iGrayMethod = DfAtoi(c.c_str());
-        AddLog("iGrayMethod = %d", h.iGrayMethod);
-    }
+    if (ReadChoice(*this, "ImageFilter", h.iGrayMethod, h.iGrayMethod))
+        AddLog("iGrayMethod = %d", static_cast<int>(h.iGrayMethod));
     c = GetMarkedOption("Threshold");
     if (!c.empty()) {
         h.iThreValue = DfAtoi(c.c_str());

@@ -385,7 +385,7 @@ TEST(AdjustImage, RotationSetting) {
         CxImage page = WhitePage(40, 10);
         page.SetPixelIndex(0, 0, 0);
         t.r.m_image = page;
-        t.r.m_reg.iRotate = c.rotate;
+        t.r.m_reg.iRotate = static_cast<DfRotation>(c.rotate);
         t.r.AdjustImage();
         EXPECT_EQ(t.r.m_image.GetWidth(), c.w) << c.rotate;
         EXPECT_EQ(t.r.m_image.GetHeight(), c.h) << c.rotate;
@@ -417,13 +417,13 @@ TEST(AdjustImage, EveryDepthBecomesOneBitWithWhiteTails) {
             for (const Settings& s : settings) {
                 Render t;
                 t.r.m_image = RandomImage(w, 1 + rng() % 20, bpp, rng);
-                t.r.m_halftone.iGrayMethod = s.grayMethod;
+                t.r.m_halftone.iGrayMethod = static_cast<DfReduction>(s.grayMethod);
                 t.r.m_halftone.iThreValue = s.threshold;
                 t.r.m_halftone.iLiangdu = s.bright;
                 t.r.m_halftone.iDuibidu = s.contrast;
                 t.r.m_halftone.iCropTopEdge = t.r.m_halftone.iCropBottomEdge = s.crop;
                 t.r.m_halftone.iCropLeftEdge = t.r.m_halftone.iCropRightEdge = s.crop;
-                t.r.m_reg.iRotate = s.rotate;
+                t.r.m_reg.iRotate = static_cast<DfRotation>(s.rotate);
                 t.r.m_reg.iReference[0] = s.ref0;
                 t.r.m_reg.iReference[1] = s.ref1;
                 t.r.AdjustImage();
@@ -445,7 +445,7 @@ TEST(AdjustImage, ScreenedWhiteMarginsAreCropped) {
         for (unsigned x = 24; x < 40; ++x) grey[y * w + x] = 0;
     Render t;
     ASSERT_TRUE(t.r.m_image.CreateFromArray(grey.data(), w, h, 8, w, false));
-    t.r.m_halftone.iGrayMethod = 10;
+    t.r.m_halftone.iGrayMethod = DfReduction::Screen16x16;
     t.r.m_halftone.iCropTopEdge = t.r.m_halftone.iCropBottomEdge = -1;
     t.r.m_halftone.iCropLeftEdge = t.r.m_halftone.iCropRightEdge = -1;
     t.r.AdjustImage();
@@ -458,7 +458,7 @@ TEST(AdjustImage, OneBitPageBitsTakenAsTheyCome) {
     for (int method : {-5, 0, 1, 3, 7, 11}) {
         Render t;
         t.r.m_image = page;
-        t.r.m_halftone.iGrayMethod = method;
+        t.r.m_halftone.iGrayMethod = static_cast<DfReduction>(method);
         t.r.AdjustImage();
         CxImage expect(page);
         RefAdjustEffWidthBits(expect);
@@ -480,7 +480,7 @@ TEST(AdjustImage, TransparentPixelsOfA32BitPageUnderTheShift) {
     for (int method : {3, 0}) {
         Render t;
         t.r.m_image = page;
-        t.r.m_halftone.iGrayMethod = method;
+        t.r.m_halftone.iGrayMethod = static_cast<DfReduction>(method);
         t.r.m_reg.iReference[0] = 1;  // 7 dots at 203 dpi
         t.r.AdjustImage();
         ASSERT_EQ(t.r.m_image.GetBpp(), 1u);
@@ -510,7 +510,7 @@ TEST(AdjustImage, AbsurdSettingsStaySafe) {
         for (int dpi : {1, 203, 100000, INT_MAX}) {
             Render t(dpi);
             t.r.m_image = RandomImage(23, 7, 8, rng);
-            t.r.m_halftone.iGrayMethod = v;
+            t.r.m_halftone.iGrayMethod = static_cast<DfReduction>(v);
             t.r.m_halftone.iThreValue = v;
             t.r.m_halftone.iLiangdu = v;
             t.r.m_halftone.iDuibidu = Neg(v);
@@ -518,7 +518,7 @@ TEST(AdjustImage, AbsurdSettingsStaySafe) {
             t.r.m_halftone.iCropBottomEdge = Neg(v);
             t.r.m_halftone.iCropLeftEdge = v;
             t.r.m_halftone.iCropRightEdge = v;
-            t.r.m_reg.iRotate = v;
+            t.r.m_reg.iRotate = static_cast<DfRotation>(v);
             t.r.m_reg.iReference[0] = v;
             t.r.m_reg.iReference[1] = Neg(v);
             t.r.AdjustImage();

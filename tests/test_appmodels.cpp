@@ -10,6 +10,7 @@
 #include "app/core/ippsettings.h"
 #include "app/core/loadedmedium.h"
 #include "app/core/models.h"
+#include "render/settings.h"
 
 namespace {
 
@@ -61,6 +62,77 @@ TEST(AppModels, LabelModesAndCutsOntoPpdChoices) {
     std::string value;
     DfIppSettings paperang(*DfAppFindModel("paperang-57"), options, 0, nullptr);
     EXPECT_FALSE(paperang.Choice("CutMedia", value));
+}
+
+// Darkness levels from printer-darkness-configured plus print-darkness, at
+// the ends of the range the lightest and darkest level; media sensing from
+// media-col's tracking and type.
+TEST(AppModels, DarknessAndMediaOntoPpdChoices) {
+    struct {
+        const char* driver;
+        int configured, job;
+        pappl_media_tracking_t tracking;
+        const char* type;
+        const char* darkness;
+        const char* media;
+    } cases[] = {
+        {"tspl-203", 50, 0, PAPPL_MEDIA_TRACKING_GAP, "labels", "Default", "Gap"},
+        {"tspl-203", 50, 100, PAPPL_MEDIA_TRACKING_MARK, "labels", "15", "BLine"},
+        {"tspl-203", 0, -100, PAPPL_MEDIA_TRACKING_CONTINUOUS, "continuous", "0", "Continuous"},
+        {"tspl-203", 80, 0, PAPPL_MEDIA_TRACKING_WEB, "labels", "12", "Gap"},  // no web choice: the default
+        {"peripage-57", 100, 100, PAPPL_MEDIA_TRACKING_CONTINUOUS, "recording", "5", "Recording"},
+        {"peripage-57", 30, 0, PAPPL_MEDIA_TRACKING_GAP, "labels", "2", "Gap"},
+        {"paperang-57", 30, 0, PAPPL_MEDIA_TRACKING_MARK, "labels", nullptr, "BLine"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.driver) + " " + std::to_string(c.configured) + "+" +
+                     std::to_string(c.job));
+        pappl_pr_options_t job;
+        memset(&job, 0, sizeof(job));
+        job.darkness_configured = c.configured;
+        job.print_darkness = c.job;
+        job.media.tracking = c.tracking;
+        strcpy(job.media.type, c.type);
+        DfIppSettings s(*DfAppFindModel(c.driver), job, 0, nullptr);
+        std::string value;
+        EXPECT_EQ(s.Choice("Darkness", value), c.darkness != nullptr);
+        if (c.darkness) {
+            EXPECT_EQ(value, c.darkness);
+        }
+        ASSERT_TRUE(s.Choice("zeMediaTracking", value));
+        EXPECT_EQ(value, c.media);
+    }
+}
+
+// Every family's media sensing choices carry the IPP keyword the app finds
+// them by: a job's tracking reaches the renderer as the same kind of medium.
+TEST(AppModels, EveryTrackingReachesItsMedium) {
+    const struct {
+        pappl_media_tracking_t tracking;
+        DfMediaTracking medium;
+    } kinds[] = {{PAPPL_MEDIA_TRACKING_GAP, DfMediaTracking::Gap},
+                 {PAPPL_MEDIA_TRACKING_MARK, DfMediaTracking::BLine},
+                 {PAPPL_MEDIA_TRACKING_CONTINUOUS, DfMediaTracking::Continuous}};
+    size_t count;
+    const DfAppModel* models = DfAppModels(&count);
+    for (size_t i = 0; i < count; i++) {
+        const DfOption* option = DfFindOption(*models[i].family, "zeMediaTracking");
+        for (size_t k = 0; option && k < sizeof(kinds) / sizeof(kinds[0]); k++) {
+            bool offered = false;
+            DfMediaTracking m;
+            for (const DfChoice& c : option->choices)
+                offered |= DfChoiceValue(c.name, m) && m == kinds[k].medium;
+            if (!offered) continue;
+            SCOPED_TRACE(std::string(models[i].driver) + " " + DfChoiceName(kinds[k].medium));
+            pappl_pr_options_t job;
+            memset(&job, 0, sizeof(job));
+            job.media.tracking = kinds[k].tracking;
+            DfIppSettings s(models[i], job, 0, nullptr);
+            std::string value;
+            ASSERT_TRUE(s.Choice("zeMediaTracking", value));
+            EXPECT_TRUE(DfChoiceValue(value, m) && m == kinds[k].medium) << value;
+        }
+    }
 }
 
 TEST(AppModels, ContentAndColourModeChooseTheReduction) {

@@ -52,7 +52,7 @@ TEST(CpclPage, Labels) {
         TestCPCL p;
         p.m_iDpi = 300;  // the header's 200s do not follow the resolution
         p.m_reg.iReference[0] = c.reference;
-        p.m_reg.iMediaType = c.media;
+        p.m_reg.iMediaType = static_cast<DfMediaTracking>(c.media);
         const ByteVec bitmap = PreparedPage(p.m_image, c.width, c.height);
         p.OnPaintBmp();
         std::vector<ByteVec> expected = {Bytes(c.header), Bytes(c.pageWidth), Bytes(c.cg), bitmap};
@@ -69,7 +69,7 @@ TEST(CpclPage, Labels) {
 TEST(CpclPage, ZeroHeightPage) {
     TestCPCL p;
     p.m_iDpi = 203;
-    p.m_reg.iMediaType = 1;
+    p.m_reg.iMediaType = DfMediaTracking::Gap;
     p.OnPaintBmp();
     const std::vector<ByteVec> expected = {Bytes("! 0 200 200 0 1\r\n"), Bytes("PAGE-WIDTH 0\r\n"),
                                            Bytes("CG 0 0 0 0\r\n"), Bytes("FORM\r\n"), Bytes("PRINT\r\n")};

@@ -110,7 +110,7 @@ TEST(EscposPage, Streams) {
         SCOPED_TRACE(c.name);
         TestESCPOS p;
         p.m_iDpi = c.dpi;
-        p.m_reg.iMoneyBox = c.moneyBox;
+        p.m_reg.iMoneyBox = static_cast<DfMoneyBox>(c.moneyBox);
         p.m_reg.iFeedOffset = c.feed;
         const ByteVec wire = PreparedPage(p.m_image, c.width, 30);
         p.OnPaintBmp();
@@ -155,7 +155,7 @@ TEST(EscposPage, TallPagesSplitAt65535Rows) {
 TEST(EscposPage, DocumentHooksSendNothing) {
     TestESCPOS p;
     p.m_iDpi = 203;
-    p.m_reg.iMoneyBox = 2;
+    p.m_reg.iMoneyBox = DfMoneyBox::AfterPrint;
     p.OnStartDoc(0);
     p.OnEndDoc();
     EXPECT_TRUE(p.writes.empty());

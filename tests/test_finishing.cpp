@@ -72,9 +72,9 @@ TEST(Finishing, EscposCuts) {
         Captured<CPrinterESCPOS> r;
         r.m_iDpi = 203;
         r.m_reg.iFeedOffset = 10;
-        r.m_reg.iMoneyBox = c.moneyBox;
-        r.m_reg.iCutMedia = c.cutMedia;
-        r.m_reg.iCutType = c.cutType;
+        r.m_reg.iMoneyBox = static_cast<DfMoneyBox>(c.moneyBox);
+        r.m_reg.iCutMedia = static_cast<DfCutMedia>(c.cutMedia);
+        r.m_reg.iCutType = static_cast<DfCutType>(c.cutType);
         std::vector<ByteVec> wires;
         const ByteVec out = TwoPages(r, &wires);
         const ByteVec start = Bytes({0x1B, 0x40, 0x00, 0x1B, 0x61, 0x01});
@@ -89,7 +89,7 @@ TEST(Finishing, EscposCuts) {
 TEST(Finishing, EscposEndOfJobCutNeedsAPage) {
     Captured<CPrinterESCPOS> r;
     r.m_iDpi = 203;
-    r.m_reg.iCutMedia = 2;
+    r.m_reg.iCutMedia = DfCutMedia::EndOfJob;
     r.OnStartDoc(0);
     r.OnEndDoc();
     EXPECT_TRUE(r.writes.empty());
@@ -115,7 +115,7 @@ TEST(Finishing, TsplLabelModes) {
         r.m_iDpi = 203;
         r.m_reg.iDensity = -1;
         r.m_reg.iSpeed = -1;
-        r.m_reg.iLabelMode = c.mode;
+        r.m_reg.iLabelMode = static_cast<DfLabelMode>(c.mode);
         std::vector<ByteVec> wires;
         const ByteVec out = TwoPages(r, &wires);
         // Stored rows, 4 bytes each, as TSPL's raw BITMAP carries them.
@@ -175,9 +175,9 @@ TEST(Finishing, ChoicesAreRead) {
         CBaseRender r;
         r.SetSettings(&settings);
         r.GetPrinterParameters();
-        EXPECT_EQ(r.m_reg.iCutMedia, c.cutMedia);
-        EXPECT_EQ(r.m_reg.iCutType, c.cutType);
-        EXPECT_EQ(r.m_reg.iLabelMode, c.labelMode);
+        EXPECT_EQ(static_cast<int>(r.m_reg.iCutMedia), c.cutMedia);
+        EXPECT_EQ(static_cast<int>(r.m_reg.iCutType), c.cutType);
+        EXPECT_EQ(static_cast<int>(r.m_reg.iLabelMode), c.labelMode);
         for (const std::string& line : c.logs) EXPECT_TRUE(log.Contains(line)) << line;
         r.SetSettings(nullptr);
     }

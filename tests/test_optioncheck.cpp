@@ -7,6 +7,7 @@
 #include <cups/ppd.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,11 @@
 #include "filter/ppdsettings.h"
 #include "render/baserender.h"
 #include "render/optionrules.h"
+#ifdef DF_WITH_APP
+#include "app/core/fencehooks.h"
+#include "app/core/vendor.h"
+#include "app/pappl/jobvalues.h"
+#endif
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
@@ -191,6 +197,76 @@ TEST(JobOptions, WholeNumbersInRangeAreUsed) {
         render.SetSettings(nullptr);
     }
 }
+
+#ifdef DF_WITH_APP
+// What the app makes of a job value of a vendor attribute sent as a name
+// (as CUPS's IPP backend sends -o values): retyped to an integer, then
+// checked. Empty when it is taken, else its refusal; "not a number" when it
+// is left for PAPPL to refuse.
+std::string AppRefusal(const DfVendorAttr& attr, const std::string& value) {
+    ipp_t* request = ippNew();
+    ippAddString(request, IPP_TAG_JOB, IPP_TAG_NAME, attr.name, nullptr, value.c_str());
+    DfAppRetypeJobValues(request);
+    ipp_attribute_t* a = ippFindAttribute(request, attr.name, IPP_TAG_INTEGER);
+    const std::string number = a ? std::to_string(ippGetInteger(a, 0)) : "";
+    ippDelete(request);
+    std::string choice;
+    if (!a) return "not a number";
+    return DfVendorAccept(attr, number.c_str(), choice) ? "" : DfVendorRefusal(attr, value.c_str());
+}
+
+// The filter and the app take the same values of the numeric options and
+// refuse the others with the same words after "NAME=VALUE".
+TEST(JobOptions, AppAndFilterTakeTheSameValues) {
+    DfAppSetFenceHooks();  // the retyping asks the core which values are numbers
+    struct Case {
+        const char* ppd;
+        int model;
+        const char* keyword;
+        std::string value;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"tspl-203", 20, "Threshold", "130", true},
+        {"tspl-203", 20, "Threshold", "+130", true},
+        {"tspl-203", 20, "Threshold", "225", true},
+        {"tspl-203", 20, "Threshold", "226", false},
+        {"tspl-203", 20, "Threshold", "49", false},
+        {"tspl-203", 20, "Threshold", " 130", false},  // strtol took leading spaces
+        {"tspl-203", 20, "Threshold", "130 ", false},
+        {"tspl-203", 20, "Threshold", "0x80", false},
+        {"tspl-203", 20, "Threshold", "1e2", false},
+        {"tspl-203", 20, "Threshold", "99999999999", false},
+        {"tspl-203", 20, "Brightness", "-0", true},
+        {"tspl-203", 20, "Brightness", "-101", false},
+        {"tspl-203", 20, "AdjustVertical", "-3", true},
+        {"tspl-203", 20, "AdjustVertical", "4", false},
+        {"tspl-203", 20, "FeedOffset", "7", true},
+        {"tspl-203", 20, "FeedOffset", "31", false},
+        {"escpos-58", 21, "CropEdgeTop", "-1", true},
+        {"escpos-58", 21, "CropEdgeTop", "-2", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.ppd) + " " + c.keyword + "='" + c.value + "'");
+        Job job;
+        OPEN_OR_SKIP(job, c.ppd, (std::string(c.keyword) + "='" + c.value + "'").c_str());
+        const std::vector<std::string> warnings = job.Warnings();
+        EXPECT_EQ(warnings.empty(), c.taken);
+
+        const DfVendorAttr* attrs[32];
+        const DfVendorAttr* attr = nullptr;
+        for (size_t i = 0, n = DfVendorAttrs(c.model, attrs, 32); i < n; i++)
+            if (!strcmp(attrs[i]->keyword, c.keyword)) attr = attrs[i];
+        ASSERT_NE(attr, nullptr);
+        const std::string app = AppRefusal(*attr, c.value);
+        EXPECT_EQ(app.empty(), c.taken) << app;
+        if (c.taken || warnings.size() != 1 || app == "not a number") continue;
+        const std::string appWords = app.substr(strlen(attr->name));
+        EXPECT_EQ(warnings[0].compare(strlen(c.keyword), appWords.size(), appWords), 0)
+            << warnings[0] << " | " << app;
+    }
+}
+#endif
 
 TEST(JobOptions, NearNames) {
     const std::vector<std::string> ours = {"Brightness", "Darkness", "ImageFilter", "AdjustHoriaontal",

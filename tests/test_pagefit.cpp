@@ -36,9 +36,9 @@ ByteVec RunPage(unsigned w, unsigned h, int dpi, int mediaType, unsigned ptW, un
     Captured<Render> r;
     NoChoices settings;
     r.SetSettings(&settings);
-    r.m_reg.iMediaType = mediaType;
+    r.m_reg.iMediaType = static_cast<DfMediaTracking>(mediaType);
     r.m_reg.iHeadDots = headDots;
-    r.m_halftone.iGrayMethod = 0;  // threshold: black and white stay exact
+    r.m_halftone.iGrayMethod = DfReduction::Threshold;  // threshold: black and white stay exact
     TestPage page = MakePage(w, h, 8, 0x00, dpi);
     cups_page_header2_t header;
     FillHeader(page, &header);

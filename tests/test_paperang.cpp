@@ -128,7 +128,7 @@ TEST(Paperang, PositioningByMediaType) {
     for (int media = -1; media <= 8; ++media) {
         SCOPED_TRACE(media);
         SpyPaperang r;
-        r.m_reg.iMediaType = media;
+        r.m_reg.iMediaType = static_cast<DfMediaTracking>(media);
         r.SetPage(4, 2, ByteVec(8, 0xFF));
         r.OnPaintBmp();
         auto pages = Decode(r.out);

@@ -102,7 +102,7 @@ TEST(PeriPageBuilders, GoldenBytes) {
     };
     auto init = [](int media) {
         return [=](CPrinterPeriPage& p) {
-            p.m_reg.iMediaType = media;
+            p.m_reg.iMediaType = static_cast<DfMediaTracking>(media);
             p.cmdInit();
         };
     };
@@ -163,8 +163,8 @@ TEST(PeriPageDocument, BeepsPerPageAndPerDocument) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.begin) + "/" + std::to_string(c.end));
         TestPeriPage p;
-        p.m_reg.BeginPrintSound = c.begin;
-        p.m_reg.EndPrintSound = c.end;
+        p.m_reg.BeginPrintSound = static_cast<DfSound>(c.begin);
+        p.m_reg.EndPrintSound = static_cast<DfSound>(c.end);
         p.OnStartDoc(0);
         ByteVec wire[2];
         for (ByteVec& w : wire) {
@@ -195,13 +195,13 @@ TEST(PeriPagePage, Streams) {
         {"defaults", [](CBaseRender&) {}, Cat({kInitContinuous, kCentre}), kEnd},
         {"everything",
          [](CBaseRender& r) {
-             r.m_reg.iMoneyBox = 1;
+             r.m_reg.iMoneyBox = DfMoneyBox::BeforePrint;
              r.m_reg.iSpeed = 3;
              r.m_reg.iDensity = 9;
              r.m_reg.iDensityCommand = 1;
-             r.m_reg.BeginPrintSound = 1;
-             r.m_reg.EndPrintSound = 1;
-             r.m_reg.iMediaType = 1;
+             r.m_reg.BeginPrintSound = DfSound::EveryPage;
+             r.m_reg.EndPrintSound = DfSound::EveryPage;
+             r.m_reg.iMediaType = DfMediaTracking::Gap;
              r.m_reg.iFeedOffset = 10;
          },
          Cat({kDrawer, Bytes({0x10, 0xFF, 0xFE, 0x01, 0x10, 0xFF, 0x10, 0x03, 0x02, 0x1B, 0x40, 0x00}),
@@ -209,17 +209,18 @@ TEST(PeriPagePage, Streams) {
          Cat({Bytes({0x1D, 0x0C, 0x1B, 0x4A, 79}), kEndBeep, kEnd})},
         {"drawer after, black line, short density",
          [](CBaseRender& r) {
-             r.m_reg.iMoneyBox = 2;
-             r.m_reg.iMediaType = 2;
+             r.m_reg.iMoneyBox = DfMoneyBox::AfterPrint;
+             r.m_reg.iMediaType = DfMediaTracking::BLine;
              r.m_reg.iDensity = 4;
          },
          Cat({Bytes({0x10, 0xFF, 0xFE, 0x01, 0x10, 0xFF, 0x10, 0x03, 0x00, 0x1B, 0x40, 0x00}),
               Bytes({0x10, 0xFF, 0x10, 0x00, 4}), kCentre}),
          Cat({Bytes({0x1D, 0x0C}), kEnd, kDrawer})},
-        {"perforated feeds to the mark; roll does not", [](CBaseRender& r) { r.m_reg.iMediaType = 3; },
+        {"perforated feeds to the mark; roll does not",
+         [](CBaseRender& r) { r.m_reg.iMediaType = DfMediaTracking::Perforated; },
          Cat({Bytes({0x10, 0xFF, 0xFE, 0x01, 0x10, 0xFF, 0x10, 0x03, 0x03, 0x1B, 0x40, 0x00}), kCentre}),
          Cat({Bytes({0x1D, 0x0C}), kEnd})},
-        {"tattoo", [](CBaseRender& r) { r.m_reg.iMediaType = 6; },
+        {"tattoo", [](CBaseRender& r) { r.m_reg.iMediaType = DfMediaTracking::Tattoo; },
          Cat({Bytes({0x10, 0xFF, 0xFE, 0x01, 0x1B, 0x40, 0x00}), kCentre}), kEnd},
     };
     for (const Case& c : cases) {
@@ -339,7 +340,7 @@ TEST(PeriPageRaster, FrameIsTheZlibStreamWithoutItsHeader) {
 // Recording paper loses its white leader and trailer before it is sent.
 TEST(PeriPagePage, RecordingPaperCropsWhiteRows) {
     TestPeriPage p;
-    p.m_reg.iMediaType = 5;
+    p.m_reg.iMediaType = DfMediaTracking::Recording;
     const ByteVec wire = PreparedPage(p.m_image, 16, 10, 2, 4, [](unsigned y) { return y < 3 || y > 7; });
     p.OnPaintBmp();
     ASSERT_EQ(p.writes.size(), 1u);

@@ -149,8 +149,10 @@ TEST(PreviewRoundTrip, TsplRawAndZlibAtSeveralResolutions) {
             Captured<CPrinterTSPL> r;
             r.m_iDpi = dpi;
             r.m_halftone.ImageCompress = compress;
-            r.m_reg.iMediaType = dpi == 203 ? 1 : dpi == 300 ? 2 : 4;
-            r.m_reg.iPrinttype = dpi == 300 ? 1 : 0;
+            r.m_reg.iMediaType = dpi == 203   ? DfMediaTracking::Gap
+                                 : dpi == 300 ? DfMediaTracking::BLine
+                                              : DfMediaTracking::Roll;
+            r.m_reg.iPrinttype = dpi == 300 ? DfPrintMethod::Ribbon : DfPrintMethod::Direct;
             r.m_reg.iSpeed = dpi == 600 ? -1 : 4;
             auto pics = RunJob(r, kPages, 11);
             // The label size in the SIZE line trims the byte padding away.
@@ -162,7 +164,7 @@ TEST(PreviewRoundTrip, EscPosSingleRasterCommand) {
     for (int variant = 0; variant < 3; variant++) {
         Captured<CPrinterESCPOS> r;
         r.m_iDpi = variant == 2 ? 100 : 203;  // 100 dpi: mode byte 3
-        r.m_reg.iMoneyBox = variant;          // none, before, after
+        r.m_reg.iMoneyBox = static_cast<DfMoneyBox>(variant);  // none, before, after
         r.m_reg.iFeedOffset = variant == 1 ? 40 : 0;
         auto pics = RunJob(r, kPages, 21 + variant);
         ExpectRoundTrip(r.out, PreviewFamilyOf(kDfEscpos), pics, ByteWidth);
@@ -189,9 +191,9 @@ TEST(PreviewRoundTrip, PeriPageRasterBandsAndCompressedFrames) {
         r.m_iDpi = 203;
         r.m_halftone.ImageCompress = c.compress;
         r.m_reg.iImageMaxLength = c.maxRows;
-        r.m_reg.iMediaType = c.media;
-        r.m_reg.BeginPrintSound = r.m_reg.EndPrintSound = c.sounds;
-        r.m_reg.iMoneyBox = c.moneyBox;
+        r.m_reg.iMediaType = static_cast<DfMediaTracking>(c.media);
+        r.m_reg.BeginPrintSound = r.m_reg.EndPrintSound = static_cast<DfSound>(c.sounds);
+        r.m_reg.iMoneyBox = static_cast<DfMoneyBox>(c.moneyBox);
         r.m_reg.iFeedOffset = c.feed;
         r.m_reg.iSpeed = 5;
         r.m_reg.iDensityCommand = c.compress ? 1 : 0;
@@ -287,7 +289,7 @@ TEST(PreviewRoundTrip, Cpcl) {
     for (int media : {0, 1}) {
         Captured<CPrinterCPCL> r;
         r.m_iDpi = 203;
-        r.m_reg.iMediaType = media;
+        r.m_reg.iMediaType = static_cast<DfMediaTracking>(media);
         r.m_reg.iReference[0] = media ? -16 : 0;
         auto pics = RunJob(r, kPages, 51);
         // PAGE-WIDTH names the page's width in dots.
@@ -299,7 +301,7 @@ TEST(PreviewRoundTrip, PaperangHuffmanChunks) {
     for (int media : {0, 1, 3}) {
         Captured<CPrinterPaperang> r;
         r.m_iDpi = 203;
-        r.m_reg.iMediaType = media;
+        r.m_reg.iMediaType = static_cast<DfMediaTracking>(media);
         std::vector<PageSpec> pages = kPages;
         pages.push_back({384, 1000, 50});  // dozens of chunks
         pages.push_back({384, 300, 3});    // sparse: long runs of 00
@@ -313,8 +315,8 @@ TEST(PreviewRoundTrip, PaperangHuffmanChunks) {
 TEST(PreviewExamples, TsplPageListsItsCommands) {
     Captured<CPrinterTSPL> r;
     r.m_iDpi = 203;
-    r.m_reg.iPrinttype = 0;
-    r.m_reg.iMediaType = 1;
+    r.m_reg.iPrinttype = DfPrintMethod::Direct;
+    r.m_reg.iMediaType = DfMediaTracking::Gap;
     r.m_reg.iGapHeight = 3;
     r.m_reg.iGapOffset = 0;
     r.m_reg.iDensity = 8;
@@ -332,7 +334,7 @@ TEST(PreviewExamples, TsplPageListsItsCommands) {
 TEST(PreviewExamples, EscPosFeedsAndDrawer) {
     Captured<CPrinterESCPOS> r;
     r.m_iDpi = 203;
-    r.m_reg.iMoneyBox = 2;
+    r.m_reg.iMoneyBox = DfMoneyBox::AfterPrint;
     r.m_reg.iFeedOffset = 40;  // 319 dots: 255 + 64
     RunJob(r, {{16, 2, 50}}, 1);
     PreviewResult res;
@@ -380,7 +382,7 @@ TEST(PreviewExamples, NarrowReceiptIsCentredOnTheHead) {
 TEST(PreviewExamples, CutsAndLabelModesAreNamed) {
     Captured<CPrinterTSPL> tspl;
     tspl.m_iDpi = 203;
-    tspl.m_reg.iLabelMode = 3;
+    tspl.m_reg.iLabelMode = DfLabelMode::CutEveryLabel;
     RunJob(tspl, {{16, 2, 50}, {8, 2, 50}}, 1);
     PreviewResult res;
     ASSERT_TRUE(DecodePrinterStream(tspl.out.data(), tspl.out.size(), PreviewFamily::Unknown, &res))
@@ -392,8 +394,8 @@ TEST(PreviewExamples, CutsAndLabelModesAreNamed) {
     for (int type : {0, 1}) {
         Captured<CPrinterESCPOS> escpos;
         escpos.m_iDpi = 203;
-        escpos.m_reg.iCutMedia = 2;
-        escpos.m_reg.iCutType = type;
+        escpos.m_reg.iCutMedia = DfCutMedia::EndOfJob;
+        escpos.m_reg.iCutType = static_cast<DfCutType>(type);
         RunJob(escpos, {{16, 2, 50}, {8, 2, 50}}, 1);
         ASSERT_TRUE(DecodePrinterStream(escpos.out.data(), escpos.out.size(), PreviewFamily::Unknown, &res))
             << res.error;
@@ -410,8 +412,8 @@ TEST(PreviewExamples, PeriPageBeepsAndFrame) {
     Captured<CPrinterPeriPage> r;
     r.m_iDpi = 203;
     r.m_halftone.ImageCompress = true;
-    r.m_reg.BeginPrintSound = 1;
-    r.m_reg.EndPrintSound = 1;
+    r.m_reg.BeginPrintSound = DfSound::EveryPage;
+    r.m_reg.EndPrintSound = DfSound::EveryPage;
     RunJob(r, {{16, 2, 100}}, 1);
     PreviewResult res;
     ASSERT_TRUE(DecodePrinterStream(r.out.data(), r.out.size(), PreviewFamily::Unknown, &res)) << res.error;
@@ -822,12 +824,12 @@ TEST(PreviewFuzz, ArbitraryAndMutatedBytesNeverCrash) {
         {PreviewFamilyOf(kDfTspl),
          TwoPageJob<CPrinterTSPL>([](Captured<CPrinterTSPL>& r) { r.m_halftone.ImageCompress = true; })},
         {PreviewFamilyOf(kDfEscpos), TwoPageJob<CPrinterESCPOS>([](Captured<CPrinterESCPOS>& r) {
-             r.m_reg.iMoneyBox = 1;
+             r.m_reg.iMoneyBox = DfMoneyBox::BeforePrint;
              r.m_reg.iFeedOffset = 3;
          })},
         {PreviewFamilyOf(kDfPeripage), TwoPageJob<CPrinterPeriPage>([](Captured<CPrinterPeriPage>& r) {
              r.m_reg.iImageMaxLength = 2;
-             r.m_reg.BeginPrintSound = 2;
+             r.m_reg.BeginPrintSound = DfSound::EveryDoc;
          })},
         {PreviewFamilyOf(kDfPeripage), TwoPageJob<CPrinterPeriPage>([](Captured<CPrinterPeriPage>& r) {
              r.m_halftone.ImageCompress = true;

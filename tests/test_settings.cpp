@@ -10,6 +10,7 @@
 #include "helpers/logcapture.h"
 #include "helpers/runfilter.h"
 #include "filter/ppdsettings.h"
+#include "printers/family.h"
 #include "render/baserender.h"
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -51,18 +52,18 @@ TEST(Settings, PpdWithoutOptionsKeepsDefaults) {
     EXPECT_EQ(r.iSpeed, -1);
     EXPECT_EQ(r.iDensity, -1);
     EXPECT_EQ(h.iLiangdu, 0);
-    EXPECT_EQ(r.iMoneyBox, -1);
-    EXPECT_EQ(r.BeginPrintSound, -1);
-    EXPECT_EQ(r.EndPrintSound, -1);
+    EXPECT_EQ(r.iMoneyBox, DfMoneyBox::Unset);
+    EXPECT_EQ(r.BeginPrintSound, DfSound::Unset);
+    EXPECT_EQ(r.EndPrintSound, DfSound::Unset);
     EXPECT_EQ(r.iDensityCommand, 0);
     EXPECT_EQ(r.iImageMaxLength, 0);
-    EXPECT_EQ(h.iGrayMethod, 3);
+    EXPECT_EQ(h.iGrayMethod, DfReduction::Burkes);
     EXPECT_EQ(h.iThreValue, 175);
-    EXPECT_EQ(r.iMediaType, 0);
+    EXPECT_EQ(r.iMediaType, DfMediaTracking::Continuous);
     EXPECT_EQ(r.iGapHeight, 3);
     EXPECT_EQ(r.iGapOffset, 0);
-    EXPECT_EQ(r.iPrinttype, 0);
-    EXPECT_EQ(r.iRotate, 0);
+    EXPECT_EQ(r.iPrinttype, DfPrintMethod::Direct);
+    EXPECT_EQ(r.iRotate, DfRotation::None);
     EXPECT_FALSE(h.ImageCompress);
 
     EXPECT_EQ(log.Count("GetMarkedOption: "), 24);
@@ -85,26 +86,26 @@ TEST(Settings, PpdDefaultsAreRead) {
     Load(l, "settings_all.ppd", "");
     const tagREGSTRUCT& r = l.render->m_reg;
     const tagREGSTRUCTWITHALFTONE& h = l.render->m_halftone;
-    EXPECT_EQ(r.iPrinttype, 1);
+    EXPECT_EQ(r.iPrinttype, DfPrintMethod::Ribbon);
     EXPECT_EQ(r.iReference[0], 16);
     EXPECT_EQ(r.iReference[1], -8);
-    EXPECT_EQ(r.iMediaType, 1);
+    EXPECT_EQ(r.iMediaType, DfMediaTracking::Gap);
     EXPECT_EQ(r.iGapHeight, 3);
     EXPECT_EQ(r.iGapOffset, 0);
     EXPECT_EQ(r.iOffset, 12);
     EXPECT_EQ(r.iFeedOffset, 12);
-    EXPECT_EQ(r.iRotate, 2);
+    EXPECT_EQ(r.iRotate, DfRotation::QuarterTurnCcw);
     EXPECT_EQ(r.iDensity, 12);
     EXPECT_EQ(r.iDensityCommand, 1);
     EXPECT_EQ(r.iImageMaxLength, 100);
-    EXPECT_EQ(r.BeginPrintSound, 1);
-    EXPECT_EQ(r.EndPrintSound, 2);
-    EXPECT_EQ(r.iMoneyBox, 2);
+    EXPECT_EQ(r.BeginPrintSound, DfSound::EveryPage);
+    EXPECT_EQ(r.EndPrintSound, DfSound::EveryDoc);
+    EXPECT_EQ(r.iMoneyBox, DfMoneyBox::AfterPrint);
     EXPECT_EQ(r.iSpeed, 4);
     EXPECT_TRUE(r.iDottedline);
     EXPECT_EQ(h.iLiangdu, -20);
     EXPECT_EQ(h.iDuibidu, 30);
-    EXPECT_EQ(h.iGrayMethod, 0);
+    EXPECT_EQ(h.iGrayMethod, DfReduction::Threshold);
     EXPECT_EQ(h.iThreValue, 128);
     EXPECT_TRUE(h.ImageCompress);
     EXPECT_EQ(h.iCropTopEdge, 3);
@@ -188,6 +189,41 @@ TEST(Settings, OptionNotInPpdIsIgnored) {
     EXPECT_EQ(l.render->m_reg.iDensity, -1);
     EXPECT_EQ(l.render->m_reg.iSpeed, -1);
     EXPECT_EQ(l.render->m_halftone.iLiangdu, 0);
+}
+
+// A choice name has a value whose own name reads back to that value.
+template <class E>
+bool Typed(const std::string& name) {
+    E v, back;
+    const char* own = DfChoiceValue(name, v) ? DfChoiceName(v) : nullptr;
+    return own && DfChoiceValue(own, back) && back == v;
+}
+
+// Every choice the descriptors offer for a typed option reads as a value of
+// its enum, so no PPD or app choice falls back to a default unseen.
+TEST(Settings, EveryDescriptorChoiceIsTyped) {
+    const struct {
+        const char* keyword;
+        bool (*typed)(const std::string&);
+    } options[] = {
+        {"zeMediaTracking", Typed<DfMediaTracking>}, {"MediaMethod", Typed<DfPrintMethod>},
+        {"LabelMode", Typed<DfLabelMode>},           {"BeginPrintSound", Typed<DfSound>},
+        {"EndPrintSound", Typed<DfSound>},           {"MoneyBox", Typed<DfMoneyBox>},
+        {"CutMedia", Typed<DfCutMedia>},             {"CutType", Typed<DfCutType>},
+        {"ImageFilter", Typed<DfReduction>},         {"Rotate", Typed<DfRotation>},
+    };
+    for (const auto& o : options) {
+        int seen = 0;
+        for (const DfFamily* family : DfFamilies()) {
+            const DfOption* option = DfFindOption(*family, o.keyword);
+            for (size_t i = 0; option && i < option->choices.size(); i++, seen++)
+                EXPECT_TRUE(o.typed(option->choices[i].name))
+                    << family->name << " " << o.keyword << "=" << option->choices[i].name;
+        }
+        EXPECT_GT(seen, 0) << o.keyword;  // some family offers it
+    }
+    EXPECT_FALSE(Typed<DfMediaTracking>("Mystery"));
+    EXPECT_FALSE(Typed<DfSound>("none"));  // choice names keep their letter case
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ ByteVec NiimbotPage() {
     r.SetHead(384);
     r.cmdConnect();
     r.cmdDensity(3);
-    r.cmdLabelType(1);
+    r.cmdLabelType(DfMediaTracking::Gap);
     r.cmdPrintStart();
     r.cmdPageStart();
     r.cmdPageSize(2, 384);

@@ -39,8 +39,8 @@ ByteVec PreparedPage(CxImage& img, unsigned w, unsigned h, unsigned seed = 1) {
 // Settings as the worked example has them.
 void ExampleSettings(CBaseRender& r) {
     r.m_iDpi = 203;
-    r.m_reg.iPrinttype = 0;
-    r.m_reg.iMediaType = 0;
+    r.m_reg.iPrinttype = DfPrintMethod::Direct;
+    r.m_reg.iMediaType = DfMediaTracking::Continuous;
     r.m_reg.iOffset = 0;
     r.m_reg.iDensity = 8;
     r.m_reg.iSpeed = 4;
@@ -143,8 +143,8 @@ TEST(TsplPage, SettingsShapeTheHeaderLines) {
         SCOPED_TRACE(c.name);
         TestTSPL p;
         p.m_iDpi = c.dpi;
-        p.m_reg.iPrinttype = c.printtype;
-        p.m_reg.iMediaType = c.media;
+        p.m_reg.iPrinttype = static_cast<DfPrintMethod>(c.printtype);
+        p.m_reg.iMediaType = static_cast<DfMediaTracking>(c.media);
         p.m_reg.iGapHeight = c.gapHeight;
         p.m_reg.iGapOffset = 0;
         p.m_reg.iOffset = c.offset;

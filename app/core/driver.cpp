@@ -163,8 +163,12 @@ bool DfAppDriverCallback(pappl_system_t* system, const char* driver_name, const 
     d->tracking_supported =
         m.labels ? PAPPL_MEDIA_TRACKING_CONTINUOUS | PAPPL_MEDIA_TRACKING_GAP | PAPPL_MEDIA_TRACKING_MARK
                  : PAPPL_MEDIA_TRACKING_CONTINUOUS;
+    // Gap labels are loaded when the default media sensing is the gap's.
     const char* tracking = DfAppDefaultChoice(m, "zeMediaTracking");
-    const bool gapDefault = tracking && !strcmp(tracking, "Gap");
+    bool gapDefault = false;
+    if (const DfOption* option = tracking ? DfFindOption(*m.family, "zeMediaTracking") : nullptr)
+        for (const DfChoice& c : option->choices)
+            if (!strcmp(c.name, tracking) && c.ipp && !strcmp(c.ipp, "gap")) gapDefault = true;
     d->num_type = 0;
     d->type[d->num_type++] = "labels";
     d->type[d->num_type++] = "continuous";

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "app/core/vendor.h"
+#include "app/pappl/weblabelmode.h"
+#include "render/optionrules.h"
 
 int DfIppSettings::Nearest(const int* choices, int count, int value) {
     int best = choices[0];
@@ -25,19 +27,44 @@ static const DfVendorAttr* VendorFor(int modelNumber, const char* keyword) {
     return nullptr;
 }
 
-const char* DfAppLabelModeChoice(pappl_label_mode_t mode) {
-    switch (mode) {
-        case PAPPL_LABEL_MODE_PEEL_OFF:
-            return "PeelOff";
-        case PAPPL_LABEL_MODE_CUTTER:
-            return "CutEveryLabel";
-        case PAPPL_LABEL_MODE_CUTTER_DELAYED:
-            return "CutEndOfJob";
-        case PAPPL_LABEL_MODE_TEAR_OFF:
-            return "PrinterDefault";
+namespace {
+
+// The choice of an option that stands for an IPP keyword (DfChoice::ipp),
+// or nullptr.
+const char* ChoiceFor(const DfAppModel& model, const char* keyword, const char* ipp) {
+    const DfOption* option = DfFindOption(*model.family, keyword);
+    for (size_t i = 0; option && ipp && i < option->choices.size(); i++)
+        if (option->choices[i].ipp && !strcmp(option->choices[i].ipp, ipp)) return option->choices[i].name;
+    return nullptr;
+}
+
+// The choice of a numeric option that is no number: the printer's own
+// setting ("Default"), or nullptr.
+const char* OwnSetting(const DfAppModel& model, const char* keyword) {
+    const DfOption* option = DfFindOption(*model.family, keyword);
+    int n;
+    for (size_t i = 0; option && i < option->choices.size(); i++)
+        if (!DfWholeNumber(option->choices[i].name, n)) return option->choices[i].name;
+    return nullptr;
+}
+
+const char* TrackingKeyword(pappl_media_tracking_t tracking) {
+    switch (tracking) {
+        case PAPPL_MEDIA_TRACKING_CONTINUOUS:
+            return "continuous";
+        case PAPPL_MEDIA_TRACKING_GAP:
+            return "gap";
+        case PAPPL_MEDIA_TRACKING_MARK:
+            return "mark";
         default:
             return nullptr;
     }
+}
+
+}  // namespace
+
+const char* DfAppLabelModeChoice(const DfAppModel& model, pappl_label_mode_t mode) {
+    return ChoiceFor(model, "LabelMode", DfAppLabelModeKeyword(mode));
 }
 
 bool DfIppSettings::Choice(const char* keyword, std::string& value) {
@@ -53,30 +80,32 @@ bool DfIppSettings::Choice(const char* keyword, std::string& value) {
                 return true;
             }
         }
-        if (m_options.media.tracking == PAPPL_MEDIA_TRACKING_GAP)
-            value = "Gap";
-        else if (m_options.media.tracking == PAPPL_MEDIA_TRACKING_MARK)
-            value = "BLine";
-        else if (m_options.media.tracking == PAPPL_MEDIA_TRACKING_CONTINUOUS)
-            value = "Continuous";
+        const char* choice = ChoiceFor(m_model, keyword, TrackingKeyword(m_options.media.tracking));
+        value = choice ? choice : def;
+        return true;
+    }
+    if (k == "Darkness") {
+        const char* own = OwnSetting(m_model, keyword);
+        // print-darkness is relative to printer-darkness-configured; a sum
+        // beyond 0-100 % ends at the lightest or darkest level.
+        const int pct = m_options.darkness_configured + m_options.print_darkness;
+        const DfOption* option = DfFindOption(*m_model.family, keyword);
+        std::vector<std::string> choices;
+        for (const DfChoice& c : option->choices) choices.push_back(c.name);
+        int level;
+        if (m_options.print_darkness == 0 && m_options.darkness_configured == kDfDarknessUntouched && own)
+            value = own;
+        else if (DfNearestValue(keyword, choices,
+                                m_model.darknessFirst + (pct * (m_model.darknessLevels - 1) + 50) / 100, level))
+            value = std::to_string(level);
         else
             value = def;
         return true;
     }
-    if (k == "Darkness") {
-        const int pct = m_options.darkness_configured + m_options.print_darkness;
-        if (m_options.print_darkness == 0 && m_options.darkness_configured == kDfDarknessUntouched) {
-            value = "Default";
-        } else {
-            const int top = m_model.darknessLevels - 1;
-            const int clamped = pct < 0 ? 0 : pct > 100 ? 100 : pct;
-            value = std::to_string(m_model.darknessFirst + (clamped * top + 50) / 100);
-        }
-        return true;
-    }
     if (k == "zePrintRate") {
+        const char* own = OwnSetting(m_model, keyword);
         if (m_options.print_speed <= 0) {
-            value = "Default";
+            value = own ? own : def;
         } else {
             // print-speed is in hundredths of a millimetre per second.
             value = std::to_string(Nearest(m_model.speeds.data(), static_cast<int>(m_model.speeds.size()),
@@ -85,9 +114,10 @@ bool DfIppSettings::Choice(const char* keyword, std::string& value) {
         return true;
     }
     if (k == "ImageFilter") {
-        if (m_options.print_color_mode == PAPPL_COLOR_MODE_BI_LEVEL ||
-            m_options.print_content_optimize == PAPPL_CONTENT_TEXT) {
-            value = "0";
+        const char* threshold = ChoiceFor(m_model, keyword, "threshold");
+        if (threshold && (m_options.print_color_mode == PAPPL_COLOR_MODE_BI_LEVEL ||
+                          m_options.print_content_optimize == PAPPL_CONTENT_TEXT)) {
+            value = threshold;
             return true;
         }
     }
@@ -98,7 +128,7 @@ bool DfIppSettings::Choice(const char* keyword, std::string& value) {
         k == "ImageFilter" && m_options.print_content_optimize == PAPPL_CONTENT_PHOTO &&
         !cupsGetOption("dotforge-dither-method", m_options.num_vendor, m_options.vendor);
     if (k == "LabelMode") {
-        const char* choice = DfAppLabelModeChoice(m_labelMode);
+        const char* choice = DfAppLabelModeChoice(m_model, m_labelMode);
         value = choice ? choice : def;
         return true;
     }
@@ -121,7 +151,8 @@ bool DfIppSettings::Choice(const char* keyword, std::string& value) {
             }
         }
         if (!DfVendorAccept(*attr, ipp, value)) value = def;
-        if (photoDefault && value == def) value = "3";
+        const char* burkes = ChoiceFor(m_model, keyword, "burkes");
+        if (photoDefault && value == def && burkes) value = burkes;
         return true;
     }
     value = def;

@@ -12,11 +12,11 @@
 // leaves the printer's own darkness alone (the PPD's "Default").
 constexpr int kDfDarknessUntouched = 50;
 
-// The PPD's LabelMode choice a label-mode-configured value stands for:
-// tear-off is what a TSPL printer does unless told otherwise, so it is the
-// PPD's "PrinterDefault" (nothing sent); the other modes send their SET
-// lines.
-const char* DfAppLabelModeChoice(pappl_label_mode_t mode);
+// The model's LabelMode choice a label-mode-configured value stands for (the
+// choice with that IPP keyword), or nullptr. Tear-off is what a TSPL printer
+// does unless told otherwise, so its descriptor gives "tear-off" to the
+// choice that sends nothing.
+const char* DfAppLabelModeChoice(const DfAppModel& model, pappl_label_mode_t mode);
 
 class DfIppSettings : public DfSettingsSource {
 public:

@@ -30,6 +30,7 @@
 #include "base/sink.h"
 #include "printers/factory.h"
 #include "printers/family.h"
+#include "render/optionrules.h"
 #include "render/pageintake.h"
 
 namespace {
@@ -196,18 +197,22 @@ bool Abort(pappl_job_t* job, pappl_jreason_t reason, const std::string& text) {
 std::string UnsupportedOption(const DfAppModel& model, const pappl_pr_driver_data_t& data,
                               const pappl_pr_options_t& options) {
     if (model.darknessLevels && (options.print_darkness < -100 || options.print_darkness > 100))
-        return "print-darkness " + std::to_string(options.print_darkness);
+        return DfNotAccepted("print-darkness", std::to_string(options.print_darkness),
+                             DfNumberRange(-100, 100));
     if (options.print_speed < 0 || options.print_speed > data.speed_supported[1])
-        return "print-speed " + std::to_string(options.print_speed);
+        return DfNotAccepted("print-speed", std::to_string(options.print_speed),
+                             DfNumberRange(0, data.speed_supported[1]));
     const DfVendorAttr* attrs[32];
     const size_t n = DfVendorAttrs(model.modelNumber, attrs, 32);
     for (int i = 0; i < options.num_vendor; i++) {
         const cups_option_t& o = options.vendor[i];
-        bool known = DfAppMismatchOption(o.name, o.value);
+        if (DfAppMismatchOption(o.name, o.value)) continue;
+        const DfVendorAttr* attr = nullptr;
+        for (size_t k = 0; k < n && !attr; k++)
+            if (!strcmp(attrs[k]->name, o.name)) attr = attrs[k];
         std::string choice;
-        for (size_t k = 0; k < n && !known; k++)
-            known = !strcmp(attrs[k]->name, o.name) && DfVendorAccept(*attrs[k], o.value, choice);
-        if (!known) return std::string(o.name) + " " + o.value;
+        if (!attr) return std::string(o.name) + "=" + o.value + " is not an option of this printer";
+        if (!DfVendorAccept(*attr, o.value, choice)) return DfVendorRefusal(*attr, o.value);
     }
     return std::string();
 }

@@ -37,6 +37,7 @@
 #include "app/core/statefile.h"
 #include "app/web/webui.h"
 #include "base/log.h"
+#include "render/optionrules.h"
 
 #ifndef DF_APP_VERSION
 #define DF_APP_VERSION "0.1.0"
@@ -101,9 +102,10 @@ void Usage(void*) {
 
 pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void*) {
     const char* portText = cupsGetOption("server-port", num_options, options);
-    const int port = portText ? atoi(portText) : kDefaultPort;
-    if (port < 0 || port > 65535) {
-        fprintf(stderr, "dotforge-app: Bad 'server-port' value.\n");
+    int port = kDefaultPort;
+    if (portText && (!DfWholeNumber(portText, port) || port < 0 || port > 65535)) {
+        fprintf(stderr, "dotforge-app: Bad 'server-port' value '%s' (a whole number from 0 to 65535).\n",
+                portText);
         return nullptr;
     }
     const char* logFile = cupsGetOption("log-file", num_options, options);

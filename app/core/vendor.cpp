@@ -76,3 +76,10 @@ int DfAppJobValueKind(const char* name) {
     }
     return -1;
 }
+
+std::string DfVendorRefusal(const DfVendorAttr& attr, const char* ippValue) {
+    // The IPP values: keywords, or for integers the PPD's numbers.
+    std::vector<std::string> values;
+    for (const DfVendorValue& v : attr.values) values.push_back(v.ipp);
+    return DfNotAccepted(attr.name, ippValue ? ippValue : "", DfAcceptedValues(attr.keyword, values));
+}

@@ -34,3 +34,6 @@ int DfAppJobValueKind(const char* name);
 // its options (DfAcceptValue): an offered value, or for a number any whole
 // number between the offered ones. False when the value is refused.
 bool DfVendorAccept(const DfVendorAttr& attr, const char* ippValue, std::string& ppdChoice);
+// Why DfVendorAccept refuses a value, in the filter's words:
+// "NAME=VALUE is not a value this printer accepts (ACCEPTED)".
+std::string DfVendorRefusal(const DfVendorAttr& attr, const char* ippValue);

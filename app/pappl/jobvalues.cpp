@@ -11,31 +11,19 @@
 
 #include <dlfcn.h>
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/pappl/devicestate.h"
 #include "app/pappl/fencehooks.h"
+#include "render/optionrules.h"
 
 namespace {
 
 // 1: integer attribute, 0: keyword attribute, -1: not ours.
 int Kind(const char* name) {
     return DfAppFenceHooks().jobValueKind(name);
-}
-
-bool WholeNumber(const char* text, int& value) {
-    if (!text || !*text) return false;
-    char* end;
-    errno = 0;
-    const long v = strtol(text, &end, 10);
-    if (*end || errno || v < INT_MIN || v > INT_MAX) return false;
-    value = static_cast<int>(v);
-    return true;
 }
 
 using ProcessFn = bool (*)(pappl_client_t*);
@@ -64,8 +52,9 @@ int DfAppRetypeJobValues(ipp_t* request) {
         if (kind < 0) continue;
         const char* text = ippGetString(a, 0, nullptr);
         Change c{ippGetName(a), kind == 1, text ? text : "", 0};
-        // A value that is no number stays as it came, for PAPPL to refuse.
-        if (c.integer && !WholeNumber(text, c.number)) continue;
+        // A value that is no number stays as it came, for PAPPL to refuse:
+        // numbers are read as the filter reads them (no spaces, no "0x").
+        if (c.integer && !DfWholeNumber(c.text, c.number)) continue;
         changes.push_back(c);
     }
     for (const Change& c : changes) {

@@ -22,11 +22,12 @@ const DfOption* LabelModeOption(const DfAppModel& model) {
     return nullptr;
 }
 
+// The words of the LabelMode choice that stands for the mode.
 const char* Words(const DfOption& option, pappl_label_mode_t mode) {
-    const char* choice = DfAppLabelModeChoice(mode);
+    const char* keyword = DfAppLabelModeKeyword(mode);
     for (const DfChoice& c : option.choices)
-        if (choice && !strcmp(c.name, choice)) return c.text;
-    return DfAppLabelModeKeyword(mode);
+        if (keyword && c.ipp && !strcmp(c.ipp, keyword)) return c.text;
+    return keyword;
 }
 
 }  // namespace

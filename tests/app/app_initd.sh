@@ -2,6 +2,8 @@
 # Starting the printer application without systemd:
 #   - a sub-command typed at a shell (found through PATH) that finds no
 #     server says so and fails; it starts none;
+#   - a server-port that is no port (abc, 65536) is refused with a clear
+#     message;
 #   - `drivers` answers while a server holds the port;
 #   - a second `server` refuses rather than take over the running one's
 #     control socket;
@@ -51,6 +53,18 @@ cancel -d Label -j 1
 submit -d Label /dev/null
 shutdown
 EOT
+
+say "a server port that is no port"
+for port in abc 12ab 65536; do
+    out=$(timeout 5 "$APP" server -o server-port="$port" -o state-file="$W/state-port" 2>&1)
+    status=$?
+    if [ $status != 0 ] && [ $status != 124 ] &&
+        grep -q "Bad 'server-port' value '$port' (a whole number from 0 to 65535)" <<< "$out"; then
+        echo "ok   server-port=$port refused"
+    else
+        bad "server-port=$port: status $status, said [$out]"
+    fi
+done
 
 say "drivers and a second server while one runs"
 app_start

@@ -47,9 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     render->GetPrinterParameters();
     // What every renderer reads at page time must be a plain value.
     const tagREGSTRUCT& r = render->m_reg;
-    FUZZ_CHECK(r.iMediaType >= 0 && r.iMediaType <= 7);
-    FUZZ_CHECK(r.iMoneyBox >= -1 && r.iMoneyBox <= 2);
-    FUZZ_CHECK(r.BeginPrintSound >= -1 && r.BeginPrintSound <= 2);
+    FUZZ_CHECK(DfChoiceName(r.iMediaType) && DfChoiceName(r.iLabelMode) && DfChoiceName(r.iCutMedia));
+    FUZZ_CHECK(r.iMoneyBox == DfMoneyBox::Unset || DfChoiceName(r.iMoneyBox));
+    FUZZ_CHECK(r.BeginPrintSound == DfSound::Unset || DfChoiceName(r.BeginPrintSound));
+    FUZZ_CHECK(DfChoiceName(render->m_halftone.iGrayMethod));
     render->SetSettings(nullptr);
     render.reset();
 

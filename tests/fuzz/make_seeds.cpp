@@ -13,8 +13,10 @@
 #include "helpers/pages.h"
 #include "helpers/raster.h"
 #include "helpers/runfilter.h"
+#include "printers/catprinter.h"
 #include "printers/cpcl.h"
 #include "printers/escpos.h"
+#include "printers/niimbot.h"
 #include "printers/paperang.h"
 #include "printers/peripage.h"
 #include "printers/tspl.h"
@@ -57,31 +59,37 @@ void PreviewSeeds() {
     Put("preview_tspl", "plain", Job<CPrinterTSPL>(40, 12));
     Put("preview_tspl", "compressed", Job<CPrinterTSPL>(64, 9, [](CPrinterTSPL& r) {
             r.m_halftone.ImageCompress = true;
-            r.m_reg.iMediaType = 2;
+            r.m_reg.iMediaType = DfMediaTracking::BLine;
             r.m_reg.iDensity = 9;
             r.m_reg.iSpeed = 4;
         }));
     Put("preview_escpos", "plain", Job<CPrinterESCPOS>(48, 10));
     Put("preview_escpos", "drawer-feed", Job<CPrinterESCPOS>(30, 6, [](CPrinterESCPOS& r) {
-            r.m_reg.iMoneyBox = 1;
+            r.m_reg.iMoneyBox = DfMoneyBox::BeforePrint;
             r.m_reg.iFeedOffset = 3;
         }));
     Put("preview_cpcl", "plain", Job<CPrinterCPCL>(40, 8));
-    Put("preview_cpcl", "gap", Job<CPrinterCPCL>(17, 5, [](CPrinterCPCL& r) { r.m_reg.iMediaType = 1; }));
+    Put("preview_cpcl", "gap",
+        Job<CPrinterCPCL>(17, 5, [](CPrinterCPCL& r) { r.m_reg.iMediaType = DfMediaTracking::Gap; }));
     Put("preview_paperang", "plain", Job<CPrinterPaperang>(48, 6));
-    Put("preview_paperang", "labels",
-        Job<CPrinterPaperang>(384, 3, [](CPrinterPaperang& r) { r.m_reg.iMediaType = 1; }));
+    Put("preview_paperang", "labels", Job<CPrinterPaperang>(384, 3, [](CPrinterPaperang& r) {
+            r.m_reg.iMediaType = DfMediaTracking::Gap;
+        }));
     Put("preview_peripage", "bands", Job<CPrinterPeriPage>(48, 7, [](CPrinterPeriPage& r) {
             r.m_reg.iImageMaxLength = 2;
-            r.m_reg.BeginPrintSound = 2;
-            r.m_reg.EndPrintSound = 1;
-            r.m_reg.iMediaType = 5;
+            r.m_reg.BeginPrintSound = DfSound::EveryDoc;
+            r.m_reg.EndPrintSound = DfSound::EveryPage;
+            r.m_reg.iMediaType = DfMediaTracking::Recording;
         }));
     Put("preview_peripage", "compressed", Job<CPrinterPeriPage>(40, 9, [](CPrinterPeriPage& r) {
             r.m_halftone.ImageCompress = true;
-            r.m_reg.iMoneyBox = 2;
-            r.m_reg.iMediaType = 1;
+            r.m_reg.iMoneyBox = DfMoneyBox::AfterPrint;
+            r.m_reg.iMediaType = DfMediaTracking::Gap;
         }));
+    Put("preview_niimbot", "plain", Job<CPrinterNiimbot>(96, 10));
+    Put("preview_niimbot", "wide", Job<CPrinterNiimbot>(384, 6));
+    Put("preview_cat", "plain", Job<CPrinterCat>(384, 8));
+    Put("preview_cat", "compressed", Job<CPrinterCat>(384, 8, [](CPrinterCat& r) { r.m_compress = true; }));
 }
 
 void HfmSeeds() {
