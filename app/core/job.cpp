@@ -15,6 +15,7 @@
 
 #include "app/core/driverattrs.h"
 #include "app/devices/bledevice.h"
+#include "app/devices/devicelink.h"
 #include "app/core/copysink.h"
 #include "app/devices/devicewrite.h"
 #include "app/core/ippsettings.h"
@@ -28,6 +29,7 @@
 #include "app/core/vendor.h"
 #include "base/sink.h"
 #include "printers/factory.h"
+#include "printers/family.h"
 #include "render/optionrules.h"
 #include "render/pageintake.h"
 
@@ -88,18 +90,59 @@ private:
     pappl_device_t* m_device;
 };
 
+// The printer bytes of a family whose printers answer back: its talk sink
+// plays them over the device's link. When the printer stops answering, the
+// job ends with the sink's reason ("printer did not answer connect").
+class DfTalkOut : public DfSink {
+public:
+    DfTalkOut(const DfFamily& family, pappl_job_t* job, pappl_device_t* device)
+        : m_job(job), m_link(job, device), m_sink(family.talk(m_link, &m_why)) {}
+    bool Write(const void* data, size_t len) override {
+        if (m_failed) return false;
+        if (m_sink && m_sink->Write(data, len)) return true;
+        m_failed = true;
+        if (papplJobIsCanceled(m_job)) return false;
+        if (m_why.empty()) m_why = m_link.Why();
+        if (m_why.empty()) m_why = "the printer stopped answering";
+        papplLogJob(m_job, PAPPL_LOGLEVEL_ERROR, "The printer's conversation failed: %s.", m_why.c_str());
+        papplJobSetMessage(m_job, "Unable to send print data to the printer: %s.", m_why.c_str());
+        return false;
+    }
+    // The message of a failed conversation, or "".
+    std::string Failure() const {
+        return m_failed && !m_why.empty() ? "Unable to send print data to the printer: " + m_why + "." : "";
+    }
+
+private:
+    pappl_job_t* m_job;
+    DfAppDeviceLink m_link;
+    std::string m_why;  // outlives m_sink, which writes it
+    std::unique_ptr<DfSink> m_sink;
+    bool m_failed = false;
+};
+
+// A device that cannot answer (PAPPL's usb:) gets the one-way stream, as the
+// filter writes it.
+DfTalkOut* NewTalkOut(const DfAppModel& model, pappl_job_t* job, pappl_device_t* device) {
+    if (!model.family || !model.family->talk) return nullptr;
+    if (!DfAppLinkPacing(papplPrinterGetDeviceURI(papplJobGetPrinter(job)), 0).reads) return nullptr;
+    return new DfTalkOut(*model.family, job, device);
+}
+
 struct DfAppJob {
     DfAppJob(const DfAppModel& model, const pappl_pr_options_t& options, int tearOffset, pappl_job_t* job,
              pappl_device_t* device)
         : printerAttrs(DfAppCopyDriverAttributes(papplJobGetPrinter(job))),
           settings(model, options, tearOffset, printerAttrs),
           sink(job, device),
-          copies(&sink, options.copies) {}
+          talk(NewTalkOut(model, job, device)),
+          copies(talk ? static_cast<DfSink*>(talk.get()) : &sink, options.copies) {}
     ~DfAppJob() { DfAppFreeDriverAttributes(printerAttrs); }
     ipp_t* printerAttrs;  // a copy, for the vendor defaults
     DfIppSettings settings;
     DfDeviceSink sink;
-    DfCopySink copies;  // the renderer writes here
+    std::unique_ptr<DfTalkOut> talk;  // null: the bytes go to sink as they are
+    DfCopySink copies;                // the renderer writes here
     std::unique_ptr<CBaseRender> render;
     std::unique_ptr<DfPageIntake> intake;  // the page being received
     cups_page_header2_t header;
@@ -244,8 +287,11 @@ bool DfAppStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
     DfAppJob* held = j.release();
     papplJobSetData(job, held);
     render->OnStartDoc(0);
-    if (render->SpoolFailed())
-        return Abort(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "The printer connection failed.");
+    if (render->SpoolFailed()) {
+        const std::string why = held->talk ? held->talk->Failure() : "";
+        return Abort(job, PAPPL_JREASON_ABORTED_BY_SYSTEM,
+                     why.empty() ? "The printer connection failed." : why);
+    }
     held->copies.StartPages();
     return true;
 }
@@ -374,6 +420,12 @@ bool DfAppEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
 }
 
 bool DfAppPrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+    // The printer's own language too is played through a talking family's
+    // conversation: its printers take no plain stream.
+    pappl_pr_driver_data_t data;
+    std::unique_ptr<DfTalkOut> talk;
+    if (papplPrinterGetDriverData(papplJobGetPrinter(job), &data) && data.extension)
+        talk.reset(NewTalkOut(*static_cast<const DfAppModel*>(data.extension), job, device));
     const char* file = papplJobGetFilename(job);  // null once the job was cancelled
     // Never through a link: the file is the job's own, in the spool.
     const int fd = file ? open(file, O_RDONLY | O_NOFOLLOW | O_CLOEXEC) : -1;
@@ -386,7 +438,13 @@ bool DfAppPrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device
     ssize_t n;
     bool ok = true;
     while (ok && (n = read(fd, buffer, sizeof(buffer))) > 0) {
-        if (!WriteJobBytes(job, device, buffer, static_cast<size_t>(n))) {
+        if (talk) {
+            if (!talk->Write(buffer, static_cast<size_t>(n))) {
+                if (!papplJobIsCanceled(job))
+                    papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
+                ok = false;
+            }
+        } else if (!WriteJobBytes(job, device, buffer, static_cast<size_t>(n))) {
             const std::string why = DeviceReason(job, device);
             if (!papplJobIsCanceled(job))
                 Fail(job, PAPPL_JREASON_ABORTED_BY_SYSTEM,

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -22,6 +23,8 @@
 #include "app/pappl/deviceopen.h"
 #include "app/pappl/devicestate.h"
 #include "app/core/models.h"
+#include "app/devices/bledevice.h"
+#include "printers/family.h"
 #include "printers/statusrun.h"
 
 namespace {
@@ -39,6 +42,7 @@ struct PrinterMemo {
     // is not set again.
     unsigned appliedReasons = 0;
     int appliedBattery = -1;
+    std::string appliedLabels;  // the label supply's description and level
 };
 
 std::mutex g_lock;
@@ -137,10 +141,12 @@ int SocketOf(pappl_device_t* device, const char* uri) {
 }
 
 // Queries over a PAPPL device: the socket scheme through its descriptor's
-// poll, the serial scheme through its own short reads.
+// poll, the serial scheme through its own short reads, the ble: scheme
+// through its notifications.
 class DeviceLink : public DfStatusTransport {
 public:
-    DeviceLink(pappl_device_t* device, int fd, bool serial) : m_device(device), m_fd(fd), m_serial(serial) {}
+    DeviceLink(pappl_device_t* device, int fd, bool serial, bool ble)
+        : m_device(device), m_fd(fd), m_serial(serial), m_ble(ble) {}
     bool Write(const uint8_t* data, size_t len) override {
         if (papplDeviceWrite(m_device, data, len) < 0) return false;
         papplDeviceFlush(m_device);
@@ -155,6 +161,7 @@ public:
             const ssize_t n = papplDeviceRead(m_device, buffer, size);
             return n > 0 ? static_cast<long>(n) : -1;  // readable but empty: closed
         }
+        if (m_ble) return DfBleReadWithin(m_device, buffer, size, timeoutMs);
         if (!m_serial) return 0;
         // The serial scheme's read waits at most 100 ms and returns 0 then.
         int waited = 0;
@@ -170,6 +177,7 @@ private:
     pappl_device_t* m_device;
     int m_fd;
     bool m_serial;
+    bool m_ble;
 };
 
 // Garbled: bytes came back that are no status reply (noise, a printer of
@@ -184,10 +192,13 @@ Asked Check(pappl_printer_t* printer, pappl_device_t* device, DfPrinterStatus* s
     if (!model) return Asked::NotAsked;
     const bool serial = !strncmp(uri, "serial:", 7);
     const int fd = SocketOf(device, uri);
-    if (fd < 0 && !serial) return Asked::NotAsked;  // no bounded read on this scheme
+    // Over Bluetooth LE only the families that talk are asked: the others'
+    // printers were never seen to answer there.
+    const bool ble = !strncmp(uri, "ble://", 6) && model->family && model->family->talk;
+    if (fd < 0 && !serial && !ble) return Asked::NotAsked;  // no bounded read on this scheme
     PrinterMemo memo = Memo(printer);
     if (time(nullptr) < memo.unknownUntil) return Asked::NotAsked;
-    DeviceLink link(device, fd, serial);
+    DeviceLink link(device, fd, serial, ble);
     DfStatusOptions options;
     options.waitMs = 300;
     options.identity = !memo.identityAsked;
@@ -226,7 +237,8 @@ pappl_preason_t Reasons(unsigned c) {
     if (c & kDfStCoverOpen) r |= PAPPL_PREASON_COVER_OPEN;
     if (c & kDfStRibbonEmpty) r |= PAPPL_PREASON_MARKER_SUPPLY_EMPTY;
     if (c & kDfStOffline) r |= PAPPL_PREASON_OFFLINE;
-    if (c & (kDfStOverheat | kDfStError)) r |= PAPPL_PREASON_OTHER;
+    // A low battery is a warning as overheating is ("other-warning").
+    if (c & (kDfStOverheat | kDfStError | kDfStBatteryLow)) r |= PAPPL_PREASON_OTHER;
     return static_cast<pappl_preason_t>(r);
 }
 
@@ -235,15 +247,31 @@ void Copy(char* dst, size_t size, const char* src) {
     dst[size - 1] = '\0';
 }
 
+// The paper supply of a label roll whose tag the printer read: "Gap
+// labels, 20 of 80 left" and the share left as its level, or "" when there
+// is no tag count. Labels the tag says were used beyond its total count as
+// none left.
+std::string LabelSupply(const DfPrinterStatus* status, int* level) {
+    if (!status || status->labelsTotal <= 0 || status->labelsUsed < 0) return "";
+    const int left = status->labelsUsed < status->labelsTotal ? status->labelsTotal - status->labelsUsed : 0;
+    *level = static_cast<int>((left * 100LL + status->labelsTotal / 2) / status->labelsTotal);
+    std::string kind = status->labelType.empty() ? "Labels" : status->labelType;
+    kind[0] = static_cast<char>(toupper(static_cast<unsigned char>(kind[0])));
+    return kind + ", " + std::to_string(left) + " of " + std::to_string(status->labelsTotal) + " left";
+}
+
 // Paper of unknown level (0 when the printer says it is out: no level is
-// made up), and the battery when the printer tells it.
+// made up; a label roll's tag tells its count), and the battery when the
+// printer tells it.
 void SetSupplies(pappl_printer_t* printer, const DfPrinterStatus* status) {
     pappl_supply_t s[2];
     memset(s, 0, sizeof(s));
     s[0].color = PAPPL_SUPPLY_COLOR_NO_COLOR;
-    Copy(s[0].description, sizeof(s[0].description), "Thermal paper");
+    int labels = -1;
+    const std::string roll = LabelSupply(status, &labels);
+    Copy(s[0].description, sizeof(s[0].description), roll.empty() ? "Thermal paper" : roll.c_str());
     s[0].is_consumed = true;
-    s[0].level = status && (status->conditions & kDfStMediaEmpty) ? 0 : -1;
+    s[0].level = status && (status->conditions & kDfStMediaEmpty) ? 0 : labels;
     s[0].type = PAPPL_SUPPLY_TYPE_OTHER;
     int n = 1;
     if (status && status->battery >= 0) {
@@ -262,12 +290,17 @@ void Apply(pappl_printer_t* printer, Asked asked, const DfPrinterStatus& status)
     if (asked == Asked::NotAsked || asked == Asked::Garbled) return;
     const unsigned conditions = asked == Asked::Answered ? status.conditions : 0;
     const int battery = asked == Asked::Answered ? status.battery : -1;
+    int level = -1;
+    const std::string labels = asked == Asked::Answered ? LabelSupply(&status, &level) : "";
     {
         std::lock_guard<std::mutex> hold(g_lock);
         PrinterMemo& memo = g_memo[papplPrinterGetID(printer)];
-        if (memo.appliedReasons == conditions && memo.appliedBattery == battery) return;
+        if (memo.appliedReasons == conditions && memo.appliedBattery == battery &&
+            memo.appliedLabels == labels)
+            return;
         memo.appliedReasons = conditions;
         memo.appliedBattery = battery;
+        memo.appliedLabels = labels;
     }
     const pappl_preason_t add = asked == Asked::Answered ? Reasons(status.conditions) : Reasons(0);
     papplPrinterSetReasons(printer, add, static_cast<pappl_preason_t>(kOwnReasons & ~add));

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "app/devices/bleuri.h"
+#include "app/devices/devicewrite.h"
 #include "app/devices/ownedfd.h"
 
 namespace {
@@ -264,7 +265,10 @@ struct BleLink {
     unsigned credits = 0;           // writes the printer still takes (flow control)
     unsigned grantChunk = 0;        // largest write it granted (0: not said)
     std::atomic<bool> lost{false};  // also read by the status callback
-    std::string reason;             // the last failure, for the job
+    // The family talks (DfFamily::talk): what the flow characteristic says
+    // is read like any notification, not counted as grants.
+    bool talk = false;
+    std::string reason;  // the last failure, for the job
 };
 
 // A value or connection change from BlueZ: notifications go to the inbox,
@@ -288,11 +292,11 @@ int OnPropertiesChanged(sd_bus_message* m, void* userdata, sd_bus_error*) {
                 sd_bus_message_read_array(m, 'y', &data, &size) < 0 || sd_bus_message_exit_container(m) < 0)
                 return 0;
             unsigned writes = 0, chunk = 0;
-            if (link.flowPath == path &&
+            if (link.flowPath == path && !link.talk &&
                 DfBleParseGrant(static_cast<const uint8_t*>(data), size, writes, chunk)) {
                 link.credits += writes;
                 if (chunk) link.grantChunk = chunk;
-            } else if (link.notifyPath == path && size) {
+            } else if ((link.notifyPath == path || link.flowPath == path) && size) {
                 // A printer nobody reads from must not grow this without end.
                 if (link.inbox.size() < 65536) link.inbox.append(static_cast<const char*>(data), size);
             }
@@ -426,7 +430,11 @@ bool Open(pappl_device_t* device, const char* uri, BleLink& link) {
     {
         std::lock_guard<std::mutex> lock(g_notesLock);
         auto it = Notes().find(uri);
-        if (it != Notes().end()) DfBleApplyProfile(s, DfBleProfileFor(it->second));
+        if (it != Notes().end()) {
+            const DfBleProfile* noted = DfBleProfileFor(it->second);
+            DfBleApplyProfile(s, noted);
+            link.talk = noted && noted->talk;
+        }
     }
     const unsigned seconds = s.timeout ? s.timeout : kDfBleConnectSeconds;
     link.bus = OpenSystemBus();
@@ -473,6 +481,7 @@ bool Open(pappl_device_t* device, const char* uri, BleLink& link) {
             if (pass == 0 && uuid == s.service) servicePath = o.path;
             if (pass == 1 && s.service.empty() && DfBleProfileForService(uuid)) {
                 DfBleApplyProfile(s, DfBleProfileForService(uuid));
+                link.talk = DfBleProfileForService(uuid)->talk;
                 servicePath = o.path;
             }
             if (!servicePath.empty()) break;
@@ -493,6 +502,7 @@ bool Open(pappl_device_t* device, const char* uri, BleLink& link) {
         papplDeviceError(device,
                          "Bluetooth printer %s has no flow-control characteristic %s: writing without.",
                          s.address.c_str(), s.flow.c_str());
+    if (link.flowPath == link.notifyPath) link.flowPath.clear();  // one subscription, not two
     if (writeChar->mtu >= 23) link.mtu = writeChar->mtu;
     bool noResponse = false;
     for (const std::string& f : writeChar->flags) noResponse |= f == "write-without-response";
@@ -542,16 +552,21 @@ void CloseCb(pappl_device_t* device) {
     papplDeviceSetData(device, nullptr);
 }
 
-ssize_t ReadCb(pappl_device_t* device, void* buffer, size_t bytes) {
-    BleLink* link = static_cast<BleLink*>(papplDeviceGetData(device));
+// Notification bytes that came within `ms`: 0 when none, -1 when the link
+// is lost (and nothing is left to read).
+ssize_t ReadWithin(BleLink* link, void* buffer, size_t bytes, int ms) {
     if (!link) return -1;
-    if (!Pump(*link, 100, [link] { return !link->inbox.empty() || link->lost; }) ||
+    if (!Pump(*link, ms, [link] { return !link->inbox.empty() || link->lost; }) ||
         (link->inbox.empty() && link->lost))
         return -1;
     const size_t n = bytes < link->inbox.size() ? bytes : link->inbox.size();
     memcpy(buffer, link->inbox.data(), n);
     link->inbox.erase(0, n);
     return static_cast<ssize_t>(n);
+}
+
+ssize_t ReadCb(pappl_device_t* device, void* buffer, size_t bytes) {
+    return ReadWithin(static_cast<BleLink*>(papplDeviceGetData(device)), buffer, bytes, 100);
 }
 
 bool WriteChunk(pappl_device_t* device, BleLink& link, const uint8_t* data, size_t size) {
@@ -568,6 +583,7 @@ bool WriteChunk(pappl_device_t* device, BleLink& link, const uint8_t* data, size
             }
             link.lost = true;
             link.reason = DfBleFailureText(DfBleFailure::Lost);
+            DfAppNoteWriteFailed(link.reason);  // for the job, through a flush too
             papplDeviceError(device, "Bluetooth printer %s: %s.", link.settings.address.c_str(),
                              link.reason.c_str());
             return false;
@@ -587,6 +603,7 @@ bool WriteChunk(pappl_device_t* device, BleLink& link, const uint8_t* data, size
     if (f != DfBleFailure::NotPaired) f = DfBleFailure::Lost;
     link.lost = f == DfBleFailure::Lost;
     link.reason = DfBleFailureText(f);
+    DfAppNoteWriteFailed(link.reason);  // for the job, through a flush too
     papplDeviceError(device, "Bluetooth printer %s: %s (%s).", link.settings.address.c_str(),
                      link.reason.c_str(), error.message ? error.message : strerror(-r));
     return false;
@@ -599,12 +616,13 @@ ssize_t WriteCb(pappl_device_t* device, const void* buffer, size_t bytes) {
     if (!link) return -1;
     const uint8_t* p = static_cast<const uint8_t*>(buffer);
     size_t left = bytes;
-    const bool flow = !link->flowPath.empty();
+    const bool flow = !link->flowPath.empty() && !link->talk;
     while (left > 0) {
         const bool ready = Pump(*link, flow ? static_cast<int>(kDfBleStallSeconds) * 1000 : 0,
                                 [link, flow] { return link->lost || !flow || link->credits > 0; });
         if (!ready || link->lost) {
             link->reason = DfBleFailureText(DfBleFailure::Lost);
+            DfAppNoteWriteFailed(link->reason);  // for the job, through a flush too
             papplDeviceError(device, "Bluetooth printer %s: %s.", link->settings.address.c_str(),
                              link->reason.c_str());
             return -1;
@@ -612,6 +630,7 @@ ssize_t WriteCb(pappl_device_t* device, const void* buffer, size_t bytes) {
         if (flow && link->credits == 0) {
             link->reason =
                 "the printer granted no data for " + std::to_string(kDfBleStallSeconds) + " seconds";
+            DfAppNoteWriteFailed(link->reason);  // for the job, through a flush too
             papplDeviceError(device, "Bluetooth printer %s: %s.", link->settings.address.c_str(),
                              link->reason.c_str());
             return -1;
@@ -688,6 +707,15 @@ std::string DfBleDeviceReason(pappl_job_t* job, pappl_device_t* device) {
     if (!device || !uri || strncmp(uri, "ble://", 6)) return "";
     const BleLink* link = static_cast<const BleLink*>(papplDeviceGetData(device));
     return link ? link->reason : "";
+}
+
+size_t DfBleWriteSize(pappl_device_t* device) {
+    const BleLink* link = static_cast<const BleLink*>(papplDeviceGetData(device));
+    return link ? DfBleChunkSize(link->mtu, link->settings.chunk, link->grantChunk) : 0;
+}
+
+long DfBleReadWithin(pappl_device_t* device, void* buffer, size_t bytes, int ms) {
+    return ReadWithin(static_cast<BleLink*>(papplDeviceGetData(device)), buffer, bytes, ms < 0 ? 0 : ms);
 }
 
 void DfRegisterBleScheme() {

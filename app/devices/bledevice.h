@@ -20,6 +20,14 @@ void DfBleNotePrinter(const char* deviceUri, int modelNumber);
 // failure), for the job's message.
 std::string DfBleDeviceReason(pappl_job_t* job, pappl_device_t* device);
 
+// The most one write to a ble: device carries (its MTU's payload, capped by
+// the URI's chunk=).
+size_t DfBleWriteSize(pappl_device_t* device);
+// Reads a ble: device's notifications (the flow characteristic's too when
+// the family talks) that come within MS milliseconds: the bytes read, 0
+// when none came, -1 when the link is lost.
+long DfBleReadWithin(pappl_device_t* device, void* buffer, size_t bytes, int ms);
+
 // Seconds each connecting step may take unless the URI says otherwise, and
 // seconds a write may wait for the printer's flow control.
 constexpr unsigned kDfBleConnectSeconds = 15;

@@ -21,8 +21,8 @@ const std::vector<DfBleProfile>& Profiles() {
         std::vector<DfBleProfile> list;
         for (const DfFamily* f : DfFamilies())
             if (f->ble.service)
-                list.push_back(
-                    {f->modelNumber, f->name, f->ble.service, f->ble.write, f->ble.notify, f->ble.flow});
+                list.push_back({f->modelNumber, f->name, f->ble.service, f->ble.write, f->ble.notify,
+                                f->ble.flow, f->talk != nullptr});
         return list;
     }();
     return profiles;

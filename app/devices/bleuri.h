@@ -45,6 +45,7 @@ struct DfBleProfile {
     const char* write;
     const char* notify;
     const char* flow;
+    bool talk;  // the family's printers answer back (DfFamily::talk)
 };
 
 // The profiles of the families with Bluetooth LE printers, in model order.

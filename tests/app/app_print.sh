@@ -4,6 +4,9 @@
 # `dotforge-app submit` at the printer's defaults, and one sent with ipptool
 # with a set of IPP options, must reach the printer as exactly the bytes the
 # filter writes for the same raster with the matching PPD and options.
+# Niimbot printers answer back: theirs is a stand-in that answers
+# (pocketfake.py listen), and the frames it gets, less the queries only a
+# two-way sender adds, must be the filter's.
 #
 # Usage: app_print.sh APP FILTER PPD_DIR PWGMAKE
 set -u
@@ -13,6 +16,12 @@ set -u
 app_setup "$@" dotforge-app-print
 NETPORT=$(dfstream freeport)
 start_printer "$NETPORT" "$W/net"
+NIIMPORT=$(dfstream freeport)
+mkdir -p "$W/niim"
+python3 "${BASH_SOURCE[0]%/*}/pocketfake.py" listen "$NIIMPORT" "$W/niim" > "$W/niim/log" 2>&1 &
+LISTENER_PIDS+=($!)
+for i in $(seq 100); do [ -e "$W/niim/ready" ] && break; sleep 0.05; done
+[ -e "$W/niim/ready" ] || fail "the Niimbot stand-in did not start: $(cat "$W/niim/log")"
 app_start
 
 # Only the loopback address is served unless listen-hostname says otherwise.
@@ -26,11 +35,29 @@ fi
 
 FAILED=0
 CONN=0
+NCONN=0
 INK='0,0,0.5,0.25'
 
 # check NAME PRINTER PPD-MODEL PWG PPD-OPTIONS: the next connection against the filter.
 check() {
     local name=$1 id=$2 state
+    case "$4" in niimbot-*)
+        NCONN=$((NCONN + 1))
+        wait_conn "$W/niim" "$NCONN" || { echo "FAIL $name: no job reached the printer"; FAILED=$((FAILED + 1)); return; }
+        expect_filter "$4" "$6" "$5" "$W/expect/$name.bin"
+        python3 "${BASH_SOURCE[0]%/*}/pocketfake.py" frames "$W/niim/conn-$NCONN.bin" > "$W/niim/got-$name.txt"
+        python3 "${BASH_SOURCE[0]%/*}/pocketfake.py" frames "$W/expect/$name.bin" > "$W/niim/want-$name.txt"
+        if cmp -s "$W/niim/got-$name.txt" "$W/niim/want-$name.txt"; then
+            echo "ok   $name ($(wc -l < "$W/niim/got-$name.txt") frames as the filter's)"
+        else
+            echo "FAIL $name: the frames differ from the filter's"
+            diff "$W/niim/got-$name.txt" "$W/niim/want-$name.txt" | head -n 4
+            FAILED=$((FAILED + 1))
+        fi
+        state=$(wait_job "$3" "$id")
+        [ "$state" = completed ] || { echo "FAIL $name: job ended $state"; FAILED=$((FAILED + 1)); }
+        return ;;
+    esac
     CONN=$((CONN + 1))
     if ! wait_conn "$W/net" "$CONN"; then
         echo "FAIL $name: no connection reached the printer"
@@ -47,7 +74,9 @@ check() {
 # printer DRIVER WIDTH HEIGHT DPI MEDIA
 # name, size in dots, the PWG media for it (so gap media get no padding)
 while read -r drv w h dpi media; do
-    "$APP" add -d "$drv" -m "$drv" -v "socket://127.0.0.1:$NETPORT" > "$W/add-$drv.txt" 2>&1 ||
+    port=$NETPORT
+    case "$drv" in niimbot-*) port=$NIIMPORT ;; esac
+    "$APP" add -d "$drv" -m "$drv" -v "socket://127.0.0.1:$port" > "$W/add-$drv.txt" 2>&1 ||
         { cat "$W/add-$drv.txt"; fail "could not add printer $drv"; }
     load_medium "$drv" "$media"
     "$PWGMAKE" "$W/docs/$drv.pwg" "$w" "$h" "$dpi" 2 || fail "pwgmake"

@@ -12,6 +12,14 @@ pocket printers:
   11:22:33:44:55:03 "PeriPage_GONE_BLE" like the first, but it disconnects and
       vanishes from the bus after 600 bytes
   11:22:33:44:55:04 "PeriPage_MUTE_BLE" never answers Connect
+  11:22:33:44:55:05 "B1-FAKE0001"       a Niimbot-like printer (pocketfake.py)
+      on its one characteristic (notify and write-without-response, MTU 247);
+      replies longer than 8 bytes come in two notifications
+  11:22:33:44:55:06 "GB02"              a cat-like printer (pocketfake.py):
+      service ae30, write ae01, notify ae02, pausing every 1500 row bytes
+  11:22:33:44:55:07 "D11-FAKE0001"      a Niimbot D11-like printer
+The printers that answer back read what they report from DIR/ADDRESS.state
+and keep their pages as DIR/ADDRESS-pageN.pbm.
 For each printer DIR/ADDRESS.bin keeps the bytes written (reassembled) and
 DIR/ADDRESS.log one line per connection and per fault: "write N bytes over the
 chunk limit", "write ahead of the flow grant". DIR/ready appears once the name
@@ -25,6 +33,9 @@ import dbus
 import dbus.mainloop.glib
 import dbus.service
 from gi.repository import GLib
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import pocketfake  # noqa: E402
 
 OM = "org.freedesktop.DBus.ObjectManager"
 PROPS = "org.freedesktop.DBus.Properties"
@@ -103,7 +114,7 @@ class Printer:
     """One device: its objects, what it received and the faults it saw."""
 
     def __init__(self, bus, address, name, service, write, notify, flow=None, mtu=247,
-                 acquire=False, vanish_after=0, mute=False):
+                 acquire=False, vanish_after=0, mute=False, talker=None):
         self.address, self.vanish_after, self.mute = address, vanish_after, mute
         self.received = 0
         self.credits = 0
@@ -115,15 +126,38 @@ class Printer:
         self.device = Device(bus, dev, self, name, [service])
         svc = Obj(bus, dev + "/service0001", {SERVICE: {
             "UUID": dbus.String(service), "Device": dbus.ObjectPath(dev), "Primary": dbus.Boolean(True)}})
-        self.write = Characteristic(bus, svc.path + "/char0002", self, write,
-                                    ["write-without-response", "write"], mtu, acquire)
-        self.notify = Characteristic(bus, svc.path + "/char0003", self, notify, ["notify"], mtu)
-        self.objects = [self.device, svc, self.write, self.notify]
+        if write == notify:  # one characteristic both ways
+            self.write = self.notify = Characteristic(bus, svc.path + "/char0002", self, write,
+                                                      ["read", "write-without-response", "notify"], mtu)
+            self.objects = [self.device, svc, self.write]
+        else:
+            self.write = Characteristic(bus, svc.path + "/char0002", self, write,
+                                        ["write-without-response", "write"], mtu, acquire)
+            self.notify = Characteristic(bus, svc.path + "/char0003", self, notify, ["notify"], mtu)
+            self.objects = [self.device, svc, self.write, self.notify]
+        self.talker = None
+        if talker:
+            state = os.path.join(OUT, address + ".state")
+            open(state, "a").close()
+            self.talker = talker(os.path.join(OUT, address), self.send, state)
+            GLib.timeout_add(2, self.tick)
         self.flow = None
         if flow:
             self.flow = Characteristic(bus, svc.path + "/char0004", self, flow, ["notify"], mtu)
             self.objects.append(self.flow)
         ROOT.objects.extend(self.objects)
+
+    def send(self, frame):
+        """A notification; a Niimbot-like printer splits longer replies."""
+        pieces = [frame]
+        if isinstance(self.talker, pocketfake.Niimbot) and len(frame) > 8:
+            pieces = [frame[:len(frame) // 2], frame[len(frame) // 2:]]
+        for piece in pieces:
+            self.notify.set(CHAR, "Value", dbus.Array(list(piece), signature="y"))
+
+    def tick(self):
+        self.talker.tick(pocketfake.time.monotonic())
+        return True
 
     def note(self, text):
         self.log.write(text + "\n")
@@ -152,6 +186,8 @@ class Printer:
                 GLib.timeout_add(2, self.grant, 2)
         self.data.write(bytes(value))
         self.data.flush()
+        if self.talker:
+            self.talker.feed(bytes(value))
         self.received += len(value)
         if self.vanish_after and self.received >= self.vanish_after:
             self.vanish_after = 0
@@ -252,6 +288,13 @@ def main():
             vanish_after=600)
     Printer(bus, "11:22:33:44:55:04", "PeriPage_MUTE_BLE", ff("ff00"), ff("ff02"), ff("ff01"), ff("ff03"),
             mute=True)
+    niim = "e7810a71-73ae-499d-8c15-faa9aef0c3f2"
+    niim_char = "bef8d6c9-9c21-4c9e-b632-bd58c1009f9f"
+    Printer(bus, "11:22:33:44:55:05", "B1-FAKE0001", niim, niim_char, niim_char, talker=pocketfake.Niimbot)
+    Printer(bus, "11:22:33:44:55:06", "GB02", ff("ae30"), ff("ae01"), ff("ae02"),
+            talker=lambda prefix, send, state: pocketfake.Cat(prefix, send, state, pause_every=1500))
+    Printer(bus, "11:22:33:44:55:07", "D11-FAKE0001", niim, niim_char, niim_char,
+            talker=lambda prefix, send, state: pocketfake.Niimbot(prefix, send, state, d11=True))
     name = dbus.service.BusName("org.bluez", bus)  # noqa: F841 (held while running)
     open(os.path.join(OUT, "ready"), "w").close()
     GLib.MainLoop().run()

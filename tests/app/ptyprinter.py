@@ -10,6 +10,9 @@ alone) goes to DIR/queries.bin instead and is never answered. Runs until killed.
 A slave descriptor of its own stays open, so the writer may close and reopen.
 With "stall" after DIR, it stops reading once a job's first chunk came (a
 printer out of paper with flow control), and DIR/stalled marks that.
+With "niimbot" after DIR, a Niimbot-like label printer answers on the pty
+(pocketfake.py: replies, DIR/niimbot.log, DIR/niimbot-pageN.pbm, what it
+reports from DIR/niimbot.state); every byte still goes to DIR/data.bin.
 """
 import os
 import select
@@ -20,6 +23,9 @@ import tty
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cups"))
 from dfstream import strip_queries  # noqa: E402
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import pocketfake  # noqa: E402
 
 SPEEDS = {getattr(termios, n): n for n in dir(termios) if n.startswith("B") and n[1:].isdigit()}
 BITS = {termios.CS5: 5, termios.CS6: 6, termios.CS7: 7, termios.CS8: 8}
@@ -39,6 +45,11 @@ def settings(fd):
 def main():
     out = sys.argv[1]
     stall = sys.argv[2:] == ["stall"]
+    niimbot = None
+    if sys.argv[2:] == ["niimbot"]:
+        open(os.path.join(out, "niimbot.state"), "a").close()
+        niimbot = pocketfake.Niimbot(os.path.join(out, "niimbot"), lambda frame: os.write(master, frame),
+                                     os.path.join(out, "niimbot.state"))
     master, slave = os.openpty()
     tty.setraw(master)
     path = os.ttyname(slave)
@@ -47,12 +58,22 @@ def main():
     os.rename(os.path.join(out, "path.tmp"), os.path.join(out, "path"))
     data = open(os.path.join(out, "data.bin"), "ab")
     while True:
-        ready, _, _ = select.select([master], [], [], 1.0)
+        ready, _, _ = select.select([master], [], [], 0.002 if niimbot else 1.0)
+        if niimbot:
+            niimbot.tick(time.monotonic())
         if not ready:
             continue
         try:
             chunk = os.read(master, 65536)
         except OSError:
+            continue
+        if niimbot:
+            data.write(chunk)
+            data.flush()
+            niimbot.feed(chunk)
+            with open(os.path.join(out, "termios.tmp"), "w") as f:
+                f.write(settings(slave) + "\n")
+            os.rename(os.path.join(out, "termios.tmp"), os.path.join(out, "termios"))
             continue
         queries, job = strip_queries(chunk)
         if queries and not job:
