@@ -24,6 +24,9 @@ PKG_BUILD  ?= build-pkg
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+# The end-to-end tests spend half their time waiting on servers and
+# printers: one more test than cores keeps the cores busy.
+TEST_JOBS  ?= $(shell echo $$(( $(JOBS) + 1 )))
 
 # $(call install-missing,PACKAGES): apt-get installs those of PACKAGES not
 # installed yet; of "a|b" the first with an installation candidate.
@@ -64,7 +67,7 @@ test: deps fuzz-build
 	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DDOTFORGE_SANITIZE=ON \
 	  -DDOTFORGE_FUZZ_SEEDS_BUILD=$(abspath $(FUZZ_BUILD)) >/dev/null
 	cmake --build $(TEST_BUILD) -j $(JOBS)
-	cd $(TEST_BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(TEST_BUILD) && ctest --output-on-failure -j $(TEST_JOBS)
 
 fuzz-build: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
