@@ -152,3 +152,40 @@ bool DfNiimbotFind(const uint8_t* data, size_t len, uint8_t cmd, DfNiimbotPacket
     }
     return false;
 }
+
+const char* DfNiimbotCommandName(uint8_t cmd) {
+    switch (cmd) {
+        case niim::kConnect:
+            return "connect";
+        case niim::kPrinterInfo:
+            return "printer info";
+        case niim::kRfidInfo:
+            return "RFID info";
+        case niim::kHeartbeat:
+            return "heartbeat";
+        case niim::kSetDensity:
+            return "density";
+        case niim::kSetLabelType:
+            return "label type";
+        case niim::kPrintStart:
+            return "print start";
+        case niim::kPageStart:
+            return "page start";
+        case niim::kSetPageSize:
+            return "page size";
+        case niim::kPrintQuantity:
+            return "print quantity";
+        case niim::kPrintClear:
+            return "print clear";
+        case niim::kPageEnd:
+            return "page end";
+        case niim::kPrintStatus:
+            return "print status";
+        case niim::kPrintEnd:
+            return "print end";
+        case niim::kPrinterStatusData:
+            return "printer status data";
+        default:
+            return nullptr;
+    }
+}

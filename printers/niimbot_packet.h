@@ -39,6 +39,10 @@ enum : uint8_t {
 };
 }  // namespace niim
 
+// A command's name for logs, listings and job messages ("page end"), or
+// nullptr for a command without one.
+const char* DfNiimbotCommandName(uint8_t cmd);
+
 struct DfNiimbotPacket {
     uint8_t cmd = 0;
     std::vector<uint8_t> data;

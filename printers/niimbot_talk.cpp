@@ -17,35 +17,6 @@ long long NowMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-const char* CommandName(uint8_t cmd) {
-    switch (cmd) {
-        case niim::kConnect:
-            return "connect";
-        case niim::kSetDensity:
-            return "density";
-        case niim::kSetLabelType:
-            return "label type";
-        case niim::kPrintStart:
-            return "print start";
-        case niim::kPrintClear:
-            return "print clear";
-        case niim::kPageStart:
-            return "page start";
-        case niim::kSetPageSize:
-            return "page size";
-        case niim::kPrintQuantity:
-            return "print quantity";
-        case niim::kPageEnd:
-            return "page end";
-        case niim::kPrintStatus:
-            return "print status";
-        case niim::kPrintEnd:
-            return "print end";
-        default:
-            return nullptr;
-    }
-}
-
 class NiimbotTalk : public DfSink {
 public:
     NiimbotTalk(DfLink& link, std::string* why, const DfNiimbotTimings& t)
@@ -146,7 +117,7 @@ private:
     }
 
     bool Play(const DfNiimbotPacket& p) {
-        const char* name = CommandName(p.cmd);
+        const char* name = DfNiimbotCommandName(p.cmd);
         DfNiimbotPacket reply;
         switch (p.cmd) {
             case niim::kRowBitmap:
