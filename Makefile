@@ -62,7 +62,9 @@ build: deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The fuzz targets are built too (clang): a test replays their seeds under
-# clang's sanitizers, which catch what gcc's let through.
+# clang's sanitizers, which catch what gcc's let through. -O1 with line
+# tables only: enough for libFuzzer and its stack traces, and cheaper to
+# compile than -O2 -g.
 test: deps fuzz-build
 	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DDOTFORGE_SANITIZE=ON \
 	  -DDOTFORGE_FUZZ_SEEDS_BUILD=$(abspath $(FUZZ_BUILD)) >/dev/null
@@ -71,6 +73,8 @@ test: deps fuzz-build
 
 fuzz-build: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -gline-tables-only" \
+	  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -gline-tables-only" \
 	  -DDOTFORGE_FUZZ=ON -DDOTFORGE_TESTS=OFF >/dev/null
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
 
