@@ -64,9 +64,11 @@ build: deps
 # The fuzz targets are built too (clang): a test replays their seeds under
 # clang's sanitizers, which catch what gcc's let through. -O1 with line
 # tables only: enough for libFuzzer and its stack traces, and cheaper to
-# compile than -O2 -g.
+# compile than -O2 -g. The test build keeps line tables only (-g1): what the
+# sanitizers' reports need, without the full debug info every link copies.
 test: deps fuzz-build
 	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DDOTFORGE_SANITIZE=ON \
+	  -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 \
 	  -DDOTFORGE_FUZZ_SEEDS_BUILD=$(abspath $(FUZZ_BUILD)) >/dev/null
 	cmake --build $(TEST_BUILD) -j $(JOBS)
 	cd $(TEST_BUILD) && ctest --output-on-failure -j $(TEST_JOBS)
