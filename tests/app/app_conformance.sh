@@ -46,7 +46,10 @@ for drv in $(app_drivers); do
     "$APP" add -d "$drv" -m "$drv" -v "socket://127.0.0.1:$NETPORT" > /dev/null 2>&1 || fail "could not add $drv"
 done
 sleep 1.1  # printer-up-time must be above 0
-for drv in $(app_drivers); do
+# IPP Everywhere's checks on the first driver of each family and on the 300 dpi
+# one (its resolution runs the print groups): the drivers of a family differ
+# in head width and media only, which adding each of them above exercises.
+for drv in $(app_drivers | awk -F- '!seen[$1]++ || /-300$/'); do
     out="$W/result-$drv.txt"
     case "$drv" in *-300) samples 300 ;; *) samples 203 ;; esac
     if ipptool -t -f pwg-raster-samples-300dpi/sgray-8/onepage-a4-sgray-8-300dpi.pwg -d filetype=image/pwg-raster \
